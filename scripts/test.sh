@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Sets up and runs every test: installs what is missing (Debian packages), builds,
+# runs the unit and lab tests, the sanitizer builds, the fuzzer and the benchmarks.
+#   HH_FUZZ_SECONDS   how long each fuzzer runs (default 60)
+#   HH_QUICK=1        only the main build's tests (for a quick local check)
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+cd "$HH_ROOT"
+
+hh_ensure_packages $(hh_required_packages)
+
+jobs=$(nproc)
+status=0
+step() { hh_log "$*"; }
+
+step "build (RelWithDebInfo)"
+hh_build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHH_BUILD_FUZZ=OFF
+
+step "unit tests"
+ctest --test-dir build/test -L unit -j "$jobs" --output-on-failure || status=1
+
+step "lab tests (network namespaces, real daemons)"
+ctest --test-dir build/test -L lab --output-on-failure || status=1
+
+if [ "${HH_QUICK:-0}" != 1 ]; then
+    step "AddressSanitizer + UndefinedBehaviorSanitizer"
+    hh_build build/asan -DCMAKE_BUILD_TYPE=Debug -DHH_SANITIZE=address,undefined \
+        -DHH_BUILD_BENCH=OFF -DHH_BUILD_TOOLS=OFF
+    ctest --test-dir build/asan -L unit -j "$jobs" --output-on-failure || status=1
+
+    step "ThreadSanitizer (concurrent parts)"
+    hh_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHH_SANITIZE=thread \
+        -DHH_BUILD_BENCH=OFF -DHH_BUILD_TOOLS=OFF
+    # TSan needs the classic address-space layout on kernels with high mmap entropy.
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+        setarch "$(uname -m)" -R ctest --test-dir build/tsan -L concurrent --output-on-failure || status=1
+
+    step "fuzzing"
+    CC=clang CXX=clang++ hh_build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHH_BUILD_FUZZ=ON \
+        -DHH_BUILD_TESTS=OFF -DHH_BUILD_BENCH=OFF -DHH_BUILD_TOOLS=OFF
+    "$HH_ROOT/scripts/fuzz.sh" build/fuzz "${HH_FUZZ_SECONDS:-60}" || status=1
+
+    step "benchmarks"
+    "$HH_ROOT/scripts/bench.sh" build/test || status=1
+fi
+
+if [ $status -ne 0 ]; then
+    hh_log "FAILED"
+else
+    hh_log "all tests passed"
+fi
+exit $status

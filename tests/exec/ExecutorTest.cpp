@@ -1,0 +1,88 @@
+#include "core/exec/AsioExecutor.h"
+#include "core/exec/ManualExecutor.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <vector>
+
+namespace hh {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ManualExecutor, RunsTasksInTimeOrderOnVirtualTime) {
+    ManualExecutor ex;
+    std::vector<int> order;
+    ex.postAfter(200ms, [&] { order.push_back(3); });
+    ex.postAfter(100ms, [&] { order.push_back(2); });
+    ex.post([&] { order.push_back(1); });
+    EXPECT_EQ(ex.runUntilIdle(), 1u);
+    EXPECT_EQ(order, (std::vector<int>{1}));
+    const auto start = ex.now();
+    ex.advance(150ms);
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(ex.now() - start, 150ms);
+    ex.advance(50ms);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(ManualExecutor, TaskSeesItsOwnDueTime) {
+    ManualExecutor ex;
+    const auto start = ex.now();
+    Executor::Duration seen{};
+    ex.postAfter(30ms, [&] { seen = ex.now() - start; });
+    ex.advance(1s);
+    EXPECT_EQ(seen, 30ms);
+}
+
+TEST(ManualExecutor, RepeatingTimerTicksUntilInvalidated) {
+    ManualExecutor ex;
+    int ticks = 0;
+    auto timer = ex.startRepeating(100ms, [&] { ++ticks; });
+    ex.advance(99ms);
+    EXPECT_EQ(ticks, 0);
+    ex.advance(1ms);
+    EXPECT_EQ(ticks, 1);
+    ex.advance(1s);
+    EXPECT_EQ(ticks, 11);
+    timer->invalidate();
+    ex.advance(1s);
+    EXPECT_EQ(ticks, 11);
+    auto dropped = ex.startRepeating(100ms, [&] { ++ticks; });
+    dropped.reset();
+    ex.advance(1s);
+    EXPECT_EQ(ticks, 11);
+}
+
+TEST(AsioExecutor, RunsPostedAndDelayedTasksInOrderOnItsThread) {
+    AsioExecutor ex("test.exec");
+    std::vector<int> order;
+    std::promise<void> done;
+    ex.post([&] { order.push_back(1); EXPECT_TRUE(ex.isCurrentThread()); });
+    ex.postAfter(20ms, [&] { order.push_back(3); done.set_value(); });
+    ex.post([&] { order.push_back(2); });
+    ASSERT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
+    ex.runAndWait([] {});
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(AsioExecutor, RepeatingTimerStopsWhenInvalidated) {
+    AsioExecutor ex("test.timer");
+    std::atomic<int> ticks{0};
+    std::promise<void> three;
+    auto timer = ex.startRepeating(5ms, [&] {
+        if (++ticks == 3) three.set_value();
+    });
+    ASSERT_EQ(three.get_future().wait_for(5s), std::future_status::ready);
+    timer->invalidate();
+    ex.runAndWait([] {});
+    const int after = ticks;
+    std::this_thread::sleep_for(30ms);
+    ex.runAndWait([] {});
+    EXPECT_EQ(ticks, after);
+}
+
+} // namespace
+} // namespace hh

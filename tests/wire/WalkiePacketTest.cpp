@@ -1,0 +1,118 @@
+#include "core/wire/WalkiePacket.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+namespace hh {
+namespace {
+
+Uuid exampleID() { return *Uuid::parse("00112233-4455-6677-8899-AABBCCDDEEFF"); }
+
+Bytes header(std::uint8_t version, std::uint8_t type, std::size_t payload = 0) {
+    Bytes b(WalkiePacket::headerSize + payload, 0);
+    b[0] = version;
+    b[1] = type;
+    return b;
+}
+
+TEST(WalkieConfig, ConstantsAgreeWithTheWire) {
+    EXPECT_EQ(WalkieConfig::framePayloadBytes, WalkieConfig::frameSampleCount * WalkieConfig::bytesPerSample);
+    EXPECT_EQ(WalkieConfig::primeThresholdSamples, 960);
+    EXPECT_DOUBLE_EQ(WalkieConfig::frameDuration, 0.02);
+    EXPECT_EQ(WalkiePacket::headerSize + WalkieConfig::framePayloadBytes, 666u);
+    in_addr a{};
+    ASSERT_EQ(inet_pton(AF_INET, std::string(WalkieConfig::multicastHost).c_str(), &a), 1);
+    EXPECT_TRUE(IN_MULTICAST(ntohl(a.s_addr)));
+    EXPECT_EQ(ntohl(a.s_addr) >> 24, 239u);  // administratively scoped
+}
+
+TEST(WalkiePacket, WorkedExampleIsByteExact) {
+    WalkiePacket p;
+    p.type = PacketType::audio;
+    p.senderID = exampleID();
+    p.sequence = 258;
+    p.frameIndex = 65536;
+    for (int i = 0; i < 640; ++i) p.payload.push_back(std::uint8_t(i * 7));
+
+    const Bytes bytes = p.encode();
+    ASSERT_EQ(bytes.size(), 666u);
+    const Bytes head(bytes.begin(), bytes.begin() + 26);
+    EXPECT_EQ(head, (Bytes{0x01, 0x00, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA,
+                           0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00, 0x00, 0x01, 0x02, 0x00, 0x01, 0x00, 0x00}));
+    EXPECT_TRUE(std::equal(p.payload.begin(), p.payload.end(), bytes.begin() + 26));
+    EXPECT_EQ(WalkiePacket::decode(bytes), p);
+}
+
+TEST(WalkiePacket, RejectsShortWrongVersionAndUnknownType) {
+    EXPECT_FALSE(WalkiePacket::decode(Bytes(25, 0x01)));
+    EXPECT_FALSE(WalkiePacket::decode(Bytes{}));
+    EXPECT_FALSE(WalkiePacket::decode(header(0, 0)));
+    EXPECT_FALSE(WalkiePacket::decode(header(2, 0)));
+    EXPECT_FALSE(WalkiePacket::decode(header(1, 4)));
+    EXPECT_FALSE(WalkiePacket::decode(header(1, 255)));
+
+    auto hello = WalkiePacket::decode(header(1, 3));
+    ASSERT_TRUE(hello);
+    EXPECT_EQ(hello->type, PacketType::hello);
+    auto end = WalkiePacket::decode(header(1, 2));
+    ASSERT_TRUE(end);
+    EXPECT_EQ(end->type, PacketType::talkEnd);
+    EXPECT_TRUE(end->payload.empty());
+}
+
+TEST(WalkiePacket, PayloadLengthIsNotCheckedAgainstType) {
+    auto shortAudio = WalkiePacket::decode(header(1, 0, 3));
+    ASSERT_TRUE(shortAudio);
+    EXPECT_EQ(shortAudio->payload.size(), 3u);
+    auto endWithPayload = WalkiePacket::decode(header(1, 2, 10));
+    ASSERT_TRUE(endWithPayload);
+    EXPECT_EQ(endWithPayload->payload.size(), 10u);
+}
+
+TEST(WalkiePacket, CountersSurviveTheirExtremes) {
+    WalkiePacket p;
+    p.type = PacketType::talkEnd;
+    p.senderID = Uuid::random();
+    p.sequence = 0xFFFFFFFFu;
+    p.frameIndex = 0;
+    EXPECT_EQ(WalkiePacket::decode(p.encode()), p);
+
+    p.sequence = 1;
+    const Bytes b = p.encode();
+    EXPECT_EQ(Bytes(b.begin() + 18, b.begin() + 22), (Bytes{0, 0, 0, 1}));
+}
+
+TEST(WalkiePacket, TalkStartCarriesTheNameBare) {
+    WalkiePacket p;
+    p.type = PacketType::talkStart;
+    p.payload = {'A', 'n', 'n'};
+    const Bytes b = p.encode();
+    ASSERT_EQ(b.size(), 29u);
+    EXPECT_EQ(Bytes(b.end() - 3, b.end()), (Bytes{'A', 'n', 'n'}));
+    p.payload.clear();
+    EXPECT_EQ(p.encode().size(), 26u);
+}
+
+TEST(WalkiePacket, EncoderWritesTheStoredVersionAndOtherVersionsAreDropped) {
+    // A build with another protocol version cannot be heard.
+    WalkiePacket p;
+    p.version = 2;
+    const Bytes b = p.encode();
+    EXPECT_EQ(b[0], 2);
+    EXPECT_FALSE(WalkiePacket::decode(b));
+}
+
+TEST(Uuid, TextRoundTripAndRejects) {
+    const Uuid u = exampleID();
+    EXPECT_EQ(u.toString(), "00112233-4455-6677-8899-aabbccddeeff");
+    EXPECT_EQ(Uuid::parse(u.toString()), u);
+    EXPECT_FALSE(Uuid::parse("00112233-4455-6677-8899-AABBCCDDEEF"));
+    EXPECT_FALSE(Uuid::parse("00112233x4455-6677-8899-AABBCCDDEEFF"));
+    EXPECT_FALSE(Uuid::parse("0011223g-4455-6677-8899-AABBCCDDEEFF"));
+    const Uuid r = Uuid::random();
+    EXPECT_NE(r, Uuid::random());
+    EXPECT_EQ(r.bytes[6] >> 4, 4);
+}
+
+} // namespace
+} // namespace hh
