@@ -1,9 +1,21 @@
-#include <CLI/CLI.hpp>
+#include "tools/Cli.h"
+#include "tools/Commands.h"
+
+#include <iostream>
 
 int main(int argc, char** argv) {
+    // Before any thread exists, so every thread inherits the blocked signals.
+    hh::cli::StopSignal stop;
+
     CLI::App app{"hollerhopper-cli: the headless Hollerhopper intercom and network diagnostic"};
     app.require_subcommand(1);
-    app.add_subcommand("monitor", "print every packet on the group as JSON lines");
+    hh::cli::CommandBody chosen;
+    hh::cli::addMonitorCommand(app, chosen);
     CLI11_PARSE(app, argc, argv);
-    return 0;
+    try {
+        return chosen ? chosen(stop) : 2;
+    } catch (const std::exception& e) {
+        std::cerr << "hollerhopper-cli: " << e.what() << '\n';
+        return 2;
+    }
 }

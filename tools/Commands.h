@@ -1,0 +1,16 @@
+#pragma once
+
+// Each subcommand adds itself to the app; main() runs the one chosen.
+#include <CLI/CLI.hpp>
+
+#include <functional>
+
+namespace hh::cli {
+
+class StopSignal;
+// A subcommand's body; returns the exit status.
+using CommandBody = std::function<int(StopSignal&)>;
+
+void addMonitorCommand(CLI::App& app, CommandBody& chosen);
+
+} // namespace hh::cli
