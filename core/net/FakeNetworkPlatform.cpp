@@ -1,0 +1,107 @@
+#include "core/net/FakeNetworkPlatform.h"
+
+namespace hh {
+
+namespace {
+
+class FakeGroup final : public MulticastGroup {
+public:
+    FakeGroup(std::shared_ptr<FakeNetworkPlatform::GroupRecord> record, bool isAutoReady)
+        : record_(std::move(record)), isAutoReady_(isAutoReady) {}
+    ~FakeGroup() override { record_->isDestroyed = true; }
+
+    void setReceiveHandler(std::size_t maximumMessageSize, bool rejectOversized, ReceiveHandler handler) override {
+        record_->maximumMessageSize = maximumMessageSize;
+        record_->rejectOversized = rejectOversized;
+        record_->receiveHandler = std::move(handler);
+    }
+    void setStateUpdateHandler(StateHandler handler) override { record_->stateHandler = std::move(handler); }
+    void start(Executor& queue) override {
+        record_->queue = &queue;
+        record_->isStarted = true;
+        if (isAutoReady_) {
+            record_->deliverState({GroupState::Kind::setup, {}});
+            record_->deliverState({GroupState::Kind::ready, {}});
+        }
+    }
+    void send(Bytes content) override {
+        if (!record_->isCancelled) record_->sent.push_back(std::move(content));
+    }
+    void cancel() override {
+        if (record_->isCancelled) return;
+        record_->isCancelled = true;
+        if (record_->queue && record_->stateHandler) {
+            auto handler = record_->stateHandler;
+            record_->queue->post([handler] { handler({GroupState::Kind::cancelled, {}}); });
+        }
+    }
+
+private:
+    std::shared_ptr<FakeNetworkPlatform::GroupRecord> record_;
+    bool isAutoReady_;
+};
+
+class FakeMonitor final : public PathMonitor {
+public:
+    explicit FakeMonitor(std::shared_ptr<FakeNetworkPlatform::MonitorRecord> record) : record_(std::move(record)) {}
+    void setPathUpdateHandler(UpdateHandler handler) override { record_->handler = std::move(handler); }
+    void start(Executor& queue) override {
+        record_->queue = &queue;
+        record_->isStarted = true;
+    }
+    void cancel() override { record_->isCancelled = true; }
+
+private:
+    std::shared_ptr<FakeNetworkPlatform::MonitorRecord> record_;
+};
+
+} // namespace
+
+void FakeNetworkPlatform::GroupRecord::deliverState(const GroupState& state) {
+    if (!queue || isCancelled) return;
+    // The handler is read when the task runs, so a detach before then is honoured.
+    queue->post([this, state] {
+        if (stateHandler) stateHandler(state);
+    });
+}
+
+void FakeNetworkPlatform::GroupRecord::deliverDatagram(std::optional<Bytes> content) {
+    if (!queue || isCancelled) return;
+    if (content && content->size() > maximumMessageSize && rejectOversized) return;
+    queue->post([this, content = std::move(content)] {
+        if (receiveHandler && !isCancelled) receiveHandler(content, true);
+    });
+}
+
+void FakeNetworkPlatform::MonitorRecord::deliverPath(NetworkPath path) {
+    if (!queue || isCancelled) return;
+    queue->post([this, path = std::move(path)] {
+        if (handler && !isCancelled) handler(path);
+    });
+}
+
+std::unique_ptr<MulticastGroup> FakeNetworkPlatform::makeMulticastGroup(std::string_view host, std::uint16_t port) {
+    if (groupCreationError) {
+        ++creationFailures;
+        throw NetworkError(*groupCreationError);
+    }
+    auto record = std::make_shared<GroupRecord>();
+    record->host = std::string(host);
+    record->port = port;
+    groups.push_back(record);
+    return std::make_unique<FakeGroup>(record, isAutoReady);
+}
+
+std::unique_ptr<PathMonitor> FakeNetworkPlatform::makePathMonitor() {
+    auto record = std::make_shared<MonitorRecord>();
+    monitors.push_back(record);
+    return std::make_unique<FakeMonitor>(record);
+}
+
+std::vector<Bytes> FakeNetworkPlatform::allSent() const {
+    std::vector<Bytes> out;
+    for (const auto& g : groups) out.insert(out.end(), g->sent.begin(), g->sent.end());
+    return out;
+}
+
+} // namespace hh

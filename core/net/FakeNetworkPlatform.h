@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/net/NetworkPlatform.h"
+
+#include <memory>
+#include <vector>
+
+namespace hh {
+
+// An in-memory network for tests. Every group and monitor it makes stays
+// inspectable through the platform; deliveries go through the executor the
+// object was started on, as a real platform's would.
+class FakeNetworkPlatform final : public NetworkPlatform {
+public:
+    struct GroupRecord {
+        std::string host;
+        std::uint16_t port = 0;
+        std::size_t maximumMessageSize = 0;
+        bool rejectOversized = false;
+        MulticastGroup::ReceiveHandler receiveHandler;
+        MulticastGroup::StateHandler stateHandler;
+        Executor* queue = nullptr;
+        bool isStarted = false;
+        bool isCancelled = false;
+        bool isDestroyed = false;
+        std::vector<Bytes> sent;
+
+        // Delivers on the group's queue, unless it was cancelled.
+        void deliverState(const GroupState& state);
+        void deliverDatagram(std::optional<Bytes> content);
+    };
+    struct MonitorRecord {
+        PathMonitor::UpdateHandler handler;
+        Executor* queue = nullptr;
+        bool isStarted = false;
+        bool isCancelled = false;
+        void deliverPath(NetworkPath path);
+    };
+
+    std::unique_ptr<MulticastGroup> makeMulticastGroup(std::string_view host, std::uint16_t port) override;
+    std::unique_ptr<PathMonitor> makePathMonitor() override;
+
+    // When set, makeMulticastGroup throws a NetworkError with this text.
+    std::optional<std::string> groupCreationError;
+    // When set, a started group reports setup and then ready by itself.
+    bool isAutoReady = false;
+
+    std::vector<std::shared_ptr<GroupRecord>> groups;
+    std::vector<std::shared_ptr<MonitorRecord>> monitors;
+    int creationFailures = 0;
+
+    std::shared_ptr<GroupRecord> lastGroup() const { return groups.empty() ? nullptr : groups.back(); }
+    std::shared_ptr<MonitorRecord> lastMonitor() const { return monitors.empty() ? nullptr : monitors.back(); }
+    // Every datagram sent through any group, in order.
+    std::vector<Bytes> allSent() const;
+};
+
+} // namespace hh

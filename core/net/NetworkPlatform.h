@@ -1,0 +1,78 @@
+#pragma once
+
+#include "core/exec/Executor.h"
+#include "core/wire/WalkiePacket.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hh {
+
+// The operations the transport needs from the platform's network stack: one
+// multicast group and a monitor of the network path. Handlers run on the
+// executor given to start().
+
+// A failure the platform describes in words for the user.
+class NetworkError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct GroupState {
+    enum class Kind { setup, waiting, ready, failed, cancelled };
+    Kind kind = Kind::setup;
+    std::string error;  // for waiting and failed
+
+    friend bool operator==(const GroupState&, const GroupState&) = default;
+};
+
+class MulticastGroup {
+public:
+    // Content is absent when the platform delivers an empty event.
+    using ReceiveHandler = std::function<void(std::optional<Bytes> content, bool isComplete)>;
+    using StateHandler = std::function<void(const GroupState&)>;
+
+    virtual ~MulticastGroup() = default;
+    // Oversized datagrams are dropped whole when `rejectOversizedMessages` is set.
+    virtual void setReceiveHandler(std::size_t maximumMessageSize, bool rejectOversizedMessages,
+                                   ReceiveHandler handler) = 0;
+    // An empty handler detaches: no further state reports, not even cancelled.
+    virtual void setStateUpdateHandler(StateHandler handler) = 0;
+    virtual void start(Executor& queue) = 0;
+    // To the whole group; errors are not reported.
+    virtual void send(Bytes content) = 0;
+    // No deliveries after this, except a final cancelled state while a state
+    // handler is installed.
+    virtual void cancel() = 0;
+};
+
+struct NetworkPath {
+    bool isSatisfied = false;
+    std::vector<std::string> availableInterfaces;
+};
+
+class PathMonitor {
+public:
+    using UpdateHandler = std::function<void(const NetworkPath&)>;
+    virtual ~PathMonitor() = default;
+    virtual void setPathUpdateHandler(UpdateHandler handler) = 0;
+    // Reports the current path soon after starting, then on every change.
+    virtual void start(Executor& queue) = 0;
+    virtual void cancel() = 0;
+};
+
+class NetworkPlatform {
+public:
+    virtual ~NetworkPlatform() = default;
+    // Describes the group host:port; throws NetworkError when it cannot.
+    virtual std::unique_ptr<MulticastGroup> makeMulticastGroup(std::string_view host, std::uint16_t port) = 0;
+    virtual std::unique_ptr<PathMonitor> makePathMonitor() = 0;
+};
+
+} // namespace hh

@@ -1,0 +1,162 @@
+#include "core/net/Transport.h"
+
+#include <algorithm>
+
+namespace hh {
+
+Transport::Transport(std::shared_ptr<Executor> queue, std::shared_ptr<NetworkPlatform> platform)
+    : queue_(std::move(queue)), platform_(std::move(platform)) {}
+
+// Platform objects are released without cancelling; their handlers hold only
+// weak references, so nothing reaches a transport that is gone.
+Transport::~Transport() = default;
+
+void Transport::start() {
+    queue_->post([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self || self->isRunning_) return;
+        self->isRunning_ = true;
+        self->startGroup();
+        self->startPathMonitor();
+    });
+}
+
+void Transport::restart() {
+    queue_->post([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->rebuildGroup();
+    });
+}
+
+void Transport::stop() {
+    queue_->post([weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->isRunning_ = false;
+        if (self->pathMonitor_) {
+            self->pathMonitor_->cancel();
+            self->pathMonitor_.reset();
+        }
+        if (self->group_) {
+            // The state handler stays installed so the owner hears "cancelled".
+            self->group_->cancel();
+            self->group_.reset();
+        }
+    });
+}
+
+void Transport::send(const WalkiePacket& packet) {
+    auto bytes = std::make_shared<Bytes>(packet.encode());
+    queue_->post([weak = weak_from_this(), bytes] {
+        auto self = weak.lock();
+        if (!self || !self->group_) return;  // no group: the packet is lost
+        self->group_->send(std::move(*bytes));
+    });
+}
+
+void Transport::startGroup() {
+    if (group_) return;
+    std::unique_ptr<MulticastGroup> group;
+    try {
+        group = platform_->makeMulticastGroup(WalkieConfig::multicastHost, WalkieConfig::multicastPort);
+    } catch (const std::exception& e) {
+        if (onState) onState(State::failed(std::string("multicast setup: ") + e.what()));
+        scheduleRestart();
+        return;
+    }
+    std::weak_ptr<Transport> weak = weak_from_this();
+    group->setReceiveHandler(maximumDatagramSize, true, [weak](std::optional<Bytes> content, bool) {
+        if (auto self = weak.lock()) self->handleDatagram(content);
+    });
+    group->setStateUpdateHandler([weak](const GroupState& state) {
+        if (auto self = weak.lock()) self->handleGroupState(state);
+    });
+    group->start(*queue_);
+    group_ = std::move(group);
+}
+
+void Transport::handleDatagram(const std::optional<Bytes>& content) {
+    if (!content) return;
+    auto packet = WalkiePacket::decode(*content);
+    if (!packet) return;
+    if (onPacket) onPacket(*packet);
+}
+
+void Transport::handleGroupState(const GroupState& state) {
+    if (onState) {
+        switch (state.kind) {
+        case GroupState::Kind::setup: onState(State::setup()); break;
+        case GroupState::Kind::waiting:
+        case GroupState::Kind::failed: onState(State::failed(state.error)); break;
+        case GroupState::Kind::ready: onState(State::ready()); break;
+        case GroupState::Kind::cancelled: onState(State::cancelled()); break;
+        }
+    }
+    if (state.kind == GroupState::Kind::waiting || state.kind == GroupState::Kind::failed) scheduleRestart();
+}
+
+void Transport::scheduleRestart() {
+    if (!isRunning_ || isRestartPending_) return;
+    isRestartPending_ = true;
+    queue_->postAfter(seconds(rebuildDelaySeconds), [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->isRestartPending_ = false;
+        self->rebuildGroup();
+    });
+}
+
+void Transport::rebuildGroup() {
+    if (!isRunning_) return;
+    if (group_) {
+        // Detach first: the owner is not told about a cancellation it did not ask for.
+        group_->setStateUpdateHandler(nullptr);
+        group_->cancel();
+        group_.reset();
+    }
+    startGroup();
+}
+
+void Transport::startPathMonitor() {
+    auto monitor = platform_->makePathMonitor();
+    monitor->setPathUpdateHandler([weak = weak_from_this()](const NetworkPath& path) {
+        if (auto self = weak.lock()) self->handlePathUpdate(path);
+    });
+    monitor->start(*queue_);
+    if (pathMonitor_) pathMonitor_->cancel();
+    pathMonitor_ = std::move(monitor);
+}
+
+void Transport::handlePathUpdate(const NetworkPath& path) {
+    std::string signature;
+    if (path.isSatisfied) {
+        auto names = path.availableInterfaces;
+        std::sort(names.begin(), names.end());
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            if (i) signature += ',';
+            signature += names[i];
+        }
+    } else {
+        signature = "down";
+    }
+    if (!pathSignature_) {
+        // The first report since construction describes the network we started on.
+        pathSignature_ = std::move(signature);
+        return;
+    }
+    if (signature == *pathSignature_) return;
+    pathSignature_ = std::move(signature);
+    // Going down is only noted; coming back (or a new interface set) rebuilds.
+    if (path.isSatisfied) rebuildGroup();
+}
+
+const char* toString(Transport::State::Kind kind) {
+    switch (kind) {
+    case Transport::State::Kind::failed: return "failed";
+    case Transport::State::Kind::setup: return "setup";
+    case Transport::State::Kind::ready: return "ready";
+    case Transport::State::Kind::cancelled: return "cancelled";
+    }
+    return "setup";
+}
+
+} // namespace hh

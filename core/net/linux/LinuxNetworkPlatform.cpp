@@ -1,0 +1,301 @@
+#include "core/net/linux/LinuxNetworkPlatform.h"
+
+#include "core/net/linux/NetworkInterfaces.h"
+
+#include <asio/posix/stream_descriptor.hpp>
+#include <asio/post.hpp>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace hh {
+namespace {
+
+std::string errorText(int error) {
+    char buffer[256];
+    // The GNU strerror_r returns the message, which may not be in `buffer`.
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+// The socket and its handlers live here, shared with pending operations, so the
+// MulticastGroup handle can go at any time while a wait is outstanding.
+class GroupCore : public std::enable_shared_from_this<GroupCore> {
+public:
+    GroupCore(asio::io_context& context, sockaddr_in group) : context_(context), descriptor_(context), group_(group) {}
+
+    MulticastGroup::ReceiveHandler receiveHandler;
+    MulticastGroup::StateHandler stateHandler;
+    std::size_t maximumMessageSize = 2048;
+    bool rejectOversized = true;
+
+    void start() {
+        asio::post(context_, [self = shared_from_this()] { self->open(); });
+    }
+
+    void send(const Bytes& content) {
+        if (fd_ < 0) return;
+        // Never blocks; a full socket buffer or a vanished route just loses the datagram.
+        (void)::sendto(fd_, content.data(), content.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                       reinterpret_cast<const sockaddr*>(&group_), sizeof group_);
+    }
+
+    asio::io_context& context() { return context_; }
+
+    void cancel(bool report) {
+        if (isCancelled_) return;
+        isCancelled_ = true;
+        close();
+        if (report)
+            asio::post(context_, [self = shared_from_this()] { self->report({GroupState::Kind::cancelled, {}}); });
+        else
+            stateHandler = nullptr;
+        receiveHandler = nullptr;
+    }
+
+private:
+    void report(const GroupState& state) {
+        if (stateHandler) stateHandler(state);
+    }
+
+    void fail(int error) {
+        close();
+        report({GroupState::Kind::failed, errorText(error)});
+    }
+
+    void open() {
+        if (isCancelled_) return;
+        report({GroupState::Kind::setup, {}});
+        if (isCancelled_) return;
+
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) return fail(errno);
+        fd_ = fd;
+        descriptor_.assign(fd);
+
+        const auto interface = linuxnet::primaryInterface();
+        const int on = 1, off = 0;
+        const unsigned char ttl = 1;
+        ip_mreqn membership{};
+        membership.imr_multiaddr = group_.sin_addr;
+        membership.imr_ifindex = interface ? int(interface->index) : 0;
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = group_.sin_port;
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+
+        if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) return fail(errno);
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) return fail(errno);
+        // Only our group's datagrams, not those of every group some other socket joined.
+        if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0) return fail(errno);
+        if (::setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) != 0)
+            return fail(errno);
+        ip_mreqn sendOn{};
+        sendOn.imr_ifindex = membership.imr_ifindex;
+        if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &sendOn, sizeof sendOn) != 0) return fail(errno);
+        // Audio never leaves the link; instances on this host hear each other.
+        if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) return fail(errno);
+        if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &on, sizeof on) != 0) return fail(errno);
+
+        buffer_.resize(maximumMessageSize + 1);
+        report({GroupState::Kind::ready, {}});
+        waitForDatagrams();
+    }
+
+    void waitForDatagrams() {
+        if (isCancelled_ || fd_ < 0) return;
+        descriptor_.async_wait(asio::posix::descriptor_base::wait_read,
+                               [weak = weak_from_this()](const std::error_code& ec) {
+                                   auto self = weak.lock();
+                                   if (!self || ec || self->isCancelled_) return;
+                                   self->drain();
+                                   self->waitForDatagrams();
+                               });
+    }
+
+    // Reads everything queued; MSG_TRUNC returns a datagram's real length, so one
+    // longer than the limit is recognised and dropped whole rather than cut.
+    void drain() {
+        for (int i = 0; i < 256 && fd_ >= 0 && !isCancelled_; ++i) {
+            const ssize_t n = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT | MSG_TRUNC);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return;  // EAGAIN: nothing more for now; other errors: the next wait reports again
+            }
+            if (std::size_t(n) > maximumMessageSize) {
+                if (rejectOversized) continue;
+            }
+            const std::size_t length = std::min<std::size_t>(std::size_t(n), maximumMessageSize);
+            if (receiveHandler) receiveHandler(Bytes(buffer_.begin(), buffer_.begin() + std::ptrdiff_t(length)), true);
+        }
+        // Anything still queued is read after the executor's other tasks had a turn.
+    }
+
+    void close() {
+        if (fd_ < 0) return;
+        std::error_code ignored;
+        descriptor_.cancel(ignored);
+        descriptor_.close(ignored);  // closes fd_
+        fd_ = -1;
+    }
+
+    asio::io_context& context_;
+    asio::posix::stream_descriptor descriptor_;
+    sockaddr_in group_;
+    int fd_ = -1;
+    bool isCancelled_ = false;
+    Bytes buffer_;
+};
+
+class LinuxMulticastGroup final : public MulticastGroup {
+public:
+    LinuxMulticastGroup(asio::io_context& context, sockaddr_in group)
+        : core_(std::make_shared<GroupCore>(context, group)) {}
+    // Released without cancel: close quietly, on the socket's own thread.
+    ~LinuxMulticastGroup() override {
+        auto& context = core_->context();
+        if (context.get_executor().running_in_this_thread())
+            core_->cancel(false);
+        else
+            asio::post(context, [core = core_] { core->cancel(false); });
+    }
+
+    void setReceiveHandler(std::size_t maximumMessageSize, bool rejectOversized, ReceiveHandler handler) override {
+        core_->maximumMessageSize = maximumMessageSize;
+        core_->rejectOversized = rejectOversized;
+        core_->receiveHandler = std::move(handler);
+    }
+    void setStateUpdateHandler(StateHandler handler) override { core_->stateHandler = std::move(handler); }
+    void start(Executor&) override { core_->start(); }
+    void send(Bytes content) override { core_->send(content); }
+    void cancel() override { core_->cancel(true); }
+
+private:
+    std::shared_ptr<GroupCore> core_;
+};
+
+// Watches links, IPv4 addresses and routes; on any change reports the path as
+// the usable interfaces are now.
+class MonitorCore : public std::enable_shared_from_this<MonitorCore> {
+public:
+    explicit MonitorCore(asio::io_context& context) : context_(context), descriptor_(context) {}
+    asio::io_context& context() { return context_; }
+
+    PathMonitor::UpdateHandler handler;
+
+    void start() {
+        asio::post(context_, [self = shared_from_this()] { self->open(); });
+    }
+
+    void cancel() {
+        isCancelled_ = true;
+        handler = nullptr;
+        std::error_code ignored;
+        descriptor_.cancel(ignored);
+        descriptor_.close(ignored);
+    }
+
+private:
+    void open() {
+        if (isCancelled_) return;
+        const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
+        if (fd >= 0) {
+            sockaddr_nl address{};
+            address.nl_family = AF_NETLINK;
+            address.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV4_ROUTE;
+            if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+                descriptor_.assign(fd);
+            } else {
+                ::close(fd);
+            }
+        }
+        // Without netlink the first report still describes the network.
+        reportPath();
+        waitForChanges();
+    }
+
+    void waitForChanges() {
+        if (isCancelled_ || !descriptor_.is_open()) return;
+        descriptor_.async_wait(asio::posix::descriptor_base::wait_read,
+                               [weak = weak_from_this()](const std::error_code& ec) {
+                                   auto self = weak.lock();
+                                   if (!self || ec || self->isCancelled_) return;
+                                   self->drain();
+                                   self->reportPath();
+                                   self->waitForChanges();
+                               });
+    }
+
+    void drain() {
+        char buffer[8192];
+        for (;;) {
+            const ssize_t n = ::recv(descriptor_.native_handle(), buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) continue;
+            if (n < 0 && errno == EINTR) continue;
+            return;  // EAGAIN, or ENOBUFS after an overrun: the report below reads the state afresh
+        }
+    }
+
+    void reportPath() {
+        if (isCancelled_ || !handler) return;
+        NetworkPath path;
+        path.availableInterfaces = linuxnet::usableInterfaceNames();
+        path.isSatisfied = !path.availableInterfaces.empty();
+        if (!path.isSatisfied) path.availableInterfaces.clear();
+        handler(path);
+    }
+
+    asio::io_context& context_;
+    asio::posix::stream_descriptor descriptor_;
+    bool isCancelled_ = false;
+};
+
+class LinuxPathMonitor final : public PathMonitor {
+public:
+    explicit LinuxPathMonitor(asio::io_context& context) : core_(std::make_shared<MonitorCore>(context)) {}
+    ~LinuxPathMonitor() override {
+        auto& context = core_->context();
+        if (context.get_executor().running_in_this_thread())
+            core_->cancel();
+        else
+            asio::post(context, [core = core_] { core->cancel(); });
+    }
+    void setPathUpdateHandler(UpdateHandler handler) override { core_->handler = std::move(handler); }
+    void start(Executor&) override { core_->start(); }
+    void cancel() override { core_->cancel(); }
+
+private:
+    std::shared_ptr<MonitorCore> core_;
+};
+
+class LinuxNetworkPlatform final : public NetworkPlatform {
+public:
+    explicit LinuxNetworkPlatform(asio::io_context& context) : context_(context) {}
+
+    std::unique_ptr<MulticastGroup> makeMulticastGroup(std::string_view host, std::uint16_t port) override {
+        sockaddr_in group{};
+        group.sin_family = AF_INET;
+        group.sin_port = htons(port);
+        const std::string text(host);
+        if (::inet_pton(AF_INET, text.c_str(), &group.sin_addr) != 1 || !IN_MULTICAST(ntohl(group.sin_addr.s_addr)))
+            throw NetworkError("\"" + text + "\" is not an IPv4 multicast address");
+        return std::make_unique<LinuxMulticastGroup>(context_, group);
+    }
+
+    std::unique_ptr<PathMonitor> makePathMonitor() override { return std::make_unique<LinuxPathMonitor>(context_); }
+
+private:
+    asio::io_context& context_;
+};
+
+} // namespace
+
+std::shared_ptr<NetworkPlatform> makeLinuxNetworkPlatform(asio::io_context& context) {
+    return std::make_shared<LinuxNetworkPlatform>(context);
+}
+
+} // namespace hh
