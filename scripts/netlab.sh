@@ -39,6 +39,9 @@ cmd_up() {
     ip -n "$BR" link set lo up
     ip -n "$BR" link add br0 type bridge
     if [ $snooping = 1 ]; then
+        # Until its querier is in place (one query-response interval after it is
+        # switched on, 10 s by default) the bridge floods all multicast: keep it short.
+        ip -n "$BR" link set br0 type bridge mcast_query_response_interval 50
         ip -n "$BR" link set br0 type bridge mcast_snooping 1 mcast_querier 1
     else
         ip -n "$BR" link set br0 type bridge mcast_snooping 0

@@ -6,11 +6,20 @@
 
 namespace hh::cli {
 
-void printJsonLine(const nlohmann::json& object) {
+namespace {
+void printLine(const std::string& line) {
     static std::mutex outputMutex;  // one line at a time from any thread
-    const std::string line = object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     std::lock_guard lock(outputMutex);
     std::cout << line << '\n' << std::flush;
+}
+} // namespace
+
+void printJsonLine(const Json& object) {
+    printLine(object.dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+void printJsonLine(const nlohmann::json& object) {
+    printLine(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 bool isValidUtf8(std::string_view s) {

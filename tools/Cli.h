@@ -16,6 +16,8 @@ namespace hh::cli {
 
 // Prints one JSON object as one line and flushes it at once. Safe from any
 // thread. Invalid UTF-8 in strings is replaced, so the line is always valid JSON.
+using Json = nlohmann::ordered_json;
+void printJsonLine(const Json& object);
 void printJsonLine(const nlohmann::json& object);
 
 // Whether `bytes` is well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).

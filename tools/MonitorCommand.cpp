@@ -1,12 +1,72 @@
+#include "core/exec/AsioExecutor.h"
+#include "core/net/Transport.h"
+#include "core/net/linux/LinuxNetworkPlatform.h"
 #include "tools/Cli.h"
 #include "tools/Commands.h"
+#include "tools/MonitorEvents.h"
+
+#include <atomic>
+#include <string>
 
 namespace hh::cli {
 
+Json stateEvent(const Transport::State& state) {
+    Json event{{"event", "state"}, {"state", toString(state.kind)}};
+    if (state.kind == Transport::State::Kind::failed) event["message"] = state.message;
+    return event;
+}
+
+Json packetEvent(const WalkiePacket& packet) {
+    Json event{{"event", "packet"},
+                         {"type", toString(packet.type)},
+                         {"sender", packet.senderID.toString()},
+                         {"sequence", packet.sequence},
+                         {"frameIndex", packet.frameIndex},
+                         {"payloadBytes", packet.payload.size()}};
+    if (packet.type == PacketType::talkStart || packet.type == PacketType::hello) {
+        const std::string_view name(reinterpret_cast<const char*>(packet.payload.data()), packet.payload.size());
+        if (isValidUtf8(name)) event["name"] = name;
+    }
+    return event;
+}
+
+namespace {
+
+struct MonitorOptions {
+    std::optional<double> seconds;
+    std::optional<std::uint64_t> count;
+};
+
+int runMonitor(const MonitorOptions& options, StopSignal& stop) {
+    auto queue = std::make_shared<AsioExecutor>("org.hollerhopper.transport");
+    auto transport = std::make_shared<Transport>(queue, makeLinuxNetworkPlatform(queue->context()));
+    std::atomic<std::uint64_t> received{0};
+    transport->onState = [](const Transport::State& state) { printJsonLine(stateEvent(state)); };
+    transport->onPacket = [&](const WalkiePacket& packet) {
+        if (options.count && received >= *options.count) return;
+        printJsonLine(packetEvent(packet));
+        if (options.count && ++received >= *options.count) stop.request();
+    };
+    transport->start();
+    if (options.count && *options.count == 0) stop.request();
+    stop.wait(options.seconds ? std::optional(std::chrono::duration<double>(*options.seconds)) : std::nullopt);
+    transport->stop();
+    // Let the stop (and its cancelled report) run before the transport goes.
+    queue->runAndWait([] {});
+    queue->runAndWait([] {});
+    transport.reset();
+    return 0;
+}
+
+} // namespace
+
 void addMonitorCommand(CLI::App& app, CommandBody& chosen) {
-    auto* cmd = app.add_subcommand("monitor", "Print the group's state and every packet as JSON lines");
-    cmd->callback([&chosen] {
-        chosen = [](StopSignal&) { return 0; };
+    auto options = std::make_shared<MonitorOptions>();
+    auto* cmd = app.add_subcommand("monitor", "Join the group and print its state and every packet as JSON lines");
+    cmd->add_option("--seconds", options->seconds, "Exit after this many seconds")->check(CLI::NonNegativeNumber);
+    cmd->add_option("--count", options->count, "Exit after this many packets");
+    cmd->callback([&chosen, options] {
+        chosen = [options](StopSignal& stop) { return runMonitor(*options, stop); };
     });
 }
 

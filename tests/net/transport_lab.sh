@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The transport on real sockets, between network namespaces: never on the
+# machine's own network. $1: the build directory.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
+export HH_LAB=hhtr$$
+lab() { "$root/scripts/netlab.sh" "$@"; }
+tmp=$(mktemp -d)
+trap 'lab down >/dev/null 2>&1 || true; rm -rf "$tmp"' EXIT
+failures=0
+check() { # check DESCRIPTION EXPECTED ACTUAL
+    if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAIL: $1 (expected $2, got $3)"; failures=$((failures + 1)); fi
+}
+
+# Counts the frames for our group and port that reach a host's link, joined or not.
+cat > "$tmp/count_frames.py" <<'PY'
+import socket, sys, time
+s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0800))
+s.bind(("veth0", 0))
+s.settimeout(0.1)
+end, n = time.time() + float(sys.argv[1]), 0
+while time.time() < end:
+    try:
+        f = s.recv(4096)
+    except socket.timeout:
+        continue
+    ihl = (f[14] & 0x0F) * 4
+    if f[30:34] == bytes([239, 42, 42, 42]) and f[23] == 17 and f[14 + ihl + 2:14 + ihl + 4] == (54321).to_bytes(2, "big"):
+        n += 1
+print(n)
+PY
+
+echo "== in-process: two instances in one namespace, limits, malformed datagrams, link down and up"
+lab up 1
+lab exec h1 "$build/tests/net/transport_lab_test" || failures=$((failures + 1))
+
+echo "== h1 reaches h2 and h3 through the bridge"
+lab up 3
+lab exec h2 "$build/tools/hollerhopper-cli" monitor --seconds 4 >"$tmp/h2" &
+lab exec h3 "$build/tools/hollerhopper-cli" monitor --seconds 4 >"$tmp/h3" &
+lab exec h3 /usr/bin/python3 "$tmp/count_frames.py" 4 >"$tmp/h3frames" &
+sleep 1
+lab exec h1 "$build/tests/net/lab_transport_peer" send 10
+wait
+check "h2 heard 10 talk starts" 10 "$(grep -c '"type":"talkStart".*"name":"lab"' "$tmp/h2" || true)"
+check "h3 heard 10 talk starts" 10 "$(grep -c '"type":"talkStart".*"name":"lab"' "$tmp/h3" || true)"
+check "h3's link carried them" 10 "$(cat "$tmp/h3frames")"
+check "h2 reported ready" 1 "$(grep -c '"state":"ready"' "$tmp/h2" || true)"
+check "h2 stopped cleanly" 1 "$(grep -c '"state":"cancelled"' "$tmp/h2" || true)"
+
+echo "== with snooping and a querier on the bridge, only joined hosts receive"
+lab up 3 --snooping
+lab exec h2 "$build/tools/hollerhopper-cli" monitor --seconds 4 >"$tmp/s2" &
+lab exec h3 /usr/bin/python3 "$tmp/count_frames.py" 4 >"$tmp/s3frames" &
+sleep 1.5
+lab exec h1 "$build/tests/net/lab_transport_peer" send 10
+wait
+check "joined h2 heard 10" 10 "$(grep -c '"type":"talkStart"' "$tmp/s2" || true)"
+check "h3, not joined, got no frame" 0 "$(cat "$tmp/s3frames")"
+
+echo "== monitor exits after --count packets and on SIGTERM"
+lab up 2
+"$root/scripts/netlab.sh" exec h2 "$build/tools/hollerhopper-cli" monitor --count 3 --seconds 10 >"$tmp/c2" &
+countPid=$!
+"$root/scripts/netlab.sh" exec h2 "$build/tools/hollerhopper-cli" monitor >"$tmp/t2" &
+termPid=$!
+sleep 1
+lab exec h1 "$build/tests/net/lab_transport_peer" send 10
+wait $countPid
+check "--count 3 printed 3 packets" 3 "$(grep -c '"event":"packet"' "$tmp/c2" || true)"
+kill -TERM $termPid
+status=0
+wait $termPid || status=$?
+check "SIGTERM exits 0" 0 "$status"
+check "SIGTERM stop reports cancelled" 1 "$(grep -c '"state":"cancelled"' "$tmp/t2" || true)"
+
+echo "$((failures == 0 ? 1 : 0)) passed, $failures failed"
+[ $failures -eq 0 ]

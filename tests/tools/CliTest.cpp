@@ -1,0 +1,51 @@
+#include "tools/Cli.h"
+#include "tools/MonitorEvents.h"
+
+#include <gtest/gtest.h>
+
+namespace hh::cli {
+namespace {
+
+TEST(Utf8, AcceptsWellFormedAndRejectsTheRest) {
+    EXPECT_TRUE(isValidUtf8(""));
+    EXPECT_TRUE(isValidUtf8("Ann"));
+    EXPECT_TRUE(isValidUtf8("Ann\xC3\xA9 \xE2\x80\xA6 \xF0\x9F\x8E\x99"));
+    EXPECT_FALSE(isValidUtf8("\xFF"));
+    EXPECT_FALSE(isValidUtf8("\xC3"));              // cut short
+    EXPECT_FALSE(isValidUtf8("\xE2\x80"));          // cut short
+    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
+    EXPECT_FALSE(isValidUtf8("a\x80"));
+}
+
+TEST(MonitorEvents, PacketLineIsValidJsonWhateverTheName) {
+    WalkiePacket p;
+    p.type = PacketType::talkStart;
+    p.senderID = *Uuid::parse("00112233-4455-6677-8899-AABBCCDDEEFF");
+    p.sequence = 4294967295u;
+    p.frameIndex = 3;
+    p.payload = {'A', '"', '\\', '\n'};
+    auto event = packetEvent(p);
+    EXPECT_EQ(event.dump(),
+              R"({"event":"packet","type":"talkStart","sender":"00112233-4455-6677-8899-aabbccddeeff",)"
+              R"("sequence":4294967295,"frameIndex":3,"payloadBytes":4,"name":"A\"\\\n"})");
+
+    p.payload = {0xFF, 0xFE, 'x'};
+    event = packetEvent(p);
+    EXPECT_FALSE(event.contains("name"));
+    EXPECT_NO_THROW(Json::parse(event.dump()));
+
+    p.type = PacketType::audio;
+    p.payload = {'A'};
+    EXPECT_FALSE(packetEvent(p).contains("name"));
+}
+
+TEST(MonitorEvents, StateLineHasMessageOnlyWhenFailed) {
+    EXPECT_EQ(stateEvent(Transport::State::ready()).dump(), R"({"event":"state","state":"ready"})");
+    EXPECT_EQ(stateEvent(Transport::State::failed("No such device")).dump(),
+              R"({"event":"state","state":"failed","message":"No such device"})");
+}
+
+} // namespace
+} // namespace hh::cli
