@@ -69,7 +69,11 @@ void FakeNetworkPlatform::GroupRecord::deliverDatagram(std::optional<Bytes> cont
     if (!queue || isCancelled) return;
     if (content && content->size() > maximumMessageSize && rejectOversized) return;
     queue->post([this, content = std::move(content)] {
-        if (receiveHandler && !isCancelled) receiveHandler(content, true);
+        if (!receiveHandler || isCancelled) return;
+        if (content)
+            receiveHandler(std::span<const std::uint8_t>(*content), true);
+        else
+            receiveHandler(std::nullopt, true);
     });
 }
 

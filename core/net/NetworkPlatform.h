@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -34,8 +35,10 @@ struct GroupState {
 
 class MulticastGroup {
 public:
-    // Content is absent when the platform delivers an empty event.
-    using ReceiveHandler = std::function<void(std::optional<Bytes> content, bool isComplete)>;
+    // Content is absent when the platform delivers an empty event. The bytes are
+    // only valid during the call.
+    using ReceiveHandler =
+        std::function<void(std::optional<std::span<const std::uint8_t>> content, bool isComplete)>;
     using StateHandler = std::function<void(const GroupState&)>;
 
     virtual ~MulticastGroup() = default;

@@ -64,7 +64,8 @@ void Transport::startGroup() {
         return;
     }
     std::weak_ptr<Transport> weak = weak_from_this();
-    group->setReceiveHandler(maximumDatagramSize, true, [weak](std::optional<Bytes> content, bool) {
+    group->setReceiveHandler(maximumDatagramSize, true,
+                            [weak](std::optional<std::span<const std::uint8_t>> content, bool) {
         if (auto self = weak.lock()) self->handleDatagram(content);
     });
     group->setStateUpdateHandler([weak](const GroupState& state) {
@@ -74,7 +75,7 @@ void Transport::startGroup() {
     group_ = std::move(group);
 }
 
-void Transport::handleDatagram(const std::optional<Bytes>& content) {
+void Transport::handleDatagram(std::optional<std::span<const std::uint8_t>> content) {
     if (!content) return;
     auto packet = WalkiePacket::decode(*content);
     if (!packet) return;

@@ -55,7 +55,7 @@ private:
     void startPathMonitor();
     void handlePathUpdate(const NetworkPath& path);
     void handleGroupState(const GroupState& state);
-    void handleDatagram(const std::optional<Bytes>& content);
+    void handleDatagram(std::optional<std::span<const std::uint8_t>> content);
 
     std::shared_ptr<Executor> queue_;
     std::shared_ptr<NetworkPlatform> platform_;

@@ -101,7 +101,16 @@ private:
         if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) return fail(errno);
         if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &on, sizeof on) != 0) return fail(errno);
 
-        buffer_.resize(maximumMessageSize + 1);
+        slotSize_ = maximumMessageSize + 1;
+        buffer_.assign(slotSize_ * batchSize, 0);
+        vectors_.resize(batchSize);
+        messages_.resize(batchSize);
+        for (std::size_t i = 0; i < batchSize; ++i) {
+            vectors_[i] = {buffer_.data() + i * slotSize_, slotSize_};
+            messages_[i] = {};
+            messages_[i].msg_hdr.msg_iov = &vectors_[i];
+            messages_[i].msg_hdr.msg_iovlen = 1;
+        }
         report({GroupState::Kind::ready, {}});
         waitForDatagrams();
     }
@@ -117,20 +126,26 @@ private:
                                });
     }
 
-    // Reads everything queued; MSG_TRUNC returns a datagram's real length, so one
-    // longer than the limit is recognised and dropped whole rather than cut.
+    // Reads what is queued, a batch per system call. The buffers are one byte
+    // longer than the limit, so a longer datagram shows as truncated and is
+    // dropped whole rather than cut.
     void drain() {
-        for (int i = 0; i < 256 && fd_ >= 0 && !isCancelled_; ++i) {
-            const ssize_t n = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT | MSG_TRUNC);
+        for (int round = 0; round < 8 && fd_ >= 0 && !isCancelled_; ++round) {
+            const int n = ::recvmmsg(fd_, messages_.data(), unsigned(messages_.size()), MSG_DONTWAIT, nullptr);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                return;  // EAGAIN: nothing more for now; other errors: the next wait reports again
+                return;  // EAGAIN: all read
             }
-            if (std::size_t(n) > maximumMessageSize) {
-                if (rejectOversized) continue;
+            for (int i = 0; i < n && !isCancelled_; ++i) {
+                const auto& m = messages_[std::size_t(i)];
+                const bool isOversized = (m.msg_hdr.msg_flags & MSG_TRUNC) || m.msg_len > maximumMessageSize;
+                if (isOversized && rejectOversized) continue;
+                const std::size_t length = std::min<std::size_t>(m.msg_len, maximumMessageSize);
+                if (receiveHandler)
+                    receiveHandler(std::span<const std::uint8_t>(buffer_.data() + std::size_t(i) * slotSize_, length),
+                                   true);
             }
-            const std::size_t length = std::min<std::size_t>(std::size_t(n), maximumMessageSize);
-            if (receiveHandler) receiveHandler(Bytes(buffer_.begin(), buffer_.begin() + std::ptrdiff_t(length)), true);
+            if (std::size_t(n) < messages_.size()) return;
         }
         // Anything still queued is read after the executor's other tasks had a turn.
     }
@@ -148,7 +163,11 @@ private:
     sockaddr_in group_;
     int fd_ = -1;
     bool isCancelled_ = false;
+    static constexpr std::size_t batchSize = 32;
+    std::size_t slotSize_ = 0;
     Bytes buffer_;
+    std::vector<iovec> vectors_;
+    std::vector<mmsghdr> messages_;
 };
 
 class LinuxMulticastGroup final : public MulticastGroup {
