@@ -1,0 +1,123 @@
+#pragma once
+
+#include "core/exec/Executor.h"
+#include "core/net/Transport.h"
+#include "core/wire/Uuid.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace hh {
+
+class AudioEngine;
+class AudioPlatform;
+class Discovery;
+class DnsSdPlatform;
+struct Peer;
+
+// Runs push-to-talk for the application: owns the transport, the audio engine
+// and discovery, turns presses into talk start, audio and talk end packets,
+// plays what others send and publishes who can hear and who is talking.
+// Every public operation and every change of published state happens on the
+// main executor.
+class PTTController : public std::enable_shared_from_this<PTTController> {
+public:
+    // The published properties, named in change notifications.
+    enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted };
+
+    // Where the controller and its components run, and the platform services
+    // they use. The Linux factory fills this; tests use fakes and virtual time.
+    struct Components {
+        std::shared_ptr<Executor> main;
+        std::shared_ptr<Executor> transportQueue;
+        std::shared_ptr<NetworkPlatform> network;
+        std::unique_ptr<AudioPlatform> audio;
+        std::shared_ptr<Executor> discoveryQueue;
+        std::shared_ptr<DnsSdPlatform> dnsSd;
+    };
+
+    PTTController(std::string displayName, Uuid senderID, Components components);
+    ~PTTController();
+
+    // Called on the main executor after each change of a published property.
+    std::function<void(Property)> onChange;
+
+    // Published state.
+    const std::vector<Peer>& peers() const { return peers_; }
+    const std::optional<std::string>& talkingPeerName() const { return talkingPeerName_; }
+    bool isTransmitting() const { return isTransmitting_; }
+    const std::string& connectionState() const { return connectionState_; }
+    bool isRunning() const { return isRunning_; }
+    bool isMuted() const { return isMuted_; }
+    void setMuted(bool muted);
+
+    const std::string& displayName() const { return displayName_; }
+    const Uuid& senderID() const { return senderID_; }
+
+    void start();
+    void stop();
+    void beginTalking();
+    void endTalking();
+    void refreshTransport();
+
+    static constexpr double releaseTailSeconds = 0.2;
+    static constexpr double talkerTimerInterval = 0.1;
+    // Announced names kept; a flood of ever new sender IDs cannot grow memory.
+    static constexpr std::size_t maximumTalkerNames = 256;
+
+private:
+    // Defined with the receive path.
+    void handlePacket(const WalkiePacket& packet);
+    void checkTalkerTimeout();
+    void recordName(const Uuid& sender, const Bytes& payload);
+    void markTalker(const Uuid& sender);
+    void clearTalker();
+
+    void applyTransportState(const Transport::State& state);
+    void updatePeers(std::vector<Peer> peers);
+    void sendAudioFrame(const Bytes& frame);
+    void setTransmitting(bool value);
+    void setConnectionState(std::string value);
+    void setTalkingPeerName(std::optional<std::string> value);
+    void notify(Property property);
+
+    std::shared_ptr<Executor> main_;
+    std::vector<Peer> peers_;
+    std::optional<std::string> talkingPeerName_;
+    bool isTransmitting_ = false;
+    std::string connectionState_;
+    bool isRunning_ = false;
+    bool isMuted_ = false;
+
+    std::string displayName_;
+    Uuid senderID_;
+    std::shared_ptr<Transport> transport_;
+    std::shared_ptr<AudioEngine> audio_;
+    std::shared_ptr<Discovery> discovery_;
+    // Names by sender, most recently announced last in `talkerOrder_`.
+    std::unordered_map<Uuid, std::string, UuidHash> talkerNames_;
+    std::vector<Uuid> talkerOrder_;
+    Executor::TimePoint lastTalkerActivity_{};
+    std::optional<Uuid> currentTalkerID_;
+    std::unique_ptr<Executor::RepeatingTimer> talkerTimer_;
+    // Advanced from the capture thread and the main thread.
+    std::atomic<std::uint32_t> sequence_{0};
+    std::atomic<std::uint32_t> frameIndex_{0};
+};
+
+// "starting…" and friends; the ellipsis is U+2026.
+namespace ConnectionText {
+inline constexpr const char* starting = "starting\u2026";
+inline constexpr const char* connecting = "connecting\u2026";
+inline constexpr const char* onAir = "on air";
+inline constexpr const char* stopped = "stopped";
+inline constexpr const char* networkErrorPrefix = "network error: ";
+inline constexpr const char* audioErrorPrefix = "audio error: ";
+} // namespace ConnectionText
+
+} // namespace hh
