@@ -3,6 +3,8 @@
 //   permission_lab_tool multicast          the multicast group check (lab hosts only)
 //   permission_lab_tool no-daemon-probe    the model's local-network status when the
 //                                          DNS-SD browser says the daemon is not running
+// With --refuse-joins as second argument, socket options are refused with
+// EPERM first, as a sandbox that forbids multicast would.
 #include "app/model/MulticastFallbackProbe.h"
 #include "app/model/PermissionModel.h"
 #include "app/model/linux/MulticastGroupCheck.h"
@@ -10,6 +12,13 @@
 #include "core/exec/ManualExecutor.h"
 #include "core/wire/WalkieConfig.h"
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+
+#include <cerrno>
+#include <cstddef>
 #include <iostream>
 #include <string>
 
@@ -54,10 +63,26 @@ public:
     void requestAccess(std::function<void(bool)> completion) override { completion(false); }
 };
 
+bool refuseSocketOptions() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_setsockopt, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::string what = argc > 1 ? argv[1] : "";
+    if (argc > 2 && std::string(argv[2]) == "--refuse-joins" && !refuseSocketOptions()) {
+        std::cerr << "cannot install the seccomp filter\n";
+        return 1;
+    }
     if (what == "microphone") {
         hh::PulseMicrophoneAccess access;
         std::cout << name(hh::microphoneStatus(access.status())) << "\n";

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Linux permission checks against real platforms, inside a lab host:
 # - the multicast group check, and the model's local-network answer on a
-#   machine without a DNS-SD daemon (the fallback), both "granted";
+#   machine without a DNS-SD daemon (the fallback): "granted", and "denied"
+#   when a seccomp filter refuses the join with EPERM;
 # - the microphone against a private PulseAudio server: "granted" with an
 #   input, "denied" with only a sink (its monitor is no microphone) and when the
 #   server refuses us, "unknown" with no server at all.
@@ -84,6 +85,8 @@ expect() {
 expect granted "multicast group check on the lab host" lab "$TOOL" multicast
 expect granted "no DNS-SD daemon: the fallback answers" lab "$TOOL" no-daemon-probe
 expect granted "a host with only loopback" lab unshare -n "$TOOL" multicast
+expect denied "multicast join refused with EPERM" lab "$TOOL" multicast --refuse-joins
+expect denied "no DNS-SD daemon, join refused: the fallback denies" lab "$TOOL" no-daemon-probe --refuse-joins
 
 head -c 256 /dev/urandom > "$DIR/client-cookie"
 
