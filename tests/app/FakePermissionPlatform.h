@@ -2,8 +2,6 @@
 
 #include "app/model/PermissionPlatform.h"
 
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,43 +12,33 @@ struct FakeMicrophone final : MicrophoneAccess {
     std::vector<std::function<void(bool)>> pendingRequests;  // answered by the test
 
     MicrophoneAuthorization status() override { return value; }
-    void requestAccess(std::function<void(bool)> completion) override {
-        pendingRequests.push_back(std::move(completion));
-    }
+    void requestAccess(std::function<void(bool)> completion) override { pendingRequests.push_back(completion); }
 };
 
-// Records what happens to every probe it makes, in one shared log.
+// Probes that log what happens to them, in one shared log.
 struct FakeProbeLog {
     std::vector<std::string> events;
-    std::vector<class FakeProbe*> live;
+    std::vector<struct FakeProbe*> live;
 };
 
-class FakeProbe final : public LocalNetworkProbe {
-public:
-    FakeProbe(std::shared_ptr<FakeProbeLog> log, int id) : log_(std::move(log)), id_(id) {
-        log_->events.push_back("create " + std::to_string(id_));
-        log_->live.push_back(this);
-    }
-    ~FakeProbe() override { std::erase(log_->live, this); }
-    void start() override { log_->events.push_back("start " + std::to_string(id_)); }
-    void cancel() override {
-        isCancelled = true;
-        log_->events.push_back("cancel " + std::to_string(id_));
-    }
-    void report(LocalNetworkProbeState state) {
-        if (!isCancelled && onState) onState(state);
-    }
+struct FakeProbe final : LocalNetworkProbe {
+    std::shared_ptr<FakeProbeLog> log;
+    std::string id;
     bool isCancelled = false;
 
-private:
-    std::shared_ptr<FakeProbeLog> log_;
-    int id_;
+    FakeProbe(std::shared_ptr<FakeProbeLog> l, int n) : log(std::move(l)), id(std::to_string(n)) {
+        log->events.push_back("create " + id);
+        log->live.push_back(this);
+    }
+    ~FakeProbe() override { std::erase(log->live, this); }
+    void start() override { log->events.push_back("start " + id); }
+    void cancel() override {
+        isCancelled = true;
+        log->events.push_back("cancel " + id);
+    }
+    void report(LocalNetworkProbeState state) {
+        if (!isCancelled) onState(state);
+    }
 };
-
-inline LocalNetworkProbeFactory fakeProbeFactory(std::shared_ptr<FakeProbeLog> log) {
-    return [log, next = 0]() mutable -> std::unique_ptr<LocalNetworkProbe> {
-        return std::make_unique<FakeProbe>(log, ++next);
-    };
-}
 
 } // namespace hh

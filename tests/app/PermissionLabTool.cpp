@@ -1,10 +1,10 @@
-// Runs the Linux permission checks for the lab tests, printing one word:
-//   permission_lab_tool microphone         the microphone status from the sound server
-//   permission_lab_tool multicast          the multicast group check (lab hosts only)
-//   permission_lab_tool no-daemon-probe    the model's local-network status when the
-//                                          DNS-SD browser says the daemon is not running
-// With --refuse-joins as second argument, socket options are refused with
-// EPERM first, as a sandbox that forbids multicast would.
+// The Linux permission checks for the lab test, each printing one word:
+//   permission_lab_tool microphone        the microphone status from the sound server
+//   permission_lab_tool multicast         the multicast group check (lab hosts only)
+//   permission_lab_tool no-daemon-probe   the model's local-network status when the
+//                                         DNS-SD browser says the daemon is not running
+// With --refuse-joins after the mode, setsockopt is refused with EPERM first,
+// as by a sandbox that forbids multicast.
 #include "app/model/MulticastFallbackProbe.h"
 #include "app/model/PermissionModel.h"
 #include "app/model/linux/MulticastGroupCheck.h"
@@ -24,41 +24,18 @@
 
 namespace {
 
-const char* name(hh::PermissionModel::Status s) {
-    switch (s) {
-    case hh::PermissionModel::Status::granted: return "granted";
-    case hh::PermissionModel::Status::denied: return "denied";
-    case hh::PermissionModel::Status::notDetermined: return "notDetermined";
-    case hh::PermissionModel::Status::unknown: return "unknown";
-    }
-    return "?";
-}
+using hh::LocalNetworkProbeState;
 
-const char* name(hh::MulticastAccess a) {
-    switch (a) {
-    case hh::MulticastAccess::granted: return "granted";
-    case hh::MulticastAccess::denied: return "denied";
-    case hh::MulticastAccess::unavailable: return "unavailable";
-    }
-    return "?";
-}
+const char* const statusNames[] = {"granted", "denied", "notDetermined", "unknown"};
+const char* const accessNames[] = {"granted", "denied", "unavailable"};
 
-// Stands in for a DNS-SD browser on a machine without a daemon: it only ever
-// waits with "daemon not running".
-class NoDaemonBrowser final : public hh::LocalNetworkProbe {
-public:
-    void start() override {
-        if (onState) onState({Kind::setup, std::nullopt});
-        if (onState) onState({Kind::waiting, hh::LocalNetworkProbeState::daemonNotRunning});
-    }
+// A DNS-SD browser on a machine without a daemon only ever waits.
+struct NoDaemonBrowser final : hh::LocalNetworkProbe {
+    void start() override { onState({LocalNetworkProbeState::Kind::waiting, LocalNetworkProbeState::daemonNotRunning}); }
     void cancel() override {}
-
-private:
-    using Kind = hh::LocalNetworkProbeState::Kind;
 };
 
-class NoMicrophone final : public hh::MicrophoneAccess {
-public:
+struct NoMicrophone final : hh::MicrophoneAccess {
     hh::MicrophoneAuthorization status() override { return hh::MicrophoneAuthorization::unavailable; }
     void requestAccess(std::function<void(bool)> completion) override { completion(false); }
 };
@@ -71,39 +48,34 @@ bool refuseSocketOptions() {
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-           prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+hh::MulticastAccess checkGroup() {
+    return hh::checkMulticastGroup(hh::WalkieConfig::multicastHost);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string what = argc > 1 ? argv[1] : "";
-    if (argc > 2 && std::string(argv[2]) == "--refuse-joins" && !refuseSocketOptions()) {
-        std::cerr << "cannot install the seccomp filter\n";
-        return 1;
-    }
-    if (what == "microphone") {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (argc > 2 && std::string(argv[2]) == "--refuse-joins" && !refuseSocketOptions()) return 1;
+    if (mode == "microphone") {
         hh::PulseMicrophoneAccess access;
-        std::cout << name(hh::microphoneStatus(access.status())) << "\n";
-        return 0;
-    }
-    if (what == "multicast") {
-        std::cout << name(hh::checkMulticastGroup(hh::WalkieConfig::multicastHost)) << "\n";
-        return 0;
-    }
-    if (what == "no-daemon-probe") {
+        std::cout << statusNames[int(hh::microphoneStatus(access.status()))] << "\n";
+    } else if (mode == "multicast") {
+        std::cout << accessNames[int(checkGroup())] << "\n";
+    } else if (mode == "no-daemon-probe") {
         hh::ManualExecutor executor;
         auto model = std::make_shared<hh::PermissionModel>(executor, std::make_shared<NoMicrophone>(), [] {
-            return std::make_unique<hh::MulticastFallbackProbe>(std::make_unique<NoDaemonBrowser>(), [] {
-                return hh::checkMulticastGroup(hh::WalkieConfig::multicastHost);
-            });
+            return std::make_unique<hh::MulticastFallbackProbe>(std::make_unique<NoDaemonBrowser>(), checkGroup);
         });
         model->start();
         executor.runUntilIdle();
-        std::cout << name(model->localNetwork()) << "\n";
-        return 0;
+        std::cout << statusNames[int(model->localNetwork())] << "\n";
+    } else {
+        std::cerr << "usage: permission_lab_tool microphone|multicast|no-daemon-probe [--refuse-joins]\n";
+        return 2;
     }
-    std::cerr << "usage: permission_lab_tool microphone|multicast|no-daemon-probe\n";
-    return 2;
+    return 0;
 }
