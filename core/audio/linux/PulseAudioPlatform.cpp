@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <cmath>
 #include <string>
 
@@ -153,10 +155,17 @@ private:
     RenderCallback render;
 };
 
+// Capture. Stopping must neither leave a delivery running nor stall the
+// caller: RtAudio's abortStream() waits for a blocking read of the server
+// (measured 5 to 70 ms here), so stop() only closes the delivery gate, which
+// waits at most for a conversion in progress, and a closer thread of its own
+// aborts and closes the stream behind it.
 class PulseInput : public AudioInputStream {
 public:
-    PulseInput() : rt(RtAudio::LINUX_PULSE) { rt.showWarnings(false); }
-    ~PulseInput() override { stop(); }
+    ~PulseInput() override {
+        stop();
+        if (closer.joinable()) closer.join();
+    }
 
     // The default source's format as this stream opens it: at its own rate
     // when RtAudio's PulseAudio API offers that rate (else 48 kHz, resampled by
@@ -175,46 +184,59 @@ public:
     }
 
     bool start(std::uint32_t, BufferCallback onBuffer) override {
-        if (rt.isStreamOpen()) return true;
+        if (rt) return true;
         // Opened in the format the caller was just told (and made its
         // converter for), unless it never asked.
         const auto native = probed.sampleRate > 0 ? probed : nativeFormat();
         if (!(native.sampleRate > 0)) return false;
-        this->onBuffer = std::move(onBuffer);
-        return open(unsigned(native.sampleRate), native.channelCount);
+        if (closer.joinable()) closer.join(); // the previous stream is long closed by now
+        const auto rate = unsigned(native.sampleRate);
+        auto stream = std::make_unique<RtAudio>(RtAudio::LINUX_PULSE);
+        stream->showWarnings(false);
+        RtAudio::StreamParameters params;
+        params.deviceId = stream->getDefaultInputDevice();
+        params.nChannels = native.channelCount;
+        auto options = streamOptions("Hollerhopper capture", 2);
+        unsigned frames = std::max(1u, unsigned(std::lround(rate * inputPeriodSeconds)));
+        {
+            std::lock_guard lock(gate);
+            this->onBuffer = std::move(onBuffer);
+            format = native;
+            // RtAudio hands each callback what it read one cycle earlier, so
+            // the first one carries no audio yet: skip it rather than send
+            // 10 ms of silence ahead of the speech.
+            isFirstBuffer = true;
+            isDelivering = true;
+        }
+        try {
+            stream->openStream(nullptr, &params, RTAUDIO_FLOAT32, rate, &frames, &PulseInput::onInput, this, &options);
+            stream->startStream();
+        } catch (const RtAudioError&) {
+            closeGate();
+            closeQuietly(*stream);
+            return false;
+        }
+        rt = std::move(stream);
+        return true;
     }
 
     void stop() override {
-        isDelivering = false;
-        closeQuietly(rt);
-        onBuffer = nullptr;
+        closeGate();
+        if (!rt) return;
+        if (closer.joinable()) closer.join();
+        closer = std::thread([stream = std::move(rt)] { closeQuietly(*stream); });
     }
 
 private:
-    bool open(unsigned rate, std::uint32_t channels) {
-        RtAudio::StreamParameters params;
-        params.deviceId = rt.getDefaultInputDevice();
-        params.nChannels = channels;
-        auto options = streamOptions("Hollerhopper capture", 2);
-        unsigned frames = std::max(1u, unsigned(std::lround(rate * inputPeriodSeconds)));
-        format = {double(rate), channels};
-        // The first callback of a stream carries the buffer left from the
-        // previous run (RtAudio hands over what it read one cycle earlier).
-        isFirstBuffer = true;
-        isDelivering = true;
-        try {
-            rt.openStream(nullptr, &params, RTAUDIO_FLOAT32, rate, &frames, &PulseInput::onInput, this, &options);
-            rt.startStream();
-            return true;
-        } catch (const RtAudioError&) {
-            isDelivering = false;
-            closeQuietly(rt);
-            return false;
-        }
+    void closeGate() {
+        std::lock_guard lock(gate);
+        isDelivering = false;
+        onBuffer = nullptr;
     }
 
     static int onInput(void*, void* in, unsigned frames, double, RtAudioStreamStatus, void* user) {
         auto* self = static_cast<PulseInput*>(user);
+        std::lock_guard lock(self->gate);
         if (!in || !self->isDelivering) return 0;
         if (self->isFirstBuffer) {
             self->isFirstBuffer = false;
@@ -225,11 +247,14 @@ private:
         return 0;
     }
 
-    RtAudio rt;
-    BufferCallback onBuffer;
+    std::unique_ptr<RtAudio> rt;
+    std::thread closer;
     AudioFormat probed;
+    // Held for each delivery; closing it means no delivery runs or follows.
+    std::mutex gate;
+    BufferCallback onBuffer;
     AudioFormat format;
-    std::atomic<bool> isDelivering{false};
+    bool isDelivering = false;
     bool isFirstBuffer = true;
 };
 
