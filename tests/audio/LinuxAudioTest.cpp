@@ -1,6 +1,7 @@
 #include "core/audio/AudioEngine.h"
 #include "core/audio/linux/LinuxAudioPlatform.h"
 #include "core/audio/linux/SpeexConverter.h"
+#include "AudioTestSupport.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -39,23 +40,8 @@ std::vector<std::int16_t> convert(AudioConverter& conv, const std::vector<float>
     return result;
 }
 
-double rmsDb(std::span<const std::int16_t> s) {
-    double sum = 0;
-    for (auto v : s) sum += double(v) * v;
-    return 10 * std::log10(sum / double(s.size()) / (32768.0 * 32768.0) + 1e-30);
-}
-
-// Power of `frequency` in `s` (16 kHz), by Goertzel.
-double power(std::span<const std::int16_t> s, double frequency) {
-    const double w = 2 * std::numbers::pi * frequency / 16000;
-    double s1 = 0, s2 = 0;
-    for (auto v : s) {
-        const double s0 = double(v) + 2 * std::cos(w) * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return s1 * s1 + s2 * s2 - 2 * std::cos(w) * s1 * s2;
-}
+double rmsDb(std::span<const std::int16_t> s) { return test::rmsDb(s, 32768); }
+double power(std::span<const std::int16_t> s, double frequency) { return test::power(s, frequency, 16000); }
 
 TEST(SpeexConverter, KeepsLevelAndFrequencyOfAOneKilohertzTone) {
     const AudioFormat format{48000, 2};
@@ -112,12 +98,7 @@ TEST(SpeexConverter, CarriesStateAcrossBuffersAndClips) {
     EXPECT_FALSE(SpeexConverter::make({48000, 0}));
 }
 
-struct TempDir {
-    std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                 ("hh-audio-test-" + std::to_string(::getpid()));
-    TempDir() { std::filesystem::create_directories(path); }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
+using test::TempDir;
 
 void writeWav(const std::filesystem::path& file, const std::vector<float>& samples, int rate, int channels) {
     SF_INFO info{};
