@@ -1,6 +1,5 @@
 #include "core/net/linux/AvahiPoll.h"
 
-#include <asio/post.hpp>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/steady_timer.hpp>
 
@@ -32,7 +31,6 @@ struct WatchState {
     bool isFreed = false;
     bool isReadWaiting = false;
     bool isWriteWaiting = false;
-    bool isDispatchPosted = false;
 };
 
 struct TimeoutState {
@@ -64,9 +62,8 @@ asio::io_context& contextOf(const AvahiPoll* api) {
     return static_cast<AsioAvahiPoll*>(api->userdata)->context();
 }
 
-// What the descriptor is ready for right now. Asio's reactor is edge-triggered,
-// and Avahi expects level-triggered watches: a descriptor that is still readable
-// after its callback must be reported again without a new edge.
+// What the descriptor is ready for right now, of what is watched (a completed
+// wait does not say which, and an update may have changed the watched events).
 AvahiWatchEvent readyEvents(const WatchState& state) {
     pollfd p{state.fd, short(state.events & (AVAHI_WATCH_IN | AVAHI_WATCH_OUT)), 0};
     int n;
@@ -79,7 +76,6 @@ AvahiWatchEvent readyEvents(const WatchState& state) {
 void arm(const std::shared_ptr<WatchState>& state);
 
 void dispatch(const std::shared_ptr<WatchState>& state) {
-    state->isDispatchPosted = false;
     if (state->isFreed) return;
     const AvahiWatchEvent ready = readyEvents(*state);
     if (ready) {
@@ -90,18 +86,15 @@ void dispatch(const std::shared_ptr<WatchState>& state) {
 }
 
 void arm(const std::shared_ptr<WatchState>& state) {
-    if (state->isFreed || state->isDispatchPosted) return;
-    if (readyEvents(*state)) {
-        state->isDispatchPosted = true;
-        asio::post(state->descriptor.get_executor(), [state] { dispatch(state); });
-        return;
-    }
+    if (state->isFreed) return;
+    // A new wait re-arms the descriptor in epoll, so one that is still ready is
+    // reported again: Avahi expects level-triggered watches.
     auto wait = [&](asio::posix::descriptor_base::wait_type type, bool WatchState::*isWaiting) {
         if ((*state).*isWaiting) return;
         (*state).*isWaiting = true;
         state->descriptor.async_wait(type, [state, isWaiting](const std::error_code& ec) {
             (*state).*isWaiting = false;
-            if (ec || state->isFreed || state->isDispatchPosted) return;
+            if (ec || state->isFreed) return;
             dispatch(state);
         });
     };
