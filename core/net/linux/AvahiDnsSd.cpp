@@ -14,6 +14,7 @@
 #include <asio/post.hpp>
 
 #include <algorithm>
+#include <map>
 #include <net/if.h>
 #include <string>
 #include <vector>
@@ -69,6 +70,8 @@ public:
         virtual void clientRegistering() = 0;
         // The client is unusable; free every object made on it.
         virtual void clientLost(const DnsSdError& error) = 0;
+        // The names this platform's listeners advertise have changed.
+        virtual void ownNamesChanged() {}
     };
 
     explicit AvahiSession(AsioExecutor& executor) : executor_(executor), poll_(executor.context()) {}
@@ -86,6 +89,25 @@ public:
     AvahiClient* runningClient() const { return isRunning_ ? client_ : nullptr; }
     // Why the client is not running.
     const DnsSdError& lastError() const { return lastError_; }
+
+    // The service names this platform advertises right now. Browsers leave them
+    // out: the flags Avahi puts on a result (local, our own) are decided by name
+    // when the result first comes, and are stale once a collision renamed us.
+    void setOwnName(User* user, std::string name) {
+        auto& current = ownNames_[user];
+        if (current == name) return;
+        current = std::move(name);
+        forEachUser([](User* u) { u->ownNamesChanged(); });
+    }
+    void clearOwnName(User* user) {
+        if (ownNames_.erase(user) == 0) return;
+        forEachUser([](User* u) { u->ownNamesChanged(); });
+    }
+    bool isOwnName(const std::string& name) const {
+        for (const auto& [user, own] : ownNames_)
+            if (own == name) return true;
+        return false;
+    }
 
 private:
     void connect() {
@@ -174,6 +196,7 @@ private:
     std::chrono::milliseconds reconnectDelay_{0};
     DnsSdError lastError_{DnsSdErrorCode::serviceNotRunning, "not connected"};
     std::vector<User*> users_;
+    std::map<User*, std::string> ownNames_;
 };
 
 class AsioConnection final : public DnsSdConnection {
@@ -232,6 +255,7 @@ public:
     void clientLost(const DnsSdError&) override {
         if (group_) avahi_entry_group_free(group_);
         group_ = nullptr;
+        session_->clearOwnName(this);
         name_ = service ? service->name : std::string();  // a new daemon may have no collision
     }
 
@@ -271,7 +295,10 @@ private:
                 rename();
                 continue;
             }
-            if (error == AVAHI_OK) avahi_entry_group_commit(group_);
+            if (error == AVAHI_OK) {
+                session_->setOwnName(this, name_);
+                avahi_entry_group_commit(group_);
+            }
             break;
         }
         avahi_string_list_free(txt);
@@ -303,6 +330,7 @@ private:
         if (isCancelled_) return;
         isCancelled_ = true;
         session_->remove(this);
+        session_->clearOwnName(this);
         if (group_) avahi_entry_group_free(group_);
         group_ = nullptr;
         std::error_code ec;
@@ -360,6 +388,10 @@ public:
 
     void clientRegistering() override {}
 
+    void ownNamesChanged() override {
+        if (!isCancelled_ && !isResyncing_) publish();
+    }
+
     void clientLost(const DnsSdError& error) override {
         if (isCancelled_) return;
         if (browser_) avahi_service_browser_free(browser_);
@@ -387,14 +419,12 @@ private:
 
     static void browseCallback(AvahiServiceBrowser* browser, AvahiIfIndex interface, AvahiProtocol,
                                AvahiBrowserEvent event, const char* name, const char* type, const char* domain,
-                               AvahiLookupResultFlags flags, void* userdata) {
+                               AvahiLookupResultFlags, void* userdata) {
         auto* self = static_cast<AvahiBrowser*>(userdata);
         if (self->isCancelled_ || browser != self->browser_ || self->isBrowserDead_) return;
         switch (event) {
         case AVAHI_BROWSER_NEW:
         case AVAHI_BROWSER_REMOVE: {
-            // Our own advertisement, under whatever name a collision gave it.
-            if (flags & AVAHI_LOOKUP_RESULT_OUR_OWN) return;
             Entry entry{interface, DnsSdServiceEndpoint{name ? name : "", type ? type : "", domain ? domain : "",
                                                         interfaceName(interface)}};
             auto& entries = self->isResyncing_ ? self->pending_ : self->entries_;
@@ -406,18 +436,15 @@ private:
                 if (it == entries.end()) return;
                 entries.erase(it);
             }
-            if (!self->isResyncing_) self->deliverResults();
+            if (!self->isResyncing_) self->publish();
             break;
         }
         case AVAHI_BROWSER_ALL_FOR_NOW:
             if (self->isResyncing_) {
                 self->isResyncing_ = false;
-                const bool isChanged = !std::equal(self->entries_.begin(), self->entries_.end(), self->pending_.begin(),
-                                                   self->pending_.end(),
-                                                   [](const Entry& a, const Entry& b) { return a.sameService(b); });
                 self->entries_ = std::move(self->pending_);
                 self->pending_.clear();
-                if (isChanged) self->deliverResults();
+                self->publish();
             }
             break;
         case AVAHI_BROWSER_CACHE_EXHAUSTED: break;
@@ -451,11 +478,15 @@ private:
         });
     }
 
-    void deliverResults() {
-        hasDelivered_ = true;
+    // Hands over the services found, less our own advertisement (under whatever
+    // name a collision gave it), when that set has changed.
+    void publish() {
         std::vector<DnsSdBrowseResult> results;
-        results.reserve(entries_.size());
-        for (const auto& entry : entries_) results.push_back(DnsSdBrowseResult{entry.endpoint});
+        for (const auto& entry : entries_)
+            if (!session_->isOwnName(entry.endpoint.name)) results.push_back(DnsSdBrowseResult{entry.endpoint});
+        if (hasDelivered_ && results == delivered_) return;
+        hasDelivered_ = true;
+        delivered_ = results;
         asio::post(executor_.context(), [weak = weak_from_this(), results = std::move(results)] {
             auto self = weak.lock();
             if (self && !self->isCancelled_ && self->onResultsChanged) self->onResultsChanged(results);
@@ -477,6 +508,7 @@ private:
     AvahiServiceBrowser* browser_ = nullptr;
     std::vector<Entry> entries_;  // what was last delivered, in the order found
     std::vector<Entry> pending_;  // being gathered after a reconnect
+    std::vector<DnsSdBrowseResult> delivered_;
     bool isStarted_ = false;
     bool isCancelled_ = false;
     bool isResyncing_ = false;
