@@ -149,6 +149,22 @@ echo "twins advertise as $names; h1 lists '$l1', h2 lists '$l2'"
 stop_pid "$TWIN1"
 stop_pid "$TWIN2"
 
+echo "== the browser's states, and our own service hidden from our own browser only"
+"$NETLAB" avahi down h3
+run_bg states h3 env HH_DNSSD_LAB=nodaemon "$BUILD/tests/net/avahi_dnssd_test" --gtest_filter='*LabWithoutTheDaemon*'
+STATES=$LAST_PID
+waiting() { grep -q "waiting for the daemon" "$OUT/states.out"; }
+wait_until 5 waiting >/dev/null || fail "the browser did not report waiting without a daemon"
+"$NETLAB" avahi up h3
+wait "$STATES" || fail "browser states without, then with the daemon"
+"$NETLAB" exec h3 env HH_DNSSD_LAB=daemon "$BUILD/tests/net/avahi_dnssd_test" --gtest_filter='*LabOwnService*' \
+    > "$OUT/own.out" 2>&1 || fail "own service hidden from its own browser"
+for f in states own; do
+    grep -q '^\[  PASSED  \] 1 test' "$OUT/$f.out" && ! grep -q SKIPPED "$OUT/$f.out" ||
+        fail "the lab case in $f.out did not run"
+done
+echo "browser: setup, waiting (service not running) without a daemon, ready when it came; own service unlisted"
+
 echo "== avahi-daemon starting late and restarting"
 "$NETLAB" avahi down h1
 run_bg late h1 "$CLI" peers --name "Late Desk"
