@@ -60,6 +60,7 @@ print("|".join(sorted(p["name"] for p in last["peers"])) if last else "")
 PY
 }
 lists() { [[ "|$(last_names "$1")|" == *"|$2|"* ]]; }
+ever_listed() { grep -qF "\"name\":\"$2\"" "$OUT/$1.out"; }
 lacks() { ! lists "$1" "$2"; }
 
 # wait_until SECONDS CMD...: retries CMD until it succeeds; prints the ms it took.
@@ -120,7 +121,7 @@ elapsed = time.monotonic() - start
 print(f"connection to the advertised port {sys.argv[2]}: end of file after {elapsed * 1000:.1f} ms")
 sys.exit(0 if data == b"" and elapsed < 0.5 else 1)
 PY
-[[ "$(last_names one)" != *"Desk One"* ]] || fail "h1 lists itself"
+! ever_listed one "Desk One" || fail "h1 lists itself"
 echo "our instance: listed by h2 after ${own_appear_ms} ms, resolved by avahi-browse as $entry"
 
 echo "== a stopped instance disappears"
@@ -145,6 +146,8 @@ l1=$(last_names twin1)
 l2=$(last_names twin2)
 [[ $l1 != *"|"* && $l2 != *"|"* && $l1 != "$l2" ]] || fail "twins list '$l1' and '$l2'"
 [ "$(printf '%s\n%s\n' "$l1" "$l2" | sort | paste -sd'|')" = "$names" ] || fail "twins list '$l1' and '$l2', h3 sees $names"
+! ever_listed twin1 "$l2" || fail "h1 listed itself as '$l2'"
+! ever_listed twin2 "$l1" || fail "h2 listed itself as '$l1'"
 echo "twins advertise as $names; h1 lists '$l1', h2 lists '$l2'"
 stop_pid "$TWIN1"
 stop_pid "$TWIN2"
@@ -203,6 +206,7 @@ back_ms=$(wait_until 5 gone_and_back) || fail "Late Desk not advertised again 5 
 run_bg after h3 avahi-publish -s "After Restart" _hollerhopper._tcp 4343
 browse_ms=$(wait_until 5 lists late "After Restart") || fail "Late Desk does not browse after the daemon restarted"
 kill -0 "$LATE" 2>/dev/null || fail "peers exited when the daemon restarted"
+! ever_listed late "Late Desk" || fail "Late Desk listed itself around the daemon's restart"
 echo "daemon restarted: advertised again $(( restart_ms + back_ms )) ms after the restart began, a new peer listed after ${browse_ms} ms"
 stop_pid "$LATE"
 stop_pid "$WATCHER"

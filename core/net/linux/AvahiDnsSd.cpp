@@ -255,7 +255,8 @@ public:
     void clientLost(const DnsSdError&) override {
         if (group_) avahi_entry_group_free(group_);
         group_ = nullptr;
-        session_->clearOwnName(this);
+        // The own name stays until the next advertisement replaces it: our
+        // service may still be in the browsers' lists, and must not show there.
         name_ = service ? service->name : std::string();  // a new daemon may have no collision
     }
 
