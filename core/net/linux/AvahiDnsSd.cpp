@@ -473,6 +473,8 @@ private:
     // Handlers are called from a task of their own, never from inside Avahi, so
     // they may cancel or release the browser.
     void deliverState(DnsSdBrowserState state) {
+        if (lastState_ == state) return;  // e.g. waiting, reported by start() and by the client alike
+        lastState_ = state;
         asio::post(executor_.context(), [weak = weak_from_this(), state = std::move(state)] {
             auto self = weak.lock();
             if (self && !self->isCancelled_ && self->onState) self->onState(state);
@@ -510,6 +512,7 @@ private:
     std::vector<Entry> entries_;  // what was last delivered, in the order found
     std::vector<Entry> pending_;  // being gathered after a reconnect
     std::vector<DnsSdBrowseResult> delivered_;
+    std::optional<DnsSdBrowserState> lastState_;
     bool isStarted_ = false;
     bool isCancelled_ = false;
     bool isResyncing_ = false;
