@@ -69,6 +69,8 @@ public:
     static constexpr double talkerTimerInterval = 0.1;
     // Announced names kept; a flood of ever new sender IDs cannot grow memory.
     static constexpr std::size_t maximumTalkerNames = 256;
+    // Shown for a talker who never announced a name.
+    inline static const std::string fallbackTalkerName = "Someone";
 
 private:
     // Defined with the receive path.
