@@ -35,7 +35,7 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
     auto platform = makeAvahiDnsSdPlatform(*queue);
     auto discovery = std::make_shared<Discovery>(options.name, queue, platform);
     discovery->onPeersChanged = [](std::vector<Peer> peers) {
-        auto list = nlohmann::json::array();
+        auto list = Json::array();
         for (const auto& peer : peers) list.push_back({{"id", peer.id}, {"name", peer.name}});
         printJsonLine({{"event", "peers"}, {"peers", std::move(list)}});
     };
