@@ -3,6 +3,8 @@
 // What every subcommand of hollerhopper-cli shares: JSON lines on stdout and a
 // clean stop on SIGINT/SIGTERM, after N seconds, or when the command says so.
 
+#include "core/wire/Utf8.h"
+
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -19,8 +21,7 @@ namespace hh::cli {
 using Json = nlohmann::ordered_json;
 void printJsonLine(const Json& object);
 
-// Whether `bytes` is well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
-bool isValidUtf8(std::string_view bytes);
+using hh::isValidUtf8;
 
 // Blocks SIGINT and SIGTERM for the whole process (construct it in main before
 // any thread starts) and turns them into a stop request.

@@ -3,6 +3,7 @@
 #include "core/audio/AudioEngine.h"
 #include "core/net/Discovery.h"
 #include "core/net/Peer.h"
+#include "core/wire/Utf8.h"
 
 #include <algorithm>
 
@@ -24,31 +25,6 @@ bool isSameName(const std::string& a, const std::string& b) {
     return U_SUCCESS(status) && na == nb;
 }
 
-bool isValidUtf8(const Bytes& bytes) {
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const std::uint8_t c = bytes[i];
-        std::size_t extra;
-        std::uint32_t cp;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        if ((c & 0xE0) == 0xC0) { extra = 1; cp = c & 0x1F; }
-        else if ((c & 0xF0) == 0xE0) { extra = 2; cp = c & 0x0F; }
-        else if ((c & 0xF8) == 0xF0) { extra = 3; cp = c & 0x07; }
-        else return false;
-        if (i + extra >= bytes.size()) return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80) return false;
-            cp = cp << 6 | (bytes[i + k] & 0x3F);
-        }
-        static constexpr std::uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += extra + 1;
-    }
-    return true;
-}
 } // namespace
 
 PTTController::PTTController(std::string displayName, Uuid senderID, Components components)
@@ -224,7 +200,7 @@ void PTTController::handlePacket(const WalkiePacket& packet) {
 }
 
 void PTTController::recordName(const Uuid& sender, const Bytes& payload) {
-    if (payload.empty() || !isValidUtf8(payload)) return;  // an earlier name stays
+    if (payload.empty() || !isValidUtf8({reinterpret_cast<const char*>(payload.data()), payload.size()})) return;  // an earlier name stays
     std::string name(payload.begin(), payload.end());
     auto found = talkerNames_.find(sender);
     if (found != talkerNames_.end()) {

@@ -31,14 +31,14 @@ protected:
     PTTControllerTest() {
         network->isAutoReady = true;
         devices->setInputFormat(16000, 1);
-        PTTController::Components components;
-        components.main = main;
-        components.transportQueue = main;
-        components.network = network;
-        components.audio = std::make_unique<FakeAudioPlatform>(devices);
-        components.discoveryQueue = main;
-        components.dnsSd = dnsSd;
-        controller = std::make_shared<PTTController>("Ann", ownID, std::move(components));
+        makeController("Ann");
+    }
+
+    // Everything on the one virtual-time executor.
+    void makeController(std::string name) {
+        controller = std::make_shared<PTTController>(
+            std::move(name), ownID,
+            PTTController::Components{main, main, network, std::make_unique<FakeAudioPlatform>(devices), main, dnsSd});
         controller->onChange = [this](PTTController::Property p) { ++changes[p]; };
     }
 
@@ -258,15 +258,7 @@ TEST_F(PTTControllerTest, RefreshRebuildsTheGroupWhileRunning) {
 }
 
 TEST_F(PTTControllerTest, PeerListDropsOwnNameUnderCanonicalEquivalence) {
-    controller = nullptr;
-    PTTController::Components components;
-    components.main = main;
-    components.transportQueue = main;
-    components.network = network;
-    components.audio = std::make_unique<FakeAudioPlatform>(devices);
-    components.discoveryQueue = main;
-    components.dnsSd = dnsSd;
-    controller = std::make_shared<PTTController>("Zo\u00eb", ownID, std::move(components));
+    makeController("Zo\u00eb");
     controller->start();
     main->runUntilIdle();
     auto result = [](std::string name) {

@@ -6,19 +6,6 @@
 namespace hh::cli {
 namespace {
 
-TEST(Utf8, AcceptsWellFormedAndRejectsTheRest) {
-    EXPECT_TRUE(isValidUtf8(""));
-    EXPECT_TRUE(isValidUtf8("Ann"));
-    EXPECT_TRUE(isValidUtf8("Ann\xC3\xA9 \xE2\x80\xA6 \xF0\x9F\x8E\x99"));
-    EXPECT_FALSE(isValidUtf8("\xFF"));
-    EXPECT_FALSE(isValidUtf8("\xC3"));              // cut short
-    EXPECT_FALSE(isValidUtf8("\xE2\x80"));          // cut short
-    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong
-    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
-    EXPECT_FALSE(isValidUtf8("a\x80"));
-}
-
 TEST(MonitorEvents, PacketLineIsValidJsonWhateverTheName) {
     WalkiePacket p;
     p.type = PacketType::talkStart;
