@@ -43,7 +43,7 @@ cmd_down() {
 }
 
 cmd_up() {
-    command -v pulseaudio >/dev/null || die "pulseaudio is not installed (scripts/deps/audio.txt)"
+    command -v pulseaudio >/dev/null || die "pulseaudio is not installed (scripts/deps/test.txt)"
     cmd_down 2>/dev/null || true
     mkdir -p "$DIR/runtime" "$DIR/state" "$DIR/home"
     chmod 755 "$DIR"

@@ -5,12 +5,14 @@ HH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 hh_log() { printf '== %s\n' "$*" >&2; }
 
-# The packages every part of the project needs, from scripts/deps/*.txt
-# (one name a line, # comments).
+# The Debian packages the project needs, from scripts/deps/*.txt (one name a
+# line, # comments): `hh_required_packages` for everything, `hh_required_packages
+# run` for building and running the program without the tests (no test.txt).
 hh_required_packages() {
     local f
-    for f in "$HH_ROOT"/scripts/deps/"${1:-*}".txt; do
-        [ -f "$f" ] && sed -e 's/#.*//' "$f"
+    for f in "$HH_ROOT"/scripts/deps/*.txt; do
+        [ "${1:-}" = run ] && [ "$(basename "$f")" = test.txt ] && continue
+        sed -e 's/#.*//' "$f"
     done | tr -s ' \t' '\n' | sed '/^$/d' | sort -u
 }
 
