@@ -1,0 +1,117 @@
+#include "core/audio/AudioEngine.h"
+
+#include "core/wire/WalkieConfig.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace hh {
+
+namespace {
+
+constexpr std::size_t frameBytes = std::size_t(WalkieConfig::framePayloadBytes);
+// Frames per microphone buffer asked of the device.
+constexpr std::uint32_t preferredCaptureFrames = 1024;
+
+} // namespace
+
+// What the capture thread works on. Owned by the engine while capturing; the
+// delivery callback holds it weakly.
+struct AudioEngine::CaptureSession {
+    std::unique_ptr<AudioConverter> converter;
+    Bytes accumulator;
+    std::function<void(const Bytes&)> frameHandler;
+
+    void convertAndFrame(const AudioInputBuffer& buffer) {
+        if (!converter || buffer.format.sampleRate <= 0 || buffer.frameCount == 0) return;
+        const double ratio = WalkieConfig::sampleRate / buffer.format.sampleRate;
+        const double wanted = std::floor(double(buffer.frameCount) * ratio) + 32;
+        if (wanted > double(std::numeric_limits<std::uint32_t>::max())) return;
+        std::vector<std::int16_t> out(static_cast<std::size_t>(wanted));
+        const auto produced = converter->convert(buffer, out);
+        if (!produced || *produced == 0) return;
+        const auto n = std::min(*produced, out.size());
+        accumulator.reserve(accumulator.size() + n * 2);
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto v = static_cast<std::uint16_t>(out[i]);
+            accumulator.push_back(std::uint8_t(v & 0xFF));
+            accumulator.push_back(std::uint8_t(v >> 8));
+        }
+        std::size_t consumed = 0;
+        while (accumulator.size() - consumed >= frameBytes) {
+            Bytes frame(accumulator.begin() + std::ptrdiff_t(consumed),
+                        accumulator.begin() + std::ptrdiff_t(consumed + frameBytes));
+            if (frameHandler) frameHandler(frame);
+            consumed += frameBytes;
+        }
+        accumulator.erase(accumulator.begin(), accumulator.begin() + std::ptrdiff_t(consumed));
+    }
+};
+
+AudioEngine::AudioEngine(std::unique_ptr<AudioPlatform> platform)
+    : platform(std::move(platform)), jitter(std::make_shared<JitterBuffer>()) {
+    render = [jitter = jitter](std::span<float> out) { jitter->read(out); };
+}
+
+AudioEngine::~AudioEngine() {
+    platform->input().stop();
+    platform->output().stop();
+}
+
+void AudioEngine::start() {
+    platform->output().start(render);
+}
+
+void AudioEngine::stop() {
+    stopCapture();
+    platform->output().stop();
+    jitter->reset();
+}
+
+void AudioEngine::enqueue(std::span<const std::uint8_t> pcm16le) {
+    const std::size_t n = pcm16le.size() / 2;
+    if (n == 0) return;
+    std::vector<float> samples(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto v = static_cast<std::int16_t>(std::uint16_t(pcm16le[2 * i]) | std::uint16_t(pcm16le[2 * i + 1]) << 8);
+        samples[i] = std::clamp(float(v) * (1.0f / 32768.0f), -1.0f, 1.0f);
+    }
+    jitter->write(samples);
+}
+
+void AudioEngine::startCapture() {
+    if (isCapturingState) return;
+    auto& input = platform->input();
+    const auto format = input.nativeFormat();
+    if (!(format.sampleRate > 0) || format.channelCount == 0) return;
+
+    auto session = std::make_shared<CaptureSession>();
+    session->converter = platform->makeConverter(format);
+    session->frameHandler = captureFrameHandler;
+    const std::weak_ptr<CaptureSession> weakSession = session;
+    const bool started = input.start(preferredCaptureFrames, [weakSession](const AudioInputBuffer& buffer) {
+        if (auto s = weakSession.lock()) s->convertAndFrame(buffer);
+    });
+    if (!started) return;
+    capture = std::move(session);
+    isCapturingState = true;
+}
+
+void AudioEngine::stopCapture() {
+    if (!isCapturingState) return;
+    // Returns only once no delivery is running, so the session is ours alone.
+    platform->input().stop();
+    auto session = std::move(capture);
+    session->converter.reset();
+    if (!session->accumulator.empty()) {
+        Bytes last(session->accumulator.begin(),
+                   session->accumulator.begin() + std::ptrdiff_t(std::min(session->accumulator.size(), frameBytes)));
+        last.resize(frameBytes, 0);
+        if (captureFrameHandler) captureFrameHandler(last);
+    }
+    isCapturingState = false;
+}
+
+} // namespace hh

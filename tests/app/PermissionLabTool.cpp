@@ -1,0 +1,81 @@
+// The Linux permission checks for the lab test, each printing one word:
+//   permission_lab_tool microphone        the microphone status from the sound server
+//   permission_lab_tool multicast         the multicast group check (lab hosts only)
+//   permission_lab_tool no-daemon-probe   the model's local-network status when the
+//                                         DNS-SD browser says the daemon is not running
+// With --refuse-joins after the mode, setsockopt is refused with EPERM first,
+// as by a sandbox that forbids multicast.
+#include "app/model/MulticastFallbackProbe.h"
+#include "app/model/PermissionModel.h"
+#include "app/model/linux/MulticastGroupCheck.h"
+#include "app/model/linux/PulseMicrophoneAccess.h"
+#include "core/exec/ManualExecutor.h"
+#include "core/wire/WalkieConfig.h"
+
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <iostream>
+#include <string>
+
+namespace {
+
+using hh::LocalNetworkProbeState;
+
+const char* const statusNames[] = {"granted", "denied", "notDetermined", "unknown"};
+const char* const accessNames[] = {"granted", "denied", "unavailable"};
+
+// A DNS-SD browser on a machine without a daemon only ever waits.
+struct NoDaemonBrowser final : hh::LocalNetworkProbe {
+    void start() override { onState({LocalNetworkProbeState::Kind::waiting, LocalNetworkProbeState::daemonNotRunning}); }
+    void cancel() override {}
+};
+
+struct NoMicrophone final : hh::MicrophoneAccess {
+    hh::MicrophoneAuthorization status() override { return hh::MicrophoneAuthorization::unavailable; }
+    void requestAccess(std::function<void(bool)> completion) override { completion(false); }
+};
+
+bool refuseSocketOptions() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_setsockopt, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+hh::MulticastAccess checkGroup() {
+    return hh::checkMulticastGroup(hh::WalkieConfig::multicastHost);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (argc > 2 && std::string(argv[2]) == "--refuse-joins" && !refuseSocketOptions()) return 1;
+    if (mode == "microphone") {
+        hh::PulseMicrophoneAccess access;
+        std::cout << statusNames[int(hh::microphoneStatus(access.status()))] << "\n";
+    } else if (mode == "multicast") {
+        std::cout << accessNames[int(checkGroup())] << "\n";
+    } else if (mode == "no-daemon-probe") {
+        hh::ManualExecutor executor;
+        auto model = std::make_shared<hh::PermissionModel>(executor, std::make_shared<NoMicrophone>(), [] {
+            return std::make_unique<hh::MulticastFallbackProbe>(std::make_unique<NoDaemonBrowser>(), checkGroup);
+        });
+        model->start();
+        executor.runUntilIdle();
+        std::cout << statusNames[int(model->localNetwork())] << "\n";
+    } else {
+        std::cerr << "usage: permission_lab_tool microphone|multicast|no-daemon-probe [--refuse-joins]\n";
+        return 2;
+    }
+    return 0;
+}

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# The Linux permission checks against real platforms, inside a lab host:
+# - the multicast group check, and the model's local-network answer on a
+#   machine without a DNS-SD daemon (the fallback): "granted", and "denied"
+#   when a seccomp filter refuses the join with EPERM;
+# - the microphone against a private PulseAudio server: "granted" with an
+#   input, "denied" with only a sink (its monitor is no microphone) and when the
+#   server refuses us, "unknown" with no server at all.
+# Usage: permission_lab.sh BUILD_DIR
+set -euo pipefail
+BUILD=$(cd "$1" && pwd)
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+TOOL=$BUILD/tests/app/permission_lab_tool
+export HH_LAB=hhenv
+DIR=$(mktemp -d /tmp/hh-envlab.XXXXXX)
+chmod 755 "$DIR"
+SERVER_PID=""
+failures=0
+
+lab() { "$ROOT/scripts/netlab.sh" exec h1 "$@"; }
+
+stop_server() {
+    if [ -n "$SERVER_PID" ]; then
+        kill "$SERVER_PID" 2>/dev/null || true
+        wait "$SERVER_PID" 2>/dev/null || true
+        SERVER_PID=""
+    fi
+}
+
+cleanup() {
+    stop_server
+    "$ROOT/scripts/netlab.sh" down || true
+    rm -rf "$DIR"
+}
+trap cleanup EXIT
+
+# The server and its clients see only this directory: no other sound server,
+# cookie or configuration of the machine's is used.
+serverEnv=(env -i PATH="$PATH" HOME="$DIR/home" XDG_RUNTIME_DIR="$DIR/runtime"
+           PULSE_RUNTIME_PATH="$DIR/runtime" PULSE_STATE_PATH="$DIR/state")
+clientEnv=("${serverEnv[@]}" PULSE_SERVER="unix:$DIR/native" PULSE_COOKIE="$DIR/client-cookie")
+
+# start_server AUTH MODULES...: AUTH is the native protocol's auth option.
+start_server() {
+    local auth=$1
+    shift
+    mkdir -p "$DIR/home" "$DIR/runtime" "$DIR/state"
+    chmod 700 "$DIR/runtime"
+    {
+        echo "load-module module-native-protocol-unix $auth socket=$DIR/native"
+        printf '%s\n' "$@"
+    } > "$DIR/lab.pa"
+    rm -f "$DIR/native"
+    # Started directly (not through a function's subshell) so that $! is the
+    # server itself once netlab's exec chain has run.
+    "$ROOT/scripts/netlab.sh" exec h1 "${serverEnv[@]}" pulseaudio --daemonize=no --disallow-exit --exit-idle-time=-1 -n \
+        --file="$DIR/lab.pa" --use-pid-file=no --log-target=file:"$DIR/pulseaudio.log" \
+        --realtime=no --high-priority=no &
+    SERVER_PID=$!
+    local i
+    for i in $(seq 100); do
+        [ -S "$DIR/native" ] && return 0
+        sleep 0.1
+    done
+    echo "the sound server did not start:" >&2
+    cat "$DIR/pulseaudio.log" >&2 || true
+    exit 1
+}
+
+expect() {
+    local want=$1 what=$2
+    shift 2
+    local got
+    got=$("$@" 2>&1) || true
+    if [ "$got" = "$want" ]; then
+        echo "ok: $what: $got"
+    else
+        echo "FAIL: $what: got '$got', expected '$want'"
+        failures=$((failures + 1))
+    fi
+}
+
+"$ROOT/scripts/netlab.sh" up 1
+
+expect granted "multicast group check on the lab host" lab "$TOOL" multicast
+expect granted "no DNS-SD daemon: the fallback answers" lab "$TOOL" no-daemon-probe
+expect granted "a host with only loopback" lab unshare -n "$TOOL" multicast
+expect denied "multicast join refused with EPERM" lab "$TOOL" multicast --refuse-joins
+expect denied "no DNS-SD daemon, join refused: the fallback denies" lab "$TOOL" no-daemon-probe --refuse-joins
+
+head -c 256 /dev/urandom > "$DIR/client-cookie"
+
+expect unknown "microphone, no sound server" lab "${clientEnv[@]}" "$TOOL" microphone
+
+start_server auth-anonymous=1 \
+    "load-module module-null-sink sink_name=micfeed" \
+    "load-module module-remap-source source_name=mic master=micfeed.monitor" \
+    "set-default-source mic"
+expect granted "microphone, server with an input" lab "${clientEnv[@]}" "$TOOL" microphone
+stop_server
+expect unknown "microphone, server stopped" lab "${clientEnv[@]}" "$TOOL" microphone
+
+start_server auth-anonymous=1 "load-module module-null-sink sink_name=spk"
+expect denied "microphone, server without an input" lab "${clientEnv[@]}" "$TOOL" microphone
+stop_server
+
+# Without anonymous access the server admits its own user and holders of its
+# cookie; another user with another cookie is refused.
+chmod 644 "$DIR/client-cookie"
+start_server "auth-anonymous=0 auth-group-enable=0" \
+    "load-module module-null-sink sink_name=micfeed" \
+    "load-module module-remap-source source_name=mic master=micfeed.monitor" \
+    "set-default-source mic"
+expect denied "microphone, server refusing us" lab setpriv --reuid=nobody --regid=nogroup --clear-groups \
+    "${clientEnv[@]}" "$TOOL" microphone
+stop_server
+
+[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
+echo "all permission lab checks passed"

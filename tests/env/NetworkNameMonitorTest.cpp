@@ -1,0 +1,110 @@
+#include "core/env/NetworkNameMonitor.h"
+#include "core/exec/ManualExecutor.h"
+
+#include <gtest/gtest.h>
+
+namespace hh {
+namespace {
+
+using std::chrono::seconds;
+
+// What the fake platform knows; the name is hidden until authorized, as on a
+// platform that requires location authorization.
+struct FakePlatform {
+    std::optional<std::string> name;
+    LocationAuthorization authorization = LocationAuthorization::authorized;
+    int reads = 0, requests = 0;
+    std::function<void()>* onAuthorizationChange = nullptr;
+};
+
+struct FakeWifi final : WifiNameSource {
+    std::shared_ptr<FakePlatform> p;
+    std::optional<std::string> currentSsid() override {
+        ++p->reads;
+        return p->authorization == LocationAuthorization::authorized ? p->name : std::nullopt;
+    }
+};
+
+struct FakeLocation final : LocationAuthorizationSource {
+    std::shared_ptr<FakePlatform> p;
+    LocationAuthorization status() const override { return p->authorization; }
+    void requestAuthorization() override { ++p->requests; }
+};
+
+struct NetworkNameMonitorTest : ::testing::Test {
+    ManualExecutor executor;
+    std::shared_ptr<FakePlatform> platform = std::make_shared<FakePlatform>();
+    int notifications = 0;
+
+    std::shared_ptr<NetworkNameMonitor> make() {
+        auto wifi = std::make_unique<FakeWifi>();
+        wifi->p = platform;
+        auto location = std::make_unique<FakeLocation>();
+        location->p = platform;
+        platform->onAuthorizationChange = &location->onAuthorizationChange;
+        auto monitor = std::make_shared<NetworkNameMonitor>(executor, std::move(wifi), std::move(location));
+        monitor->onChange = [this] { ++notifications; };
+        monitor->start();
+        return monitor;
+    }
+};
+
+TEST_F(NetworkNameMonitorTest, NoWifiIsNoneAndEveryTickNotifiesEvenUnchanged) {
+    auto monitor = make();
+    EXPECT_EQ(monitor->ssid(), std::nullopt);
+    EXPECT_EQ(notifications, 1);
+    executor.advance(seconds(9));
+    EXPECT_EQ(notifications, 1);
+    executor.advance(seconds(26));
+    EXPECT_EQ(monitor->ssid(), std::nullopt);
+    EXPECT_EQ(notifications, 4);
+}
+
+TEST_F(NetworkNameMonitorTest, AnotherNetworkShowsWithinOneIntervalByteForByte) {
+    platform->name = "Office";
+    auto monitor = make();
+    EXPECT_EQ(monitor->ssid(), "Office");
+    platform->name = std::string("\xff\0x", 3);
+    executor.advance(seconds(10));
+    EXPECT_EQ(monitor->ssid(), std::string("\xff\0x", 3));
+    platform->name = "";
+    executor.advance(seconds(10));
+    EXPECT_EQ(monitor->ssid(), "");
+}
+
+TEST_F(NetworkNameMonitorTest, UndecidedIsRequestedOnceAndTheGrantRefreshesBeforeTheTick) {
+    platform->name = "Home";
+    platform->authorization = LocationAuthorization::notDetermined;
+    auto monitor = make();
+    EXPECT_EQ(platform->requests, 1);
+    EXPECT_EQ(monitor->ssid(), std::nullopt);
+
+    platform->authorization = LocationAuthorization::authorized;
+    (*platform->onAuthorizationChange)();
+    executor.runUntilIdle();
+    EXPECT_EQ(monitor->ssid(), "Home");
+    EXPECT_EQ(platform->requests, 1);
+}
+
+TEST_F(NetworkNameMonitorTest, DeniedIsNotRequestedAndStaysNone) {
+    platform->name = "Home";
+    platform->authorization = LocationAuthorization::denied;
+    auto monitor = make();
+    executor.advance(seconds(20));
+    EXPECT_EQ(platform->requests, 0);
+    EXPECT_EQ(monitor->ssid(), std::nullopt);
+}
+
+TEST_F(NetworkNameMonitorTest, NothingRunsOnceTheMonitorIsGone) {
+    auto monitor = make();
+    auto changed = *platform->onAuthorizationChange;
+    changed();  // posted just before the owner lets go
+    monitor.reset();
+    changed();
+    executor.advance(seconds(30));
+    EXPECT_EQ(platform->reads, 1);
+    EXPECT_EQ(executor.pendingCount(), 0u);
+}
+
+} // namespace
+} // namespace hh
