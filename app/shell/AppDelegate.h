@@ -47,6 +47,7 @@ public:
     StatusLook currentLook() const;
     PanelWindow* panel() const { return panel_; }
     QSystemTrayIcon* statusItem() const { return statusItem_; }
+    QMenu* contextMenu() const { return menu_.get(); }
 
 public slots:
     // logind's PrepareForSleep: false means the computer has just woken up.
