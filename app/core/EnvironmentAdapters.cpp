@@ -4,8 +4,9 @@
 
 namespace hh {
 
-MonitorNetworkName::MonitorNetworkName(std::shared_ptr<NetworkNameMonitor> monitor, QObject* parent)
-    : NetworkNameObject(parent), monitor_(std::move(monitor)) {
+MonitorNetworkName::MonitorNetworkName(std::shared_ptr<NetworkNameMonitor> monitor, std::shared_ptr<Executor> main,
+                                       QObject* parent)
+    : NetworkNameObject(parent), main_(std::move(main)), monitor_(std::move(monitor)) {
     QPointer<MonitorNetworkName> self = this;
     monitor_->onChange = [self] {
         if (self)
@@ -17,6 +18,7 @@ MonitorNetworkName::MonitorNetworkName(std::shared_ptr<NetworkNameMonitor> monit
 
 MonitorNetworkName::~MonitorNetworkName() {
     monitor_->onChange = nullptr;
+    monitor_.reset(); // before the executor it runs on
 }
 
 void MonitorNetworkName::copy() {
@@ -24,8 +26,9 @@ void MonitorNetworkName::copy() {
     publishSsid(ssid.has_value(), ssid ? QString::fromStdString(*ssid) : QString());
 }
 
-ModelPermissions::ModelPermissions(std::shared_ptr<PermissionModel> model, PrivacySettings settings, QObject* parent)
-    : PermissionObject(parent), model_(std::move(model)), settings_(std::move(settings)) {
+ModelPermissions::ModelPermissions(std::shared_ptr<PermissionModel> model, PrivacySettings settings,
+                                   std::shared_ptr<Executor> main, QObject* parent)
+    : PermissionObject(parent), main_(std::move(main)), model_(std::move(model)), settings_(std::move(settings)) {
     QPointer<ModelPermissions> self = this;
     model_->onChange = [self] {
         if (self)
@@ -37,6 +40,7 @@ ModelPermissions::ModelPermissions(std::shared_ptr<PermissionModel> model, Priva
 
 ModelPermissions::~ModelPermissions() {
     model_->onChange = nullptr;
+    model_.reset(); // before the executor it runs on
 }
 
 QString ModelPermissions::statusName(PermissionModel::Status status) {

@@ -13,11 +13,14 @@ namespace hh {
 class MonitorNetworkName final : public NetworkNameObject {
     Q_OBJECT
 public:
-    explicit MonitorNetworkName(std::shared_ptr<NetworkNameMonitor> monitor, QObject* parent = nullptr);
+    // `main` is the executor the monitor runs on, kept alive as long as it.
+    MonitorNetworkName(std::shared_ptr<NetworkNameMonitor> monitor, std::shared_ptr<Executor> main,
+                       QObject* parent = nullptr);
     ~MonitorNetworkName() override;
 
 private:
     void copy();
+    std::shared_ptr<Executor> main_;
     std::shared_ptr<NetworkNameMonitor> monitor_;
 };
 
@@ -25,7 +28,8 @@ private:
 class ModelPermissions final : public PermissionObject {
     Q_OBJECT
 public:
-    ModelPermissions(std::shared_ptr<PermissionModel> model, PrivacySettings settings, QObject* parent = nullptr);
+    ModelPermissions(std::shared_ptr<PermissionModel> model, PrivacySettings settings, std::shared_ptr<Executor> main,
+                     QObject* parent = nullptr);
     ~ModelPermissions() override;
 
     void refresh() override { model_->refresh(); }
@@ -36,6 +40,7 @@ public:
 
 private:
     void copy();
+    std::shared_ptr<Executor> main_;
     std::shared_ptr<PermissionModel> model_;
     PrivacySettings settings_;
 };
