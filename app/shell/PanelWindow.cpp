@@ -31,6 +31,12 @@ PanelWindow::PanelWindow(QQmlEngine* engine, const QVariantMap& objects, Mode mo
     });
 }
 
+PanelWindow::~PanelWindow() {
+    // QWindow's destructor hides the window and so signals again, when this
+    // part of the object is already gone.
+    disconnect(this, nullptr, this, nullptr);
+}
+
 void PanelWindow::updateOnScreen() {
     if (QQuickItem* root = rootObject())
         root->setProperty("onScreen", isVisible());

@@ -18,6 +18,7 @@ public:
     // `objects` are the panel's required properties (controller, networkInfo,
     // permissions, messages).
     PanelWindow(QQmlEngine* engine, const QVariantMap& objects, Mode mode);
+    ~PanelWindow() override;
 
     Mode mode() const { return mode_; }
     // Opens under `anchor` (screen coordinates); an empty anchor means the pointer.
