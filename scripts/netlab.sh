@@ -10,6 +10,9 @@
 #   netlab.sh link hK down|up     take hK's link down or up (up restores its routes)
 #   netlab.sh loss hK PCT         drop PCT % of the frames the bridge sends to hK (0 clears)
 #   netlab.sh addr hK             print hK's address
+#   netlab.sh up N --avahi        also start a D-Bus system bus and an avahi-daemon in every host
+#   netlab.sh avahi up|down|restart hK   start, stop or restart hK's avahi-daemon (its bus stays)
+#                                 (exec sets DBUS_SYSTEM_BUS_ADDRESS to hK's bus when it has one)
 #
 # HH_LAB names the lab (default "hhlab"), so independent labs can coexist.
 set -euo pipefail
@@ -31,8 +34,14 @@ host_routes() {
 cmd_up() {
     local n=${1:-}
     [[ $n =~ ^[1-9]$ ]] || die "usage: up N (1..9) [--snooping]"
-    local snooping=0
-    [ "${2:-}" = "--snooping" ] && snooping=1
+    local snooping=0 avahi=0 opt
+    for opt in "${@:2}"; do
+        case "$opt" in
+        --snooping) snooping=1 ;;
+        --avahi) avahi=1 ;;
+        *) die "usage: up N (1..9) [--snooping] [--avahi]" ;;
+        esac
+    done
     cmd_down 2>/dev/null || true
     mkdir -p "$RUN"
     ip netns add "$BR"
@@ -60,6 +69,81 @@ cmd_up() {
         host_routes "$ns"
     done
     echo "$n" > "$RUN/hosts"
+    if [ $avahi = 1 ]; then
+        for k in $(seq 1 "$n"); do avahi_start "h$k"; done
+        for k in $(seq 1 "$n"); do avahi_wait "h$k"; done
+    fi
+}
+
+# DNS-SD: one system bus and one avahi-daemon per host, never outside the lab.
+# `ip netns exec` gives each command a private mount namespace, so the daemon gets
+# a /run/avahi-daemon of its own (tmpfs) for its pid file and socket; the rest of
+# /run stays visible, since the lab's own files live there.
+avahi_start() {
+    local host=$1 ns
+    ns=$(host_ns "$host")
+    [ -d "$RUN" ] || die "no lab $LAB"
+    if [ ! -S "$RUN/$host.bus" ]; then
+        ip netns exec "$ns" dbus-daemon --system --fork --nopidfile \
+            --address="unix:path=$RUN/$host.bus" --print-pid > "$RUN/$host.bus.pid"
+    fi
+    cat > "$RUN/$host.conf" <<CONF
+[server]
+host-name=$host
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=veth0
+enable-dbus=yes
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-workstation=no
+publish-hinfo=no
+CONF
+    : > "$RUN/$host.avahi.log"
+    mkdir -p /run/avahi-daemon
+    setsid ip netns exec "$ns" sh -c "mount -n -t tmpfs tmpfs /run/avahi-daemon && \
+        DBUS_SYSTEM_BUS_ADDRESS=unix:path=$RUN/$host.bus exec avahi-daemon --no-chroot \
+        --no-drop-root --no-rlimits -f $RUN/$host.conf" \
+        < /dev/null >> "$RUN/$host.avahi.log" 2>&1 &
+    echo $! > "$RUN/$host.avahi.pid"
+}
+
+# Waits until hK's daemon has announced its host name (about a second).
+avahi_wait() {
+    local host=$1 i
+    for i in $(seq 1 100); do
+        grep -q "Server startup complete" "$RUN/$host.avahi.log" 2>/dev/null && return 0
+        kill -0 "$(cat "$RUN/$host.avahi.pid")" 2>/dev/null || break
+        sleep 0.05
+    done
+    cat "$RUN/$host.avahi.log" >&2
+    die "avahi-daemon in $host did not start"
+}
+
+avahi_stop() {
+    local host=$1 pid i
+    host_ns "$host" >/dev/null
+    [ -f "$RUN/$host.avahi.pid" ] || return 0
+    pid=$(cat "$RUN/$host.avahi.pid")
+    kill -TERM "$pid" 2>/dev/null || true
+    for i in $(seq 1 100); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.02
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    rm -f "$RUN/$host.avahi.pid"
+}
+
+cmd_avahi() {
+    local action=${1:-} host=${2:-}
+    host_ns "$host" >/dev/null
+    case "$action" in
+    up) avahi_stop "$host"; avahi_start "$host"; avahi_wait "$host" ;;
+    down) avahi_stop "$host" ;;
+    restart) avahi_stop "$host"; avahi_start "$host"; avahi_wait "$host" ;;
+    *) die "usage: avahi up|down|restart hK" ;;
+    esac
 }
 
 cmd_down() {
@@ -78,6 +162,7 @@ cmd_down() {
 cmd_exec() {
     local ns
     ns=$(host_ns "${1:-}")
+    [ -S "$RUN/$1.bus" ] && export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$RUN/$1.bus"
     shift
     exec ip netns exec "$ns" "$@"
 }
@@ -115,5 +200,6 @@ exec) shift; cmd_exec "$@" ;;
 link) shift; cmd_link "$@" ;;
 loss) shift; cmd_loss "$@" ;;
 addr) host_ns "${2:-}" >/dev/null; host_addr "$2" ;;
-*) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+avahi) shift; cmd_avahi "$@" ;;
+*) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

@@ -18,9 +18,6 @@ void printJsonLine(const Json& object) {
     printLine(object.dump(-1, ' ', false, Json::error_handler_t::replace));
 }
 
-void printJsonLine(const nlohmann::json& object) {
-    printLine(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
-}
 
 bool isValidUtf8(std::string_view s) {
     std::size_t i = 0;

@@ -18,7 +18,6 @@ namespace hh::cli {
 // thread. Invalid UTF-8 in strings is replaced, so the line is always valid JSON.
 using Json = nlohmann::ordered_json;
 void printJsonLine(const Json& object);
-void printJsonLine(const nlohmann::json& object);
 
 // Whether `bytes` is well-formed UTF-8 (no overlongs, surrogates or values past U+10FFFF).
 bool isValidUtf8(std::string_view bytes);

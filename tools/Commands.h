@@ -12,5 +12,6 @@ class StopSignal;
 using CommandBody = std::function<int(StopSignal&)>;
 
 void addMonitorCommand(CLI::App& app, CommandBody& chosen);
+void addPeersCommand(CLI::App& app, CommandBody& chosen);
 
 } // namespace hh::cli

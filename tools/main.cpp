@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     hh::cli::CommandBody chosen;
     hh::cli::addMonitorCommand(app, chosen);
+    hh::cli::addPeersCommand(app, chosen);
     CLI11_PARSE(app, argc, argv);
     try {
         return chosen ? chosen(stop) : 2;

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "core/exec/Executor.h"
+#include "core/net/DnsSdPlatform.h"
+#include "core/net/Peer.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace hh {
+
+// Makes this instance visible to the others on the local network (a DNS-SD
+// service named after the display name) and keeps the list of instances it sees.
+// All its state lives on `queue`; start() and stop() may be called from any thread.
+class Discovery : public std::enable_shared_from_this<Discovery> {
+public:
+    Discovery(std::string displayName, std::shared_ptr<Executor> queue, std::shared_ptr<DnsSdPlatform> platform);
+
+    Discovery(const Discovery&) = delete;
+    Discovery& operator=(const Discovery&) = delete;
+
+    // The complete current list, on every change of the browse results; called
+    // on the queue. Assign before start().
+    std::function<void(std::vector<Peer>)> onPeersChanged;
+
+    // Starts advertising, then browsing; what already runs is kept.
+    void start();
+    // Cancels and releases the listener and the browser. No final empty list.
+    void stop();
+
+private:
+    void startAdvertising();
+    void startBrowsing();
+    void handleBrowseResults(const std::vector<DnsSdBrowseResult>& results);
+
+    std::string displayName_;
+    std::shared_ptr<Executor> queue_;
+    std::shared_ptr<DnsSdPlatform> platform_;
+    std::shared_ptr<DnsSdListener> listener_;
+    std::shared_ptr<DnsSdBrowser> browser_;
+};
+
+} // namespace hh

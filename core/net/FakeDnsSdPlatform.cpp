@@ -1,0 +1,66 @@
+#include "core/net/FakeDnsSdPlatform.h"
+
+#include <stdexcept>
+
+namespace hh {
+
+void FakeDnsSdPlatform::Listener::start() {
+    platform_.log.push_back("start listener " + std::to_string(number));
+    isStarted = true;
+}
+
+void FakeDnsSdPlatform::Listener::cancel() {
+    platform_.log.push_back("cancel listener " + std::to_string(number));
+    isCancelled = true;
+}
+
+std::shared_ptr<FakeDnsSdPlatform::Connection> FakeDnsSdPlatform::Listener::connect() {
+    auto connection = std::make_shared<Connection>();
+    if (isStarted && !isCancelled && onNewConnection) onNewConnection(connection);
+    return connection;
+}
+
+void FakeDnsSdPlatform::Browser::start() {
+    platform_.log.push_back("start browser " + std::to_string(number));
+    isStarted = true;
+}
+
+void FakeDnsSdPlatform::Browser::cancel() {
+    platform_.log.push_back("cancel browser " + std::to_string(number));
+    isCancelled = true;
+}
+
+void FakeDnsSdPlatform::Browser::deliverResults(std::vector<DnsSdBrowseResult> results) {
+    if (isStarted && !isCancelled && onResultsChanged) onResultsChanged(std::move(results));
+}
+
+void FakeDnsSdPlatform::Browser::deliverState(DnsSdBrowserState state) {
+    if (isStarted && !isCancelled && onState) onState(std::move(state));
+}
+
+std::shared_ptr<DnsSdListener> FakeDnsSdPlatform::makeListener() {
+    if (isListenerCreationFailing) {
+        log.push_back("listener creation failed");
+        throw std::runtime_error("no free TCP port");
+    }
+    auto listener = std::make_shared<Listener>(*this, int(listeners.size()) + 1);
+    log.push_back("make listener " + std::to_string(listener->number));
+    listeners.push_back(listener);
+    return listener;
+}
+
+std::shared_ptr<DnsSdBrowser> FakeDnsSdPlatform::makeBrowser(const std::string& type, const std::string& domain) {
+    auto browser = std::make_shared<Browser>(*this, int(browsers.size()) + 1, type, domain);
+    log.push_back("make browser " + std::to_string(browser->number));
+    browsers.push_back(browser);
+    return browser;
+}
+
+std::vector<DnsSdBrowseResult> FakeDnsSdPlatform::results(const std::vector<std::string>& names) {
+    std::vector<DnsSdBrowseResult> out;
+    for (const auto& name : names)
+        out.push_back(DnsSdBrowseResult{DnsSdServiceEndpoint{name, "_hollerhopper._tcp", "local.", "veth0"}});
+    return out;
+}
+
+} // namespace hh

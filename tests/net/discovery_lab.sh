@@ -1,0 +1,219 @@
+#!/usr/bin/env bash
+# Peer discovery against real avahi-daemons in a three-host lab: foreign
+# services published with avahi-publish, our own instances seen by avahi-browse,
+# name collisions between hosts, and a daemon that starts late and restarts.
+# Prints how long a peer takes to appear and to disappear.
+#   $1: the build directory
+set -euo pipefail
+BUILD=$(cd "${1:?build directory}" && pwd)
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+CLI="$BUILD/tools/hollerhopper-cli"
+export HH_LAB=hhdisclab
+NETLAB="$ROOT/scripts/netlab.sh"
+OUT=$(mktemp -d)
+PIDS=()
+
+cleanup() {
+    local pid
+    for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    "$NETLAB" down >/dev/null 2>&1 || true
+    rm -rf "$OUT"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    local f
+    for f in "$OUT"/*.out; do [ -f "$f" ] && { echo "--- $f" >&2; cat "$f" >&2; }; done
+    exit 1
+}
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+# run_bg NAME hK CMD...: runs CMD in hK in the background, output in $OUT/NAME.out;
+# its pid is in $LAST_PID (ip netns exec replaces itself with CMD).
+run_bg() {
+    local name=$1 host=$2
+    shift 2
+    "$NETLAB" exec "$host" "$@" > "$OUT/$name.out" 2>&1 &
+    LAST_PID=$!
+    PIDS+=("$LAST_PID")
+}
+stop_pid() {
+    kill -TERM "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
+# The names in the last list a peers command printed, sorted, "|"-separated.
+last_names() {
+    python3 - "$OUT/$1.out" <<'PY'
+import json, sys
+last = None
+for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
+    try:
+        event = json.loads(line)
+    except ValueError:
+        continue
+    if event.get("event") == "peers":
+        last = event
+        assert all(p["id"] == p["name"] for p in event["peers"]), line
+print("|".join(sorted(p["name"] for p in last["peers"])) if last else "")
+PY
+}
+lists() { [[ "|$(last_names "$1")|" == *"|$2|"* ]]; }
+ever_listed() { grep -qF "\"name\":\"$2\"" "$OUT/$1.out"; }
+lacks() { ! lists "$1" "$2"; }
+
+# wait_until SECONDS CMD...: retries CMD until it succeeds; prints the ms it took.
+wait_until() {
+    local limit_ms=$(( ${1%.*} * 1000 )) start
+    shift
+    start=$(now_ms)
+    while ! "$@"; do
+        (( $(now_ms) - start > limit_ms )) && return 1
+        sleep 0.02
+    done
+    echo $(( $(now_ms) - start ))
+}
+
+# What avahi-browse in hK resolves for our type, one "name;address;port" a line.
+browse_resolved() {
+    "$NETLAB" exec "$1" avahi-browse -rpt _hollerhopper._tcp 2>/dev/null | python3 -c '
+import re, sys
+for line in sys.stdin:
+    f = line.rstrip("\n").split(";")
+    if f[0] == "=" and len(f) > 8:  # names escape bytes as \DDD (decimal)
+        name = re.sub(r"\\(\d{3})", lambda m: chr(int(m.group(1))), f[3])
+        print(f"{name};{f[7]};{f[8]}")'
+}
+browse_has() { browse_resolved "$1" | grep -q "^$2;"; }
+
+"$NETLAB" up 3 --avahi
+
+echo "== a service published by avahi-publish appears and goes"
+run_bg two h2 "$CLI" peers --name "Desk Two"
+TWO=$LAST_PID
+sleep 1
+run_bg publisher h1 avahi-publish -s "Foreign Peer" _hollerhopper._tcp 4242
+PUBLISHER=$LAST_PID
+appear_ms=$(wait_until 5 lists two "Foreign Peer") || fail "h2 does not list Foreign Peer"
+stop_pid "$PUBLISHER"
+gone_ms=$(wait_until 3 lacks two "Foreign Peer") || fail "Foreign Peer still listed 3 s after its publisher quit"
+echo "foreign peer: appeared after ${appear_ms} ms, gone ${gone_ms} ms after its publisher quit"
+
+echo "== our instance is advertised with its name and port, and hangs up at once"
+run_bg one h1 "$CLI" peers --name "Desk One"
+ONE=$LAST_PID
+own_appear_ms=$(wait_until 5 lists two "Desk One") || fail "h2 does not list Desk One"
+wait_until 5 lists one "Desk Two" >/dev/null || fail "h1 does not list Desk Two"
+wait_until 5 browse_has h3 "Desk One" >/dev/null || fail "avahi-browse in h3 does not resolve Desk One"
+entry=$(browse_resolved h3 | grep "^Desk One;" | head -n1)
+address=$(cut -d';' -f2 <<< "$entry")
+port=$(cut -d';' -f3 <<< "$entry")
+[ "$address" = "$("$NETLAB" addr h1)" ] || fail "Desk One resolves to $address"
+[[ $port =~ ^[0-9]+$ ]] && [ "$port" -gt 0 ] || fail "Desk One has no port: $entry"
+"$NETLAB" exec h3 python3 - "$address" "$port" <<'PY' || fail "the advertised port did not hang up at once"
+import socket, sys, time
+s = socket.create_connection((sys.argv[1], int(sys.argv[2])), timeout=2)
+s.settimeout(2)
+start = time.monotonic()
+data = s.recv(1)
+elapsed = time.monotonic() - start
+print(f"connection to the advertised port {sys.argv[2]}: end of file after {elapsed * 1000:.1f} ms")
+sys.exit(0 if data == b"" and elapsed < 0.5 else 1)
+PY
+! ever_listed one "Desk One" || fail "h1 lists itself"
+echo "our instance: listed by h2 after ${own_appear_ms} ms, resolved by avahi-browse as $entry"
+
+echo "== a stopped instance disappears"
+stop_pid "$ONE"
+own_gone_ms=$(wait_until 3 lacks two "Desk One") || fail "Desk One still listed 3 s after it stopped"
+echo "our instance: gone ${own_gone_ms} ms after it stopped"
+stop_pid "$TWO"
+
+echo "== the same name on two hosts: both advertise, neither lists itself"
+run_bg twin1 h1 "$CLI" peers --name "Twin"
+TWIN1=$LAST_PID
+sleep 1.5
+run_bg twin2 h2 "$CLI" peers --name "Twin"
+TWIN2=$LAST_PID
+two_twins() { [ "$(browse_resolved h3 | cut -d';' -f1 | grep -c '^Twin')" = 2 ]; }
+wait_until 8 two_twins >/dev/null || fail "h3 does not see two Twin services: $(browse_resolved h3)"
+names=$(browse_resolved h3 | cut -d';' -f1 | grep '^Twin' | sort | paste -sd'|')
+one_each() { [ -n "$(last_names twin1)" ] && [ -n "$(last_names twin2)" ]; }
+wait_until 5 one_each >/dev/null || fail "the twins do not list each other"
+sleep 1  # anything that would list itself has come by now
+l1=$(last_names twin1)
+l2=$(last_names twin2)
+[[ $l1 != *"|"* && $l2 != *"|"* && $l1 != "$l2" ]] || fail "twins list '$l1' and '$l2'"
+[ "$(printf '%s\n%s\n' "$l1" "$l2" | sort | paste -sd'|')" = "$names" ] || fail "twins list '$l1' and '$l2', h3 sees $names"
+! ever_listed twin1 "$l2" || fail "h1 listed itself as '$l2'"
+! ever_listed twin2 "$l1" || fail "h2 listed itself as '$l1'"
+echo "twins advertise as $names; h1 lists '$l1', h2 lists '$l2'"
+stop_pid "$TWIN1"
+stop_pid "$TWIN2"
+
+echo "== the browser's states, and our own service hidden from our own browser only"
+"$NETLAB" avahi down h3
+run_bg states h3 env HH_DNSSD_LAB=nodaemon "$BUILD/tests/net/avahi_dnssd_test" --gtest_filter='*LabWithoutTheDaemon*'
+STATES=$LAST_PID
+waiting() { grep -q "waiting for the daemon" "$OUT/states.out"; }
+wait_until 5 waiting >/dev/null || fail "the browser did not report waiting without a daemon"
+"$NETLAB" avahi up h3
+wait "$STATES" || fail "browser states without, then with the daemon"
+"$NETLAB" exec h3 env HH_DNSSD_LAB=daemon "$BUILD/tests/net/avahi_dnssd_test" --gtest_filter='*LabOwnService*' \
+    > "$OUT/own.out" 2>&1 || fail "own service hidden from its own browser"
+for f in states own; do
+    grep -q '^\[  PASSED  \] 1 test' "$OUT/$f.out" && ! grep -q SKIPPED "$OUT/$f.out" ||
+        fail "the lab case in $f.out did not run"
+done
+echo "browser: setup, waiting (service not running) without a daemon, ready when it came; own service unlisted"
+
+echo "== avahi-daemon starting late and restarting"
+"$NETLAB" avahi down h1
+run_bg late h1 "$CLI" peers --name "Late Desk"
+LATE=$LAST_PID
+run_bg watcher h2 "$CLI" peers --name "Watcher"
+WATCHER=$LAST_PID
+sleep 2
+kill -0 "$LATE" 2>/dev/null || fail "peers without a daemon exited"
+start=$(now_ms)
+"$NETLAB" avahi up h1
+up_ms=$(( $(now_ms) - start ))
+late_ms=$(wait_until 5 lists watcher "Late Desk") || fail "Late Desk not advertised 5 s after the daemon came"
+wait_until 5 lists late "Watcher" >/dev/null || fail "Late Desk does not browse 5 s after the daemon came"
+echo "daemon started late: advertised ${late_ms} ms after the daemon was up ($(( up_ms + late_ms )) ms after it was started)"
+
+# The daemon withdraws everything as it stops, so the watcher sees Late Desk go
+# and come back; a new peer shows that browsing resumed too.
+lines=$(wc -l < "$OUT/watcher.out")
+start=$(now_ms)
+"$NETLAB" avahi restart h1
+restart_ms=$(( $(now_ms) - start ))
+gone_and_back() {
+    python3 - "$OUT/watcher.out" "$lines" <<'PY'
+import json, sys
+seen_gone = False
+for line in open(sys.argv[1]).readlines()[int(sys.argv[2]):]:
+    names = [p["name"] for p in json.loads(line)["peers"]]
+    if "Late Desk" not in names:
+        seen_gone = True
+    elif seen_gone:
+        sys.exit(0)
+sys.exit(1)
+PY
+}
+back_ms=$(wait_until 5 gone_and_back) || fail "Late Desk not advertised again 5 s after the daemon restarted"
+run_bg after h3 avahi-publish -s "After Restart" _hollerhopper._tcp 4343
+browse_ms=$(wait_until 5 lists late "After Restart") || fail "Late Desk does not browse after the daemon restarted"
+kill -0 "$LATE" 2>/dev/null || fail "peers exited when the daemon restarted"
+! ever_listed late "Late Desk" || fail "Late Desk listed itself around the daemon's restart"
+echo "daemon restarted: advertised again $(( restart_ms + back_ms )) ms after the restart began, a new peer listed after ${browse_ms} ms"
+stop_pid "$LATE"
+stop_pid "$WATCHER"
+
+echo "== peers exits by itself after --seconds"
+start=$(now_ms)
+"$NETLAB" exec h3 "$CLI" peers --name "Brief" --seconds 1 > "$OUT/brief.out" 2>&1 || fail "peers --seconds 1 exited with $?"
+(( $(now_ms) - start < 3000 )) || fail "peers --seconds 1 took $(( $(now_ms) - start )) ms"
+
+echo "discovery_lab: passed"
