@@ -22,7 +22,8 @@ if [ "${HH_RUN_IN_LAB:-0}" = 1 ]; then
     export HH_LAB=${HH_LAB:-hhrun}
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo env HH_LAB="$HH_LAB" scripts/netlab.sh up 2
+    # Each lab host has its own system bus and avahi-daemon for discovery.
+    $sudo env HH_LAB="$HH_LAB" scripts/netlab.sh up 2 --avahi
     trap '$sudo env HH_LAB="$HH_LAB" scripts/netlab.sh down' EXIT
     # The lab host shares this machine's files, so the display and the session
     # bus (both reached through socket files) still work in there.
