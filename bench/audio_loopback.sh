@@ -41,31 +41,4 @@ wait "${pids[1]}" 2>/dev/null || true
 wait "${pids[0]}" || { cat "$work/loopback.txt"; exit 1; }
 cat "$work/loopback.txt"
 
-python3 - "$work/rec.wav" <<'PY'
-import struct, sys, wave, statistics
-w = wave.open(sys.argv[1])
-rate, ch, n = w.getframerate(), w.getnchannels(), w.getnframes()
-raw = w.readframes(n)
-x = [abs(v) / 32768 for v in struct.unpack('<%dh' % (n * ch), raw)[::ch]]
-threshold = 0.1
-onsets, quiet_until = [], 0
-for i, v in enumerate(x):
-    if v > threshold and i >= quiet_until:
-        onsets.append(i)
-        quiet_until = i + int(0.015 * rate)   # one onset per burst
-    elif v > threshold:
-        quiet_until = i + int(0.015 * rate)
-delays, i = [], 0
-while i + 1 < len(onsets):
-    gap = (onsets[i + 1] - onsets[i]) / rate
-    if 0.01 < gap < 0.5:                      # direct click, then ours
-        delays.append(gap * 1000)
-        i += 2
-    else:
-        i += 1
-if len(delays) < 10:
-    print("loopback: only %d of 10 clicks came back (onsets %s)" % (len(delays), onsets))
-    sys.exit(1)
-print("loopback delays (ms): " + " ".join("%.1f" % d for d in delays[:10]))
-print("loopback delay, median of 10 clicks: %.1f ms" % statistics.median(delays[:10]))
-PY
+python3 "$root/bench/click_delays.py" "$work/rec.wav" loopback

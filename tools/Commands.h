@@ -13,5 +13,7 @@ using CommandBody = std::function<int(StopSignal&)>;
 
 void addMonitorCommand(CLI::App& app, CommandBody& chosen);
 void addPeersCommand(CLI::App& app, CommandBody& chosen);
+// listen, say and talk: the headless intercom.
+void addIntercomCommands(CLI::App& app, CommandBody& chosen);
 
 } // namespace hh::cli

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     hh::cli::CommandBody chosen;
     hh::cli::addMonitorCommand(app, chosen);
     hh::cli::addPeersCommand(app, chosen);
+    hh::cli::addIntercomCommands(app, chosen);
     CLI11_PARSE(app, argc, argv);
     try {
         return chosen ? chosen(stop) : 2;

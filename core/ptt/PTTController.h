@@ -1,6 +1,9 @@
 #pragma once
 
+#include "core/audio/AudioPlatform.h"
 #include "core/exec/Executor.h"
+#include "core/net/DnsSdPlatform.h"
+#include "core/net/Peer.h"
 #include "core/net/Transport.h"
 #include "core/wire/Uuid.h"
 
@@ -15,10 +18,7 @@
 namespace hh {
 
 class AudioEngine;
-class AudioPlatform;
 class Discovery;
-class DnsSdPlatform;
-struct Peer;
 
 // Runs push-to-talk for the application: owns the transport, the audio engine
 // and discovery, turns presses into talk start, audio and talk end packets,
@@ -69,8 +69,12 @@ public:
     static constexpr double talkerTimerInterval = 0.1;
     // Announced names kept; a flood of ever new sender IDs cannot grow memory.
     static constexpr std::size_t maximumTalkerNames = 256;
+    // Shown for a talker who never announced a name.
+    inline static const std::string fallbackTalkerName = "Someone";
 
 private:
+    friend struct PTTControllerTestAccess;
+
     // Defined with the receive path.
     void handlePacket(const WalkiePacket& packet);
     void checkTalkerTimeout();

@@ -1,0 +1,266 @@
+#include "core/ptt/PTTController.h"
+
+#include "core/audio/AudioEngine.h"
+#include "core/net/Discovery.h"
+#include "core/net/Peer.h"
+
+#include <algorithm>
+
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
+namespace hh {
+
+namespace {
+// Equal as Unicode text: "é" typed precomposed or as e + combining accent are the
+// same name. Letter case counts.
+bool isSameName(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status)) return false;
+    const auto ua = icu::UnicodeString::fromUTF8(a), ub = icu::UnicodeString::fromUTF8(b);
+    const auto na = nfc->normalize(ua, status), nb = nfc->normalize(ub, status);
+    return U_SUCCESS(status) && na == nb;
+}
+
+bool isValidUtf8(const Bytes& bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const std::uint8_t c = bytes[i];
+        std::size_t extra;
+        std::uint32_t cp;
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if ((c & 0xE0) == 0xC0) { extra = 1; cp = c & 0x1F; }
+        else if ((c & 0xF0) == 0xE0) { extra = 2; cp = c & 0x0F; }
+        else if ((c & 0xF8) == 0xF0) { extra = 3; cp = c & 0x07; }
+        else return false;
+        if (i + extra >= bytes.size()) return false;
+        for (std::size_t k = 1; k <= extra; ++k) {
+            if ((bytes[i + k] & 0xC0) != 0x80) return false;
+            cp = cp << 6 | (bytes[i + k] & 0x3F);
+        }
+        static constexpr std::uint32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+} // namespace
+
+PTTController::PTTController(std::string displayName, Uuid senderID, Components components)
+    : main_(std::move(components.main)),
+      connectionState_(ConnectionText::starting),
+      displayName_(std::move(displayName)),
+      senderID_(senderID),
+      transport_(std::make_shared<Transport>(std::move(components.transportQueue), std::move(components.network))),
+      audio_(std::make_shared<AudioEngine>(std::move(components.audio))),
+      discovery_(std::make_shared<Discovery>(displayName_, std::move(components.discoveryQueue),
+                                             std::move(components.dnsSd))) {}
+
+PTTController::~PTTController() = default;
+
+void PTTController::notify(Property property) {
+    if (onChange) onChange(property);
+}
+
+void PTTController::setMuted(bool muted) {
+    isMuted_ = muted;
+    notify(Property::isMuted);
+}
+
+void PTTController::setTransmitting(bool value) {
+    isTransmitting_ = value;
+    notify(Property::isTransmitting);
+}
+
+void PTTController::setConnectionState(std::string value) {
+    connectionState_ = std::move(value);
+    notify(Property::connectionState);
+}
+
+void PTTController::setTalkingPeerName(std::optional<std::string> value) {
+    talkingPeerName_ = std::move(value);
+    notify(Property::talkingPeerName);
+}
+
+void PTTController::start() {
+    if (isRunning_) return;
+    std::weak_ptr<PTTController> weak = weak_from_this();
+    auto main = main_;
+    transport_->onState = [weak, main](const Transport::State& state) {
+        main->post([weak, state] {
+            if (auto self = weak.lock()) self->applyTransportState(state);
+        });
+    };
+    transport_->onPacket = [weak, main](const WalkiePacket& packet) {
+        main->post([weak, packet] {
+            if (auto self = weak.lock()) self->handlePacket(packet);
+        });
+    };
+    discovery_->onPeersChanged = [weak, main](std::vector<Peer> peers) {
+        main->post([weak, peers = std::move(peers)]() mutable {
+            if (auto self = weak.lock()) self->updatePeers(std::move(peers));
+        });
+    };
+    // Straight from the capture thread: 50 packets a second need no hop.
+    audio_->captureFrameHandler = [weak](const Bytes& frame) {
+        if (auto self = weak.lock()) self->sendAudioFrame(frame);
+    };
+
+    try {
+        audio_->start();
+    } catch (const std::exception& e) {
+        setConnectionState(std::string(ConnectionText::audioErrorPrefix) + e.what());
+    }
+    transport_->start();
+    discovery_->start();
+    talkerTimer_ = main_->startRepeating(seconds(talkerTimerInterval), [weak, main] {
+        main->post([weak] {
+            if (auto self = weak.lock()) self->checkTalkerTimeout();
+        });
+    });
+    isRunning_ = true;
+    notify(Property::isRunning);
+}
+
+void PTTController::applyTransportState(const Transport::State& state) {
+    switch (state.kind) {
+    case Transport::State::Kind::setup: setConnectionState(ConnectionText::connecting); break;
+    case Transport::State::Kind::ready: setConnectionState(ConnectionText::onAir); break;
+    case Transport::State::Kind::cancelled: setConnectionState(ConnectionText::stopped); break;
+    case Transport::State::Kind::failed:
+        setConnectionState(std::string(ConnectionText::networkErrorPrefix) + state.message);
+        break;
+    }
+}
+
+void PTTController::updatePeers(std::vector<Peer> peers) {
+    std::erase_if(peers, [this](const Peer& p) { return isSameName(p.name, displayName_); });
+    peers_ = std::move(peers);
+    notify(Property::peers);
+}
+
+void PTTController::beginTalking() {
+    if (!isRunning_ || isTransmitting_) return;
+    setTransmitting(true);
+    frameIndex_.store(0);
+    WalkiePacket packet;
+    packet.type = PacketType::talkStart;
+    packet.senderID = senderID_;
+    packet.sequence = sequence_.fetch_add(1);
+    packet.frameIndex = 0;
+    packet.payload.assign(displayName_.begin(), displayName_.end());
+    transport_->send(packet);
+    audio_->startCapture();
+}
+
+void PTTController::sendAudioFrame(const Bytes& frame) {
+    WalkiePacket packet;
+    packet.type = PacketType::audio;
+    packet.senderID = senderID_;
+    packet.sequence = sequence_.fetch_add(1);
+    packet.frameIndex = frameIndex_.fetch_add(1);
+    packet.payload = frame;
+    transport_->send(packet);
+}
+
+void PTTController::endTalking() {
+    if (!isTransmitting_) return;
+    setTransmitting(false);
+    // The tail holds the controller, so the talk end goes out even if the owner lets go.
+    main_->postAfter(seconds(releaseTailSeconds), [self = shared_from_this()] {
+        if (self->isTransmitting_) return;  // pressed again during the tail
+        self->audio_->stopCapture();        // hands over the padded last frame first
+        WalkiePacket packet;
+        packet.type = PacketType::talkEnd;
+        packet.senderID = self->senderID_;
+        packet.sequence = self->sequence_.fetch_add(1);
+        packet.frameIndex = self->frameIndex_.load();
+        self->transport_->send(packet);
+    });
+}
+
+void PTTController::stop() {
+    if (!isRunning_) return;
+    endTalking();
+    transport_->stop();
+    discovery_->stop();
+    audio_->stop();
+    if (talkerTimer_) {
+        talkerTimer_->invalidate();
+        talkerTimer_.reset();
+    }
+    isRunning_ = false;
+    notify(Property::isRunning);
+    setConnectionState(ConnectionText::stopped);
+}
+
+void PTTController::refreshTransport() {
+    if (isRunning_) transport_->restart();
+}
+
+// Receive path and talker tracking.
+
+void PTTController::handlePacket(const WalkiePacket& packet) {
+    if (packet.senderID == senderID_) return;  // our own, looped back by the group
+    switch (packet.type) {
+    case PacketType::audio:
+        if (!isMuted_ && !isTransmitting_) audio_->enqueue(packet.payload);
+        markTalker(packet.senderID);
+        break;
+    case PacketType::talkStart:
+        recordName(packet.senderID, packet.payload);
+        markTalker(packet.senderID);
+        break;
+    case PacketType::hello: recordName(packet.senderID, packet.payload); break;
+    case PacketType::talkEnd:
+        if (currentTalkerID_ && *currentTalkerID_ == packet.senderID) clearTalker();
+        break;
+    }
+}
+
+void PTTController::recordName(const Uuid& sender, const Bytes& payload) {
+    if (payload.empty() || !isValidUtf8(payload)) return;  // an earlier name stays
+    std::string name(payload.begin(), payload.end());
+    auto found = talkerNames_.find(sender);
+    if (found != talkerNames_.end()) {
+        found->second = std::move(name);
+        std::erase(talkerOrder_, sender);
+    } else {
+        // Senders pick a fresh ID at every launch and anyone may send: keep the
+        // most recently announced names only, but never the current talker's.
+        while (talkerNames_.size() >= maximumTalkerNames) {
+            auto victim = std::find_if(talkerOrder_.begin(), talkerOrder_.end(),
+                                       [this](const Uuid& id) { return !currentTalkerID_ || id != *currentTalkerID_; });
+            if (victim == talkerOrder_.end()) break;
+            talkerNames_.erase(*victim);
+            talkerOrder_.erase(victim);
+        }
+        talkerNames_.emplace(sender, std::move(name));
+    }
+    talkerOrder_.push_back(sender);
+}
+
+void PTTController::markTalker(const Uuid& sender) {
+    currentTalkerID_ = sender;
+    lastTalkerActivity_ = main_->now();
+    auto found = talkerNames_.find(sender);
+    const std::string& name = found != talkerNames_.end() ? found->second : fallbackTalkerName;
+    if (!talkingPeerName_ || *talkingPeerName_ != name) setTalkingPeerName(name);
+}
+
+void PTTController::clearTalker() {
+    currentTalkerID_.reset();
+    if (talkingPeerName_) setTalkingPeerName(std::nullopt);
+}
+
+void PTTController::checkTalkerTimeout() {
+    if (!currentTalkerID_) return;
+    if (main_->now() - lastTalkerActivity_ > seconds(WalkieConfig::talkerTimeout)) clearTalker();
+}
+
+} // namespace hh

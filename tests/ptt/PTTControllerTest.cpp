@@ -1,0 +1,417 @@
+#include "core/audio/FakeAudioPlatform.h"
+#include "core/exec/ManualExecutor.h"
+#include "core/net/FakeDnsSdPlatform.h"
+#include "core/net/FakeNetworkPlatform.h"
+#include "core/ptt/PTTController.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <set>
+#include <thread>
+
+namespace hh {
+
+struct PTTControllerTestAccess {
+    static void setCounters(PTTController& c, std::uint32_t sequence, std::uint32_t frameIndex) {
+        c.sequence_ = sequence;
+        c.frameIndex_ = frameIndex;
+    }
+    static std::size_t talkerNameCount(const PTTController& c) { return c.talkerNames_.size(); }
+};
+
+namespace {
+
+using namespace std::chrono_literals;
+using Access = PTTControllerTestAccess;
+
+class PTTControllerTest : public ::testing::Test {
+protected:
+    PTTControllerTest() {
+        network->isAutoReady = true;
+        devices->setInputFormat(16000, 1);
+        PTTController::Components components;
+        components.main = main;
+        components.transportQueue = main;
+        components.network = network;
+        components.audio = std::make_unique<FakeAudioPlatform>(devices);
+        components.discoveryQueue = main;
+        components.dnsSd = dnsSd;
+        controller = std::make_shared<PTTController>("Ann", ownID, std::move(components));
+        controller->onChange = [this](PTTController::Property p) { ++changes[p]; };
+    }
+
+    void startOnAir() {
+        controller->start();
+        main->runUntilIdle();
+        ASSERT_EQ(controller->connectionState(), "on air");
+    }
+
+    // Speaks `frames` whole frames into the microphone.
+    void speak(int frames, std::size_t extraSamples = 0) {
+        std::vector<float> samples(std::size_t(frames) * 320 + extraSamples, 0.25f);
+        ASSERT_TRUE(devices->pushInput(samples));
+        main->runUntilIdle();
+    }
+
+    std::vector<WalkiePacket> sent() {
+        main->runUntilIdle();
+        std::vector<WalkiePacket> out;
+        for (const auto& bytes : network->allSent()) out.push_back(*WalkiePacket::decode(bytes));
+        return out;
+    }
+
+    void receive(const WalkiePacket& p) {
+        network->lastGroup()->deliverDatagram(p.encode());
+        main->runUntilIdle();
+    }
+
+    static WalkiePacket from(const Uuid& id, PacketType type, std::string name = {}) {
+        WalkiePacket p;
+        p.type = type;
+        p.senderID = id;
+        if (type == PacketType::audio) p.payload.assign(640, 0x40);
+        p.payload.insert(p.payload.end(), name.begin(), name.end());
+        return p;
+    }
+
+    // The speaker's output once enough has been enqueued to prime playback.
+    bool isPlaying() {
+        const auto out = devices->pullOutput(320);
+        return std::any_of(out.begin(), out.end(), [](float s) { return s != 0.0f; });
+    }
+
+    std::shared_ptr<ManualExecutor> main = std::make_shared<ManualExecutor>();
+    std::shared_ptr<FakeNetworkPlatform> network = std::make_shared<FakeNetworkPlatform>();
+    std::shared_ptr<FakeAudioDevices> devices = std::make_shared<FakeAudioDevices>();
+    std::shared_ptr<FakeDnsSdPlatform> dnsSd = std::make_shared<FakeDnsSdPlatform>();
+    Uuid ownID = Uuid::random();
+    Uuid peerID = Uuid::random();
+    std::shared_ptr<PTTController> controller;
+    std::map<PTTController::Property, int> changes;
+};
+
+TEST_F(PTTControllerTest, InitialStateAndStatusTexts) {
+    EXPECT_EQ(controller->connectionState(), "starting\u2026");
+    EXPECT_FALSE(controller->isRunning());
+    EXPECT_FALSE(controller->isTransmitting());
+    EXPECT_FALSE(controller->talkingPeerName());
+    EXPECT_TRUE(network->groups.empty());  // nothing touched before start()
+
+    network->isAutoReady = false;
+    controller->start();
+    main->runUntilIdle();
+    network->lastGroup()->deliverState({GroupState::Kind::setup, {}});
+    main->runUntilIdle();
+    EXPECT_EQ(controller->connectionState(), "connecting\u2026");
+    network->lastGroup()->deliverState({GroupState::Kind::waiting, "Network is unreachable"});
+    main->runUntilIdle();
+    EXPECT_EQ(controller->connectionState(), "network error: Network is unreachable");
+    controller->stop();
+    EXPECT_EQ(controller->connectionState(), "stopped");
+    EXPECT_FALSE(controller->isRunning());
+}
+
+TEST_F(PTTControllerTest, AudioFailureIsShownAndTheRestStillStarts) {
+    devices->setOutputStartFailure("cannot connect to the sound server");
+    network->isAutoReady = false;
+    controller->start();
+    EXPECT_EQ(controller->connectionState(), "audio error: cannot connect to the sound server");
+    EXPECT_TRUE(controller->isRunning());
+    main->runUntilIdle();
+    EXPECT_EQ(network->groups.size(), 1u);
+    EXPECT_EQ(dnsSd->browsers.size(), 1u);
+}
+
+TEST_F(PTTControllerTest, SecondStartStartsNothingTwice) {
+    controller->start();
+    controller->start();
+    main->runUntilIdle();
+    EXPECT_EQ(network->groups.size(), 1u);
+    EXPECT_EQ(network->monitors.size(), 1u);
+    EXPECT_EQ(dnsSd->browsers.size(), 1u);
+    EXPECT_EQ(devices->inputStartCount(), 0);
+}
+
+TEST_F(PTTControllerTest, PressSpeakReleaseSendsStartFramesPaddedLastAndEnd) {
+    startOnAir();
+    controller->beginTalking();
+    EXPECT_TRUE(controller->isTransmitting());
+    speak(3);
+    controller->endTalking();
+    EXPECT_FALSE(controller->isTransmitting());  // at once
+    speak(1, 100);                               // the tail still goes out
+    main->advance(199ms);
+    EXPECT_EQ(sent().size(), 5u);  // no talk end before the tail is over
+    main->advance(1ms);
+
+    const auto packets = sent();
+    ASSERT_EQ(packets.size(), 7u);
+    EXPECT_EQ(packets[0].type, PacketType::talkStart);
+    EXPECT_EQ(packets[0].payload, (Bytes{'A', 'n', 'n'}));
+    EXPECT_EQ(packets[0].frameIndex, 0u);
+    for (std::uint32_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(packets[1 + i].type, PacketType::audio);
+        EXPECT_EQ(packets[1 + i].frameIndex, i);
+        EXPECT_EQ(packets[1 + i].payload.size(), 640u);
+    }
+    // The last frame held 100 samples and was padded with silence.
+    EXPECT_NE(packets[5].payload[199], 0);
+    EXPECT_EQ(packets[5].payload[200], 0);
+    EXPECT_EQ(packets[5].payload[639], 0);
+    EXPECT_EQ(packets[6].type, PacketType::talkEnd);
+    EXPECT_EQ(packets[6].frameIndex, 5u);
+    EXPECT_TRUE(packets[6].payload.empty());
+    for (std::uint32_t i = 0; i < packets.size(); ++i) {
+        EXPECT_EQ(packets[i].sequence, i);
+        EXPECT_EQ(packets[i].senderID, ownID);
+        EXPECT_EQ(packets[i].version, 1);
+    }
+    EXPECT_FALSE(devices->isInputRunning());
+}
+
+TEST_F(PTTControllerTest, PressAgainDuringTheTailSendsNoTalkEndBetween) {
+    startOnAir();
+    controller->beginTalking();
+    speak(2);
+    controller->endTalking();
+    main->advance(100ms);
+    controller->beginTalking();
+    speak(1);
+    main->advance(500ms);  // the first tail ends while talking again
+    EXPECT_TRUE(devices->isInputRunning());
+    controller->endTalking();
+    main->advance(200ms);
+
+    std::vector<PacketType> types;
+    for (const auto& p : sent()) types.push_back(p.type);
+    using T = PacketType;
+    EXPECT_EQ(types, (std::vector{T::talkStart, T::audio, T::audio, T::talkStart, T::audio, T::talkEnd}));
+    const auto packets = sent();
+    EXPECT_EQ(packets[3].frameIndex, 0u);
+    EXPECT_EQ(packets[3].sequence, 3u);
+    EXPECT_EQ(packets[4].frameIndex, 0u);
+    EXPECT_EQ(packets[5].frameIndex, 1u);
+}
+
+TEST_F(PTTControllerTest, CountersWrapAround) {
+    startOnAir();
+    Access::setCounters(*controller, 0xFFFFFFFFu, 0);
+    controller->beginTalking();
+    Access::setCounters(*controller, 0, 0xFFFFFFFFu);
+    speak(2);
+    const auto packets = sent();
+    ASSERT_EQ(packets.size(), 3u);
+    EXPECT_EQ(packets[0].sequence, 0xFFFFFFFFu);
+    EXPECT_EQ(packets[1].frameIndex, 0xFFFFFFFFu);
+    EXPECT_EQ(packets[2].frameIndex, 0u);
+}
+
+TEST_F(PTTControllerTest, WithoutAMicrophoneAPressStillSendsStartAndEnd) {
+    devices->makeCaptureUnavailable();
+    startOnAir();
+    controller->beginTalking();
+    controller->endTalking();
+    main->advance(200ms);
+    const auto packets = sent();
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].type, PacketType::talkStart);
+    EXPECT_EQ(packets[1].type, PacketType::talkEnd);
+    EXPECT_EQ(packets[1].frameIndex, 0u);
+}
+
+TEST_F(PTTControllerTest, WrongStateOperationsDoNothing) {
+    controller->beginTalking();  // not running
+    controller->endTalking();
+    main->runUntilIdle();
+    EXPECT_FALSE(controller->isTransmitting());
+    startOnAir();
+    controller->endTalking();  // release without press
+    controller->beginTalking();
+    controller->beginTalking();  // already on the air
+    main->advance(1s);
+    EXPECT_EQ(sent().size(), 1u);
+    controller->stop();
+    controller->stop();
+    controller->refreshTransport();
+    main->advance(1s);
+    EXPECT_EQ(network->groups.size(), 1u);
+}
+
+TEST_F(PTTControllerTest, StopWhileTransmittingDropsTheLateTalkEnd) {
+    startOnAir();
+    controller->beginTalking();
+    controller->stop();
+    EXPECT_FALSE(controller->isTransmitting());
+    main->advance(1s);
+    const auto packets = sent();
+    ASSERT_EQ(packets.size(), 1u);  // the talk end found no group
+    EXPECT_EQ(controller->connectionState(), "stopped");
+}
+
+TEST_F(PTTControllerTest, RefreshRebuildsTheGroupWhileRunning) {
+    startOnAir();
+    controller->refreshTransport();
+    main->runUntilIdle();
+    EXPECT_EQ(network->groups.size(), 2u);
+}
+
+TEST_F(PTTControllerTest, PeerListDropsOwnNameUnderCanonicalEquivalence) {
+    controller = nullptr;
+    PTTController::Components components;
+    components.main = main;
+    components.transportQueue = main;
+    components.network = network;
+    components.audio = std::make_unique<FakeAudioPlatform>(devices);
+    components.discoveryQueue = main;
+    components.dnsSd = dnsSd;
+    controller = std::make_shared<PTTController>("Zo\u00eb", ownID, std::move(components));
+    controller->start();
+    main->runUntilIdle();
+    auto result = [](std::string name) {
+        return DnsSdBrowseResult{DnsSdServiceEndpoint{std::move(name), "_hollerhopper._tcp", "local.", "veth0"}};
+    };
+    dnsSd->browsers.back()->deliverResults({result("Bob"), result("Zoe\u0308"), result("zo\u00eb"), result("Zo\u00eb"),
+                                            result("Amy")});
+    main->runUntilIdle();
+    std::vector<std::string> names;
+    for (const auto& p : controller->peers()) names.push_back(p.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Bob", "zo\u00eb", "Amy"}));
+}
+
+TEST_F(PTTControllerTest, OwnPacketsAreIgnored) {
+    startOnAir();
+    receive(from(ownID, PacketType::talkStart, "Ann"));
+    receive(from(ownID, PacketType::audio));
+    EXPECT_FALSE(controller->talkingPeerName());
+}
+
+TEST_F(PTTControllerTest, TalkerNamesFollowStartsHellosAndFallBackToSomeone) {
+    startOnAir();
+    receive(from(peerID, PacketType::audio));
+    EXPECT_EQ(controller->talkingPeerName(), "Someone");
+    receive(from(peerID, PacketType::talkStart, "Bob"));
+    EXPECT_EQ(controller->talkingPeerName(), "Bob");
+    receive(from(peerID, PacketType::talkStart, ""));  // empty keeps the name
+    EXPECT_EQ(controller->talkingPeerName(), "Bob");
+    auto broken = from(peerID, PacketType::talkStart);
+    broken.payload = {0xC3};
+    receive(broken);
+    EXPECT_EQ(controller->talkingPeerName(), "Bob");
+
+    const Uuid other = Uuid::random();
+    receive(from(other, PacketType::hello, "Cy"));
+    EXPECT_EQ(controller->talkingPeerName(), "Bob");  // a hello marks no talker
+    receive(from(other, PacketType::audio));
+    EXPECT_EQ(controller->talkingPeerName(), "Cy");
+    receive(from(peerID, PacketType::talkEnd));  // not the current talker
+    EXPECT_EQ(controller->talkingPeerName(), "Cy");
+    receive(from(other, PacketType::talkEnd));
+    EXPECT_FALSE(controller->talkingPeerName());
+}
+
+TEST_F(PTTControllerTest, RepeatedAudioDoesNotNotifyAgain) {
+    startOnAir();
+    receive(from(peerID, PacketType::talkStart, "Bob"));
+    const int before = changes[PTTController::Property::talkingPeerName];
+    for (int i = 0; i < 20; ++i) receive(from(peerID, PacketType::audio));
+    EXPECT_EQ(changes[PTTController::Property::talkingPeerName], before);
+}
+
+TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
+    startOnAir();
+    controller->setMuted(true);
+    for (int i = 0; i < 3; ++i) receive(from(peerID, PacketType::audio));
+    EXPECT_FALSE(isPlaying());
+    EXPECT_EQ(controller->talkingPeerName(), "Someone");
+
+    controller->setMuted(false);
+    controller->beginTalking();
+    for (int i = 0; i < 3; ++i) receive(from(peerID, PacketType::audio));
+    EXPECT_FALSE(isPlaying());
+
+    controller->endTalking();  // in our own tail, received audio plays again
+    for (int i = 0; i < 3; ++i) receive(from(peerID, PacketType::audio));
+    EXPECT_TRUE(isPlaying());
+}
+
+TEST_F(PTTControllerTest, SilentTalkerTimesOutStrictlyAfterFourTenths) {
+    startOnAir();
+    main->advance(100ms);  // a tick has just run
+    receive(from(peerID, PacketType::audio));
+    main->advance(400ms);  // the tick at exactly 0.4 s keeps the talker
+    EXPECT_EQ(controller->talkingPeerName(), "Someone");
+    main->advance(100ms);  // the first tick after 0.4 s clears it
+    EXPECT_FALSE(controller->talkingPeerName());
+}
+
+TEST_F(PTTControllerTest, AFloodOfSenderIDsKeepsTheNameTableBounded) {
+    startOnAir();
+    receive(from(peerID, PacketType::talkStart, "Bob"));
+    for (int i = 0; i < 2000; ++i) network->lastGroup()->deliverDatagram(
+        from(Uuid::random(), PacketType::hello, "x" + std::to_string(i)).encode());
+    main->runUntilIdle();
+    EXPECT_LE(Access::talkerNameCount(*controller), PTTController::maximumTalkerNames);
+    // The current talker keeps its name.
+    receive(from(peerID, PacketType::audio));
+    EXPECT_EQ(controller->talkingPeerName(), "Bob");
+}
+
+TEST_F(PTTControllerTest, NothingReachesAControllerThatIsGone) {
+    startOnAir();
+    network->lastGroup()->deliverDatagram(from(peerID, PacketType::talkStart, "Bob").encode());
+    std::weak_ptr<PTTController> weak = controller;
+    controller.reset();
+    main->advance(1s);
+    EXPECT_TRUE(weak.expired());
+}
+
+// The capture thread advances the counters while the main thread presses and
+// releases: every packet still gets its own sequence number.
+TEST(PTTControllerConcurrency, CountersStayIndivisibleAcrossThreads) {
+    auto main = std::make_shared<ManualExecutor>();
+    auto network = std::make_shared<FakeNetworkPlatform>();
+    network->isAutoReady = true;
+    auto devices = std::make_shared<FakeAudioDevices>();
+    devices->setInputFormat(16000, 1);
+    auto transportQueue = std::make_shared<ManualExecutor>();
+    PTTController::Components components{main, transportQueue, network, std::make_unique<FakeAudioPlatform>(devices),
+                                         main, std::make_shared<FakeDnsSdPlatform>()};
+    auto controller = std::make_shared<PTTController>("Ann", Uuid::random(), std::move(components));
+    controller->start();
+    main->runUntilIdle();
+    transportQueue->runUntilIdle();
+    controller->beginTalking();
+
+    std::atomic<bool> done{false};
+    std::thread capture([&] {
+        const std::vector<float> frame(320, 0.1f);
+        for (int i = 0; i < 400; ++i) devices->pushInput(frame);
+        done = true;
+    });
+    int presses = 0;
+    while (!done) {
+        controller->endTalking();
+        main->advance(50ms);
+        controller->beginTalking();
+        main->runUntilIdle();
+        ++presses;
+    }
+    capture.join();
+    controller->endTalking();
+    main->advance(1s);
+    transportQueue->runUntilIdle();
+    std::set<std::uint32_t> sequences;
+    std::size_t count = 0;
+    for (const auto& bytes : network->allSent()) {
+        sequences.insert(WalkiePacket::decode(bytes)->sequence);
+        ++count;
+    }
+    EXPECT_EQ(sequences.size(), count);
+    EXPECT_GT(count, std::size_t(presses));
+    EXPECT_GT(presses, 0);
+}
+
+} // namespace
+} // namespace hh

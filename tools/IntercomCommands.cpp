@@ -1,0 +1,244 @@
+// The headless intercom: listen, say and talk, on the real controller.
+#include "core/audio/linux/LinuxAudioPlatform.h"
+#include "core/exec/AsioExecutor.h"
+#include "core/net/linux/LinuxNetworkPlatform.h"
+#include "core/ptt/linux/LinuxIntercom.h"
+#include "tools/Cli.h"
+#include "tools/Commands.h"
+#include "tools/Recorder.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <future>
+#include <iostream>
+#include <mutex>
+
+namespace hh::cli {
+namespace {
+
+using Property = PTTController::Property;
+
+Json peersEvent(const std::vector<Peer>& peers) {
+    auto list = Json::array();
+    for (const auto& peer : peers) list.push_back({{"id", peer.id}, {"name", peer.name}});
+    return {{"event", "peers"}, {"peers", std::move(list)}};
+}
+
+// One controller on Linux services with its own main thread, for commands
+// that drive it from the process's main thread.
+class Session {
+public:
+    Session(std::string name, std::unique_ptr<AudioPlatform> audio, bool printsEvents)
+        : main_(std::make_shared<AsioExecutor>("org.hollerhopper.main")) {
+        intercom_ = std::make_unique<LinuxIntercom>(std::move(name), Uuid::random(), main_, std::move(audio));
+        auto& controller = intercom_->controller();
+        controller.onChange = [this, &controller, printsEvents](Property property) {
+            if (property == Property::connectionState) {
+                std::lock_guard lock(mutex_);
+                connectionState_ = controller.connectionState();
+                changed_.notify_all();
+            }
+            if (!printsEvents) return;
+            switch (property) {
+            case Property::connectionState:
+                printJsonLine({{"event", "connection"}, {"state", controller.connectionState()}});
+                break;
+            case Property::peers: printJsonLine(peersEvent(controller.peers())); break;
+            case Property::talkingPeerName: {
+                Json event{{"event", "talker"}, {"name", nullptr}};
+                if (controller.talkingPeerName()) event["name"] = *controller.talkingPeerName();
+                printJsonLine(event);
+                break;
+            }
+            default: break;
+            }
+        };
+    }
+
+    ~Session() {
+        onMain([this] { intercom_->shutdown(); });
+    }
+
+    void onMain(std::function<void()> task) { main_->runAndWait(std::move(task)); }
+    PTTController& controller() { return intercom_->controller(); }
+    AsioExecutor& main() { return *main_; }
+
+    bool waitForOnAir(std::chrono::seconds timeout, StopSignal& stop) {
+        std::unique_lock lock(mutex_);
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (connectionState_ != ConnectionText::onAir) {
+            if (stop.isRequested()) return false;
+            if (changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() +
+                                                                 std::chrono::milliseconds(100))) ==
+                    std::cv_status::timeout &&
+                std::chrono::steady_clock::now() >= deadline)
+                return connectionState_ == ConnectionText::onAir;
+        }
+        return true;
+    }
+
+    std::string connectionState() {
+        std::lock_guard lock(mutex_);
+        return connectionState_;
+    }
+
+    // Releases and returns once the release tail has run and the talk end is queued.
+    void release() {
+        std::promise<void> tailDone;
+        onMain([&] {
+            controller().endTalking();
+            main_->postAfter(seconds(PTTController::releaseTailSeconds + 0.05), [&] { tailDone.set_value(); });
+        });
+        tailDone.get_future().wait();
+    }
+
+private:
+    std::shared_ptr<AsioExecutor> main_;
+    std::unique_ptr<LinuxIntercom> intercom_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string connectionState_;
+};
+
+std::optional<std::chrono::duration<double>> asDuration(const std::optional<double>& s) {
+    if (!s) return std::nullopt;
+    return std::chrono::duration<double>(*s);
+}
+
+struct ListenOptions {
+    std::string name = computerDisplayName();
+    bool isMuted = false;
+    std::optional<std::string> recordDirectory;
+    std::string audio = "pulse";
+    std::optional<double> seconds;
+};
+
+int runListen(const ListenOptions& options, StopSignal& stop) {
+    auto audio = options.audio == "none" ? makeNullAudioPlatform() : makePulseAudioPlatform();
+    Session session(options.name, std::move(audio), true);
+
+    // The recorder listens on the group with a transport of its own, so the
+    // controller stays exactly what the tray app runs.
+    std::unique_ptr<Recorder> recorder;
+    std::shared_ptr<AsioExecutor> recorderQueue;
+    std::shared_ptr<Transport> recorderTransport;
+    std::unique_ptr<Executor::RepeatingTimer> recorderTimer;
+    if (options.recordDirectory) {
+        recorder = std::make_unique<Recorder>(*options.recordDirectory, session.controller().senderID(), session.main());
+        recorder->onRecorded = [](const Recorder::Recording& r) {
+            Json event{{"event", "recorded"}, {"file", r.file}, {"name", nullptr}, {"frames", r.frames}};
+            if (!r.name.empty()) event["name"] = r.name;
+            printJsonLine(event);
+        };
+        recorderQueue = std::make_shared<AsioExecutor>("org.hollerhopper.recorder");
+        recorderTransport = std::make_shared<Transport>(recorderQueue, makeLinuxNetworkPlatform(recorderQueue->context()));
+        recorderTransport->onPacket = [&session, r = recorder.get()](const WalkiePacket& packet) {
+            session.main().post([r, packet] { r->handlePacket(packet); });
+        };
+        recorderTransport->start();
+        session.onMain([&] {
+            recorderTimer = session.main().startRepeating(seconds(PTTController::talkerTimerInterval),
+                                                          [r = recorder.get()] { r->checkTimeouts(); });
+        });
+    }
+
+    session.onMain([&] {
+        session.controller().setMuted(options.isMuted);
+        session.controller().start();
+    });
+    stop.wait(asDuration(options.seconds));
+
+    if (recorderTransport) {
+        recorderTransport->stop();
+        recorderQueue->runAndWait([] {});
+        session.onMain([&] {
+            recorderTimer.reset();
+            recorder->finish();
+        });
+        recorderTransport->onPacket = nullptr;
+    }
+    return 0;
+}
+
+// Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end went out.
+int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audio, StopSignal& stop,
+                    const std::function<void()>& waitWhileTalking) {
+    Session session(name, std::move(audio), false);
+    session.onMain([&] { session.controller().start(); });
+    if (!session.waitForOnAir(std::chrono::seconds(5), stop)) {
+        if (stop.isRequested()) return 0;
+        std::cerr << "hollerhopper-cli: not on air after 5 s (" << session.connectionState() << ")\n";
+        return 1;
+    }
+    session.onMain([&] { session.controller().beginTalking(); });
+    waitWhileTalking();
+    session.release();
+    return 0;
+}
+
+struct SayOptions {
+    std::string file;
+    std::string name = computerDisplayName();
+};
+
+int runSay(const SayOptions& options, StopSignal& stop) {
+    std::atomic<bool> isDelivered{false};
+    std::unique_ptr<AudioPlatform> audio;
+    try {
+        // Opens and checks the file before anything is sent.
+        audio = makeFileInputAudioPlatform(options.file, [&stop, &isDelivered] {
+            isDelivered = true;
+            stop.request();
+        });
+    } catch (const std::exception& e) {
+        std::cerr << "hollerhopper-cli: " << e.what() << '\n';
+        return 2;
+    }
+    return runTransmission(options.name, std::move(audio), stop, [&] { stop.wait(); });
+}
+
+struct TalkOptions {
+    double seconds = 0;
+    std::string name = computerDisplayName();
+};
+
+int runTalk(const TalkOptions& options, StopSignal& stop) {
+    return runTransmission(options.name, makePulseAudioPlatform(), stop,
+                           [&] { stop.wait(std::chrono::duration<double>(options.seconds)); });
+}
+
+void checkName(CLI::Option* option) {
+    option->check([](const std::string& name) -> std::string {
+        // A DNS-SD instance name is at most 63 bytes of UTF-8.
+        if (name.empty() || name.size() > 63 || !isValidUtf8(name)) return "must be 1 to 63 bytes of UTF-8";
+        return {};
+    });
+}
+
+} // namespace
+
+void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
+    auto listen = std::make_shared<ListenOptions>();
+    auto* cmd = app.add_subcommand("listen", "Play what others say and print connection, peers and talker as JSON lines");
+    checkName(cmd->add_option("--name", listen->name, "Name others see (default: this computer's name)"));
+    cmd->add_flag("--mute", listen->isMuted, "Do not play received audio");
+    cmd->add_option("--record", listen->recordDirectory, "Write each received talk spurt as a WAV file here");
+    cmd->add_option("--audio", listen->audio, "Sound device: pulse (default) or none")
+        ->check(CLI::IsMember({"pulse", "none"}));
+    cmd->add_option("--seconds", listen->seconds, "Exit after this many seconds")->check(CLI::NonNegativeNumber);
+    cmd->callback([&chosen, listen] { chosen = [listen](StopSignal& stop) { return runListen(*listen, stop); }; });
+
+    auto say = std::make_shared<SayOptions>();
+    cmd = app.add_subcommand("say", "Transmit an audio file (any format and rate libsndfile reads) and exit");
+    cmd->add_option("file", say->file, "The audio file")->required();
+    checkName(cmd->add_option("--name", say->name, "Name others see (default: this computer's name)"));
+    cmd->callback([&chosen, say] { chosen = [say](StopSignal& stop) { return runSay(*say, stop); }; });
+
+    auto talk = std::make_shared<TalkOptions>();
+    cmd = app.add_subcommand("talk", "Transmit the default microphone for some seconds");
+    cmd->add_option("--seconds", talk->seconds, "How long to talk")->required()->check(CLI::PositiveNumber);
+    checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
+    cmd->callback([&chosen, talk] { chosen = [talk](StopSignal& stop) { return runTalk(*talk, stop); }; });
+}
+
+} // namespace hh::cli
