@@ -84,6 +84,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     }
 }
 
+PanelWindow* AppDelegate::panel() const {
+    return panel_.data();
+}
+
 void AppDelegate::buildMenu() {
     menu_ = std::make_unique<QMenu>();
     muteAction_ = menu_->addAction(QString(), this, &AppDelegate::toggleMute);

@@ -45,7 +45,7 @@ public:
     void updateStatusIcon();
 
     StatusLook currentLook() const;
-    PanelWindow* panel() const { return panel_; }
+    PanelWindow* panel() const;
     QSystemTrayIcon* statusItem() const { return statusItem_; }
     QMenu* contextMenu() const { return menu_.get(); }
 
