@@ -14,7 +14,7 @@ status=0
 step() { hh_log "$*"; }
 
 step "build (RelWithDebInfo)"
-hh_build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHH_BUILD_FUZZ=OFF
+hh_build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHH_BUILD_FUZZ=OFF -DHH_BUILD_APP=ON
 
 step "unit tests"
 ctest --test-dir build/test -L unit -j "$jobs" --output-on-failure || status=1
@@ -25,7 +25,7 @@ ctest --test-dir build/test -L lab --output-on-failure || status=1
 if [ "${HH_QUICK:-0}" != 1 ]; then
     step "AddressSanitizer + UndefinedBehaviorSanitizer"
     hh_build build/asan -DCMAKE_BUILD_TYPE=Debug -DHH_SANITIZE=address,undefined \
-        -DHH_BUILD_BENCH=OFF -DHH_BUILD_TOOLS=OFF
+        -DHH_BUILD_BENCH=OFF -DHH_BUILD_TOOLS=OFF -DHH_BUILD_APP=ON
     ctest --test-dir build/asan -L unit -j "$jobs" --output-on-failure || status=1
 
     step "ThreadSanitizer (concurrent parts)"

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+
+namespace hh {
+
+// The push-to-talk controller's published state as Qt properties, for the
+// panels and the status item. Subclasses feed it: the adapter over the real
+// controller, or a fake in tests. Lives on the main thread.
+class ControllerObject : public QObject {
+    Q_OBJECT
+    // Each entry is a map {id, name}, in the order the controller lists them.
+    Q_PROPERTY(QVariantList peers READ peers NOTIFY peersChanged)
+    Q_PROPERTY(bool hasTalkingPeer READ hasTalkingPeer NOTIFY talkingPeerChanged)
+    Q_PROPERTY(QString talkingPeerName READ talkingPeerName NOTIFY talkingPeerChanged)
+    Q_PROPERTY(bool isTransmitting READ isTransmitting NOTIFY isTransmittingChanged)
+    Q_PROPERTY(QString connectionState READ connectionState NOTIFY connectionStateChanged)
+    Q_PROPERTY(bool isMuted READ isMuted WRITE setMuted NOTIFY isMutedChanged)
+
+public:
+    using QObject::QObject;
+
+    const QVariantList& peers() const { return peers_; }
+    bool hasTalkingPeer() const { return hasTalkingPeer_; }
+    const QString& talkingPeerName() const { return talkingPeerName_; }
+    bool isTransmitting() const { return isTransmitting_; }
+    const QString& connectionState() const { return connectionState_; }
+    bool isMuted() const { return isMuted_; }
+
+    virtual void setMuted(bool muted) = 0;
+    Q_INVOKABLE virtual void start() = 0;
+    Q_INVOKABLE virtual void beginTalking() = 0;
+    Q_INVOKABLE virtual void endTalking() = 0;
+    Q_INVOKABLE virtual void refreshTransport() = 0;
+
+signals:
+    void peersChanged();
+    void talkingPeerChanged();
+    void isTransmittingChanged();
+    void connectionStateChanged();
+    void isMutedChanged();
+
+protected:
+    // Each setter notifies on every call: the controller reports every
+    // assignment, and observers re-read the state.
+    void publishPeers(QVariantList peers);
+    void publishTalkingPeer(bool present, QString name);
+    void publishTransmitting(bool value);
+    void publishConnectionState(QString value);
+    void publishMuted(bool value);
+
+private:
+    QVariantList peers_;
+    bool hasTalkingPeer_ = false;
+    QString talkingPeerName_;
+    bool isTransmitting_ = false;
+    QString connectionState_ = QStringLiteral("starting\u2026");
+    bool isMuted_ = false;
+};
+
+} // namespace hh

@@ -1,0 +1,50 @@
+#include "app/core/ControllerAdapter.h"
+
+#include "core/net/Peer.h"
+
+#include <QPointer>
+
+namespace hh {
+
+ControllerAdapter::ControllerAdapter(std::unique_ptr<LinuxIntercom> intercom, std::shared_ptr<Executor> main,
+                                     QObject* parent)
+    : ControllerObject(parent), main_(std::move(main)), intercom_(std::move(intercom)) {
+    QPointer<ControllerAdapter> self = this;
+    controller().onChange = [self](PTTController::Property property) {
+        if (self)
+            self->copy(property);
+    };
+    using P = PTTController::Property;
+    for (P property : {P::peers, P::talkingPeerName, P::isTransmitting, P::connectionState, P::isMuted})
+        copy(property);
+}
+
+ControllerAdapter::~ControllerAdapter() {
+    // Stops the controller and releases its services in their order, here on
+    // the main thread, while the executor is still alive.
+    intercom_.reset();
+}
+
+void ControllerAdapter::copy(PTTController::Property property) {
+    const PTTController& c = intercom_->controller();
+    switch (property) {
+    case PTTController::Property::peers: {
+        QVariantList peers;
+        for (const Peer& peer : c.peers())
+            peers.append(QVariantMap{{QStringLiteral("id"), QString::fromStdString(peer.id)},
+                                     {QStringLiteral("name"), QString::fromStdString(peer.name)}});
+        publishPeers(std::move(peers));
+        break;
+    }
+    case PTTController::Property::talkingPeerName:
+        publishTalkingPeer(c.talkingPeerName().has_value(),
+                           c.talkingPeerName() ? QString::fromStdString(*c.talkingPeerName()) : QString());
+        break;
+    case PTTController::Property::isTransmitting: publishTransmitting(c.isTransmitting()); break;
+    case PTTController::Property::connectionState: publishConnectionState(QString::fromStdString(c.connectionState())); break;
+    case PTTController::Property::isMuted: publishMuted(c.isMuted()); break;
+    case PTTController::Property::isRunning: break; // not shown
+    }
+}
+
+} // namespace hh

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/bridge/ControllerObject.h"
+#include "core/ptt/PTTController.h"
+#include "core/ptt/linux/LinuxIntercom.h"
+
+#include <memory>
+
+namespace hh {
+
+// The real controller as a Qt object: copies each published property when
+// the controller reports its change, and forwards the user's operations. The
+// controller runs on the same (Qt main) executor, so no hop is needed.
+class ControllerAdapter final : public ControllerObject {
+    Q_OBJECT
+public:
+    // `intercom` owns the controller and its platform services; `main` is the
+    // executor they were built on, kept alive here until they are gone.
+    ControllerAdapter(std::unique_ptr<LinuxIntercom> intercom, std::shared_ptr<Executor> main, QObject* parent = nullptr);
+    ~ControllerAdapter() override;
+
+    void setMuted(bool muted) override { controller().setMuted(muted); }
+    void start() override { controller().start(); }
+    void beginTalking() override { controller().beginTalking(); }
+    void endTalking() override { controller().endTalking(); }
+    void refreshTransport() override { controller().refreshTransport(); }
+
+private:
+    PTTController& controller() { return intercom_->controller(); }
+    void copy(PTTController::Property property);
+
+    std::shared_ptr<Executor> main_;
+    std::unique_ptr<LinuxIntercom> intercom_;
+};
+
+} // namespace hh

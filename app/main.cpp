@@ -1,0 +1,15 @@
+// Hollerhopper: the tray program. Builds the controller for this computer and
+// hands it to the shell; everything else happens on the Qt event loop.
+#include "app/core/AppBackend.h"
+#include "app/shell/AppDelegate.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Hollerhopper"));
+    QApplication::setDesktopFileName(QStringLiteral("hollerhopper"));
+    hh::AppDelegate delegate(hh::makeAppBackend());
+    delegate.applicationDidFinishLaunching();
+    return QApplication::exec();
+}

@@ -1,0 +1,12 @@
+import QtQuick
+
+// One line of text that may come from the network: never markup, elided
+// when too long, and read by screen readers under its own text.
+Text {
+    textFormat: Text.PlainText
+    elide: Text.ElideRight
+    maximumLineCount: 1
+    wrapMode: Text.NoWrap
+    Accessible.role: Accessible.StaticText
+    Accessible.name: text
+}

@@ -1,0 +1,99 @@
+import QtQuick
+
+// The round hold-to-talk button. It only reports the gesture: `engaged` on
+// the touch-down and on every movement while held, `released` when the
+// pointer goes up or the hold is taken away. The panel decides what they mean.
+Item {
+    id: button
+    required property Style style
+    property bool isPressed: false
+    property bool allGranted: false
+
+    signal engaged()
+    signal released()
+
+    width: 160
+    height: 160
+    opacity: allGranted ? 1.0 : 0.4
+    Behavior on opacity { NumberAnimation { duration: 250; easing.type: Easing.InOutQuad } }
+
+    Spring {
+        id: pressSpring
+        target: button.isPressed ? 0.95 : 1.0
+        response: 0.2
+        dampingFraction: 0.6
+    }
+    scale: pressSpring.value
+    transformOrigin: Item.Center
+
+    // Shadow: black at 33 %, wider while resting than while pressed.
+    Repeater {
+        model: 3
+        Rectangle {
+            readonly property real spread: (button.isPressed ? 2 : 6) * (index + 1) / 3
+            x: -spread
+            y: -spread
+            width: button.width + 2 * spread
+            height: width
+            radius: width / 2
+            color: Qt.rgba(0, 0, 0, 0.33 / 3)
+        }
+    }
+
+    Rectangle {
+        id: disc
+        anchors.fill: parent
+        radius: width / 2
+        color: button.isPressed ? button.style.red : button.style.accent
+        Behavior on color { ColorAnimation { duration: 120 } }
+    }
+
+    Column {
+        anchors.centerIn: parent
+        spacing: 6
+        Symbol {
+            anchors.horizontalCenter: parent.horizontalCenter
+            name: button.isPressed ? "mic.fill" : "mic"
+            color: "white"
+            size: 40
+        }
+        Text {
+            id: caption
+            objectName: "talkLabel"
+            anchors.horizontalCenter: parent.horizontalCenter
+            text: button.isPressed ? qsTr("ON AIR")
+                                   : button.allGranted ? qsTr("HOLD TO TALK") : qsTr("PERMISSIONS NEEDED")
+            color: "white"
+            font.pixelSize: button.style.caption
+            font.bold: true
+            horizontalAlignment: Text.AlignHCenter
+            Accessible.ignored: true
+        }
+    }
+
+    MouseArea {
+        id: touch
+        objectName: "talkArea"
+        anchors.fill: parent
+        preventStealing: true
+        // Only the circle reacts: a press in the corners goes to what is beneath.
+        onPressed: (mouse) => {
+            const dx = mouse.x - width / 2
+            const dy = mouse.y - height / 2
+            if (dx * dx + dy * dy > (width / 2) * (width / 2)) {
+                mouse.accepted = false
+                return
+            }
+            button.engaged()
+        }
+        onPositionChanged: if (pressed) button.engaged()
+        onReleased: button.released()
+        onCanceled: button.released()
+    }
+
+    // Screen readers: a button named by what it does.
+    Accessible.role: Accessible.Button
+    Accessible.name: allGranted ? qsTr("Hold to talk") : qsTr("Hold to talk \u2014 permissions needed")
+    Accessible.description: caption.text
+    Accessible.focusable: true
+}

@@ -1,0 +1,184 @@
+#include "app/shell/AppDelegate.h"
+
+#include "app/shell/PanelWindow.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDBusConnection>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPalette>
+#include <QQmlEngine>
+#include <QTimer>
+#include <cstdio>
+
+namespace hh {
+
+AppDelegate::AppDelegate(AppBackend backend, QObject* parent) : QObject(parent), backend_(std::move(backend)) {}
+
+AppDelegate::~AppDelegate() {
+    delete statusItem_;
+    delete panel_;
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    engine_ = std::make_unique<QQmlEngine>();
+    engine_->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
+
+    hasTray_ = QSystemTrayIcon::isSystemTrayAvailable();
+    const QVariantMap objects{
+        {QStringLiteral("controller"), QVariant::fromValue<QObject*>(backend_.controller.get())},
+        {QStringLiteral("networkInfo"), QVariant::fromValue<QObject*>(backend_.networkName.get())},
+        {QStringLiteral("permissions"), QVariant::fromValue<QObject*>(backend_.permissions.get())},
+        {QStringLiteral("messages"), QVariant::fromValue<QObject*>(&messages_)},
+    };
+    panel_ = new PanelWindow(engine_.get(), objects, hasTray_ ? PanelWindow::Mode::popup : PanelWindow::Mode::window);
+    connect(panel_, &PanelWindow::quitRequested, this, &AppDelegate::quit);
+    if (!panel_->isLoaded()) {
+        for (const QQmlError& error : panel_->errors())
+            std::fprintf(stderr, "hollerhopper: %s\n", qPrintable(error.toString()));
+    }
+
+    buildMenu();
+    if (hasTray_) {
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+        statusItem_ = new QSystemTrayIcon(this);
+        statusItem_->setToolTip(QStringLiteral("Hollerhopper"));
+        statusItem_->setContextMenu(menu_.get());
+        connect(statusItem_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason != QSystemTrayIcon::Trigger)
+                return; // the context menu is shown by the tray itself
+            if (QGuiApplication::keyboardModifiers() & Qt::ControlModifier)
+                menu_->popup(QCursor::pos()); // control-click is a right click
+            else
+                togglePopover();
+        });
+    }
+
+    ControllerObject* controller = backend_.controller.get();
+    controller->start();
+    updateStatusIcon();
+    if (statusItem_)
+        statusItem_->show();
+
+    // Wake from sleep: rebuild the multicast group on the event loop.
+    QDBusConnection::systemBus().connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                                         QStringLiteral("org.freedesktop.login1.Manager"),
+                                         QStringLiteral("PrepareForSleep"), this, SLOT(prepareForSleep(bool)));
+
+    connect(controller, &ControllerObject::isTransmittingChanged, this, &AppDelegate::updateStatusIcon);
+    connect(controller, &ControllerObject::talkingPeerChanged, this, &AppDelegate::updateStatusIcon);
+    connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateStatusIcon);
+    connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateMenu);
+    connect(controller, &ControllerObject::connectionStateChanged, this, [this] {
+        if (statusItem_)
+            statusItem_->setToolTip(QStringLiteral("Hollerhopper \u2014 ") + backend_.controller->connectionState());
+    });
+    // The mono icons follow the desktop's text colour, also when it changes.
+    qApp->installEventFilter(this);
+
+    if (!hasTray_) {
+        std::fprintf(stderr, "hollerhopper: no system tray found; showing the panel in a window instead\n");
+        showPanel(true);
+    }
+}
+
+PanelWindow* AppDelegate::panel() const {
+    return panel_.data();
+}
+
+void AppDelegate::buildMenu() {
+    menu_ = std::make_unique<QMenu>();
+    muteAction_ = menu_->addAction(QString(), this, &AppDelegate::toggleMute);
+    muteAction_->setCheckable(true);
+    menu_->addAction(Symbols::icon(QStringLiteral("gearshape")), QObject::tr("Settings"), this, &AppDelegate::openSettings);
+    menu_->addSeparator();
+    QAction* quitAction = menu_->addAction(Symbols::icon(QStringLiteral("power")), QObject::tr("Quit Hollerhopper"), this,
+                                           &AppDelegate::quit);
+    quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quitAction->setShortcutVisibleInContextMenu(true);
+    updateMenu();
+}
+
+// The first item shows what choosing it does, and a tick while muted.
+void AppDelegate::updateMenu() {
+    const bool muted = backend_.controller->isMuted();
+    muteAction_->setText(muted ? QObject::tr("Unmute") : QObject::tr("Mute"));
+    muteAction_->setChecked(muted);
+    muteAction_->setIcon(Symbols::icon(muted ? QStringLiteral("speaker.wave.2") : QStringLiteral("speaker.slash")));
+}
+
+StatusLook AppDelegate::currentLook() const {
+    const ControllerObject& controller = *backend_.controller;
+    if (controller.isTransmitting() || controller.hasTalkingPeer())
+        return StatusLook::green;
+    return controller.isMuted() ? StatusLook::monoSlash : StatusLook::mono;
+}
+
+QColor AppDelegate::monoIconColor() const {
+    return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+void AppDelegate::updateStatusIcon() {
+    const QIcon icon = statusIcon(currentLook(), monoIconColor());
+    if (statusItem_)
+        statusItem_->setIcon(icon);
+    if (panel_ && !hasTray_)
+        panel_->setIcon(icon);
+}
+
+void AppDelegate::showPanel(bool activate) {
+    if (!panel_)
+        return;
+    if (!hasTray_) {
+        panel_->show();
+        panel_->raise();
+        if (activate)
+            panel_->requestActivate();
+        return;
+    }
+    QRect anchor = statusItem_ ? statusItem_->geometry() : QRect();
+    panel_->popUp(anchor);
+}
+
+void AppDelegate::togglePopover() {
+    if (!panel_)
+        return;
+    if (panel_->isVisible() && hasTray_) {
+        panel_->hide();
+        return;
+    }
+    if (panel_->justClosedByFocusLoss())
+        return; // this click took the focus away and so already closed it
+    showPanel(true);
+}
+
+void AppDelegate::toggleMute() {
+    backend_.controller->setMuted(!backend_.controller->isMuted());
+}
+
+void AppDelegate::openSettings() {
+    if (panel_ && !panel_->isVisible())
+        showPanel(true);
+    messages_.post(QString::fromLatin1(openSettingsMessage));
+}
+
+void AppDelegate::quit() {
+    QCoreApplication::quit();
+}
+
+void AppDelegate::prepareForSleep(bool sleeping) {
+    if (sleeping)
+        return;
+    // Later on the event loop; the context object drops it if we are gone.
+    QTimer::singleShot(0, this, [this] { backend_.controller->refreshTransport(); });
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+        updateStatusIcon();
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace hh

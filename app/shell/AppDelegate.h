@@ -1,0 +1,75 @@
+#pragma once
+
+#include "app/bridge/ControllerObject.h"
+#include "app/bridge/EnvironmentObjects.h"
+#include "app/shell/Symbols.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QQmlEngine;
+
+namespace hh {
+
+class PanelWindow;
+
+// What the shell runs on: the controller and the panel's two environment
+// models, as Qt objects. The program passes adapters over the core; tests pass fakes.
+struct AppBackend {
+    std::unique_ptr<ControllerObject> controller;
+    std::unique_ptr<NetworkNameObject> networkName;
+    std::unique_ptr<PermissionObject> permissions;
+};
+
+// The tray program: the status icon and its menu, the walkie panel in a popup
+// under it, the icon following who is talking and the mute switch, and a
+// transport rebuild after each wake from sleep.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    explicit AppDelegate(AppBackend backend, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // Builds the panel and the status item, starts the controller and
+    // subscribes to its changes.
+    void applicationDidFinishLaunching();
+
+    void toggleMute();
+    void openSettings();
+    void quit();
+    void togglePopover();
+    void updateStatusIcon();
+
+    StatusLook currentLook() const;
+    PanelWindow* panel() const;
+    QSystemTrayIcon* statusItem() const { return statusItem_; }
+    QMenu* contextMenu() const { return menu_.get(); }
+
+public slots:
+    // logind's PrepareForSleep: false means the computer has just woken up.
+    void prepareForSleep(bool sleeping);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildMenu();
+    void updateMenu();
+    void showPanel(bool activate);
+    QColor monoIconColor() const;
+
+    AppBackend backend_;
+    MessageCenter messages_;
+    std::unique_ptr<QQmlEngine> engine_;
+    QPointer<PanelWindow> panel_;
+    QPointer<QSystemTrayIcon> statusItem_;
+    std::unique_ptr<QMenu> menu_;
+    QAction* muteAction_ = nullptr;
+    bool hasTray_ = false;
+};
+
+} // namespace hh

@@ -1,0 +1,85 @@
+#include "app/shell/PanelWindow.h"
+
+#include "app/shell/Placement.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QQuickItem>
+#include <QScreen>
+
+namespace hh {
+
+PanelWindow::PanelWindow(QQmlEngine* engine, const QVariantMap& objects, Mode mode)
+    : QQuickView(engine, nullptr), mode_(mode) {
+    setTitle(QStringLiteral("Hollerhopper"));
+    setResizeMode(QQuickView::SizeViewToRootObject);
+    if (mode == Mode::popup)
+        setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setInitialProperties(objects);
+    setSource(QUrl(QStringLiteral("qrc:/hollerhopper/qml/WalkieView.qml")));
+    connect(this, &QWindow::visibleChanged, this, &PanelWindow::updateOnScreen);
+    connect(this, &QWindow::activeChanged, this, [this] {
+        if (isActive()) {
+            wasActive_ = true;
+        } else if (mode_ == Mode::popup && wasActive_ && isVisible()) {
+            // Like a transient popover: a click elsewhere closes it.
+            wasActive_ = false;
+            closedByFocusLoss_.start();
+            hide();
+        }
+    });
+}
+
+PanelWindow::~PanelWindow() {
+    // QWindow's destructor hides the window and so signals again, when this
+    // part of the object is already gone.
+    disconnect(this, nullptr, this, nullptr);
+}
+
+void PanelWindow::updateOnScreen() {
+    if (QQuickItem* root = rootObject())
+        root->setProperty("onScreen", isVisible());
+    if (!isVisible())
+        wasActive_ = false;
+}
+
+void PanelWindow::popUp(const QRect& anchor) {
+    const QRect target = anchor.isEmpty() ? QRect(QCursor::pos(), QSize(1, 1)) : anchor;
+    QScreen* screen = QGuiApplication::screenAt(target.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    QSize size = this->size();
+    if (QQuickItem* root = rootObject())
+        size = QSize(int(root->width()), int(root->implicitHeight()));
+    if (screen)
+        setPosition(popupPosition(target, size, screen->availableGeometry()));
+    show();
+    raise();
+    requestActivate();
+}
+
+bool PanelWindow::justClosedByFocusLoss() const {
+    return closedByFocusLoss_.isValid() && closedByFocusLoss_.elapsed() < 400;
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Quit) || (event->key() == Qt::Key_Q && event->modifiers() == Qt::ControlModifier)) {
+        emit quitRequested();
+        return;
+    }
+    if (event->key() == Qt::Key_Escape && mode_ == Mode::popup) {
+        hide();
+        return;
+    }
+    QQuickView::keyPressEvent(event);
+}
+
+bool PanelWindow::event(QEvent* event) {
+    // The fallback window is the program's only presence: closing it quits.
+    if (event->type() == QEvent::Close && mode_ == Mode::window)
+        emit quitRequested();
+    return QQuickView::event(event);
+}
+
+} // namespace hh
