@@ -3,12 +3,15 @@
 //   permission_lab_tool multicast         the multicast group check (lab hosts only)
 //   permission_lab_tool no-daemon-probe   the model's local-network status when the
 //                                         DNS-SD browser says the daemon is not running
+//   permission_lab_tool dnssd-probe       the model's local-network status with the real
+//                                         Avahi browser as the probe (and the fallback)
 // With --refuse-joins after the mode, setsockopt is refused with EPERM first,
 // as by a sandbox that forbids multicast.
 #include "app/model/MulticastFallbackProbe.h"
 #include "app/model/PermissionModel.h"
 #include "app/model/linux/MulticastGroupCheck.h"
 #include "app/model/linux/PulseMicrophoneAccess.h"
+#include "app/model/linux/DnsSdLocalNetworkProbe.h"
 #include "core/exec/ManualExecutor.h"
 #include "core/wire/WalkieConfig.h"
 
@@ -21,6 +24,7 @@
 #include <cstddef>
 #include <iostream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -55,6 +59,19 @@ hh::MulticastAccess checkGroup() {
     return hh::checkMulticastGroup(hh::WalkieConfig::multicastHost);
 }
 
+// The probe the app runs, on a model driven from this thread.
+std::string dnsSdProbe() {
+    hh::ManualExecutor main;
+    auto model = std::make_shared<hh::PermissionModel>(main, std::make_shared<NoMicrophone>(),
+                                                       hh::makeDnsSdLocalNetworkProbeFactory());
+    model->start();
+    for (int i = 0; i < 100 && model->localNetwork() == hh::PermissionModel::Status::unknown; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        main.runUntilIdle();
+    }
+    return statusNames[int(model->localNetwork())];
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -73,8 +90,10 @@ int main(int argc, char** argv) {
         model->start();
         executor.runUntilIdle();
         std::cout << statusNames[int(model->localNetwork())] << "\n";
+    } else if (mode == "dnssd-probe") {
+        std::cout << dnsSdProbe() << "\n";
     } else {
-        std::cerr << "usage: permission_lab_tool microphone|multicast|no-daemon-probe [--refuse-joins]\n";
+        std::cerr << "usage: permission_lab_tool microphone|multicast|no-daemon-probe|dnssd-probe [--refuse-joins]\n";
         return 2;
     }
     return 0;

@@ -11,7 +11,7 @@ set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 TOOL=$BUILD/tests/app/permission_lab_tool
-export HH_LAB=hhenv
+export HH_LAB=hhenv$$
 DIR=$(mktemp -d /tmp/hh-envlab.XXXXXX)
 chmod 755 "$DIR"
 SERVER_PID=""
@@ -80,7 +80,14 @@ expect() {
     fi
 }
 
-"$ROOT/scripts/netlab.sh" up 1
+"$ROOT/scripts/netlab.sh" up 1 --avahi
+
+expect granted "a running avahi-daemon: the DNS-SD probe grants" lab "$TOOL" dnssd-probe
+# With joins refused only the browse itself can grant: proof it was not the fallback.
+expect granted "a running avahi-daemon grants without the fallback" lab "$TOOL" dnssd-probe --refuse-joins
+"$ROOT/scripts/netlab.sh" avahi down h1
+expect granted "avahi-daemon stopped: the fallback check grants" lab "$TOOL" dnssd-probe
+expect denied "avahi-daemon stopped, join refused: denied" lab "$TOOL" dnssd-probe --refuse-joins
 
 expect granted "multicast group check on the lab host" lab "$TOOL" multicast
 expect granted "no DNS-SD daemon: the fallback answers" lab "$TOOL" no-daemon-probe

@@ -8,7 +8,7 @@ set -euo pipefail
 BUILD=$(cd "${1:?build directory}" && pwd)
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 CLI="$BUILD/tools/hollerhopper-cli"
-export HH_LAB=hhdisclab
+export HH_LAB=hhdisc$$
 NETLAB="$ROOT/scripts/netlab.sh"
 OUT=$(mktemp -d)
 PIDS=()
