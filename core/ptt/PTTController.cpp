@@ -66,19 +66,21 @@ void PTTController::setTalkingPeerName(std::optional<std::string> value) {
 void PTTController::start() {
     if (isRunning_) return;
     std::weak_ptr<PTTController> weak = weak_from_this();
-    auto main = main_;
+    // Callbacks hold the main executor weakly too: a task kept by the executor
+    // must not keep the executor itself alive.
+    std::weak_ptr<Executor> main = main_;
     transport_->onState = [weak, main](const Transport::State& state) {
-        main->post([weak, state] {
+        if (auto executor = main.lock()) executor->post([weak, state] {
             if (auto self = weak.lock()) self->applyTransportState(state);
         });
     };
     transport_->onPacket = [weak, main](const WalkiePacket& packet) {
-        main->post([weak, packet] {
+        if (auto executor = main.lock()) executor->post([weak, packet] {
             if (auto self = weak.lock()) self->handlePacket(packet);
         });
     };
     discovery_->onPeersChanged = [weak, main](std::vector<Peer> peers) {
-        main->post([weak, peers = std::move(peers)]() mutable {
+        if (auto executor = main.lock()) executor->post([weak, peers = std::move(peers)]() mutable {
             if (auto self = weak.lock()) self->updatePeers(std::move(peers));
         });
     };
@@ -95,7 +97,7 @@ void PTTController::start() {
     transport_->start();
     discovery_->start();
     talkerTimer_ = main_->startRepeating(seconds(talkerTimerInterval), [weak, main] {
-        main->post([weak] {
+        if (auto executor = main.lock()) executor->post([weak] {
             if (auto self = weak.lock()) self->checkTalkerTimeout();
         });
     });

@@ -326,6 +326,7 @@ TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
     controller->endTalking();  // in our own tail, received audio plays again
     for (int i = 0; i < 3; ++i) receive(from(peerID, PacketType::audio));
     EXPECT_TRUE(isPlaying());
+    main->advance(1s);  // let the tail finish: it holds the controller
 }
 
 TEST_F(PTTControllerTest, SilentTalkerTimesOutStrictlyAfterFourTenths) {
