@@ -46,16 +46,21 @@ TEST_F(PermissionModelTest, FreshModelBeforeAnyProbeReport) {
     EXPECT_THAT(probes->events, ElementsAre("create 1", "start 1"));
 }
 
-TEST_F(PermissionModelTest, RestrictedShowsAsDeniedAndUnrecognisedAsUnknownNeverListed) {
+TEST_F(PermissionModelTest, RestrictedShowsAsDeniedBothListedInOrderUnrecognisedAsUnknownNeverListed) {
     microphone->value = MicrophoneAuthorization::restricted;
     auto model = make();
     EXPECT_EQ(model->microphone(), Status::denied);
     EXPECT_THAT(model->missingPermissions(), ElementsAre("Microphone"));
+    microphone->value = MicrophoneAuthorization::denied;
+    model->refresh();
+    report(Kind::waiting, policyDenied);
+    EXPECT_EQ(model->microphone(), Status::denied);
+    EXPECT_THAT(model->missingPermissions(), ElementsAre("Microphone", "Local Network"));
     for (auto other : {MicrophoneAuthorization::unavailable, static_cast<MicrophoneAuthorization>(7)}) {
         microphone->value = other;
         model->refresh();
         EXPECT_EQ(model->microphone(), Status::unknown);
-        EXPECT_THAT(model->missingPermissions(), IsEmpty());
+        EXPECT_THAT(model->missingPermissions(), ElementsAre("Local Network"));
     }
 }
 
@@ -92,13 +97,6 @@ TEST_F(PermissionModelTest, PolicyDenialDeniesAndOtherReportsChangeNothing) {
     report(Kind::ready);
     EXPECT_EQ(model->localNetwork(), Status::granted);
     EXPECT_EQ(notifications, before + 2);
-}
-
-TEST_F(PermissionModelTest, BothDeniedAreListedInOrder) {
-    microphone->value = MicrophoneAuthorization::denied;
-    auto model = make();
-    report(Kind::waiting, policyDenied);
-    EXPECT_THAT(model->missingPermissions(), ElementsAre("Microphone", "Local Network"));
 }
 
 TEST_F(PermissionModelTest, RefreshCancelsTheOldProbeBeforeCreatingTheNewAndKeepsTheAnswer) {

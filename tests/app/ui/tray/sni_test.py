@@ -1,17 +1,8 @@
 #!/usr/bin/python3
-"""Drives the tray program as a desktop panel does, over D-Bus.
-
-Acts as the StatusNotifierWatcher (and host) on the session bus and as logind
-on a private "system" bus, starts the tray program on fakes, and checks: the
-item registers; Activate opens and closes the panel; the menu over
-com.canonical.dbusmenu has the four entries with the right labels and check
-state before and after Mute; its entries mute, open the settings and quit; the
-icon pixels change with mute and with talking; a wake from sleep refreshes the
-transport once. Before all that, without any tray, the program shows its panel
-as a window and says so.
-
-Usage: sni_test.py HARNESS (under with_display.sh).
-"""
+"""Drives the tray program on fakes as a desktop panel does, over D-Bus: as
+the StatusNotifierWatcher (the panel's Activate, its dbusmenu menu, the icon's
+pixels) and as logind (a wake from sleep); first without any tray at all.
+Usage: sni_test.py HARNESS (under with_display.sh)."""
 import os
 import queue
 import subprocess
@@ -25,28 +16,10 @@ import dbus.service
 from gi.repository import GLib
 
 WATCHER = "org.kde.StatusNotifierWatcher"
-WATCHER_XML = """<!DOCTYPE node PUBLIC "-//freedesktop//DTD D-BUS Object Introspection 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd">
-<node>
-  <interface name="org.kde.StatusNotifierWatcher">
-    <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-    <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
-    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
-    <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-    <property name="ProtocolVersion" type="i" access="read"/>
-    <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
-    <signal name="StatusNotifierItemUnregistered"><arg type="s"/></signal>
-    <signal name="StatusNotifierHostRegistered"/>
-  </interface>
-  <interface name="org.freedesktop.DBus.Properties">
-    <method name="Get"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="v" direction="out"/></method>
-    <method name="GetAll"><arg type="s" direction="in"/><arg type="a{sv}" direction="out"/></method>
-  </interface>
-  <interface name="org.freedesktop.DBus.Introspectable">
-    <method name="Introspect"><arg type="s" direction="out"/></method>
-  </interface>
-</node>"""
-
+SNI = "org.kde.StatusNotifierItem"
+WATCHER_PROPERTIES = ('<property name="RegisteredStatusNotifierItems" type="as" access="read"/>'
+                      '<property name="IsStatusNotifierHostRegistered" type="b" access="read"/>'
+                      '<property name="ProtocolVersion" type="i" access="read"/>')
 failures = []
 
 
@@ -54,62 +27,68 @@ def check(condition, what):
     print(("ok   " if condition else "FAIL ") + what, flush=True)
     if not condition:
         failures.append(what)
+    return condition
+
+
+def pump():
+    while GLib.MainContext.default().iteration(False):
+        pass
+
+
+def poll(predicate, timeout=10):
+    """Runs the D-Bus main loop until `predicate()` gives a true value; returns it."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        pump()
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.05)
+    return predicate()
 
 
 class Watcher(dbus.service.Object):
-    """A minimal StatusNotifierWatcher. Qt reads its properties through
-    introspection, so the introspection data must list them."""
+    """A minimal StatusNotifierWatcher; `items` holds (bus name, path) per item."""
 
-    def __init__(self, bus, registered):
+    def __init__(self, bus):
         super().__init__(bus, "/StatusNotifierWatcher")
         self.items = []
-        self.registered = registered
 
-    @dbus.service.method("org.freedesktop.DBus.Introspectable", out_signature="s")
-    def Introspect(self):
-        return WATCHER_XML
+    @dbus.service.method(dbus.INTROSPECTABLE_IFACE, out_signature="s", path_keyword="path",
+                         connection_keyword="connection")
+    def Introspect(self, path, connection):
+        # Qt reads the watcher's properties only if its introspection data lists them.
+        return dbus.service.Object.Introspect(self, path, connection).replace(
+            '<interface name="%s">' % WATCHER, '<interface name="%s">%s' % (WATCHER, WATCHER_PROPERTIES))
 
     @dbus.service.method(WATCHER, in_signature="s", sender_keyword="sender")
     def RegisterStatusNotifierItem(self, service, sender=None):
         # Either a bus name (then the path is /StatusNotifierItem) or a path.
-        if service.startswith("/"):
-            self.items.append((sender, service))
-        else:
-            self.items.append((service, "/StatusNotifierItem"))
-        self.registered.put(self.items[-1])
-        self.StatusNotifierItemRegistered(service)
+        self.items.append((sender, service) if service.startswith("/") else (service, "/StatusNotifierItem"))
 
     @dbus.service.method(WATCHER, in_signature="s")
     def RegisterStatusNotifierHost(self, service):
         pass
 
-    @dbus.service.signal(WATCHER, signature="s")
-    def StatusNotifierItemRegistered(self, service):
-        pass
-
-    def props(self):
-        return {
-            "RegisteredStatusNotifierItems": dbus.Array([i[0] for i in self.items], signature="s"),
-            "IsStatusNotifierHostRegistered": dbus.Boolean(True),
-            "ProtocolVersion": dbus.Int32(0),
-        }
-
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
     def Get(self, interface, name):
-        return self.props()[name]
-
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="s", out_signature="a{sv}")
-    def GetAll(self, interface):
-        return self.props()
+        return {"RegisteredStatusNotifierItems": dbus.Array([i[0] for i in self.items], signature="s"),
+                "IsStatusNotifierHostRegistered": dbus.Boolean(True), "ProtocolVersion": dbus.Int32(0)}[name]
 
 
-class Login1(dbus.service.Object):
-    def __init__(self, bus):
-        super().__init__(bus, "/org/freedesktop/login1")
+def open_tray_session():
+    """The session bus with our watcher on it, and a function giving the
+    registered item's D-Bus object (None if none came within `timeout`)."""
+    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+    session = dbus.SessionBus()
+    session.request_name(WATCHER)
+    watcher = Watcher(session)
 
-    @dbus.service.signal("org.freedesktop.login1.Manager", signature="b")
-    def PrepareForSleep(self, start):
-        pass
+    def item(timeout=10):
+        if not poll(lambda: watcher.items, timeout):
+            return None
+        return session.get_object(*watcher.items[0])
+    return session, item
 
 
 class Harness:
@@ -120,45 +99,37 @@ class Harness:
                                         stderr=subprocess.PIPE, env=env, text=True)
         self.lines = queue.Queue()
         self.stderr = []
-        threading.Thread(target=self._read, args=(self.process.stdout, self.lines.put), daemon=True).start()
-        threading.Thread(target=self._read, args=(self.process.stderr, self.stderr.append), daemon=True).start()
+        for stream, sink in ((self.process.stdout, self.lines.put), (self.process.stderr, self.stderr.append)):
+            threading.Thread(target=lambda s=stream, k=sink: [k(l.rstrip("\n")) for l in s], daemon=True).start()
 
-    @staticmethod
-    def _read(stream, sink):
-        for line in stream:
-            sink(line.rstrip("\n"))
-
-    def send(self, command):
+    def send(self, command, reply=None):
         self.process.stdin.write(command + "\n")
         self.process.stdin.flush()
-        self.expect("ok " + command.split(" ")[0])
+        return self.expect(reply or "ok " + command.split(" ")[0])
 
-    def expect(self, prefix, timeout=10, pump=None):
+    def _next(self):
+        pump()
+        try:
+            return self.lines.get(timeout=0.05)
+        except queue.Empty:
+            return None
+
+    def drain(self, settle=0.3):
+        """The lines printed within `settle` seconds."""
+        deadline = time.monotonic() + settle
+        got = []
+        while time.monotonic() < deadline:
+            got.append(self._next())
+        return [l for l in got if l is not None]
+
+    def expect(self, prefix, timeout=10):
         """Waits for a line starting with `prefix`; returns it or None."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            if pump:
-                pump()
-            try:
-                line = self.lines.get(timeout=0.05)
-            except queue.Empty:
-                continue
-            if line.startswith(prefix):
+            line = self._next()
+            if line is not None and line.startswith(prefix):
                 return line
         return None
-
-    def drain(self, settle=0.3, pump=None):
-        """Collects the lines printed within `settle` seconds."""
-        got = []
-        deadline = time.monotonic() + settle
-        while time.monotonic() < deadline:
-            if pump:
-                pump()
-            try:
-                got.append(self.lines.get(timeout=0.05))
-            except queue.Empty:
-                pass
-        return got
 
     def stop(self):
         if self.process.poll() is None:
@@ -166,15 +137,14 @@ class Harness:
         self.process.wait()
 
 
+class Login1(dbus.service.Object):
+    @dbus.service.signal("org.freedesktop.login1.Manager", signature="b")
+    def PrepareForSleep(self, start):
+        pass
+
+
 def main():
     harness_path = sys.argv[1]
-    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-    context = GLib.MainContext.default()
-
-    def pump():
-        while context.iteration(False):
-            pass
-
     # Without any tray: the panel as a window, said once.
     plain = Harness(harness_path, dict(os.environ))
     check(plain.expect("ready tray=0") is not None, "without a tray the program runs without a status item")
@@ -183,141 +153,85 @@ def main():
     plain.send("quit")
     check(plain.process.wait(timeout=10) == 0, "the fallback program quits cleanly")
 
-    # A private system bus for logind's sleep signal.
-    system_bus_daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                                         stdout=subprocess.PIPE, text=True)
-    system_address = system_bus_daemon.stdout.readline().strip()
+    # logind's sleep signal comes from the session bus, standing in for the system bus.
+    session, item = open_tray_session()
+    session.request_name("org.freedesktop.login1")
+    login1 = Login1(session, "/org/freedesktop/login1")
+    app = Harness(harness_path, dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=os.environ["DBUS_SESSION_BUS_ADDRESS"]))
     try:
-        system_bus = dbus.bus.BusConnection(system_address)
-        system_bus.request_name("org.freedesktop.login1")
-        login1 = Login1(system_bus)
-
-        session = dbus.SessionBus()
-        registered = queue.Queue()
-        session.request_name(WATCHER)
-        watcher = Watcher(session, registered)
-
-        env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=system_address)
-        app = Harness(harness_path, env)
-        try:
-            run(app, session, registered, login1, pump)
-        finally:
-            app.stop()
-        del watcher
+        check(app.expect("ready tray=1") is not None, "with a watcher the program has a status item")
+        sni = item()
+        if check(sni is not None, "the item registers with the watcher"):
+            run(app, session, sni, login1)
     finally:
-        system_bus_daemon.kill()
-        system_bus_daemon.wait()
-
+        app.stop()
     print("%d failure(s)" % len(failures))
     return 1 if failures else 0
 
 
-def run(app, session, registered, login1, pump):
-    check(app.expect("ready tray=1", pump=pump) is not None, "with a watcher the program has a status item")
-    item = None
-    deadline = time.monotonic() + 10
-    while item is None and time.monotonic() < deadline:
-        pump()
-        try:
-            item = registered.get(timeout=0.05)
-        except queue.Empty:
-            pass
-    check(item is not None, "the item registers with the watcher")
-    if item is None:
-        return
-    service, path = item
-    sni = session.get_object(service, path)
+def run(app, session, sni, login1):
     props = dbus.Interface(sni, dbus.PROPERTIES_IFACE)
-    SNI = "org.kde.StatusNotifierItem"
 
     def icon():
-        pump()
-        pixmaps = props.Get(SNI, "IconPixmap")
-        return [(int(w), int(h), bytes(data)) for w, h, data in pixmaps]
+        app.drain(0.3)
+        return [(int(w), int(h), bytes(data)) for w, h, data in props.Get(SNI, "IconPixmap")]
 
-    def settled_icon():
-        app.drain(0.3, pump)
-        return icon()
+    mono = icon()
+    check(any(w >= 16 for w, _, _ in mono), "the icon has pixels")
+    activate = dbus.Interface(sni, SNI).Activate
+    activate(dbus.Int32(10), dbus.Int32(10))
+    check(app.expect("panel shown") is not None, "Activate opens the panel")
+    activate(dbus.Int32(10), dbus.Int32(10))
+    check(app.expect("panel hidden") is not None, "a second Activate closes it")
 
-    activate = dbus.Interface(sni, SNI)
-    mono = settled_icon()
-    check(len(mono) > 0 and any(w >= 16 for w, _, _ in mono), "the icon has pixels")
-
-    # Activate toggles the panel.
-    activate.Activate(dbus.Int32(10), dbus.Int32(10))
-    check(app.expect("panel shown", pump=pump) is not None, "Activate opens the panel")
-    activate.Activate(dbus.Int32(10), dbus.Int32(10))
-    check(app.expect("panel hidden", pump=pump) is not None, "a second Activate closes it")
-
-    # The menu.
-    menu_path = props.Get(SNI, "Menu")
-    menu = dbus.Interface(session.get_object(service, menu_path), "com.canonical.dbusmenu")
+    menu = dbus.Interface(session.get_object(sni.bus_name, props.Get(SNI, "Menu")), "com.canonical.dbusmenu")
 
     def entries():
+        """The visible entries: (label or "-" for a separator, id, toggle type, toggle state)."""
         pump()
         menu.AboutToShow(dbus.Int32(0))
         _, layout = menu.GetLayout(dbus.Int32(0), dbus.Int32(-1), dbus.Array([], signature="s"))
-        result = []
-        for child in layout[2]:
-            ident, p, _ = child
-            visible = bool(p.get("visible", True))
-            if not visible:
-                continue
-            result.append({"id": int(ident), "label": str(p.get("label", "")).replace("_", ""),
-                           "type": str(p.get("type", "standard")),
-                           "toggle": str(p.get("toggle-type", "")), "state": int(p.get("toggle-state", -1))})
-        return result
+        return [("-" if p.get("type") == "separator" else str(p.get("label", "")).replace("_", ""), int(ident),
+                 str(p.get("toggle-type", "")), int(p.get("toggle-state", -1)))
+                for ident, p, _ in layout[2] if bool(p.get("visible", True))]
 
-    def by_label(items, label):
-        return next((e for e in items if e["label"] == label), None)
+    def click(label):
+        ident = {e[0]: e[1] for e in entries()}[label]
+        menu.Event(dbus.Int32(ident), "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
 
     items = entries()
-    check([e["label"] if e["type"] != "separator" else "-" for e in items]
-          == ["Mute", "Settings", "-", "Quit Hollerhopper"], "the menu reads Mute, Settings, separator, Quit")
-    mute = by_label(items, "Mute")
-    check(mute is not None and mute["toggle"] == "checkmark" and mute["state"] == 0, "Mute is unchecked")
-
-    menu.Event(dbus.Int32(mute["id"]), "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
-    check(app.expect("event muted 1", pump=pump) is not None, "clicking Mute mutes")
-    items = entries()
-    unmute = by_label(items, "Unmute")
-    check(unmute is not None and unmute["state"] == 1, "the entry now reads Unmute and is checked")
-    muted_icon = settled_icon()
+    check([e[0] for e in items] == ["Mute", "Settings", "-", "Quit Hollerhopper"],
+          "the menu reads Mute, Settings, separator, Quit")
+    check(items[0][2:] == ("checkmark", 0), "Mute is unchecked")
+    click("Mute")
+    check(app.expect("event muted 1") is not None, "clicking Mute mutes")
+    label, _, toggle, state = entries()[0]
+    check((label, toggle, state) == ("Unmute", "checkmark", 1), "the entry now reads Unmute and is checked")
+    muted_icon = icon()
     check(muted_icon != mono, "the icon changes when muted")
 
     app.send("talk Ada")
-    talking_icon = settled_icon()
-    check(talking_icon != muted_icon and talking_icon != mono, "the icon turns green while someone talks")
+    talking_icon = icon()
+    check(talking_icon not in (muted_icon, mono), "the icon turns green while someone talks")
     app.send("silence")
-    check(settled_icon() == muted_icon, "and back when they stop")
+    check(icon() == muted_icon, "and back when they stop")
     app.send("transmit 1")
-    check(settled_icon() == talking_icon, "it is green while we transmit, muted or not")
+    check(icon() == talking_icon, "it is green while we transmit, muted or not")
     app.send("transmit 0")
-
-    menu.Event(dbus.Int32(unmute["id"]), "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
-    check(app.expect("event muted 0", pump=pump) is not None, "clicking Unmute unmutes")
-    check(settled_icon() == mono, "the plain icon is back")
+    click("Unmute")
+    check(app.expect("event muted 0") is not None, "clicking Unmute unmutes")
+    check(icon() == mono, "the plain icon is back")
 
     # Waking from sleep refreshes the transport once; going to sleep does not.
-    app.drain(0.2, pump)
     login1.PrepareForSleep(True)
     login1.PrepareForSleep(False)
-    got = app.drain(1.0, pump)
-    check(got.count("event refreshTransport") == 1, "one transport refresh per wake")
+    check(app.drain(1.0).count("event refreshTransport") == 1, "one transport refresh per wake")
 
-    settings = by_label(entries(), "Settings")
-    menu.Event(dbus.Int32(settings["id"]), "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
-    got = app.drain(1.0, pump)
-    check(any(l.startswith("panel shown") for l in got), "Settings opens the panel")
-    check("showSettings 1" in got, "and shows its settings view")
-
-    quit_entry = by_label(entries(), "Quit Hollerhopper")
-    menu.Event(dbus.Int32(quit_entry["id"]), "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
-    deadline = time.monotonic() + 10
-    while app.process.poll() is None and time.monotonic() < deadline:
-        pump()
-        time.sleep(0.05)
-    check(app.process.poll() == 0, "Quit ends the program")
+    click("Settings")
+    check(app.expect("panel shown") is not None, "Settings opens the panel")
+    check(app.send("view", "showSettings") == "showSettings 1", "and shows its settings view")
+    click("Quit Hollerhopper")
+    check(poll(lambda: app.process.poll() is not None) and app.process.returncode == 0, "Quit ends the program")
 
 
 if __name__ == "__main__":
