@@ -14,8 +14,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dbus  # noqa: E402
 
-from atspi_test import named, wait_for  # noqa: E402
-from sni_test import SNI, check, failures, open_tray_session  # noqa: E402
+from tray_test import SNI, check, failures, named, open_tray_session, wait_for  # noqa: E402
 
 
 def main():

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Drives the tray program on fakes as a desktop panel does, over D-Bus: as
 the StatusNotifierWatcher (the panel's Activate, its dbusmenu menu, the icon's
-pixels) and as logind (a wake from sleep); first without any tray at all.
-Usage: sni_test.py HARNESS (under with_display.sh)."""
+pixels) and as logind (a wake from sleep), and reads the panel as a screen
+reader does, over AT-SPI; first without any tray at all.
+Usage: tray_test.py HARNESS (under with_display.sh)."""
 import os
 import queue
 import subprocess
@@ -13,6 +14,7 @@ import time
 import dbus
 import dbus.mainloop.glib
 import dbus.service
+import pyatspi
 from gi.repository import GLib
 
 WATCHER = "org.kde.StatusNotifierWatcher"
@@ -137,6 +139,38 @@ class Harness:
         self.process.wait()
 
 
+def showing(node, depth=0):
+    """(role, name) of every showing node under `node`."""
+    try:
+        out = [(node.getRoleName(), node.name or "")] if node.getState().contains(pyatspi.STATE_SHOWING) else []
+        children = [node.getChildAtIndex(i) for i in range(node.childCount)] if depth < 40 else []
+    except Exception:
+        return []
+    return out + [n for c in children if c is not None for n in showing(c, depth + 1)]
+
+
+def wait_for(pid, predicate, timeout=10):
+    """The program's showing accessible nodes once `predicate` holds for them, else the last read."""
+    deadline = time.monotonic() + timeout
+    nodes = []
+    while time.monotonic() < deadline:
+        desktop = pyatspi.Registry.getDesktop(0)
+        for app in (desktop.getChildAtIndex(i) for i in range(desktop.childCount)):
+            try:
+                if app is not None and app.get_process_id() == pid:
+                    nodes = showing(app)
+            except Exception:
+                continue
+        if predicate(nodes):
+            break
+        time.sleep(0.2)
+    return nodes
+
+
+def named(name, role=None):
+    return lambda nodes: any(n == name and role in (None, r) for r, n in nodes)
+
+
 class Login1(dbus.service.Object):
     @dbus.service.signal("org.freedesktop.login1.Manager", signature="b")
     def PrepareForSleep(self, start):
@@ -157,7 +191,8 @@ def main():
     session, item = open_tray_session()
     session.request_name("org.freedesktop.login1")
     login1 = Login1(session, "/org/freedesktop/login1")
-    app = Harness(harness_path, dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=os.environ["DBUS_SESSION_BUS_ADDRESS"]))
+    app = Harness(harness_path, dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=os.environ["DBUS_SESSION_BUS_ADDRESS"],
+                                     QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1"))
     try:
         check(app.expect("ready tray=1") is not None, "with a watcher the program has a status item")
         sni = item()
@@ -181,6 +216,7 @@ def run(app, session, sni, login1):
     activate = dbus.Interface(sni, SNI).Activate
     activate(dbus.Int32(10), dbus.Int32(10))
     check(app.expect("panel shown") is not None, "Activate opens the panel")
+    read_panel(app)
     activate(dbus.Int32(10), dbus.Int32(10))
     check(app.expect("panel hidden") is not None, "a second Activate closes it")
 
@@ -232,6 +268,30 @@ def run(app, session, sni, login1):
     check(app.send("view", "showSettings") == "showSettings 1", "and shows its settings view")
     click("Quit Hollerhopper")
     check(poll(lambda: app.process.poll() is not None) and app.process.returncode == 0, "Quit ends the program")
+
+
+def read_panel(app):
+    """The open panel as a screen reader reads it."""
+    button = named("Hold to talk", "push button")
+    nodes = wait_for(app.process.pid, button)
+    check(button(nodes), "the talk button reads \"Hold to talk\"")
+    for text in ["Hollerhopper", "on air", "On this network (0)", "No one else yet"]:
+        check(named(text)(nodes), "the text \"%s\" is read" % text)
+    for name in ["Settings", "Mute"]:
+        check(named(name, "push button")(nodes), "the %s button has a name" % name)
+    check(all(n for r, n in nodes if r in ("push button", "label", "static")), "every button and text has a name")
+    for perms, name in [("granted unknown", "Hold to talk \u2014 permissions needed"),
+                        ("denied denied", "Microphone & Local Network access needed \u2014 tap to fix")]:
+        app.send("perms " + perms)
+        check(named(name, "push button")(wait_for(app.process.pid, named(name, "push button"))),
+              "with permissions %s a button reads \"%s\"" % (perms, name))
+    app.send("peers Ada,Kitchen")
+    app.send("talk Ada")
+    nodes = wait_for(app.process.pid, named("Ada is talking\u2026"))
+    check(named("Ada is talking\u2026")(nodes), "the status line reads \"Ada is talking\u2026\"")
+    check(named("Kitchen")(nodes), "peer names are read")
+    for command in ["perms granted granted", "silence", "peers "]:
+        app.send(command)
 
 
 if __name__ == "__main__":
