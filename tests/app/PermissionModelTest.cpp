@@ -250,9 +250,7 @@ TEST(MulticastGroupCheckTest, PrimaryInterfaceIsTheDefaultRoutesThenTheFirstUsab
 struct Browser {
     struct State {
         enum class Kind { setup, ready, waiting, failed, cancelled } kind;
-        struct Error {
-            std::int32_t code;
-        };
+        struct Error { std::int32_t code; };
         std::optional<Error> error;
     };
     std::function<void(State)> onState;

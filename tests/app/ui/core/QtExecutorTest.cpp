@@ -55,7 +55,7 @@ TEST(QtExecutorTest, TasksRunLaterInOrderOnTheMainThreadFromAnyThread) {
     EXPECT_GE(delayedAt - start, seconds(0.05));
 }
 
-TEST(QtExecutorTest, RepeatingTimerStopsWhenInvalidatedOrDestroyed) {
+TEST(QtExecutorTest, RepeatingTimerStopsWhenInvalidatedOrDestroyedQueuedTasksDieWithTheExecutor) {
     QtExecutor executor;
     int ticks = 0, other = 0;
     auto timer = executor.startRepeating(seconds(0.01), [&] { ++ticks; });
@@ -67,20 +67,18 @@ TEST(QtExecutorTest, RepeatingTimerStopsWhenInvalidatedOrDestroyed) {
     spinUntil([] { return false; }, 300);
     EXPECT_EQ(ticks, atStop);
     EXPECT_EQ(other, atReset);
-}
 
-TEST(QtExecutorTest, QueuedTasksDieWithTheExecutor) {
     bool ran = false;
-    std::unique_ptr<Executor::RepeatingTimer> timer; // outlives the executor
+    std::unique_ptr<Executor::RepeatingTimer> orphan; // outlives its executor
     {
-        QtExecutor executor;
-        executor.post([&] { ran = true; });
-        executor.postAfter(seconds(0.01), [&] { ran = true; });
-        timer = executor.startRepeating(seconds(0.01), [&] { ran = true; });
+        QtExecutor doomed;
+        doomed.post([&] { ran = true; });
+        doomed.postAfter(seconds(0.01), [&] { ran = true; });
+        orphan = doomed.startRepeating(seconds(0.01), [&] { ran = true; });
     }
     spinUntil([] { return false; }, 100);
     EXPECT_FALSE(ran);
-    timer->invalidate(); // harmless after the executor is gone
+    orphan->invalidate(); // harmless after the executor is gone
 }
 
 } // namespace

@@ -151,19 +151,14 @@ def showing(node, depth=0):
 
 def wait_for(pid, predicate, timeout=10):
     """The program's showing accessible nodes once `predicate` holds for them, else the last read."""
-    deadline = time.monotonic() + timeout
     nodes = []
-    while time.monotonic() < deadline:
+
+    def read():
         desktop = pyatspi.Registry.getDesktop(0)
-        for app in (desktop.getChildAtIndex(i) for i in range(desktop.childCount)):
-            try:
-                if app is not None and app.get_process_id() == pid:
-                    nodes = showing(app)
-            except Exception:
-                continue
-        if predicate(nodes):
-            break
-        time.sleep(0.2)
+        apps = [desktop.getChildAtIndex(i) for i in range(desktop.childCount)]
+        nodes[:] = [n for a in apps if a is not None and a.get_process_id() == pid for n in showing(a)]
+        return predicate(nodes)
+    poll(read, timeout)
     return nodes
 
 
