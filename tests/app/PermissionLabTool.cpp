@@ -1,19 +1,13 @@
 // The Linux permission checks for the lab test, each printing one word:
-//   permission_lab_tool microphone        the microphone status from the sound server
-//   permission_lab_tool multicast         the multicast group check (lab hosts only)
-//   permission_lab_tool no-daemon-probe   the model's local-network status when the
-//                                         DNS-SD browser says the daemon is not running
-//   permission_lab_tool dnssd-probe       the model's local-network status with the real
-//                                         Avahi browser as the probe (and the fallback)
+//   permission_lab_tool microphone    the microphone status from the sound server
+//   permission_lab_tool dnssd-probe   the model's local-network status with the real
+//                                     Avahi browser as the probe (and the fallback)
 // With --refuse-joins after the mode, setsockopt is refused with EPERM first,
 // as by a sandbox that forbids multicast.
-#include "app/model/MulticastFallbackProbe.h"
 #include "app/model/PermissionModel.h"
-#include "app/model/linux/MulticastGroupCheck.h"
-#include "app/model/linux/PulseMicrophoneAccess.h"
 #include "app/model/linux/DnsSdLocalNetworkProbe.h"
+#include "app/model/linux/PulseMicrophoneAccess.h"
 #include "core/exec/ManualExecutor.h"
-#include "core/wire/WalkieConfig.h"
 
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -28,16 +22,7 @@
 
 namespace {
 
-using hh::LocalNetworkProbeState;
-
 const char* const statusNames[] = {"granted", "denied", "notDetermined", "unknown"};
-const char* const accessNames[] = {"granted", "denied", "unavailable"};
-
-// A DNS-SD browser on a machine without a daemon only ever waits.
-struct NoDaemonBrowser final : hh::LocalNetworkProbe {
-    void start() override { onState({LocalNetworkProbeState::Kind::waiting, LocalNetworkProbeState::daemonNotRunning}); }
-    void cancel() override {}
-};
 
 struct NoMicrophone final : hh::MicrophoneAccess {
     hh::MicrophoneAuthorization status() override { return hh::MicrophoneAuthorization::unavailable; }
@@ -55,12 +40,8 @@ bool refuseSocketOptions() {
     return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-hh::MulticastAccess checkGroup() {
-    return hh::checkMulticastGroup(hh::WalkieConfig::multicastHost);
-}
-
 // The probe the app runs, on a model driven from this thread.
-std::string dnsSdProbe() {
+hh::PermissionModel::Status dnsSdProbe() {
     hh::ManualExecutor main;
     auto model = std::make_shared<hh::PermissionModel>(main, std::make_shared<NoMicrophone>(),
                                                        hh::makeDnsSdLocalNetworkProbeFactory());
@@ -69,7 +50,7 @@ std::string dnsSdProbe() {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         main.runUntilIdle();
     }
-    return statusNames[int(model->localNetwork())];
+    return model->localNetwork();
 }
 
 } // namespace
@@ -80,20 +61,10 @@ int main(int argc, char** argv) {
     if (mode == "microphone") {
         hh::PulseMicrophoneAccess access;
         std::cout << statusNames[int(hh::microphoneStatus(access.status()))] << "\n";
-    } else if (mode == "multicast") {
-        std::cout << accessNames[int(checkGroup())] << "\n";
-    } else if (mode == "no-daemon-probe") {
-        hh::ManualExecutor executor;
-        auto model = std::make_shared<hh::PermissionModel>(executor, std::make_shared<NoMicrophone>(), [] {
-            return std::make_unique<hh::MulticastFallbackProbe>(std::make_unique<NoDaemonBrowser>(), checkGroup);
-        });
-        model->start();
-        executor.runUntilIdle();
-        std::cout << statusNames[int(model->localNetwork())] << "\n";
     } else if (mode == "dnssd-probe") {
-        std::cout << dnsSdProbe() << "\n";
+        std::cout << statusNames[int(dnsSdProbe())] << "\n";
     } else {
-        std::cerr << "usage: permission_lab_tool microphone|multicast|no-daemon-probe|dnssd-probe [--refuse-joins]\n";
+        std::cerr << "usage: permission_lab_tool microphone|dnssd-probe [--refuse-joins]\n";
         return 2;
     }
     return 0;

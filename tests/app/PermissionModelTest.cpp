@@ -1,15 +1,57 @@
+// The permission model and its local-network probe chain: the DNS-SD browser's
+// adapter and the multicast fallback when no daemon answers.
+#include "app/model/BrowserProbe.h"
+#include "app/model/MulticastFallbackProbe.h"
 #include "app/model/PermissionModel.h"
+#include "app/model/linux/MulticastGroupCheck.h"
 #include "core/exec/ManualExecutor.h"
-
-#include "FakePermissionPlatform.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <net/if.h>
+
+#include <string>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 namespace hh {
 namespace {
+
+struct FakeMicrophone final : MicrophoneAccess {
+    MicrophoneAuthorization value = MicrophoneAuthorization::notDetermined;
+    std::vector<std::function<void(bool)>> pendingRequests;  // answered by the test
+
+    MicrophoneAuthorization status() override { return value; }
+    void requestAccess(std::function<void(bool)> completion) override { pendingRequests.push_back(completion); }
+};
+
+// Probes that log what happens to them, in one shared log.
+struct FakeProbeLog {
+    std::vector<std::string> events;
+    std::vector<struct FakeProbe*> live;
+};
+
+struct FakeProbe final : LocalNetworkProbe {
+    std::shared_ptr<FakeProbeLog> log;
+    std::string id;
+    bool isCancelled = false;
+
+    FakeProbe(std::shared_ptr<FakeProbeLog> l, int n) : log(std::move(l)), id(std::to_string(n)) {
+        log->events.push_back("create " + id);
+        log->live.push_back(this);
+    }
+    ~FakeProbe() override { std::erase(log->live, this); }
+    void start() override { log->events.push_back("start " + id); }
+    void cancel() override {
+        isCancelled = true;
+        log->events.push_back("cancel " + id);
+    }
+    void report(LocalNetworkProbeState state) {
+        if (!isCancelled) onState(state);
+    }
+};
 
 using Status = PermissionModel::Status;
 using Kind = LocalNetworkProbeState::Kind;
@@ -46,16 +88,21 @@ TEST_F(PermissionModelTest, FreshModelBeforeAnyProbeReport) {
     EXPECT_THAT(probes->events, ElementsAre("create 1", "start 1"));
 }
 
-TEST_F(PermissionModelTest, RestrictedShowsAsDeniedAndUnrecognisedAsUnknownNeverListed) {
+TEST_F(PermissionModelTest, RestrictedShowsAsDeniedBothListedInOrderUnrecognisedAsUnknownNeverListed) {
     microphone->value = MicrophoneAuthorization::restricted;
     auto model = make();
     EXPECT_EQ(model->microphone(), Status::denied);
     EXPECT_THAT(model->missingPermissions(), ElementsAre("Microphone"));
+    microphone->value = MicrophoneAuthorization::denied;
+    model->refresh();
+    report(Kind::waiting, policyDenied);
+    EXPECT_EQ(model->microphone(), Status::denied);
+    EXPECT_THAT(model->missingPermissions(), ElementsAre("Microphone", "Local Network"));
     for (auto other : {MicrophoneAuthorization::unavailable, static_cast<MicrophoneAuthorization>(7)}) {
         microphone->value = other;
         model->refresh();
         EXPECT_EQ(model->microphone(), Status::unknown);
-        EXPECT_THAT(model->missingPermissions(), IsEmpty());
+        EXPECT_THAT(model->missingPermissions(), ElementsAre("Local Network"));
     }
 }
 
@@ -94,13 +141,6 @@ TEST_F(PermissionModelTest, PolicyDenialDeniesAndOtherReportsChangeNothing) {
     EXPECT_EQ(notifications, before + 2);
 }
 
-TEST_F(PermissionModelTest, BothDeniedAreListedInOrder) {
-    microphone->value = MicrophoneAuthorization::denied;
-    auto model = make();
-    report(Kind::waiting, policyDenied);
-    EXPECT_THAT(model->missingPermissions(), ElementsAre("Microphone", "Local Network"));
-}
-
 TEST_F(PermissionModelTest, RefreshCancelsTheOldProbeBeforeCreatingTheNewAndKeepsTheAnswer) {
     auto model = make();
     report(Kind::ready);
@@ -137,6 +177,106 @@ TEST_F(PermissionModelTest, DestructionCancelsTheProbeAndLateAnswersAreDropped) 
     handler({Kind::ready, std::nullopt});
     executor.runUntilIdle();
     EXPECT_EQ(notifications, 1);
+}
+
+using State = LocalNetworkProbeState;
+
+struct MulticastFallbackProbeTest : ::testing::Test {
+    std::shared_ptr<FakeProbeLog> log = std::make_shared<FakeProbeLog>();
+    MulticastAccess access = MulticastAccess::granted;
+    int checks = 0;
+    std::vector<State> reports;
+    std::unique_ptr<MulticastFallbackProbe> probe = std::make_unique<MulticastFallbackProbe>(
+        std::make_unique<FakeProbe>(log, 1), [this] { return ++checks, access; });
+
+    MulticastFallbackProbeTest() {
+        probe->onState = [this](State s) { reports.push_back(s); };
+        probe->start();
+    }
+    void browserReports(State s) { log->live.back()->report(s); }
+};
+
+TEST_F(MulticastFallbackProbeTest, BrowserAnswersPassUnchangedNoDaemonIsAnsweredByTheGroupCheck) {
+    std::vector<State> states = {{Kind::setup, {}}, {Kind::ready, {}}, {Kind::waiting, State::policyDenied},
+                                 {Kind::failed, -65537}, {Kind::cancelled, {}}};
+    for (const auto& s : states) browserReports(s);
+    EXPECT_EQ(checks, 0);
+    // A daemon that is not running, while waiting or failed: the group check answers when it can.
+    for (auto [result, kind, answer] : std::vector<std::tuple<MulticastAccess, Kind, State>>{
+             {MulticastAccess::granted, Kind::waiting, {Kind::ready, {}}},
+             {MulticastAccess::denied, Kind::failed, {Kind::waiting, State::policyDenied}},
+             {MulticastAccess::unavailable, Kind::failed, {Kind::failed, State::daemonNotRunning}}}) {
+        access = result;
+        browserReports({kind, State::daemonNotRunning});
+        states.push_back(answer);
+    }
+    EXPECT_EQ(reports, states);
+}
+
+TEST_F(MulticastFallbackProbeTest, NothingIsReportedAfterCancelEvenIfTheBrowserRaces) {
+    auto handler = log->live.back()->onState;
+    probe->cancel();
+    EXPECT_TRUE(log->live.back()->isCancelled);
+    handler({Kind::waiting, State::daemonNotRunning});
+    probe.reset();
+    handler({Kind::ready, {}});
+    EXPECT_EQ(checks, 0);
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST(MulticastGroupCheckTest, PrimaryInterfaceIsTheDefaultRoutesThenTheFirstUsableThenLoopback) {
+    const std::string routes =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+        "eth0\t0000A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"
+        "wlan0\t00000000\t0100A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
+        "eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
+        "down0\t00000000\t0102A8C0\t0002\t0\t0\t1\t00000000\t0\t0\t0\n"
+        "bad\t00000000\tzz\tqq\n";
+    EXPECT_EQ(defaultRouteInterface(routes), "eth0");  // the lowest metric among routes that are up
+    EXPECT_EQ(defaultRouteInterface(routes.substr(0, routes.find("wlan0"))), std::nullopt);
+
+    const unsigned usable = IFF_UP | IFF_RUNNING | IFF_MULTICAST;
+    const std::vector<InterfaceCandidate> interfaces = {
+        {"lo", IFF_UP | IFF_RUNNING | IFF_LOOPBACK, true}, {"docker0", IFF_UP | IFF_MULTICAST, true},
+        {"tun0", IFF_UP | IFF_RUNNING, true},              {"eth1", usable, false},
+        {"eth2", usable, true},                            {"wlan0", usable, true}};
+    EXPECT_EQ(choosePrimaryInterface(std::string("wlan0"), interfaces), "wlan0");
+    EXPECT_EQ(choosePrimaryInterface(std::string("gone0"), interfaces), "eth2");
+    EXPECT_EQ(choosePrimaryInterface(std::nullopt, {interfaces[0], interfaces[1], interfaces[3]}), "lo");
+    EXPECT_EQ(choosePrimaryInterface(std::nullopt, {}), std::nullopt);
+}
+
+// Shaped like the DNS-SD layer's browser.
+struct Browser {
+    struct State {
+        enum class Kind { setup, ready, waiting, failed, cancelled } kind;
+        struct Error { std::int32_t code; };
+        std::optional<Error> error;
+    };
+    std::function<void(State)> onState;
+    int starts = 0, cancels = 0;
+    void start() { ++starts; }
+    void cancel() { ++cancels; }
+};
+
+TEST(BrowserProbeTest, ForwardsStatesWithTheirDnsSdCodeAndCancelsOnce) {
+    using K = Browser::State::Kind;
+    auto browser = std::make_shared<Browser>();
+    std::vector<LocalNetworkProbeState> reports;
+    {
+        BrowserProbe<Browser> probe(browser);
+        probe.onState = [&](LocalNetworkProbeState s) { reports.push_back(s); };
+        probe.start();
+        for (auto s : std::vector<Browser::State>{{K::setup, {}}, {K::waiting, {{-65570}}}, {K::ready, {}},
+                                                  {K::failed, {{-65563}}}, {K::cancelled, {}}})
+            browser->onState(s);
+        probe.cancel();
+    }
+    EXPECT_EQ(browser->starts, 1);
+    EXPECT_EQ(browser->cancels, 1);
+    EXPECT_EQ(reports, (std::vector<LocalNetworkProbeState>{
+                           {Kind::setup, {}}, {Kind::waiting, -65570}, {Kind::ready, {}}, {Kind::failed, -65563},
+                           {Kind::cancelled, {}}}));
 }
 
 } // namespace

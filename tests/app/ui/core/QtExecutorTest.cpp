@@ -1,10 +1,8 @@
 #include "app/core/QtExecutor.h"
 
-#include <QGuiApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
+#include <QGuiApplication>
 #include <QThread>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,20 +12,17 @@
 namespace hh {
 namespace {
 
-class QtExecutorTest : public ::testing::Test {
-protected:
-    // Runs the event loop until `done` or two seconds have passed.
-    template <class Predicate>
-    bool spinUntil(Predicate done) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < 2000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-        return done();
-    }
-};
+// Runs the event loop until `done` or `ms` milliseconds have passed.
+template <class Predicate>
+bool spinUntil(Predicate done, int ms = 2000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    return done();
+}
 
-TEST_F(QtExecutorTest, PostedTasksRunLaterInOrderOnTheMainThread) {
+TEST(QtExecutorTest, TasksRunLaterInOrderOnTheMainThreadFromAnyThread) {
     QtExecutor executor;
     std::vector<int> order;
     executor.post([&] {
@@ -38,74 +33,52 @@ TEST_F(QtExecutorTest, PostedTasksRunLaterInOrderOnTheMainThread) {
     EXPECT_TRUE(order.empty()) << "a posted task must not run inside post()";
     ASSERT_TRUE(spinUntil([&] { return order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-}
 
-TEST_F(QtExecutorTest, TasksFromOtherThreadsRunOnTheMainThread) {
-    QtExecutor executor;
-    std::atomic<int> onMain{0};
-    std::atomic<int> ran{0};
+    std::atomic<int> onMain{0}, ran{0};
     QThread* main = QThread::currentThread();
-    std::thread worker([&] {
-        for (int i = 0; i < 100; ++i) {
-            executor.post([&] {
-                onMain += QThread::currentThread() == main;
-                ++ran;
-            });
-        }
-        executor.postAfter(seconds(0.01), [&] {
-            onMain += QThread::currentThread() == main;
-            ++ran;
+    const auto task = [&] {
+        onMain += QThread::currentThread() == main;
+        ++ran;
+    };
+    const auto start = executor.now();
+    Executor::TimePoint delayedAt{};
+    std::thread([&] {
+        for (int i = 0; i < 100; ++i)
+            executor.post(task);
+        executor.postAfter(seconds(0.05), [&] {
+            task();
+            delayedAt = executor.now();
         });
-    });
-    worker.join();
+    }).join();
     ASSERT_TRUE(spinUntil([&] { return ran == 101; }));
     EXPECT_EQ(onMain, 101);
+    EXPECT_GE(delayedAt - start, seconds(0.05));
 }
 
-TEST_F(QtExecutorTest, DelayedTaskWaitsAtLeastItsDelay) {
+TEST(QtExecutorTest, RepeatingTimerStopsWhenInvalidatedOrDestroyedQueuedTasksDieWithTheExecutor) {
     QtExecutor executor;
-    const auto start = executor.now();
-    Executor::TimePoint ranAt{};
-    executor.postAfter(seconds(0.05), [&] { ranAt = executor.now(); });
-    ASSERT_TRUE(spinUntil([&] { return ranAt != Executor::TimePoint{}; }));
-    EXPECT_GE(ranAt - start, seconds(0.05));
-}
-
-TEST_F(QtExecutorTest, RepeatingTimerStopsWhenInvalidatedOrDestroyed) {
-    QtExecutor executor;
-    int ticks = 0;
+    int ticks = 0, other = 0;
     auto timer = executor.startRepeating(seconds(0.01), [&] { ++ticks; });
-    ASSERT_TRUE(spinUntil([&] { return ticks >= 3; }));
-    timer->invalidate();
-    const int atStop = ticks;
-    spinUntil([] { return false; }); // two seconds without ticks
-    EXPECT_EQ(ticks, atStop);
-
-    int other = 0;
     auto second = executor.startRepeating(seconds(0.01), [&] { ++other; });
-    ASSERT_TRUE(spinUntil([&] { return other >= 1; }));
+    ASSERT_TRUE(spinUntil([&] { return ticks >= 3 && other >= 3; }));
+    timer->invalidate();
     second.reset();
-    const int atReset = other;
-    QTimer::singleShot(100, [] {});
-    spinUntil([] { return false; });
+    const int atStop = ticks, atReset = other;
+    spinUntil([] { return false; }, 300);
+    EXPECT_EQ(ticks, atStop);
     EXPECT_EQ(other, atReset);
-}
 
-TEST_F(QtExecutorTest, QueuedTasksDieWithTheExecutor) {
     bool ran = false;
-    std::unique_ptr<Executor::RepeatingTimer> timer; // outlives the executor
+    std::unique_ptr<Executor::RepeatingTimer> orphan; // outlives its executor
     {
-        QtExecutor executor;
-        executor.post([&] { ran = true; });
-        executor.postAfter(seconds(0.01), [&] { ran = true; });
-        timer = executor.startRepeating(seconds(0.01), [&] { ran = true; });
+        QtExecutor doomed;
+        doomed.post([&] { ran = true; });
+        doomed.postAfter(seconds(0.01), [&] { ran = true; });
+        orphan = doomed.startRepeating(seconds(0.01), [&] { ran = true; });
     }
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 100)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    spinUntil([] { return false; }, 100);
     EXPECT_FALSE(ran);
-    timer->invalidate(); // harmless after the executor is gone
+    orphan->invalidate(); // harmless after the executor is gone
 }
 
 } // namespace

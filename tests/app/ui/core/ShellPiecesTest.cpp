@@ -10,43 +10,42 @@
 namespace hh {
 namespace {
 
-const QRect screen(0, 0, 1280, 800);
-const QSize panel(280, 400);
-
-TEST(PopupPlacement, CentredUnderTheIconAndInsideTheScreen) {
-    // A top panel icon in the middle: centred, 4 pixels below.
-    EXPECT_EQ(popupPosition(QRect(600, 0, 24, 24), panel, screen), QPoint(471, 28));
-    // At the right edge: pushed left to stay on screen.
+TEST(PopupPlacement, CentredUnderTheIconAboveAtTheBottomAndInsideTheScreen) {
+    const QRect screen(0, 0, 1280, 800);
+    const QSize panel(280, 400);
+    EXPECT_EQ(popupPosition(QRect(600, 0, 24, 24), panel, screen), QPoint(471, 28)); // 4 pixels under
     EXPECT_EQ(popupPosition(QRect(1256, 0, 24, 24), panel, screen), QPoint(1000, 28));
-    // At the left edge.
     EXPECT_EQ(popupPosition(QRect(0, 0, 24, 24), panel, screen), QPoint(0, 28));
-}
-
-TEST(PopupPlacement, AboveAnIconAtTheBottom) {
     EXPECT_EQ(popupPosition(QRect(600, 776, 24, 24), panel, screen), QPoint(471, 776 - 4 - 400));
-}
-
-TEST(PopupPlacement, PointerAnchorAndTinyScreens) {
-    EXPECT_EQ(popupPosition(QRect(QPoint(300, 300), QSize(1, 1)), panel, screen), QPoint(160, 305));
-    // Taller than the screen: the top stays visible.
+    EXPECT_EQ(popupPosition(QRect(300, 300, 1, 1), panel, screen), QPoint(160, 305)); // at the pointer
+    // Taller than the screen: the top stays visible. An available area not at the origin.
     EXPECT_EQ(popupPosition(QRect(10, 10, 24, 24), QSize(280, 900), screen).y(), 0);
-    // Available area not at the origin (a panel on the left).
     EXPECT_EQ(popupPosition(QRect(0, 0, 24, 24), panel, QRect(48, 0, 1232, 800)).x(), 48);
 }
 
-TEST(MachineInfo, PrettyHostName) {
-    EXPECT_EQ(prettyHostNameFromMachineInfo(QStringLiteral("PRETTY_HOSTNAME=\"Ada's Laptop\"\nCHASSIS=laptop\n")),
-              QStringLiteral("Ada's Laptop"));
-    EXPECT_EQ(prettyHostNameFromMachineInfo(QStringLiteral("PRETTY_HOSTNAME='Kitchen PC'")), QStringLiteral("Kitchen PC"));
-    EXPECT_EQ(prettyHostNameFromMachineInfo(QStringLiteral("PRETTY_HOSTNAME=\"Say \\\"hi\\\"\"")),
-              QStringLiteral("Say \"hi\""));
-    EXPECT_EQ(prettyHostNameFromMachineInfo(QStringLiteral("PRETTY_HOSTNAME=plain")), QStringLiteral("plain"));
-    EXPECT_EQ(prettyHostNameFromMachineInfo(QStringLiteral("# PRETTY_HOSTNAME=no\nCHASSIS=vm")), QString());
-    EXPECT_EQ(prettyHostNameFromMachineInfo(QStringLiteral("PRETTY_HOSTNAME=\"\"")), QString());
+TEST(MachineInfo, PrettyHostNameAndAComputerNameInAnyCase) {
+    const auto pretty = [](const char* file) { return prettyHostNameFromMachineInfo(QString::fromUtf8(file)).toStdString(); };
+    EXPECT_EQ(pretty("PRETTY_HOSTNAME=\"Ada's Laptop\"\nCHASSIS=laptop\n"), "Ada's Laptop");
+    EXPECT_EQ(pretty("PRETTY_HOSTNAME='Kitchen PC'"), "Kitchen PC");
+    EXPECT_EQ(pretty("PRETTY_HOSTNAME=\"Say \\\"hi\\\"\""), "Say \"hi\"");
+    EXPECT_EQ(pretty("PRETTY_HOSTNAME=plain"), "plain");
+    EXPECT_EQ(pretty("# PRETTY_HOSTNAME=no\nCHASSIS=vm"), "");
+    EXPECT_EQ(pretty("PRETTY_HOSTNAME=\"\""), "");
+    EXPECT_FALSE(computerName().isEmpty());
 }
 
-TEST(MachineInfo, ComputerNameIsNeverEmpty) {
-    EXPECT_FALSE(computerName().isEmpty());
+// The opaque colours of an image (RGB), and how many pixels are painted at all.
+std::pair<QSet<QRgb>, int> paint(const QImage& image) {
+    QSet<QRgb> colours;
+    int painted = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            painted += qAlpha(p) > 0;
+            if (qAlpha(p) == 255)
+                colours.insert(p & 0xffffff);
+        }
+    return {colours, painted};
 }
 
 // Every symbol the panels and the menu name must show, theme or not.
@@ -71,39 +70,19 @@ TEST(SymbolArtwork, EverySymbolInUseHasArtworkThatDraws) {
     for (const QString& symbol : used) {
         SCOPED_TRACE(symbol.toStdString());
         EXPECT_FALSE(Symbols::fallbackPath(symbol).isEmpty());
-        const QImage image = Symbols::render(symbol, QSize(24, 24), Qt::red);
-        ASSERT_FALSE(image.isNull());
-        int painted = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                const QColor c = image.pixelColor(x, y);
-                if (c.alpha() > 0) {
-                    ++painted;
-                    EXPECT_EQ(c.red(), 255);
-                    EXPECT_EQ(c.green(), 0);
-                }
-            }
+        const auto [colours, painted] = paint(Symbols::render(symbol, QSize(24, 24), Qt::red));
+        EXPECT_EQ(colours, QSet<QRgb>{0xff0000});
         EXPECT_GT(painted, 20);
     }
     EXPECT_TRUE(Symbols::render(QStringLiteral("no.such.symbol"), QSize(24, 24), Qt::red).isNull());
 }
 
 TEST(StatusIcons, MonoFollowsTheTextColourGreenKeepsItsOwn) {
-    auto colours = [](const QIcon& icon) {
-        QSet<QRgb> set;
-        const QImage image = icon.pixmap(22, 22).toImage();
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (qAlpha(image.pixel(x, y)) == 255)
-                    set.insert(image.pixel(x, y) & 0xffffff);
-        return set;
-    };
-    EXPECT_EQ(colours(statusIcon(StatusLook::mono, Qt::white)), QSet<QRgb>{0xffffff});
-    EXPECT_EQ(colours(statusIcon(StatusLook::monoSlash, QColor(0x20, 0x20, 0x20))), QSet<QRgb>{0x202020});
-    EXPECT_GT(colours(statusIcon(StatusLook::green, Qt::white)).size(), 2);
-    const QImage plain = statusIcon(StatusLook::mono, Qt::black).pixmap(22, 22).toImage();
-    const QImage slash = statusIcon(StatusLook::monoSlash, Qt::black).pixmap(22, 22).toImage();
-    EXPECT_NE(plain, slash);
+    const auto image = [](StatusLook look, QColor text) { return statusIcon(look, text).pixmap(22, 22).toImage(); };
+    EXPECT_EQ(paint(image(StatusLook::mono, Qt::white)).first, QSet<QRgb>{0xffffff});
+    EXPECT_EQ(paint(image(StatusLook::monoSlash, QColor(0x20, 0x20, 0x20))).first, QSet<QRgb>{0x202020});
+    EXPECT_GT(paint(image(StatusLook::green, Qt::white)).first.size(), 2);
+    EXPECT_NE(image(StatusLook::mono, Qt::black), image(StatusLook::monoSlash, Qt::black));
 }
 
 } // namespace

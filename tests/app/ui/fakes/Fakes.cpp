@@ -4,72 +4,11 @@
 
 namespace hh {
 
-void FakeController::record(const QString& event) {
-    emit countsChanged();
-    if (onEvent)
-        onEvent(event);
-}
-
-void FakeController::setMuted(bool muted) {
-    publishMuted(muted);
-    record(muted ? QStringLiteral("muted 1") : QStringLiteral("muted 0"));
-}
-
-void FakeController::start() {
-    ++startCount;
-    record(QStringLiteral("start"));
-}
-
-// Like the real controller: one talk start per spurt, and the transmitting
-// flag follows at once.
-void FakeController::beginTalking() {
-    ++beginCount;
-    publishTransmitting(true);
-    record(QStringLiteral("beginTalking"));
-}
-
-void FakeController::endTalking() {
-    ++endCount;
-    publishTransmitting(false);
-    record(QStringLiteral("endTalking"));
-}
-
-void FakeController::refreshTransport() {
-    ++refreshCount;
-    record(QStringLiteral("refreshTransport"));
-}
-
 void FakeController::setPeerNames(const QStringList& names) {
     QVariantList peers;
     for (const QString& name : names)
         peers.append(QVariantMap{{QStringLiteral("id"), name}, {QStringLiteral("name"), name}});
     publishPeers(peers);
-}
-
-void FakeController::resetCounts() {
-    startCount = beginCount = endCount = refreshCount = 0;
-    emit countsChanged();
-}
-
-void FakePermissions::refresh() {
-    ++refreshCount;
-    emit countsChanged();
-    if (onEvent)
-        onEvent(QStringLiteral("refresh"));
-}
-
-void FakePermissions::requestMicrophoneAccess() {
-    ++requestCount;
-    emit countsChanged();
-    if (onEvent)
-        onEvent(QStringLiteral("requestMicrophoneAccess"));
-}
-
-void FakePermissions::openPrivacySettings(bool localNetwork) {
-    openedSettings.append(localNetwork);
-    emit countsChanged();
-    if (onEvent)
-        onEvent(QStringLiteral("openPrivacySettings ") + (localNetwork ? QStringLiteral("1") : QStringLiteral("0")));
 }
 
 void FakePermissions::setStatuses(const QString& microphone, const QString& localNetwork) {
@@ -80,12 +19,6 @@ void FakePermissions::setStatuses(const QString& microphone, const QString& loca
         missing << QStringLiteral("Local Network");
     const bool all = microphone == QLatin1String("granted") && localNetwork == QLatin1String("granted");
     publish(microphone, localNetwork, all, missing);
-}
-
-void FakePermissions::resetCounts() {
-    refreshCount = requestCount = 0;
-    openedSettings.clear();
-    emit countsChanged();
 }
 
 void registerFakeTypes() {

@@ -8,43 +8,49 @@
 
 namespace hh {
 
-// Stand-ins for the controller and the environment models: the tests set the
-// published state and count what the user interface asks for. `onEvent`
-// reports each call by name, for programs that log them.
+// What the user interface asked a fake for, in order; `onEvent` sees each
+// call as it happens, for programs that log them.
+struct EventLog {
+    QStringList events;
+    std::function<void(const QString&)> onEvent;
+    void record(const QString& event) {
+        events << event;
+        if (onEvent)
+            onEvent(event);
+    }
+};
+
+// Stand-in for the controller: the tests set the published state.
 class FakeController : public ControllerObject {
     Q_OBJECT
-    Q_PROPERTY(int startCount MEMBER startCount NOTIFY countsChanged)
-    Q_PROPERTY(int beginCount MEMBER beginCount NOTIFY countsChanged)
-    Q_PROPERTY(int endCount MEMBER endCount NOTIFY countsChanged)
-    Q_PROPERTY(int refreshCount MEMBER refreshCount NOTIFY countsChanged)
 public:
     using ControllerObject::ControllerObject;
 
-    void setMuted(bool muted) override;
-    void start() override;
-    void beginTalking() override;
-    void endTalking() override;
-    void refreshTransport() override;
+    void setMuted(bool muted) override {
+        publishMuted(muted);
+        log.record(muted ? QStringLiteral("muted 1") : QStringLiteral("muted 0"));
+    }
+    void start() override { log.record(QStringLiteral("start")); }
+    // Like the real controller, the transmitting flag follows at once.
+    void beginTalking() override {
+        publishTransmitting(true);
+        log.record(QStringLiteral("beginTalking"));
+    }
+    void endTalking() override {
+        publishTransmitting(false);
+        log.record(QStringLiteral("endTalking"));
+    }
+    void refreshTransport() override { log.record(QStringLiteral("refreshTransport")); }
 
+    Q_INVOKABLE int count(const QString& event) const { return int(log.events.count(event)); }
     // Peer names; each becomes {id: name, name: name}.
     Q_INVOKABLE void setPeerNames(const QStringList& names);
     Q_INVOKABLE void setTalkingPeer(const QString& name) { publishTalkingPeer(true, name); }
     Q_INVOKABLE void clearTalkingPeer() { publishTalkingPeer(false, {}); }
     Q_INVOKABLE void setTransmitting(bool value) { publishTransmitting(value); }
     Q_INVOKABLE void setConnectionState(const QString& value) { publishConnectionState(value); }
-    Q_INVOKABLE void resetCounts();
 
-    int startCount = 0;
-    int beginCount = 0;
-    int endCount = 0;
-    int refreshCount = 0;
-    std::function<void(const QString&)> onEvent;
-
-signals:
-    void countsChanged();
-
-private:
-    void record(const QString& event);
+    EventLog log;
 };
 
 class FakeNetworkName : public NetworkNameObject {
@@ -58,27 +64,20 @@ public:
 // Derives allGranted and the missing names by the permission model's rules.
 class FakePermissions : public PermissionObject {
     Q_OBJECT
-    Q_PROPERTY(int refreshCount MEMBER refreshCount NOTIFY countsChanged)
-    Q_PROPERTY(int requestCount MEMBER requestCount NOTIFY countsChanged)
-    Q_PROPERTY(QVariantList openedSettings MEMBER openedSettings NOTIFY countsChanged)
 public:
     using PermissionObject::PermissionObject;
 
-    void refresh() override;
-    void requestMicrophoneAccess() override;
-    void openPrivacySettings(bool localNetwork) override;
+    void refresh() override { log.record(QStringLiteral("refresh")); }
+    void requestMicrophoneAccess() override { log.record(QStringLiteral("requestMicrophoneAccess")); }
+    void openPrivacySettings(bool localNetwork) override {
+        log.record(QStringLiteral("openPrivacySettings %1").arg(int(localNetwork)));
+    }
 
+    Q_INVOKABLE int count(const QString& event) const { return int(log.events.count(event)); }
+    Q_INVOKABLE QStringList events() const { return log.events; }
     Q_INVOKABLE void setStatuses(const QString& microphone, const QString& localNetwork);
-    Q_INVOKABLE void resetCounts();
 
-    int refreshCount = 0;
-    int requestCount = 0;
-    // One entry per opening: true for the local-network anchor.
-    QVariantList openedSettings;
-    std::function<void(const QString&)> onEvent;
-
-signals:
-    void countsChanged();
+    EventLog log;
 };
 
 // For QML tests: registers the fakes as Hollerhopper.Fakes 1.0.

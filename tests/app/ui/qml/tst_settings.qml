@@ -22,9 +22,7 @@ TestCase {
     function init() {
         model = createTemporaryObject(permissionsComponent, testCase)
         app = createTemporaryObject(applicationComponent, testCase)
-        settings = settingsComponent.createObject(testCase, {
-            model: model, application: app, width: 248
-        })
+        settings = settingsComponent.createObject(testCase, { model: model, application: app, width: 248 })
         verify(settings)
     }
 
@@ -38,16 +36,19 @@ TestCase {
         model.setStatuses(mic, net)
         wait(0)
     }
-    function row(name) { return findChild(settings, name) }
-    function control(rowName, name) { return findChild(row(rowName), name) }
+    function control(rowName, name) { return findChild(findChild(settings, rowName), name) }
 
+    // Each row's control per status; clicking it asks the model for what the
+    // row needs (nothing for the local network's Allow, which has no prompt).
     function test_rows_data() {
         return [
-            { tag: "just created", mic: "unknown", net: "unknown" },
-            { tag: "mic not asked", mic: "notDetermined", net: "granted" },
-            { tag: "mic denied", mic: "denied", net: "granted" },
-            { tag: "network denied", mic: "granted", net: "denied" },
-            { tag: "both granted", mic: "granted", net: "granted" },
+            { tag: "just created", mic: "unknown", net: "unknown", clicked: [] },
+            { tag: "mic not asked", mic: "notDetermined", net: "granted", clicked: ["requestMicrophoneAccess"] },
+            { tag: "network not asked", mic: "granted", net: "notDetermined", clicked: [] },
+            { tag: "mic denied", mic: "denied", net: "granted", clicked: ["openPrivacySettings 0"] },
+            { tag: "network denied", mic: "granted", net: "denied", clicked: ["openPrivacySettings 1"] },
+            { tag: "both denied", mic: "denied", net: "denied", clicked: ["openPrivacySettings 0", "openPrivacySettings 1"] },
+            { tag: "both granted", mic: "granted", net: "granted", clicked: [] },
         ]
     }
     function test_rows(data) {
@@ -63,56 +64,35 @@ TestCase {
             compare(text ? text.text : null, status === "granted" ? "Granted" : status === "unknown" ? "Checking\u2026" : null, rowName)
             compare(!!control(rowName, "grantedLabel"), status === "granted", rowName)
             compare(!!control(rowName, "openSettingsButton"), status === "denied", rowName)
-            compare(!!control(rowName, "allowButton"), status === "notDetermined", rowName)
+            const allow = control(rowName, "allowButton")
+            compare(!!allow, status === "notDetermined", rowName)
+            if (allow)
+                verify(allow.prominent)
+            const button = allow || control(rowName, "openSettingsButton")
+            if (button)
+                mouseClick(button)
         }
-        compare(findChild(row("microphoneRow"), "rowTitle").text, "Microphone")
-        compare(findChild(row("localNetworkRow"), "rowExplanation").text,
+        compare(model.events(), data.clicked)
+        compare(control("microphoneRow", "rowTitle").text, "Microphone")
+        compare(control("localNetworkRow", "rowExplanation").text,
                 "Required to send and receive audio between devices on your WiFi")
     }
 
-    function test_allowAsksForTheMicrophone() {
-        setStatuses("notDetermined", "unknown")
-        const allow = control("microphoneRow", "allowButton")
-        verify(allow.prominent)
-        mouseClick(allow)
-        compare(model.requestCount, 1)
-        compare(model.openedSettings.length, 0)
-    }
-
-    function test_localNetworkAllowDoesNothing() {
-        setStatuses("granted", "notDetermined")
-        mouseClick(control("localNetworkRow", "allowButton"))
-        compare(model.requestCount, 0)
-        compare(model.openedSettings.length, 0)
-    }
-
-    function test_openSettingsAnchors() {
-        setStatuses("denied", "denied")
-        mouseClick(control("microphoneRow", "openSettingsButton"))
-        mouseClick(control("localNetworkRow", "openSettingsButton"))
-        compare(model.openedSettings, [false, true])
-        compare(model.requestCount, 0)
-    }
-
     function test_refreshWhenShownAndOnActivation() {
-        compare(model.refreshCount, 0)
         app.state = Qt.ApplicationActive // not on screen: nothing
         app.state = Qt.ApplicationInactive
-        compare(model.refreshCount, 0)
+        compare(model.count("refresh"), 0)
         settings.onScreen = true
-        compare(model.refreshCount, 1)
+        compare(model.count("refresh"), 1)
         app.state = Qt.ApplicationActive
-        compare(model.refreshCount, 2)
+        compare(model.count("refresh"), 2)
         app.state = Qt.ApplicationInactive
-        compare(model.refreshCount, 2)
+        compare(model.count("refresh"), 2)
         settings.onScreen = false
         settings.onScreen = true
-        compare(model.refreshCount, 3)
-    }
-
-    function test_grantShowsWithoutReopening() {
+        compare(model.count("refresh"), 3)
+        // A grant shows without reopening.
         setStatuses("denied", "granted")
-        settings.onScreen = true
         setStatuses("granted", "granted")
         verify(control("microphoneRow", "grantedLabel"))
         verify(!control("microphoneRow", "openSettingsButton"))

@@ -11,10 +11,10 @@ TestCase {
     visible: true
     when: windowShown
 
-    Component { id: controllerComponent; FakeController {} }
-    Component { id: networkComponent; FakeNetworkName {} }
-    Component { id: permissionsComponent; FakePermissions {} }
-    Component { id: messagesComponent; MessageCenter {} }
+    Component { id: fakes; QtObject {
+        property var controller: FakeController {}; property var network: FakeNetworkName {}
+        property var permissions: FakePermissions {}; property var messages: MessageCenter {}
+    } }
     Component { id: walkieComponent; WalkieView {} }
 
     property var controller
@@ -24,10 +24,8 @@ TestCase {
     property var walkie
 
     function init() {
-        controller = createTemporaryObject(controllerComponent, testCase)
-        network = createTemporaryObject(networkComponent, testCase)
-        permissions = createTemporaryObject(permissionsComponent, testCase)
-        messages = createTemporaryObject(messagesComponent, testCase)
+        const f = createTemporaryObject(fakes, testCase)
+        controller = f.controller; network = f.network; permissions = f.permissions; messages = f.messages
         permissions.setStatuses("granted", "granted")
         walkie = walkieComponent.createObject(testCase, {
             controller: controller, networkInfo: network, permissions: permissions, messages: messages
@@ -41,74 +39,58 @@ TestCase {
         wait(0)
     }
 
-    function child(name, root) { return findChild(root || walkie, name) }
+    function child(name) { return findChild(walkie, name) }
     function allChildren(root, name) {
         let found = []
         for (let i = 0; i < root.children.length; ++i) {
             const c = root.children[i]
-            if (c.objectName === name)
-                found.push(c)
-            found = found.concat(allChildren(c, name))
+            found = found.concat(c.objectName === name ? [c] : [], allChildren(c, name))
         }
         return found
     }
     function talkButton() { return child("talkButton") }
-    function settle() { wait(500) }
+    function statusIs(text, colour) {
+        compare(child("statusLine").text, text)
+        verify(Qt.colorEqual(walkie.statusColor, walkie.style[colour]), colour)
+    }
 
     function test_statusLine() {
-        const status = child("statusLine")
-        compare(status.text, "starting\u2026")
-        verify(Qt.colorEqual(walkie.statusColor, walkie.style.secondary))
+        statusIs("starting\u2026", "secondary")
         controller.setConnectionState("network error: multicast setup: no route")
-        compare(status.text, "network error: multicast setup: no route")
-
+        statusIs("network error: multicast setup: no route", "secondary")
         controller.setTalkingPeer("Alice")
-        compare(status.text, "Alice is talking\u2026")
-        verify(Qt.colorEqual(walkie.statusColor, walkie.style.green))
-
+        statusIs("Alice is talking\u2026", "green")
         controller.setTransmitting(true)
-        compare(status.text, "You're talking\u2026")
-        verify(Qt.colorEqual(walkie.statusColor, walkie.style.red))
-
+        statusIs("You're talking\u2026", "red")
         controller.setTransmitting(false)
         controller.clearTalkingPeer()
-        compare(status.text, "network error: multicast setup: no route")
-
+        statusIs("network error: multicast setup: no route", "secondary")
         // A talker who announced an empty name is still someone talking.
         controller.setTalkingPeer("")
-        compare(status.text, " is talking\u2026")
+        statusIs(" is talking\u2026", "green")
     }
 
-    function test_heading_data() {
+    function test_peers_data() {
         return [
             { tag: "no name, nobody", ssid: null, peers: [], heading: "On this network (0)" },
-            { tag: "name, two peers", ssid: "Lab WiFi", peers: ["Bob", "Carol"], heading: "On Lab WiFi network (2)" },
-            { tag: "empty name", ssid: "", peers: ["Bob"], heading: "On  network (1)" },
+            { tag: "name, one talks", ssid: "Lab WiFi", peers: ["Bob", "Carol"], talker: "Carol", heading: "On Lab WiFi network (2)" },
+            { tag: "empty name, talker in no row", ssid: "", peers: ["Bob"], talker: "Zed", heading: "On  network (1)" },
         ]
     }
-    function test_heading(data) {
+    function test_peers(data) {
         if (data.ssid === null)
             network.clearSsid()
         else
             network.setSsid(data.ssid)
         controller.setPeerNames(data.peers)
+        if (data.talker)
+            controller.setTalkingPeer(data.talker)
         compare(child("peerHeading").text, data.heading)
         compare(child("noPeers").visible, data.peers.length === 0)
-        const names = allChildren(walkie, "peerName").map(n => n.text)
-        compare(names, data.peers)
-    }
-
-    function test_talkingDot() {
-        controller.setPeerNames(["Bob", "Carol"])
-        controller.setTalkingPeer("Carol")
-        let dots = allChildren(walkie, "peerDot")
-        compare(dots.length, 2)
-        verify(Qt.colorEqual(dots[0].color, walkie.style.secondary))
-        verify(Qt.colorEqual(dots[1].color, walkie.style.green))
-        // A talker in no row marks nobody.
-        controller.setTalkingPeer("Zed")
-        dots = allChildren(walkie, "peerDot")
-        verify(dots.every(d => Qt.colorEqual(d.color, walkie.style.secondary)))
+        compare(allChildren(walkie, "peerName").map(n => n.text), data.peers)
+        const dots = allChildren(walkie, "peerDot")
+        compare(dots.length, data.peers.length)
+        dots.forEach((d, i) => verify(Qt.colorEqual(d.color, walkie.style[data.peers[i] === data.talker ? "green" : "secondary"])))
     }
 
     function test_banner_data() {
@@ -131,109 +113,58 @@ TestCase {
         const granted = data.mic === "granted" && data.net === "granted"
         compare(child("talkLabel").text, granted ? "HOLD TO TALK" : "PERMISSIONS NEEDED")
         compare(talkButton().Accessible.name, granted ? "Hold to talk" : "Hold to talk \u2014 permissions needed")
-        settle()
+        wait(500)
         fuzzyCompare(talkButton().opacity, granted ? 1.0 : 0.4, 0.001)
     }
 
-    function test_bannerOpensSettings() {
-        permissions.setStatuses("denied", "granted")
-        mouseClick(child("permissionBanner"))
-        verify(walkie.showSettings)
-        verify(child("settingsView"))
-        verify(!child("mainContent").visible)
+    // Each hold: pressed at `at`, dragged far outside the circle, then `change`
+    // sets the permissions and the pointer moves back in; released outside.
+    function test_hold_data() {
+        return [
+            { tag: "granted", begins: 1 },
+            { tag: "refused without permissions", perms: ["granted", "unknown"], begins: 0 },
+            { tag: "outside the circle", at: [4, 4], begins: 0 },
+            { tag: "granted during the hold", perms: ["granted", "unknown"], change: ["granted", "granted"], begins: 1 },
+            { tag: "withdrawn during the hold", change: ["denied", "granted"], begins: 1 },
+            { tag: "hidden during the hold", hide: true, begins: 1 },
+        ]
     }
-
-    function test_holdGivesOneBeginAndOneEnd() {
+    function test_hold(data) {
+        const perms = data.perms || ["granted", "granted"], at = data.at || [80, 80]
+        permissions.setStatuses(perms[0], perms[1])
+        walkie.onScreen = true
         const button = talkButton()
-        mousePress(button, 80, 80)
-        compare(controller.beginCount, 1)
-        compare(child("talkLabel").text, "ON AIR")
-        for (let i = 0; i < 20; ++i)
-            mouseMove(button, 80 + i * 7, 80 - i * 5) // also far outside the circle
-        compare(controller.beginCount, 1)
+        mousePress(button, at[0], at[1])
+        for (let i = 1; i < 20; ++i)
+            mouseMove(button, at[0] + i * 7, at[1] - i * 5)
+        if (data.change) {
+            permissions.setStatuses(data.change[0], data.change[1])
+            mouseMove(button, at[0] + 2, at[1] + 2)
+        }
+        if (data.hide) {
+            walkie.onScreen = false
+            compare(controller.count("endTalking"), 1)
+        }
+        compare(controller.count("beginTalking"), data.begins)
+        compare(child("talkLabel").text, data.begins && !data.hide ? "ON AIR" : data.perms && !data.change ? "PERMISSIONS NEEDED" : "HOLD TO TALK")
         mouseRelease(button, 220, -20)
-        compare(controller.endCount, 1)
-        compare(child("talkLabel").text, "HOLD TO TALK")
+        compare(controller.count("endTalking"), data.begins)
         verify(!walkie.isPressed)
-        // A second hold is a second spurt.
-        mousePress(button, 80, 80)
-        mouseRelease(button, 80, 80)
-        compare(controller.beginCount, 2)
-        compare(controller.endCount, 2)
-    }
-
-    function test_pressRefusedWithoutPermissions() {
-        permissions.setStatuses("granted", "unknown")
-        const button = talkButton()
-        mousePress(button, 80, 80)
-        mouseMove(button, 90, 90)
-        mouseRelease(button, 90, 90)
-        compare(controller.beginCount, 0)
-        compare(controller.endCount, 0)
-        compare(child("talkLabel").text, "PERMISSIONS NEEDED")
-    }
-
-    function test_grantDuringHoldStartsOnNextMove() {
-        permissions.setStatuses("granted", "unknown")
-        const button = talkButton()
-        mousePress(button, 80, 80)
-        compare(controller.beginCount, 0)
+        // Whatever happened, the next hold is one more spurt.
         permissions.setStatuses("granted", "granted")
-        mouseMove(button, 82, 82)
-        compare(controller.beginCount, 1)
-        mouseRelease(button, 82, 82)
-        compare(controller.endCount, 1)
-    }
-
-    function test_withdrawnDuringHoldStillEnds() {
-        const button = talkButton()
-        mousePress(button, 80, 80)
-        permissions.setStatuses("denied", "granted")
-        mouseRelease(button, 80, 80)
-        compare(controller.beginCount, 1)
-        compare(controller.endCount, 1)
-    }
-
-    function test_hidingWhileHeldEndsTalking() {
         walkie.onScreen = true
-        const button = talkButton()
         mousePress(button, 80, 80)
-        walkie.onScreen = false
-        compare(controller.endCount, 1)
         mouseRelease(button, 80, 80)
-        compare(controller.endCount, 1)
+        compare(controller.count("beginTalking"), data.begins + 1)
+        compare(controller.count("endTalking"), data.begins + 1)
+        compare(child("talkLabel").text, "HOLD TO TALK")
+        compare(controller.count("start"), data.hide ? 2 : 1) // each time it is shown
     }
 
-    function test_onlyTheCircleReacts() {
-        const button = talkButton()
-        mousePress(button, 4, 4) // the square's corner, outside the circle
-        mouseRelease(button, 4, 4)
-        compare(controller.beginCount, 0)
-    }
-
-    function test_pressScalesWithSpring() {
-        const button = talkButton()
-        mousePress(button, 80, 80)
-        settle()
-        fuzzyCompare(button.scale, 0.95, 0.001)
-        mouseRelease(button, 80, 80)
-        settle()
-        fuzzyCompare(button.scale, 1.0, 0.001)
-    }
-
-    function test_startEachTimeShown() {
-        walkie.onScreen = true
-        walkie.onScreen = false
-        walkie.onScreen = true
-        compare(controller.startCount, 2)
-    }
-
-    function test_settingsToggleAndMessage() {
+    function test_settingsAndMute() {
         const settingsButton = child("settingsButton")
-        compare(settingsButton.symbol, "gearshape")
         mouseClick(settingsButton)
         verify(walkie.showSettings)
-        compare(settingsButton.symbol, "chevron.left")
         compare(child("settingsHeading").text, "Settings")
         // The message shows the settings; it is not a toggle.
         messages.post("walkieOpenSettings")
@@ -245,15 +176,17 @@ TestCase {
         verify(!walkie.showSettings)
         messages.post("walkieOpenSettings")
         verify(walkie.showSettings)
-    }
+        mouseClick(settingsButton)
+        // The banner opens them too.
+        permissions.setStatuses("denied", "granted")
+        mouseClick(child("permissionBanner"))
+        verify(walkie.showSettings)
+        verify(!child("mainContent").visible)
+        mouseClick(settingsButton)
 
-    function test_muteButton() {
         const mute = child("muteButton")
-        compare(mute.symbol, "speaker.wave.2.fill")
         mouseClick(mute)
         verify(controller.isMuted)
-        compare(mute.symbol, "speaker.slash.fill")
-        verify(Qt.colorEqual(mute.tint, walkie.style.red))
         compare(mute.Accessible.name, "Unmute")
         mouseClick(mute)
         verify(!controller.isMuted)
@@ -285,17 +218,16 @@ TestCase {
         network.setSsid("Studio")
         controller.setConnectionState("on air")
         controller.setPeerNames(["Ada's laptop", "Kitchen"])
-        settle()
-        grabImage(walkie).save(screenshotDir + "/panel-idle.png") // throws when it cannot
-        controller.setTalkingPeer("Kitchen")
-        settle()
-        grabImage(walkie).save(screenshotDir + "/panel-talking.png")
-        controller.clearTalkingPeer()
-        permissions.setStatuses("notDetermined", "denied")
-        settle()
-        grabImage(walkie).save(screenshotDir + "/panel-permissions.png") // throws when it cannot
-        walkie.showSettings = true
-        settle()
-        grabImage(walkie).save(screenshotDir + "/panel-settings.png") // throws when it cannot
+        const shots = {
+            "idle": () => {},
+            "talking": () => controller.setTalkingPeer("Kitchen"),
+            "permissions": () => { controller.clearTalkingPeer(); permissions.setStatuses("notDetermined", "denied") },
+            "settings": () => { walkie.showSettings = true },
+        }
+        for (const name in shots) {
+            shots[name]()
+            wait(500)
+            grabImage(walkie).save(screenshotDir + "/panel-" + name + ".png") // throws when it cannot
+        }
     }
 }

@@ -7,12 +7,7 @@ set -uo pipefail
 harness=$1
 work=$(mktemp -d)
 pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'kill "${pids[@]}" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 failures=0
 check() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; failures=$((failures + 1)); fi; }
 
@@ -20,11 +15,7 @@ trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel
     --SetDockType true --transparent false >/dev/null 2>&1 &
 pids+=($!)
 # The tray owns its selection once it is up.
-for _ in $(seq 50); do
-    xprop -root _NET_SUPPORTING_WM_CHECK >/dev/null 2>&1
-    xdotool search --class trayer >/dev/null 2>&1 && break
-    sleep 0.1
-done
+for _ in $(seq 50); do xdotool search --class trayer >/dev/null 2>&1 && break; sleep 0.1; done
 sleep 0.5
 
 mkfifo "$work/in"
@@ -32,10 +23,7 @@ mkfifo "$work/in"
 pids+=($!)
 exec 7>"$work/in"
 wait_line() { # wait_line PATTERN [seconds]
-    for _ in $(seq $(( ${2:-10} * 10 ))); do
-        grep -q -- "$1" "$work/out" && return 0
-        sleep 0.1
-    done
+    for _ in $(seq $(( ${2:-10} * 10 ))); do grep -q -- "$1" "$work/out" && return 0; sleep 0.1; done
     return 1
 }
 check "the program docks in the XEmbed tray" 'wait_line "ready tray=1"'
