@@ -6,40 +6,20 @@
 #include "AudioTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
-#include <numbers>
 #include <thread>
-#include <vector>
 
 namespace hh {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using Signal = std::vector<double>;
 
-using test::TempDir;
-
-void writeToneWav(const std::filesystem::path& file, double frequency, double seconds) {
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    std::vector<float> samples(std::size_t(seconds * 48000) * 2);
-    for (std::size_t i = 0; i < samples.size() / 2; ++i)
-        samples[2 * i] = samples[2 * i + 1] = float(0.5 * std::sin(2 * std::numbers::pi * frequency * double(i) / 48000));
-    SNDFILE* f = sf_open(file.c_str(), SFM_WRITE, &info);
-    ASSERT_TRUE(f);
-    sf_writef_float(f, samples.data(), sf_count_t(samples.size() / 2));
-    sf_close(f);
-}
-
-std::vector<double> readMono(const std::filesystem::path& file, double& rate) {
+Signal readMono(const std::filesystem::path& file, double& rate) {
     SF_INFO info{};
     SNDFILE* f = sf_open(file.c_str(), SFM_READ, &info);
     if (!f) return {};
@@ -47,77 +27,69 @@ std::vector<double> readMono(const std::filesystem::path& file, double& rate) {
     sf_readf_float(f, raw.data(), info.frames);
     sf_close(f);
     rate = info.samplerate;
-    std::vector<double> mono(std::size_t(info.frames));
+    Signal mono(std::size_t(info.frames));
     for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = raw[i * std::size_t(info.channels)];
     return mono;
 }
 
-double power(std::span<const double> s, double frequency, double rate) { return test::power(s, frequency, rate); }
-double rmsDb(std::span<const double> s) { return test::rmsDb(s); }
-
 // The longest stretch whose 10 ms blocks are all louder than -30 dBFS.
-std::span<const double> loudPart(const std::vector<double>& s, double rate) {
+std::span<const double> loudPart(const Signal& s, double rate) {
     const auto block = std::size_t(rate / 100);
     std::size_t bestStart = 0, bestLen = 0, start = 0, len = 0;
     for (std::size_t at = 0; at + block <= s.size(); at += block) {
-        if (rmsDb(std::span(s).subspan(at, block)) > -30) {
-            if (len == 0) start = at;
-            len += block;
-            if (len > bestLen) bestStart = start, bestLen = len;
-        } else {
+        if (test::rmsDb(std::span(s).subspan(at, block)) <= -30) {
             len = 0;
+            continue;
         }
+        if (len == 0) start = at;
+        len += block;
+        if (len > bestLen) bestStart = start, bestLen = len;
     }
     return std::span(s).subspan(bestStart, bestLen);
 }
 
-struct FrameLog {
-    std::mutex mutex;
-    std::vector<Bytes> frames;
-    void attach(AudioEngine& engine) {
-        engine.captureFrameHandler = [this](const Bytes& f) {
-            std::lock_guard lock(mutex);
-            frames.push_back(f);
-        };
-    }
-    std::vector<double> samples() {
-        std::lock_guard lock(mutex);
-        std::vector<double> out;
-        for (const auto& f : frames)
-            for (std::size_t i = 0; i + 1 < f.size(); i += 2)
-                out.push_back(double(std::int16_t(std::uint16_t(f[i]) | std::uint16_t(f[i + 1]) << 8)) / 32768.0);
-        return out;
-    }
-};
+// The loud part of `s` is a tone at `frequency`, half full scale, lasting `seconds`.
+void expectTone(const Signal& s, double rate, double frequency, double seconds, double tolerance,
+                std::initializer_list<double> others) {
+    const auto tone = loudPart(s, rate);
+    EXPECT_NEAR(double(tone.size()) / rate, seconds, tolerance);
+    const double at = test::power(tone, frequency, rate);
+    for (double f : others) EXPECT_GT(at, 1000 * test::power(tone, f, rate)) << f;
+    EXPECT_NEAR(test::rmsDb(tone), test::halfScaleSineDb, 1.0);
+}
 
 TEST(AudioLab, ToneSpokenIntoMicComesOutAsFrames) {
-    TempDir dir;
-    writeToneWav(dir.path / "tone.wav", 1000, 1.0);
+    test::TempDir dir;
+    const auto wav = dir.path / "tone.wav";
+    ASSERT_TRUE(test::writeWav(wav, test::tone(1000, 48000, 2, 48000), 48000, 2));
     AudioEngine engine(makePulseAudioPlatform());
-    FrameLog log;
-    log.attach(engine);
+    std::mutex mutex;
+    std::vector<Bytes> frames;
+    engine.captureFrameHandler = [&](const Bytes& f) {
+        std::lock_guard lock(mutex);
+        frames.push_back(f);
+    };
     engine.start();
     engine.startCapture();
     ASSERT_TRUE(engine.isCapturing());
-    ASSERT_EQ(std::system(("paplay -d micfeed " + (dir.path / "tone.wav").string()).c_str()), 0);
+    ASSERT_EQ(std::system(("paplay -d micfeed " + wav.string()).c_str()), 0);
     std::this_thread::sleep_for(100ms);
     const auto before = Clock::now();
     engine.stopCapture();
-    const auto stopTook = std::chrono::duration<double, std::milli>(Clock::now() - before).count();
-    std::printf("stopCapture took %.2f ms\n", stopTook);
+    std::printf("stopCapture took %.2f ms\n", std::chrono::duration<double, std::milli>(Clock::now() - before).count());
     EXPECT_FALSE(engine.isCapturing());
-    for (const auto& f : log.frames) ASSERT_EQ(f.size(), 640u);
-    EXPECT_GE(log.frames.size(), 50u);
-    const auto all = log.samples();
-    const auto tone = loudPart(all, 16000);
-    EXPECT_NEAR(double(tone.size()), 16000, 800);
-    const double at1000 = power(tone, 1000, 16000);
-    for (double f : {500.0, 900.0, 1100.0, 2000.0, 3000.0}) EXPECT_GT(at1000, 1000 * power(tone, f, 16000)) << f;
-    EXPECT_NEAR(rmsDb(tone), 20 * std::log10(0.5 / std::sqrt(2.0)), 1.0);
+    std::lock_guard lock(mutex);
+    EXPECT_GE(frames.size(), 50u);
+    Signal samples;
+    for (const auto& f : frames) {
+        ASSERT_EQ(f.size(), 640u);
+        for (std::size_t i = 0; i < 320; ++i) samples.push_back(test::sampleAt(f, i) / 32768.0);
+    }
+    expectTone(samples, 16000, 1000, 1.0, 0.05, {500, 900, 1100, 2000, 3000});
 }
 
 TEST(AudioLab, EnqueuedFramesAreHeardOnTheSpeaker) {
-    TempDir dir;
+    test::TempDir dir;
     const auto recording = dir.path / "spk.wav";
     std::thread recorder([&] {
         std::system(("timeout 2.5 parecord --latency-msec=10 -d spk.monitor --file-format=wav " + recording.string()).c_str());
@@ -126,30 +98,24 @@ TEST(AudioLab, EnqueuedFramesAreHeardOnTheSpeaker) {
     engine.start();
     std::this_thread::sleep_for(400ms);
     // 1.2 s of 440 Hz at half scale, one 20 ms frame every 20 ms.
+    const auto tone = test::tone(440, 16000, 1, 60 * 320);
     auto due = Clock::now();
-    double phase = 0;
-    for (int frame = 0; frame < 60; ++frame) {
-        std::vector<std::uint8_t> pcm(640);
+    for (std::size_t frame = 0; frame < 60; ++frame) {
+        Bytes pcm(640);
         for (std::size_t i = 0; i < 320; ++i) {
-            const auto v = std::int16_t(std::lround(16384 * std::sin(phase)));
-            phase += 2 * std::numbers::pi * 440 / 16000;
-            pcm[2 * i] = std::uint8_t(std::uint16_t(v) & 0xFF);
-            pcm[2 * i + 1] = std::uint8_t(std::uint16_t(v) >> 8);
+            const auto v = std::uint16_t(std::lround(32768 * tone[frame * 320 + i]));
+            pcm[2 * i] = std::uint8_t(v & 0xFF);
+            pcm[2 * i + 1] = std::uint8_t(v >> 8);
         }
         engine.enqueue(pcm);
-        due += 20ms;
-        std::this_thread::sleep_until(due);
+        std::this_thread::sleep_until(due += 20ms);
     }
     recorder.join();
     engine.stop();
     double rate = 0;
     const auto heard = readMono(recording, rate);
     ASSERT_GT(heard.size(), 0u);
-    const auto tone = loudPart(heard, rate);
-    EXPECT_NEAR(double(tone.size()) / rate, 1.2, 0.1);
-    const double at440 = power(tone, 440, rate);
-    for (double f : {300.0, 400.0, 480.0, 880.0, 1000.0}) EXPECT_GT(at440, 1000 * power(tone, f, rate)) << f;
-    EXPECT_NEAR(rmsDb(tone), 20 * std::log10(0.5 / std::sqrt(2.0)), 1.0);
+    expectTone(heard, rate, 440, 1.2, 0.1, {300, 400, 480, 880, 1000});
 }
 
 TEST(AudioLab, WithoutSoundServerStartThrowsAndCaptureStaysOff) {
@@ -166,7 +132,7 @@ TEST(AudioLab, WithoutSoundServerStartThrowsAndCaptureStaysOff) {
         }
         engine.startCapture();
         EXPECT_FALSE(engine.isCapturing());
-        engine.enqueue(std::vector<std::uint8_t>(640, 0));
+        engine.enqueue(Bytes(640, 0));
         engine.stopCapture();
         engine.stop();
     }

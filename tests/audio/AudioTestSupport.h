@@ -1,6 +1,7 @@
 #pragma once
 
-// Measuring helpers shared by the audio tests.
+// Signal helpers shared by the audio tests.
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <numbers>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace hh::test {
 
@@ -18,13 +20,35 @@ struct TempDir {
     ~TempDir() { std::filesystem::remove_all(path); }
 };
 
+// A sine of `frames` frames, the same on every channel, interleaved.
+inline std::vector<float> tone(double frequency, double rate, std::uint32_t channels, std::size_t frames,
+                               double amplitude = 0.5) {
+    std::vector<float> out(frames * channels);
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = float(amplitude * std::sin(2 * std::numbers::pi * frequency * double(i / channels) / rate));
+    return out;
+}
+
+inline bool writeWav(const std::filesystem::path& file, const std::vector<float>& samples, int rate, int channels) {
+    SF_INFO info{.frames = 0, .samplerate = rate, .channels = channels, .format = SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                 .sections = 0, .seekable = 0};
+    SNDFILE* f = sf_open(file.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    sf_writef_float(f, samples.data(), sf_count_t(samples.size() / std::size_t(channels)));
+    return sf_close(f) == 0;
+}
+
+// Sample i of a 16-bit little-endian frame.
+inline std::int16_t sampleAt(const std::vector<std::uint8_t>& frame, std::size_t i) {
+    return std::int16_t(std::uint16_t(frame[2 * i]) | std::uint16_t(frame[2 * i + 1]) << 8);
+}
+
 // Power of one frequency in `s`, by Goertzel's recurrence.
-template <typename T>
-double power(std::span<const T> s, double frequency, double rate, double scale = 1) {
+template <typename T> double power(std::span<const T> s, double frequency, double rate) {
     const double c = 2 * std::cos(2 * std::numbers::pi * frequency / rate);
     double s1 = 0, s2 = 0;
     for (auto v : s) {
-        const double s0 = double(v) * scale + c * s1 - s2;
+        const double s0 = double(v) + c * s1 - s2;
         s2 = s1;
         s1 = s0;
     }
@@ -32,11 +56,13 @@ double power(std::span<const T> s, double frequency, double rate, double scale =
 }
 
 // RMS level in dB relative to full scale (`fullScale` being 1.0 or 32768).
-template <typename T>
-double rmsDb(std::span<const T> s, double fullScale = 1) {
+template <typename T> double rmsDb(std::span<const T> s, double fullScale = 1) {
     double sum = 0;
     for (auto v : s) sum += double(v) * double(v);
     return 10 * std::log10(sum / double(s.size()) / (fullScale * fullScale) + 1e-30);
 }
+
+// The level of a full-scale-0.5 sine.
+inline const double halfScaleSineDb = 20 * std::log10(0.5 / std::sqrt(2.0));
 
 } // namespace hh::test

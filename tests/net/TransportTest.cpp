@@ -9,44 +9,57 @@ namespace {
 
 using namespace std::chrono_literals;
 using Kind = GroupState::Kind;
+using State = Transport::State;
 
 class TransportTest : public ::testing::Test {
 protected:
     void SetUp() override {
         transport->onPacket = [this](const WalkiePacket& p) { packets.push_back(p); };
-        transport->onState = [this](const Transport::State& s) { states.push_back(s); };
+        transport->onState = [this](const State& s) { states.push_back(s); };
     }
-
-    void startAndSettle() {
-        transport->start();
+    void run(void (Transport::*operation)()) {
+        ((*transport).*operation)();
         queue->runUntilIdle();
     }
-
     void path(std::vector<std::string> interfaces, bool satisfied = true) {
         platform->lastMonitor()->deliverPath({satisfied, std::move(interfaces)});
         queue->runUntilIdle();
     }
+    void fail(const std::string& message) {
+        platform->lastGroup()->deliverState({Kind::failed, message});
+        queue->runUntilIdle();
+    }
+    std::size_t groups() const { return platform->groups.size(); }
 
     std::shared_ptr<ManualExecutor> queue = std::make_shared<ManualExecutor>();
     std::shared_ptr<FakeNetworkPlatform> platform = std::make_shared<FakeNetworkPlatform>();
     std::shared_ptr<Transport> transport = std::make_shared<Transport>(queue, platform);
     std::vector<WalkiePacket> packets;
-    std::vector<Transport::State> states;
+    std::vector<State> states;
 };
 
-WalkiePacket packet(PacketType type, std::uint32_t sequence = 7) {
+WalkiePacket audioPacket() {
     WalkiePacket p;
-    p.type = type;
     p.senderID = Uuid::random();
-    p.sequence = sequence;
+    p.sequence = 42;
     return p;
 }
 
-TEST_F(TransportTest, OperationsReturnBeforeAnythingHappens) {
+// A valid talkEnd datagram: version 1, type 2, no payload.
+Bytes talkEnd() {
+    Bytes b(26, 0);
+    b[0] = 1;
+    b[1] = 2;
+    return b;
+}
+
+TEST_F(TransportTest, StartIsQueuedAndTwiceOpensOneGroupAndMonitor) {
+    transport->start();
     transport->start();
     EXPECT_TRUE(platform->groups.empty());
     queue->runUntilIdle();
-    ASSERT_EQ(platform->groups.size(), 1u);
+    ASSERT_EQ(groups(), 1u);
+    ASSERT_EQ(platform->monitors.size(), 1u);
     const auto group = platform->lastGroup();
     EXPECT_EQ(group->host, "239.42.42.42");
     EXPECT_EQ(group->port, 54321);
@@ -54,181 +67,136 @@ TEST_F(TransportTest, OperationsReturnBeforeAnythingHappens) {
     EXPECT_TRUE(group->rejectOversized);
     EXPECT_TRUE(group->isStarted);
     EXPECT_EQ(group->queue, queue.get());
-    ASSERT_EQ(platform->monitors.size(), 1u);
     EXPECT_TRUE(platform->lastMonitor()->isStarted);
 }
 
-TEST_F(TransportTest, StartTwiceOpensOneGroupAndOneMonitor) {
-    transport->start();
-    transport->start();
-    queue->runUntilIdle();
-    EXPECT_EQ(platform->groups.size(), 1u);
-    EXPECT_EQ(platform->monitors.size(), 1u);
-}
-
-TEST_F(TransportTest, GroupStatesMapToTransportStates) {
-    startAndSettle();
+TEST_F(TransportTest, StatesMapAndMalformedDatagramsAreDroppedSilently) {
+    run(&Transport::start);
     auto g = platform->lastGroup();
     g->deliverState({Kind::setup, {}});
     g->deliverState({Kind::ready, {}});
-    queue->runUntilIdle();
-    EXPECT_EQ(states, (std::vector{Transport::State::setup(), Transport::State::ready()}));
-}
-
-TEST_F(TransportTest, DatagramsAreDecodedAndMalformedOnesDropped) {
-    startAndSettle();
-    auto g = platform->lastGroup();
-    Bytes talkEnd(26, 0);
-    talkEnd[0] = 1;
-    talkEnd[1] = 2;
-    g->deliverDatagram(Bytes(25, 1));
-    g->deliverDatagram(std::nullopt);
-    Bytes wrongVersion = talkEnd;
+    Bytes wrongVersion = talkEnd();
     wrongVersion[0] = 2;
-    g->deliverDatagram(wrongVersion);
-    g->deliverDatagram(talkEnd);
+    for (auto bad : {std::optional(Bytes(25, 1)), std::optional<Bytes>(), std::optional(wrongVersion)})
+        g->deliverDatagram(bad);
+    g->deliverDatagram(talkEnd());
     queue->runUntilIdle();
+    EXPECT_EQ(states, (std::vector{State::setup(), State::ready()}));
     ASSERT_EQ(packets.size(), 1u);
     EXPECT_EQ(packets[0].type, PacketType::talkEnd);
     EXPECT_TRUE(packets[0].payload.empty());
-    EXPECT_TRUE(states.empty());  // drops are silent
 }
 
 TEST_F(TransportTest, SendEncodesAndDropsWithoutAGroup) {
-    transport->send(packet(PacketType::talkStart));  // before start
-    queue->runUntilIdle();
+    const auto p = audioPacket();
+    transport->send(p);  // before start
+    run(&Transport::start);
     EXPECT_TRUE(platform->allSent().empty());
-
-    startAndSettle();
-    const auto p = packet(PacketType::audio, 42);
     transport->send(p);
     queue->runUntilIdle();
-    ASSERT_EQ(platform->lastGroup()->sent.size(), 1u);
-    EXPECT_EQ(platform->lastGroup()->sent[0], p.encode());
-
-    transport->stop();
+    EXPECT_EQ(platform->lastGroup()->sent, std::vector<Bytes>{p.encode()});
+    run(&Transport::stop);
     transport->send(p);
     queue->runUntilIdle();
     EXPECT_EQ(platform->allSent().size(), 1u);
-    EXPECT_EQ(states, std::vector{Transport::State::cancelled()});  // only the stop's report
+    EXPECT_EQ(states, std::vector{State::cancelled()});  // only the stop's report
 }
 
-TEST_F(TransportTest, StopReportsCancelledAndStartAgainIsFresh) {
-    startAndSettle();
+TEST_F(TransportTest, StopCancelsAndReportsAndStartAgainIsFresh) {
+    run(&Transport::start);
     auto first = platform->lastGroup();
     auto firstMonitor = platform->lastMonitor();
-    transport->stop();
-    queue->runUntilIdle();
+    run(&Transport::stop);
     EXPECT_TRUE(first->isCancelled);
     EXPECT_TRUE(firstMonitor->isCancelled);
-    EXPECT_EQ(states, std::vector{Transport::State::cancelled()});
-
-    transport->start();
-    queue->runUntilIdle();
-    EXPECT_EQ(platform->groups.size(), 2u);
+    EXPECT_EQ(states, std::vector{State::cancelled()});
+    run(&Transport::start);
+    EXPECT_EQ(groups(), 2u);
     EXPECT_EQ(platform->monitors.size(), 2u);
 }
 
 TEST_F(TransportTest, PathSignatureRules) {
-    startAndSettle();
+    run(&Transport::start);
     path({"en0"});  // first report: stored only
-    EXPECT_EQ(platform->groups.size(), 1u);
+    EXPECT_EQ(groups(), 1u);
     path({"en0", "utun3"});  // new interface: rebuild
-    EXPECT_EQ(platform->groups.size(), 2u);
+    EXPECT_EQ(groups(), 2u);
     EXPECT_TRUE(platform->groups[0]->isCancelled);
     path({"utun3", "en0"});  // same set in another order
-    EXPECT_EQ(platform->groups.size(), 2u);
+    EXPECT_EQ(groups(), 2u);
     path({}, false);  // down: recorded, no rebuild
-    EXPECT_EQ(platform->groups.size(), 2u);
+    EXPECT_EQ(groups(), 2u);
     path({"en0"});  // back: rebuild
-    EXPECT_EQ(platform->groups.size(), 3u);
+    EXPECT_EQ(groups(), 3u);
     // A rebuild is not reported as the old group's cancellation.
     EXPECT_TRUE(states.empty());
-}
 
-TEST_F(TransportTest, SignatureSurvivesStopAndStart) {
-    startAndSettle();
+    // The signature survives stop and start: compared with the report from before.
+    run(&Transport::stop);
+    run(&Transport::start);
     path({"en0"});
-    transport->stop();
-    queue->runUntilIdle();
-    transport->start();
-    queue->runUntilIdle();
-    ASSERT_EQ(platform->groups.size(), 2u);
-    path({"en0"});  // compared with the report from before the stop
-    EXPECT_EQ(platform->groups.size(), 2u);
+    EXPECT_EQ(groups(), 4u);
     path({"eth1"});
-    EXPECT_EQ(platform->groups.size(), 3u);
+    EXPECT_EQ(groups(), 5u);
 }
 
 TEST_F(TransportTest, WaitingThenFailedWithinTwoSecondsRebuildsOnce) {
-    startAndSettle();
-    auto g = platform->lastGroup();
-    g->deliverState({Kind::waiting, "Network is down"});
+    run(&Transport::start);
+    platform->lastGroup()->deliverState({Kind::waiting, "Network is down"});
     queue->advance(500ms);
-    g->deliverState({Kind::failed, "No such device"});
-    queue->runUntilIdle();
-    EXPECT_EQ(states, (std::vector{Transport::State::failed("Network is down"),
-                                   Transport::State::failed("No such device")}));
+    fail("No such device");
+    EXPECT_EQ(states, (std::vector{State::failed("Network is down"), State::failed("No such device")}));
     queue->advance(1499ms);
-    EXPECT_EQ(platform->groups.size(), 1u);
+    EXPECT_EQ(groups(), 1u);
     queue->advance(1ms);
-    EXPECT_EQ(platform->groups.size(), 2u);
+    EXPECT_EQ(groups(), 2u);
     queue->advance(10s);
-    EXPECT_EQ(platform->groups.size(), 2u);
+    EXPECT_EQ(groups(), 2u);
     EXPECT_EQ(states.size(), 2u);  // the discarded group's cancellation is not reported
 }
 
 TEST_F(TransportTest, RestartWhileRebuildPendingRebuildsTwice) {
-    startAndSettle();
-    platform->lastGroup()->deliverState({Kind::failed, "boom"});
-    queue->runUntilIdle();
-    transport->restart();
-    queue->runUntilIdle();
-    EXPECT_EQ(platform->groups.size(), 2u);
+    run(&Transport::start);
+    fail("boom");
+    run(&Transport::restart);
+    EXPECT_EQ(groups(), 2u);
     queue->advance(2s);
-    EXPECT_EQ(platform->groups.size(), 3u);
+    EXPECT_EQ(groups(), 3u);
 }
 
 TEST_F(TransportTest, DescriptorFailureIsReportedAndRetriedWhileRunning) {
     platform->groupCreationError = "Address family not supported";
-    startAndSettle();
-    EXPECT_EQ(states, std::vector{Transport::State::failed("multicast setup: Address family not supported")});
-    EXPECT_EQ(platform->creationFailures, 1);
+    run(&Transport::start);
+    EXPECT_EQ(states, std::vector{State::failed("multicast setup: Address family not supported")});
     queue->advance(2s);
     EXPECT_EQ(platform->creationFailures, 2);
     EXPECT_EQ(states.size(), 2u);
-
     platform->groupCreationError.reset();
     queue->advance(2s);
-    EXPECT_EQ(platform->groups.size(), 1u);
+    EXPECT_EQ(groups(), 1u);
     queue->advance(10s);
-    EXPECT_EQ(platform->groups.size(), 1u);  // healthy: no more rebuilds
+    EXPECT_EQ(groups(), 1u);  // healthy: no more rebuilds
 }
 
 TEST_F(TransportTest, PendingRebuildAfterStopDoesNothing) {
-    startAndSettle();
-    platform->lastGroup()->deliverState({Kind::failed, "x"});
-    queue->runUntilIdle();
+    run(&Transport::start);
+    fail("x");
     transport->stop();
     queue->advance(5s);
-    EXPECT_EQ(platform->groups.size(), 1u);
+    EXPECT_EQ(groups(), 1u);
     // The pending flag was cleared by the late rebuild, so a new failure schedules again.
-    transport->start();
-    queue->runUntilIdle();
-    platform->lastGroup()->deliverState({Kind::failed, "y"});
+    run(&Transport::start);
+    fail("y");
     queue->advance(2s);
-    EXPECT_EQ(platform->groups.size(), 3u);
+    EXPECT_EQ(groups(), 3u);
 }
 
 TEST_F(TransportTest, NothingReachesATransportThatIsGone) {
-    startAndSettle();
+    run(&Transport::start);
     auto g = platform->lastGroup();
-    Bytes talkEnd(26, 0);
-    talkEnd[0] = 1;
-    talkEnd[1] = 2;
-    g->deliverDatagram(talkEnd);
+    g->deliverDatagram(talkEnd());
     g->deliverState({Kind::failed, "x"});
-    transport->send(packet(PacketType::audio));
+    transport->send(audioPacket());
     transport.reset();
     queue->advance(5s);
     EXPECT_TRUE(packets.empty());

@@ -12,58 +12,46 @@ export HH_LAB=hhdisc$$
 NETLAB="$ROOT/scripts/netlab.sh"
 OUT=$(mktemp -d)
 PIDS=()
-
 cleanup() {
-    local pid
     for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
     "$NETLAB" down >/dev/null 2>&1 || true
     rm -rf "$OUT"
 }
 trap cleanup EXIT
-# A command failing outside a check still says where.
 trap 'echo "FAIL: discovery_lab stopped at line $LINENO" >&2' ERR
-
 fail() {
     echo "FAIL: $*" >&2
-    local f
     for f in "$OUT"/*.out; do [ -f "$f" ] && { echo "--- $f" >&2; cat "$f" >&2; }; done
     exit 1
 }
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
-# run_bg NAME hK CMD...: runs CMD in hK in the background, output in $OUT/NAME.out;
-# its pid is in $LAST_PID (ip netns exec replaces itself with CMD).
+# run_bg NAME hK CMD...: runs CMD in hK in the background, output in $OUT/NAME.out,
+# its pid in $NAME (ip netns exec replaces itself with CMD).
 run_bg() {
-    local name=$1 host=$2
-    shift 2
-    "$NETLAB" exec "$host" "$@" > "$OUT/$name.out" 2>&1 &
-    LAST_PID=$!
-    PIDS+=("$LAST_PID")
+    "$NETLAB" exec "$2" "${@:3}" > "$OUT/$1.out" 2>&1 &
+    printf -v "$1" %s "$!"
+    PIDS+=("$!")
 }
-stop_pid() {
-    kill -TERM "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-}
+peers() { run_bg "$1" "$2" "$CLI" peers --name "$3"; }
+stop_pid() { kill -TERM "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
 
 # The names in the last list a peers command printed, sorted, "|"-separated.
 last_names() {
     python3 - "$OUT/$1.out" <<'PY'
 import json, sys
-last = None
+last = ""
 for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
-    try:
-        event = json.loads(line)
-    except ValueError:
-        continue
-    if event.get("event") == "peers":
-        last = event
-        assert all(p["id"] == p["name"] for p in event["peers"]), line
-print("|".join(sorted(p["name"] for p in last["peers"])) if last else "")
+    if line.startswith('{"event":"peers"'):
+        peers = json.loads(line)["peers"]
+        assert all(p["id"] == p["name"] for p in peers), line
+        last = "|".join(sorted(p["name"] for p in peers))
+print(last)
 PY
 }
 lists() { [[ "|$(last_names "$1")|" == *"|$2|"* ]]; }
-ever_listed() { grep -qF "\"name\":\"$2\"" "$OUT/$1.out"; }
 lacks() { ! lists "$1" "$2"; }
+ever_listed() { grep -qF "\"name\":\"$2\"" "$OUT/$1.out"; }
 
 # wait_until SECONDS CMD...: retries CMD until it succeeds; prints the ms it took.
 wait_until() {
@@ -87,59 +75,53 @@ for line in sys.stdin:
         name = re.sub(r"\\(\d{3})", lambda m: chr(int(m.group(1))), f[3])
         print(f"{name};{f[7]};{f[8]}")'
 }
-browse_has() { browse_resolved "$1" | grep -q "^$2;"; }
 
 "$NETLAB" up 3 --avahi
 
 echo "== a service published by avahi-publish appears and goes"
-run_bg two h2 "$CLI" peers --name "Desk Two"
-TWO=$LAST_PID
+peers two h2 "Desk Two"
 sleep 1
 run_bg publisher h1 avahi-publish -s "Foreign Peer" _hollerhopper._tcp 4242
-PUBLISHER=$LAST_PID
 appear_ms=$(wait_until 5 lists two "Foreign Peer") || fail "h2 does not list Foreign Peer"
-stop_pid "$PUBLISHER"
+stop_pid "$publisher"
 gone_ms=$(wait_until 3 lacks two "Foreign Peer") || fail "Foreign Peer still listed 3 s after its publisher quit"
 echo "foreign peer: appeared after ${appear_ms} ms, gone ${gone_ms} ms after its publisher quit"
 
-echo "== our instance is advertised with its name and port, and hangs up at once"
-run_bg one h1 "$CLI" peers --name "Desk One"
-ONE=$LAST_PID
+echo "== our instance is advertised with its name and port, hangs up at once, and hides only from itself"
+peers one h1 "Desk One"
+peers same h1 "Same Host"
 own_appear_ms=$(wait_until 5 lists two "Desk One") || fail "h2 does not list Desk One"
 wait_until 5 lists one "Desk Two" >/dev/null || fail "h1 does not list Desk Two"
-wait_until 5 browse_has h3 "Desk One" >/dev/null || fail "avahi-browse in h3 does not resolve Desk One"
+both_on_h1() { lists one "Same Host" && lists same "Desk One"; }
+wait_until 5 both_on_h1 >/dev/null || fail "two instances in h1 do not list each other"
 resolved_one() { ENTRY=$(browse_resolved h3 | { grep "^Desk One;" || true; } | head -n1); [ -n "$ENTRY" ]; }
 wait_until 5 resolved_one >/dev/null || fail "avahi-browse in h3 does not resolve Desk One"
-entry=$ENTRY
-address=$(cut -d';' -f2 <<< "$entry")
-port=$(cut -d';' -f3 <<< "$entry")
+IFS=';' read -r _ address port <<< "$ENTRY"
 [ "$address" = "$("$NETLAB" addr h1)" ] || fail "Desk One resolves to $address"
-[[ $port =~ ^[0-9]+$ ]] && [ "$port" -gt 0 ] || fail "Desk One has no port: $entry"
+[[ $port =~ ^[1-9][0-9]*$ ]] || fail "Desk One has no port: $ENTRY"
 "$NETLAB" exec h3 python3 - "$address" "$port" <<'PY' || fail "the advertised port did not hang up at once"
 import socket, sys, time
 s = socket.create_connection((sys.argv[1], int(sys.argv[2])), timeout=2)
-s.settimeout(2)
 start = time.monotonic()
 data = s.recv(1)
 elapsed = time.monotonic() - start
 print(f"connection to the advertised port {sys.argv[2]}: end of file after {elapsed * 1000:.1f} ms")
 sys.exit(0 if data == b"" and elapsed < 0.5 else 1)
 PY
-! ever_listed one "Desk One" || fail "h1 lists itself"
-echo "our instance: listed by h2 after ${own_appear_ms} ms, resolved by avahi-browse as $entry"
+! ever_listed one "Desk One" && ! ever_listed same "Same Host" || fail "an instance in h1 lists itself"
+echo "our instance: listed by h2 after ${own_appear_ms} ms, resolved by avahi-browse as $ENTRY"
 
 echo "== a stopped instance disappears"
-stop_pid "$ONE"
+stop_pid "$one"
 own_gone_ms=$(wait_until 3 lacks two "Desk One") || fail "Desk One still listed 3 s after it stopped"
 echo "our instance: gone ${own_gone_ms} ms after it stopped"
-stop_pid "$TWO"
+stop_pid "$two"
+stop_pid "$same"
 
 echo "== the same name on two hosts: both advertise, neither lists itself"
-run_bg twin1 h1 "$CLI" peers --name "Twin"
-TWIN1=$LAST_PID
+peers twin1 h1 "Twin"
 sleep 1.5
-run_bg twin2 h2 "$CLI" peers --name "Twin"
-TWIN2=$LAST_PID
+peers twin2 h2 "Twin"
 # One browse a try: under load a single avahi-browse -t can miss an entry, so
 # the names are kept from the try that saw both.
 two_twins() {
@@ -147,44 +129,23 @@ two_twins() {
     [[ $TWIN_NAMES == *"|"* ]]
 }
 wait_until 8 two_twins >/dev/null || fail "h3 does not see two Twin services: $(browse_resolved h3)"
-names=$TWIN_NAMES
 one_each() { [ -n "$(last_names twin1)" ] && [ -n "$(last_names twin2)" ]; }
 wait_until 5 one_each >/dev/null || fail "the twins do not list each other"
 sleep 1  # anything that would list itself has come by now
 l1=$(last_names twin1)
 l2=$(last_names twin2)
-[[ $l1 != *"|"* && $l2 != *"|"* && $l1 != "$l2" ]] || fail "twins list '$l1' and '$l2'"
-[ "$(printf '%s\n%s\n' "$l1" "$l2" | sort | paste -sd'|')" = "$names" ] || fail "twins list '$l1' and '$l2', h3 sees $names"
-! ever_listed twin1 "$l2" || fail "h1 listed itself as '$l2'"
-! ever_listed twin2 "$l1" || fail "h2 listed itself as '$l1'"
-echo "twins advertise as $names; h1 lists '$l1', h2 lists '$l2'"
-stop_pid "$TWIN1"
-stop_pid "$TWIN2"
-
-echo "== the browser's states, and our own service hidden from our own browser only"
-"$NETLAB" avahi down h3
-run_bg states h3 env HH_DNSSD_LAB=nodaemon "$BUILD/tests/net/avahi_dnssd_test" --gtest_filter='*LabWithoutTheDaemon*'
-STATES=$LAST_PID
-waiting() { grep -q "waiting for the daemon" "$OUT/states.out"; }
-wait_until 5 waiting >/dev/null || fail "the browser did not report waiting without a daemon"
-"$NETLAB" avahi up h3
-wait "$STATES" || fail "browser states without, then with the daemon"
-"$NETLAB" exec h3 env HH_DNSSD_LAB=daemon "$BUILD/tests/net/avahi_dnssd_test" --gtest_filter='*LabOwnService*' \
-    > "$OUT/own.out" 2>&1 || fail "own service hidden from its own browser"
-for f in states own; do
-    grep -q '^\[  PASSED  \] 1 test' "$OUT/$f.out" && ! grep -q SKIPPED "$OUT/$f.out" ||
-        fail "the lab case in $f.out did not run"
-done
-echo "browser: setup, waiting (service not running) without a daemon, ready when it came; own service unlisted"
+[ "$(printf '%s\n%s\n' "$l1" "$l2" | sort | paste -sd'|')" = "$TWIN_NAMES" ] || fail "twins list '$l1' and '$l2', h3 sees $TWIN_NAMES"
+! ever_listed twin1 "$l2" && ! ever_listed twin2 "$l1" || fail "a twin listed itself"
+echo "twins advertise as $TWIN_NAMES; h1 lists '$l1', h2 lists '$l2'"
+stop_pid "$twin1"
+stop_pid "$twin2"
 
 echo "== avahi-daemon starting late and restarting"
 "$NETLAB" avahi down h1
-run_bg late h1 "$CLI" peers --name "Late Desk"
-LATE=$LAST_PID
-run_bg watcher h2 "$CLI" peers --name "Watcher"
-WATCHER=$LAST_PID
+peers late h1 "Late Desk"
+peers watcher h2 "Watcher"
 sleep 2
-kill -0 "$LATE" 2>/dev/null || fail "peers without a daemon exited"
+kill -0 "$late" 2>/dev/null || fail "peers without a daemon exited"
 start=$(now_ms)
 "$NETLAB" avahi up h1
 up_ms=$(( $(now_ms) - start ))
@@ -199,26 +160,17 @@ start=$(now_ms)
 "$NETLAB" avahi restart h1
 restart_ms=$(( $(now_ms) - start ))
 gone_and_back() {
-    python3 - "$OUT/watcher.out" "$lines" <<'PY'
-import json, sys
-seen_gone = False
-for line in open(sys.argv[1]).readlines()[int(sys.argv[2]):]:
-    names = [p["name"] for p in json.loads(line)["peers"]]
-    if "Late Desk" not in names:
-        seen_gone = True
-    elif seen_gone:
-        sys.exit(0)
-sys.exit(1)
-PY
+    tail -n +$((lines + 1)) "$OUT/watcher.out" |
+        awk '/^\{"event":"peers"/ { if (!/"Late Desk"/) gone = 1; else if (gone) back = 1 } END { exit !back }'
 }
 back_ms=$(wait_until 5 gone_and_back) || fail "Late Desk not advertised again 5 s after the daemon restarted"
 run_bg after h3 avahi-publish -s "After Restart" _hollerhopper._tcp 4343
 browse_ms=$(wait_until 5 lists late "After Restart") || fail "Late Desk does not browse after the daemon restarted"
-kill -0 "$LATE" 2>/dev/null || fail "peers exited when the daemon restarted"
+kill -0 "$late" 2>/dev/null || fail "peers exited when the daemon restarted"
 ! ever_listed late "Late Desk" || fail "Late Desk listed itself around the daemon's restart"
 echo "daemon restarted: advertised again $(( restart_ms + back_ms )) ms after the restart began, a new peer listed after ${browse_ms} ms"
-stop_pid "$LATE"
-stop_pid "$WATCHER"
+stop_pid "$late"
+stop_pid "$watcher"
 
 echo "== peers exits by itself after --seconds"
 start=$(now_ms)

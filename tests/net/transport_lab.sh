@@ -12,6 +12,9 @@ failures=0
 check() { # check DESCRIPTION EXPECTED ACTUAL
     if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAIL: $1 (expected $2, got $3)"; failures=$((failures + 1)); fi
 }
+count() { grep -c "$1" "$tmp/$2" || true; }
+monitor() { lab exec "$1" "$build/tools/hollerhopper-cli" monitor "${@:3}" >"$tmp/$2"; }
+send10() { lab exec h1 "$build/tests/net/transport_lab_test" --gtest_also_run_disabled_tests --gtest_filter='*SendTenTalkStarts' >/dev/null; }
 
 # Counts the frames for our group and port that reach a host's link, joined or not.
 cat > "$tmp/count_frames.py" <<'PY'
@@ -30,6 +33,7 @@ while time.time() < end:
         n += 1
 print(n)
 PY
+frames() { lab exec "$1" /usr/bin/python3 "$tmp/count_frames.py" 4 >"$tmp/$2"; }
 
 echo "== in-process: two instances in one namespace, limits, malformed datagrams, link down and up"
 lab up 1
@@ -37,43 +41,40 @@ lab exec h1 "$build/tests/net/transport_lab_test" || failures=$((failures + 1))
 
 echo "== h1 reaches h2 and h3 through the bridge"
 lab up 3
-lab exec h2 "$build/tools/hollerhopper-cli" monitor --seconds 4 >"$tmp/h2" &
-lab exec h3 "$build/tools/hollerhopper-cli" monitor --seconds 4 >"$tmp/h3" &
-lab exec h3 /usr/bin/python3 "$tmp/count_frames.py" 4 >"$tmp/h3frames" &
+monitor h2 h2 --seconds 4 & monitor h3 h3 --seconds 4 & frames h3 h3frames &
 sleep 1
-lab exec h1 "$build/tests/net/lab_transport_peer" send 10
+send10
 wait
-check "h2 heard 10 talk starts" 10 "$(grep -c '"type":"talkStart".*"name":"lab"' "$tmp/h2" || true)"
-check "h3 heard 10 talk starts" 10 "$(grep -c '"type":"talkStart".*"name":"lab"' "$tmp/h3" || true)"
+check "h2 heard 10 talk starts" 10 "$(count '"type":"talkStart".*"name":"lab"' h2)"
+check "h3 heard 10 talk starts" 10 "$(count '"type":"talkStart".*"name":"lab"' h3)"
 check "h3's link carried them" 10 "$(cat "$tmp/h3frames")"
-check "h2 reported ready" 1 "$(grep -c '"state":"ready"' "$tmp/h2" || true)"
-check "h2 stopped cleanly" 1 "$(grep -c '"state":"cancelled"' "$tmp/h2" || true)"
+check "h2 reported ready" 1 "$(count '"state":"ready"' h2)"
+check "h2 stopped cleanly" 1 "$(count '"state":"cancelled"' h2)"
 
 echo "== with snooping and a querier on the bridge, only joined hosts receive"
 lab up 3 --snooping
-lab exec h2 "$build/tools/hollerhopper-cli" monitor --seconds 4 >"$tmp/s2" &
-lab exec h3 /usr/bin/python3 "$tmp/count_frames.py" 4 >"$tmp/s3frames" &
+monitor h2 s2 --seconds 4 & frames h3 s3frames &
 sleep 1.5
-lab exec h1 "$build/tests/net/lab_transport_peer" send 10
+send10
 wait
-check "joined h2 heard 10" 10 "$(grep -c '"type":"talkStart"' "$tmp/s2" || true)"
+check "joined h2 heard 10" 10 "$(count '"type":"talkStart"' s2)"
 check "h3, not joined, got no frame" 0 "$(cat "$tmp/s3frames")"
 
 echo "== monitor exits after --count packets and on SIGTERM"
 lab up 2
-"$root/scripts/netlab.sh" exec h2 "$build/tools/hollerhopper-cli" monitor --count 3 --seconds 10 >"$tmp/c2" &
+monitor h2 c2 --count 3 --seconds 10 &
 countPid=$!
 "$root/scripts/netlab.sh" exec h2 "$build/tools/hollerhopper-cli" monitor >"$tmp/t2" &
 termPid=$!
 sleep 1
-lab exec h1 "$build/tests/net/lab_transport_peer" send 10
+send10
 wait $countPid
-check "--count 3 printed 3 packets" 3 "$(grep -c '"event":"packet"' "$tmp/c2" || true)"
+check "--count 3 printed 3 packets" 3 "$(count '"event":"packet"' c2)"
 kill -TERM $termPid
 status=0
 wait $termPid || status=$?
 check "SIGTERM exits 0" 0 "$status"
-check "SIGTERM stop reports cancelled" 1 "$(grep -c '"state":"cancelled"' "$tmp/t2" || true)"
+check "SIGTERM stop reports cancelled" 1 "$(count '"state":"cancelled"' t2)"
 
 echo "$((failures == 0 ? 1 : 0)) passed, $failures failed"
 [ $failures -eq 0 ]
