@@ -4,24 +4,11 @@
 # jitter buffer -> "spk", median of 10 clicks), and CPU and peak RSS of listen
 # (idle, receiving one talker) and of talk (transmitting). $1: the build directory.
 set -euo pipefail
-build=$(cd "$1" && pwd)
-root=$(cd "$(dirname "$0")/.." && pwd)
-cli="$build/tools/hollerhopper-cli"
-export HH_LAB=hhib$$
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    local p
-    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-    for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
-    "$root/scripts/netlab.sh" down >/dev/null 2>&1 || true
-    "$root/scripts/audiolab.sh" down >/dev/null 2>&1 || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../scripts/labkit.sh"
+lab_begin hhib "$1"
+work=$tmp
 eval "$("$root/scripts/audiolab.sh" up)"
-"$root/scripts/netlab.sh" up 2
-lab() { "$root/scripts/netlab.sh" exec "$@"; }
+lab up 2
 
 # The hollerhopper-cli process under PID (ip netns exec runs it as a child).
 program_pid() {
@@ -52,13 +39,11 @@ measure() {
 echo "== mouth-to-ear delay"
 sox -n -r 48000 -c 2 -b 16 "$work/click.wav" synth 0.005 sine 2000 vol 0.5 pad 0 0.995
 sox "$work/click.wav" "$work/clicks.wav" repeat 9
-lab h2 "$cli" listen --name ear >/dev/null 2>&1 &
+lab_background lab exec h2 "$cli" listen --name ear >/dev/null 2>&1
 listenPid=$!
-pids+=($listenPid)
 sleep 1.5
-lab h1 "$cli" talk --seconds 14 --name mouth >/dev/null 2>&1 &
+lab_background lab exec h1 "$cli" talk --seconds 14 --name mouth >/dev/null 2>&1
 talkPid=$!
-pids+=($talkPid)
 sleep 1.5
 parecord --latency-msec=10 -d spk.monitor --file-format=wav "$work/rec.wav" &
 recPid=$!
@@ -74,14 +59,13 @@ sleep 1
 listenPid=$(program_pid "$listenPid")
 measure "$listenPid" 10 "listen, idle" 0.2
 sox -n -r 16000 -c 1 -b 16 "$work/long.wav" synth 14 sine 440 vol 0.3
-lab h1 "$cli" say "$work/long.wav" --name long >/dev/null 2>&1 &
+lab exec h1 "$cli" say "$work/long.wav" --name long >/dev/null 2>&1 &
 sayPid=$!
 sleep 2
 measure "$listenPid" 10 "listen, receiving one talker" 1.5
 wait $sayPid || true
-lab h1 "$cli" talk --seconds 14 --name mouth >/dev/null 2>&1 &
+lab_background lab exec h1 "$cli" talk --seconds 14 --name mouth >/dev/null 2>&1
 talkPid=$!
-pids+=($talkPid)
 sleep 2
 measure "$(program_pid "$talkPid")" 10 "talk, transmitting" 2
 wait $talkPid || true

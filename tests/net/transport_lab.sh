@@ -2,16 +2,8 @@
 # The transport on real sockets, between network namespaces: never on the
 # machine's own network. $1: the build directory.
 set -euo pipefail
-build=$(cd "$1" && pwd)
-root=$(cd "$(dirname "$0")/../.." && pwd)
-export HH_LAB=hhtr$$
-lab() { "$root/scripts/netlab.sh" "$@"; }
-tmp=$(mktemp -d)
-trap 'lab down >/dev/null 2>&1 || true; rm -rf "$tmp"' EXIT
-failures=0
-check() { # check DESCRIPTION EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAIL: $1 (expected $2, got $3)"; failures=$((failures + 1)); fi
-}
+source "$(dirname "$0")/../../scripts/labkit.sh"
+lab_begin hhtr "$1"
 count() { grep -c "$1" "$tmp/$2" || true; }
 monitor() { lab exec "$1" "$build/tools/hollerhopper-cli" monitor "${@:3}" >"$tmp/$2"; }
 send10() { lab exec h1 "$build/tests/net/transport_lab_test" --gtest_also_run_disabled_tests --gtest_filter='*SendTenTalkStarts' >/dev/null; }
@@ -76,5 +68,4 @@ wait $termPid || status=$?
 check "SIGTERM exits 0" 0 "$status"
 check "SIGTERM stop reports cancelled" 1 "$(count '"state":"cancelled"' t2)"
 
-echo "$((failures == 0 ? 1 : 0)) passed, $failures failed"
-[ $failures -eq 0 ]
+lab_summary

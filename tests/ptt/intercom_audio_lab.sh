@@ -4,36 +4,23 @@
 # heard on the speaker. The sound server is reached through its unix socket from
 # both lab hosts. $1: the build directory.
 set -euo pipefail
-build=$(cd "$1" && pwd)
-root=$(cd "$(dirname "$0")/../.." && pwd)
-cli="$build/tools/hollerhopper-cli"
-export HH_LAB=hhia$$
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    local p
-    for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
-    "$root/scripts/netlab.sh" down >/dev/null 2>&1 || true
-    "$root/scripts/audiolab.sh" down >/dev/null 2>&1 || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../../scripts/labkit.sh"
+lab_begin hhia "$1"
 eval "$("$root/scripts/audiolab.sh" up)"
-"$root/scripts/netlab.sh" up 2
+lab up 2
 
 espeak-ng -w "$tmp/speech.wav" "Hello from the front door. Is anyone there? Please come down."
-"$root/scripts/netlab.sh" exec h2 "$cli" listen --name listener >"$tmp/listen.log" 2>&1 &
-pids+=($!)
+lab_background lab exec h2 "$cli" listen --name listener >"$tmp/listen.log" 2>&1
 sleep 1.5
-parecord --latency-msec=10 -d spk.monitor --file-format=wav "$tmp/heard.wav" &
-pids+=($!)
-"$root/scripts/netlab.sh" exec h1 "$cli" talk --seconds 6 --name talker >"$tmp/talk.log" 2>&1 &
+lab_background parecord --latency-msec=10 -d spk.monitor --file-format=wav "$tmp/heard.wav"
+recorder=$!
+lab exec h1 "$cli" talk --seconds 6 --name talker >"$tmp/talk.log" 2>&1 &
 talkPid=$!
 sleep 1.5
 paplay -d micfeed "$tmp/speech.wav"
 wait $talkPid || { cat "$tmp/talk.log"; echo "FAIL: talk"; exit 1; }
 sleep 0.5
-kill -TERM "${pids[1]}"; wait "${pids[1]}" 2>/dev/null || true
+kill -TERM $recorder; wait $recorder 2>/dev/null || true
 
 /usr/bin/python3 - "$tmp/speech.wav" "$tmp/heard.wav" <<'PY'
 import struct, sys, wave

@@ -2,17 +2,8 @@
 # The headless intercom end to end between lab hosts: one says a file, others
 # listen and record. Never on the machine's own network. $1: the build directory.
 set -euo pipefail
-build=$(cd "$1" && pwd)
-root=$(cd "$(dirname "$0")/../.." && pwd)
-cli="$build/tools/hollerhopper-cli"
-export HH_LAB=hhic$$
-lab() { "$root/scripts/netlab.sh" "$@"; }
-tmp=$(mktemp -d)
-trap 'lab down >/dev/null 2>&1 || true; rm -rf "$tmp"' EXIT
-failures=0
-check() { # check DESCRIPTION EXPECTED ACTUAL
-    if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAIL: $1 (expected $2, got $3)"; failures=$((failures + 1)); fi
-}
+source "$(dirname "$0")/../../scripts/labkit.sh"
+lab_begin hhic "$1"
 py=/usr/bin/python3
 
 # A 1.31 s 16 kHz mono file: a sweep, so any lost, repeated or shifted frame shows.
@@ -123,5 +114,4 @@ wait
 check "say exits 0 on SIGTERM" 0 "$status"
 check "the talk end followed" 1 "$(grep -c '"type":"talkEnd"' "$tmp/term-monitor.log" || true)"
 
-echo "$((failures == 0 ? 1 : 0)) passed, $failures failed"
-[ $failures -eq 0 ]
+lab_summary
