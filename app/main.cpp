@@ -1,6 +1,6 @@
 // Hollerhopper: the tray program. Builds the controller for this computer and
 // hands it to the shell; everything else happens on the Qt event loop.
-#include "app/core/AppBackend.h"
+#include "app/adapters/AppBackend.h"
 #include "app/shell/AppDelegate.h"
 
 #include <QApplication>

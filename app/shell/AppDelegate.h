@@ -1,7 +1,6 @@
 #pragma once
 
-#include "app/bridge/ControllerObject.h"
-#include "app/bridge/EnvironmentObjects.h"
+#include "app/adapters/AppBackend.h"
 #include "app/shell/Symbols.h"
 
 #include <QObject>
@@ -16,14 +15,6 @@ class QQmlEngine;
 namespace hh {
 
 class PanelWindow;
-
-// What the shell runs on: the controller and the panel's two environment
-// models, as Qt objects. The program passes adapters over the core; tests pass fakes.
-struct AppBackend {
-    std::unique_ptr<ControllerObject> controller;
-    std::unique_ptr<NetworkNameObject> networkName;
-    std::unique_ptr<PermissionObject> permissions;
-};
 
 // The tray program: the status icon and its menu, the walkie panel in a popup
 // under it, the icon following who is talking and the mute switch, and a

@@ -7,7 +7,7 @@
 #include "app/model/PermissionModel.h"
 #include "app/model/linux/DnsSdLocalNetworkProbe.h"
 #include "app/model/linux/PulseMicrophoneAccess.h"
-#include "core/exec/ManualExecutor.h"
+#include "support/ManualExecutor.h"
 
 #include <linux/filter.h>
 #include <linux/seccomp.h>

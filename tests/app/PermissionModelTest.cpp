@@ -4,7 +4,7 @@
 #include "app/model/MulticastFallbackProbe.h"
 #include "app/model/PermissionModel.h"
 #include "app/model/linux/MulticastGroupCheck.h"
-#include "core/exec/ManualExecutor.h"
+#include "support/ManualExecutor.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

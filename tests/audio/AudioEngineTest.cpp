@@ -1,5 +1,5 @@
 #include "core/audio/AudioEngine.h"
-#include "core/audio/FakeAudioPlatform.h"
+#include "support/FakeAudioPlatform.h"
 #include "AudioTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "core/env/NetworkNameMonitor.h"
-#include "core/exec/ManualExecutor.h"
+#include "support/ManualExecutor.h"
 
 #include <gtest/gtest.h>
 

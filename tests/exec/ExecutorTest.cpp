@@ -1,5 +1,5 @@
 #include "core/exec/AsioExecutor.h"
-#include "core/exec/ManualExecutor.h"
+#include "support/ManualExecutor.h"
 
 #include <gtest/gtest.h>
 

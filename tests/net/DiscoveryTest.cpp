@@ -1,7 +1,7 @@
 #include "core/exec/AsioExecutor.h"
-#include "core/exec/ManualExecutor.h"
+#include "support/ManualExecutor.h"
 #include "core/net/Discovery.h"
-#include "core/net/FakeDnsSdPlatform.h"
+#include "support/FakeDnsSdPlatform.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "core/exec/ManualExecutor.h"
-#include "core/net/FakeNetworkPlatform.h"
+#include "support/ManualExecutor.h"
+#include "support/FakeNetworkPlatform.h"
 #include "core/net/Transport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "core/audio/FakeAudioPlatform.h"
-#include "core/exec/ManualExecutor.h"
-#include "core/net/FakeDnsSdPlatform.h"
-#include "core/net/FakeNetworkPlatform.h"
+#include "support/FakeAudioPlatform.h"
+#include "support/ManualExecutor.h"
+#include "support/FakeDnsSdPlatform.h"
+#include "support/FakeNetworkPlatform.h"
 #include "core/ptt/PTTController.h"
 
 #include <gtest/gtest.h>

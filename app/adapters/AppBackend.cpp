@@ -1,12 +1,12 @@
 // The program's backend: the controller on the Linux services, the Wi-Fi
 // name from nl80211 and the permissions from PulseAudio and a DNS-SD probe,
 // all on the Qt main executor.
-#include "app/core/ControllerAdapter.h"
-#include "app/core/EnvironmentAdapters.h"
-#include "app/core/QtExecutor.h"
+#include "app/adapters/ControllerAdapter.h"
+#include "app/adapters/EnvironmentAdapters.h"
+#include "app/adapters/QtExecutor.h"
 #include "app/model/linux/DnsSdLocalNetworkProbe.h"
 #include "app/model/linux/PulseMicrophoneAccess.h"
-#include "app/core/AppBackend.h"
+#include "app/adapters/AppBackend.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/HostName.h"
 #include "core/audio/linux/LinuxAudioPlatform.h"

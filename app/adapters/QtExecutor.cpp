@@ -1,4 +1,4 @@
-#include "app/core/QtExecutor.h"
+#include "app/adapters/QtExecutor.h"
 
 #include <QMetaObject>
 #include <QThread>

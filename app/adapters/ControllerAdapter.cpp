@@ -1,4 +1,4 @@
-#include "app/core/ControllerAdapter.h"
+#include "app/adapters/ControllerAdapter.h"
 
 #include "core/net/Peer.h"
 

@@ -1,4 +1,4 @@
-#include "app/core/EnvironmentAdapters.h"
+#include "app/adapters/EnvironmentAdapters.h"
 
 #include <QPointer>
 

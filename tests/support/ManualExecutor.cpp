@@ -1,4 +1,4 @@
-#include "core/exec/ManualExecutor.h"
+#include "support/ManualExecutor.h"
 
 namespace hh {
 

@@ -1,4 +1,4 @@
-#include "core/net/FakeNetworkPlatform.h"
+#include "support/FakeNetworkPlatform.h"
 
 namespace hh {
 

@@ -1,4 +1,4 @@
-#include "core/net/FakeDnsSdPlatform.h"
+#include "support/FakeDnsSdPlatform.h"
 
 #include <stdexcept>
 

@@ -1,4 +1,4 @@
-#include "core/audio/FakeAudioPlatform.h"
+#include "support/FakeAudioPlatform.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,0 +1,97 @@
+#include "core/log/Log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace hh {
+namespace {
+
+struct Captured {
+    std::vector<std::string> lines;
+};
+
+void capture(LogCategory category, LogLevel, std::string_view message, void* context) {
+    static_cast<Captured*>(context)->lines.push_back(std::string(category.name) + ": " + std::string(message));
+}
+
+class LogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved = logLevel();
+        setLogWriter(&capture, &captured);
+    }
+    void TearDown() override {
+        setLogWriter(nullptr, nullptr);
+        setLogLevel(saved);
+    }
+    Captured captured;
+    LogLevel saved{};
+};
+
+TEST_F(LogTest, LevelNamesAndFallback) {
+    EXPECT_EQ(parseLogLevel("error"), LogLevel::error);
+    EXPECT_EQ(parseLogLevel("warning"), LogLevel::warning);
+    EXPECT_EQ(parseLogLevel("debug"), LogLevel::debug);
+    EXPECT_EQ(parseLogLevel(nullptr), LogLevel::info);
+    EXPECT_EQ(parseLogLevel("DEBUG"), LogLevel::info);
+    EXPECT_EQ(parseLogLevel("", LogLevel::warning), LogLevel::warning);
+}
+
+TEST_F(LogTest, MessagesBelowTheLevelAreNeitherWrittenNorFormatted) {
+    setLogLevel(LogLevel::info);
+    int formatted = 0;
+    auto count = [&] { return ++formatted; };
+    HH_LOG_DEBUG(logcat::net, "packet " << count());
+    HH_LOG_INFO(logcat::net, "joined " << count());
+    EXPECT_EQ(formatted, 1);
+    ASSERT_EQ(captured.lines.size(), 1u);
+    EXPECT_EQ(captured.lines[0], "net: joined 1");
+}
+
+TEST_F(LogTest, RepeatedFailureIsLoggedWhenItStartsChangesAndEnds) {
+    setLogLevel(LogLevel::info);
+    FailureLog log(logcat::discovery, "browsing");
+    log.succeeded(); // nothing was failing
+    for (int i = 0; i < 100; ++i) log.failed("daemon not running");
+    EXPECT_TRUE(log.isFailing());
+    log.failed("access denied");
+    log.failed("access denied");
+    log.succeeded();
+    log.succeeded();
+    EXPECT_FALSE(log.isFailing());
+    log.failed("daemon not running");
+    EXPECT_EQ(captured.lines, (std::vector<std::string>{
+                                  "discovery: browsing: daemon not running",
+                                  "discovery: browsing: access denied",
+                                  "discovery: browsing: working again",
+                                  "discovery: browsing: daemon not running",
+                              }));
+}
+
+TEST(LogStderrTest, LinesFromManyThreadsStayWhole) {
+    // Under TSan this also checks the level switch and the writer for races.
+    testing::internal::CaptureStderr();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t] {
+            for (int i = 0; i < 50; ++i) HH_LOG_WARNING(logcat::audio, "thread " << t << " line " << i);
+        });
+    for (auto& thread : threads) thread.join();
+    std::string out = testing::internal::GetCapturedStderr();
+    std::size_t lines = 0;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        std::size_t end = out.find('\n', start);
+        ASSERT_NE(end, std::string::npos);
+        EXPECT_EQ(out.compare(start, 30, "hollerhopper: warning audio: t"), 0) << out.substr(start, end - start);
+        ++lines;
+        start = end + 1;
+    }
+    EXPECT_EQ(lines, 200u);
+}
+
+} // namespace
+} // namespace hh
