@@ -11,9 +11,13 @@
 # sink "micfeed" whose monitor is the source "mic" (default source: play into
 # micfeed to speak into the microphone), and the combine sink "stim" feeding
 # both (a click into stim reaches spk directly and through a loopback).
+# Second devices for switching defaults: sink "spk2", and source "mic2" that
+# hears what is played into "micfeed2".
 #
 # HH_AUDIOLAB_DIR   the lab directory (default /run/hollerhopper-audiolab/$HH_LAB,
 #                   HH_LAB defaulting to "hhlab")
+# HH_AUDIOLAB_SUSPEND=1  idle sinks suspend after 1 s (module-suspend-on-idle),
+#                   and nothing keeps "spk" busy
 set -euo pipefail
 
 DIR=${HH_AUDIOLAB_DIR:-/run/hollerhopper-audiolab/${HH_LAB:-hhlab}}
@@ -53,9 +57,13 @@ load-module module-null-sink sink_name=spk rate=48000 channels=2 sink_properties
 load-module module-null-sink sink_name=micfeed rate=48000 channels=2 sink_properties=device.description=micfeed
 load-module module-remap-source source_name=mic master=micfeed.monitor source_properties=device.description=mic
 load-module module-combine-sink sink_name=stim slaves=spk,micfeed
+load-module module-null-sink sink_name=spk2 rate=48000 channels=2 sink_properties=device.description=spk2
+load-module module-null-sink sink_name=micfeed2 rate=48000 channels=2 sink_properties=device.description=micfeed2
+load-module module-remap-source source_name=mic2 master=micfeed2.monitor source_properties=device.description=mic2
 set-default-sink spk
 set-default-source mic
 PA
+    [ "${HH_AUDIOLAB_SUSPEND:-0}" = 1 ] && echo "load-module module-suspend-on-idle timeout=1" >>"$DIR/lab.pa"
     # A private instance (not --system): its runtime, state and home directories
     # are the lab's, so it cannot meet a desktop's or another lab's server.
     env -i PATH="$PATH" HOME="$DIR/home" XDG_RUNTIME_DIR="$DIR/runtime" \
@@ -75,8 +83,9 @@ PA
     # An idle null sink renders in 2 s blocks and a new stream can stall that
     # long; steady low-latency readers keep both sinks ticking in small blocks.
     : >"$DIR/readers.pid"
-    local src
-    for src in spk.monitor micfeed.monitor; do
+    local src readers="spk.monitor micfeed.monitor micfeed2.monitor"
+    [ "${HH_AUDIOLAB_SUSPEND:-0}" = 1 ] && readers="micfeed.monitor micfeed2.monitor"
+    for src in $readers; do
         PULSE_SERVER=$SERVER parecord --latency-msec=10 -d "$src" --raw /dev/null </dev/null >/dev/null 2>&1 &
         echo $! >>"$DIR/readers.pid"
     done
@@ -88,5 +97,5 @@ case "${1:-}" in
 up) cmd_up ;;
 down) cmd_down ;;
 env) print_env ;;
-*) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+*) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

@@ -5,7 +5,7 @@
 #   with only loopback; "denied" when a seccomp filter refuses the join;
 # - the microphone against a private PulseAudio server: "granted" with an
 #   input, "denied" with only a sink (its monitor is no microphone) and when the
-#   server refuses us, "unknown" with no server at all.
+#   server refuses us, "unavailable" with no server at all.
 # Usage: permission_lab.sh BUILD_DIR
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
@@ -86,14 +86,14 @@ expect granted "avahi-daemon stopped, a host with only loopback" lab unshare -n 
 
 head -c 256 /dev/urandom > "$DIR/client-cookie"
 
-expect unknown "microphone, no sound server" lab "${clientEnv[@]}" "$TOOL" microphone
+expect unavailable "microphone, no sound server" lab "${clientEnv[@]}" "$TOOL" microphone
 
 microphone=("load-module module-null-sink sink_name=micfeed"
             "load-module module-remap-source source_name=mic master=micfeed.monitor" "set-default-source mic")
 start_server auth-anonymous=1 "${microphone[@]}"
 expect granted "microphone, server with an input" lab "${clientEnv[@]}" "$TOOL" microphone
 stop_server
-expect unknown "microphone, server stopped" lab "${clientEnv[@]}" "$TOOL" microphone
+expect unavailable "microphone, server stopped" lab "${clientEnv[@]}" "$TOOL" microphone
 
 start_server auth-anonymous=1 "load-module module-null-sink sink_name=spk"
 expect denied "microphone, server without an input" lab "${clientEnv[@]}" "$TOOL" microphone
