@@ -4,7 +4,8 @@
 # jitter buffer -> "spk", median of 10 clicks), the same for the first spurt
 # after the listener's playback stream closed, CPU and peak RSS of listen
 # (idle, receiving one talker) and of talk (transmitting), and the time from the
-# sound server's return (killed and started again) to audio heard. $1: the build directory.
+# sound server's return (killed and started again) to audio heard, and the
+# tray program's idle CPU and peak RSS under Xvfb. $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/labkit.sh"
 lab_begin hhib "$1"
@@ -120,3 +121,26 @@ else:
     print("server return to audio heard: %.2f s (target <= 3 s)" % (float(sys.argv[3]) - float(sys.argv[2]) + onset))
 PY
 wait $sayPid || true
+
+echo "== tray program, idle (panel never opened)"
+if [ -x "$build/app/hollerhopper" ]; then
+    lab_background lab exec h2 "$root/tests/app/ui/tray/with_display.sh" "$build/app/hollerhopper" >/dev/null 2>&1
+    trayPid=""
+    for i in $(seq 100); do
+        trayPid=$(pgrep -f -x "$build/app/hollerhopper" | head -1 || true)
+        [ -n "$trayPid" ] && break
+        sleep 0.1
+    done
+    if [ -n "$trayPid" ]; then
+        sleep 8
+        before=$(cpu_ns "$trayPid")
+        sleep 10
+        after=$(cpu_ns "$trayPid")
+        awk -v b="$before" -v a="$after" -v h="$(awk '/VmHWM/ {print $2}' /proc/"$trayPid"/status)" \
+            'BEGIN {printf "tray program, idle: %.2f %% of a core (target <= 0.2 %%), peak RSS %.1f MB (target <= 60 MB)\n", (a - b) / 1e8, h / 1024}'
+    else
+        echo "tray program: did not start"
+    fi
+else
+    echo "tray program: not built (-DHH_BUILD_APP=ON)"
+fi
