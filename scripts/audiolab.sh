@@ -19,6 +19,9 @@
 # sink "micfeed" whose monitor is the source "mic" (default source: play into
 # micfeed to speak into the microphone), and the combine sink "stim" feeding
 # both (a click into stim reaches spk directly and through the microphone).
+# A second socket, "refusing", refuses what a denied client is refused: on
+# PulseAudio a user other than the server's without its cookie, on PipeWire
+# everyone sees no source (as a sandboxed program denied the microphone).
 #
 # HH_SOUND_SERVER          pulseaudio | pipewire (default: the kind the user's
 #                          session runs, else PulseAudio if installed, else PipeWire)
@@ -109,6 +112,7 @@ answers() { PULSE_SERVER=$SERVER pactl info; }
 write_pulseaudio_config() {
     {
         echo "load-module module-native-protocol-unix auth-anonymous=1 socket=$SOCKET"
+        echo "load-module module-native-protocol-unix auth-anonymous=0 auth-group-enable=0 socket=$DIR/refusing"
         [ -z "$SUSPEND_IDLE" ] || echo "load-module module-suspend-on-idle timeout=$SUSPEND_IDLE"
     } >"$DIR/lab.pa"
 }
@@ -168,7 +172,7 @@ context.modules = [
     { name = libpipewire-module-protocol-pulse }
 ]
 pulse.properties = {
-    server.address = [ "unix:$SOCKET" ]
+    server.address = [ "unix:$SOCKET" { address = "unix:$DIR/refusing" client.access = "restricted" } ]
 }
 CONF
     # WirePlumber reads the lab's XDG_CONFIG_HOME first: a main component
@@ -195,12 +199,32 @@ wireplumber.components = [
     { name = policy.lua, type = config/lua }
 ]
 CONF
+    # Clients of the refusing socket may use the server but see no source, as a
+    # sandboxed program that was denied the microphone.
+    cat >"$wp/main.lua.d/51-lab-access.lua" <<'CONF'
+default_access.rules = {}
+CONF
+    cat >"$wp/scripts/lab-refuse-sources.lua" <<'CONF'
+sources = ObjectManager { Interest { type = "node", Constraint { "media.class", "matches", "Audio/Source*" } } }
+refused = ObjectManager { Interest { type = "client", Constraint { "pipewire.access", "=", "restricted", type = "pw" } } }
+refused:connect("object-added", function (_, client)
+  local permissions = { ["any"] = "rx" }
+  for node in sources:iterate() do permissions[node["bound-id"]] = "-" end
+  client:update_permissions(permissions)
+end)
+sources:connect("object-added", function (_, node)
+  for client in refused:iterate() do client:update_permissions { [node["bound-id"]] = "-" } end
+end)
+sources:activate()
+refused:activate()
+CONF
     {
         echo 'load_module("metadata")'
         echo 'default_access.enable()'
         echo 'device_defaults.enable()'
         echo 'stream_defaults.enable()'
         echo 'load_script("intended-roles.lua")'
+        echo 'load_script("lab-refuse-sources.lua")'
         [ -z "$SUSPEND_IDLE" ] || echo 'load_script("lab-suspend-node.lua")'
     } >"$wp/main.lua.d/90-enable-all.lua"
     # WirePlumber suspends nodes idle for 5 s unless told otherwise; the lab's
@@ -214,7 +238,7 @@ CONF
 }
 
 start_server() {
-    rm -f "$SOCKET" "$SOCKET.lock"
+    rm -f "$SOCKET" "$SOCKET.lock" "$DIR/refusing" "$DIR/refusing.lock"
     : >"$DIR/server.pid"
     case "$KIND" in
     pulseaudio)
@@ -237,7 +261,7 @@ start_server() {
         ;;
     esac
     wait_for "the $KIND server" answers
-    chmod 777 "$SOCKET" 2>/dev/null || true
+    chmod 777 "$SOCKET" "$DIR/refusing" 2>/dev/null || true
     make_devices
     start_readers
 }
@@ -322,5 +346,5 @@ kind) load_settings; echo "$KIND" ;;
 stop) load_settings; stop_server "${2:-}" ;;
 start) load_settings; start_server ;;
 restart) load_settings; stop_server "${2:-}"; start_server ;;
-*) sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+*) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
