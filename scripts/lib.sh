@@ -25,12 +25,14 @@ hh_missing_packages() {
     for p in "$@"; do hh_is_installed "$p" || printf '%s\n' "$p"; done
 }
 
+hh_user_pipewire_running() { compgen -G '/run/user/*/pipewire-0' >/dev/null; }
+
 # Whether this machine's own sound server is in use: a user's or the system's
 # server socket, or a graphical session (whose server may start on demand).
 # Labs never count: their sockets are in their own directories.
 hh_sound_server_in_use() {
     compgen -G '/run/user/*/pulse/native' >/dev/null && return 0
-    compgen -G '/run/user/*/pipewire-0' >/dev/null && return 0
+    hh_user_pipewire_running && return 0
     [ -S /run/pulse/native ] && return 0
     [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && return 0
     local s
@@ -42,29 +44,43 @@ hh_sound_server_in_use() {
     return 1
 }
 
+# A machine made for the run (CI, a container): nobody's desktop.
+hh_disposable_machine() {
+    [ -n "${CI:-}" ] || [ -e /.dockerenv ] || [ -e /run/.containerenv ] ||
+        systemd-detect-virt --container --quiet 2>/dev/null
+}
+
 # The sound servers the audio tests run on (pulseaudio, pipewire, or both).
 # A machine whose own server is in use keeps its kind: PipeWire where it has
-# PipeWire's PulseAudio server, else PulseAudio. One with no server in use (CI,
-# a container) gets both side by side, except PulseAudio where the full PipeWire
-# set-up (pipewire-audio, pipewire-alsa) is installed, which conflicts with it.
+# PipeWire's PulseAudio server, else PulseAudio. One with no server in use gets
+# both side by side where that harms nobody: where it is a CI machine or a
+# container, or has both or neither already. Never PulseAudio where the full
+# PipeWire set-up (pipewire-audio, pipewire-alsa) is installed, which conflicts
+# with it; never a second server on a machine that may be someone's desktop
+# (its user service would compete with the first at the next login).
 # HH_SOUND_SERVERS overrides the choice.
 hh_sound_servers() {
     if [ -n "${HH_SOUND_SERVERS:-}" ]; then echo "$HH_SOUND_SERVERS"; return; fi
-    local pipewireOnly=""
+    local pipewireOnly="" pulse=0 pipewirePulse=0
     { hh_is_installed pipewire-audio || hh_is_installed pipewire-alsa; } && pipewireOnly=1
+    hh_is_installed pulseaudio && pulse=1
+    hh_is_installed pipewire-pulse && pipewirePulse=1
     if hh_sound_server_in_use; then
-        if hh_is_installed pipewire-pulse && { [ -n "$pipewireOnly" ] || ! hh_is_installed pulseaudio ||
-            compgen -G '/run/user/*/pipewire-0' >/dev/null; }; then
+        if [ $pipewirePulse = 1 ] && { [ -n "$pipewireOnly" ] || [ $pulse = 0 ] || hh_user_pipewire_running; }; then
             echo pipewire
-        elif hh_is_installed pulseaudio; then
+        elif [ $pulse = 1 ]; then
             echo pulseaudio
         else
             echo pipewire  # no server installed: Debian's desktop default
         fi
     elif [ -n "$pipewireOnly" ]; then
         echo pipewire
-    else
+    elif hh_disposable_machine || [ $pulse = $pipewirePulse ]; then
         echo pulseaudio pipewire
+    elif [ $pulse = 1 ]; then
+        echo pulseaudio
+    else
+        echo pipewire
     fi
 }
 
@@ -107,16 +123,16 @@ hh_ensure_packages() {
     fi
     # Packaged daemons (avahi-daemon, pulseaudio) must not start on the machine's
     # own network: only the labs run them. policy-rc.d stops postinst from starting them.
-    local guard=""
-    if [ ! -e /usr/sbin/policy-rc.d ]; then
-        printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null
-        $sudo chmod +x /usr/sbin/policy-rc.d
+    local guard="" policy=${HH_POLICY_RC:-/usr/sbin/policy-rc.d}
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+        $sudo chmod +x "$policy"
         guard=1
     fi
     local rc=0
     # --no-remove as well: apt stops rather than remove anything it did not plan to.
     "${apt[@]}" install -y --no-remove $missing >&2 || rc=$?
-    [ -n "$guard" ] && $sudo rm -f /usr/sbin/policy-rc.d
+    [ -n "$guard" ] && $sudo rm -f "$policy"
     return $rc
 }
 
