@@ -89,12 +89,12 @@ background() {
     echo $! >>"$DIR/server.pid"
 }
 
-# wait_for DESCRIPTION CMD...: waits up to 10 s for CMD to succeed while the
+# wait_for DESCRIPTION CMD...: waits up to 20 s for CMD to succeed while the
 # lab's processes live.
 wait_for() {
     local what=$1 i pid
     shift
-    for i in $(seq 200); do
+    for i in $(seq 400); do
         "$@" >/dev/null 2>&1 && return 0
         for pid in $(cat "$DIR/server.pid"); do
             kill -0 "$pid" 2>/dev/null || { show_logs; die "$what: a server process ended"; }
@@ -102,7 +102,7 @@ wait_for() {
         sleep 0.05
     done
     show_logs
-    die "$what: no answer after 10 s"
+    die "$what: no answer after 20 s"
 }
 
 show_logs() { tail -n 20 "$DIR"/*.log >&2 2>/dev/null || true; }
