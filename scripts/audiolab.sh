@@ -14,6 +14,9 @@
 #                               with --kill); the lab directory stays
 #   audiolab.sh start           start it again on the same socket, same devices
 #   audiolab.sh restart [--kill]  stop, then start
+# PipeWire's server is three processes (pipewire, wireplumber, pipewire-pulse):
+# stop ends all three, as `systemctl --user restart pipewire` does, and start
+# makes the devices again; its session bus lives until down.
 #
 # Devices: sink "spk" (default sink: what we play; record "spk.monitor"),
 # sink "micfeed" whose monitor is the source "mic" (default source: play into
@@ -346,5 +349,5 @@ kind) load_settings; echo "$KIND" ;;
 stop) load_settings; stop_server "${2:-}" ;;
 start) load_settings; start_server ;;
 restart) load_settings; stop_server "${2:-}"; start_server ;;
-*) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+*) sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
