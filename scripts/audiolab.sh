@@ -349,5 +349,5 @@ kind) load_settings; echo "$KIND" ;;
 stop) load_settings; stop_server "${2:-}" ;;
 start) load_settings; start_server ;;
 restart) load_settings; stop_server "${2:-}"; start_server ;;
-*) sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+*) sed -n '2,34p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
