@@ -109,7 +109,8 @@ hh_ensure_packages() {
     hh_log "installing: $missing"
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    local apt=($sudo env DEBIAN_FRONTEND=noninteractive apt-get -qq --no-install-recommends)
+    local apt=(env DEBIAN_FRONTEND=noninteractive apt-get -qq --no-install-recommends)
+    [ -z "$sudo" ] || apt=(sudo "${apt[@]}")
     "${apt[@]}" update >&2 || return
     local removals
     removals=$(LC_ALL=C "${apt[@]}" install -s $missing 2>&1 | awk '/^Remv / {print $2}' | tr '\n' ' ')
