@@ -283,8 +283,8 @@ make_devices() {
         pa load-module module-null-sink sink_name="$sink" $rate sink_properties=device.description="$sink"
     done
     # PipeWire's defaults live in WirePlumber's metadata, which may not be there yet.
-    local i
-    for i in $(seq 100); do
+    local _
+    for _ in $(seq 100); do
         pa set-default-sink spk || true
         pa set-default-source mic || true
         is_default "Default Sink" spk && is_default "Default Source" mic && return 0
