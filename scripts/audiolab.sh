@@ -72,11 +72,11 @@ lab_env=(env -i PATH="$PATH" HOME="$DIR/home" XDG_RUNTIME_DIR="$DIR/runtime"
 
 # stop_pids FILE SIGNAL: ends the processes recorded in FILE, forcibly after 2.5 s.
 stop_pids() {
-    local f=$1 signal=$2 pid i
+    local f=$1 signal=$2 pid _
     [ -f "$f" ] || return 0
     for pid in $(cat "$f"); do kill -"$signal" "$pid" 2>/dev/null || true; done
     for pid in $(cat "$f"); do
-        for i in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
         kill -KILL "$pid" 2>/dev/null || true
     done
     rm -f "$f"
@@ -95,9 +95,9 @@ background() {
 # wait_for DESCRIPTION CMD...: waits up to 20 s for CMD to succeed while the
 # lab's processes live.
 wait_for() {
-    local what=$1 i pid
+    local what=$1 _ pid
     shift
-    for i in $(seq 400); do
+    for _ in $(seq 400); do
         "$@" >/dev/null 2>&1 && return 0
         for pid in $(cat "$DIR/server.pid"); do
             kill -0 "$pid" 2>/dev/null || { show_logs; die "$what: a server process ended"; }
