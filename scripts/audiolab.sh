@@ -233,14 +233,20 @@ CONF
     # WirePlumber suspends nodes idle for 5 s unless told otherwise; the lab's
     # copy of that script takes the lab's timeout.
     if [ -n "$SUSPEND_IDLE" ]; then
-        local script
-        script=$("${lab_env[@]}" sh -c 'for d in /etc /usr/share; do f=$d/wireplumber/scripts/suspend-node.lua; [ -f "$f" ] && echo "$f" && break; done')
+        local script="" d
+        for d in /etc /usr/share; do
+            [ -f "$d/wireplumber/scripts/suspend-node.lua" ] && script=$d/wireplumber/scripts/suspend-node.lua && break
+        done
         [ -n "$script" ] || die "WirePlumber's suspend-node.lua was not found"
         sed 's/or 5$/or '"$SUSPEND_IDLE"'/' "$script" >"$wp/scripts/lab-suspend-node.lua"
     fi
 }
 
 start_server() {
+    local pid
+    for pid in $(cat "$DIR/server.pid" 2>/dev/null); do
+        kill -0 "$pid" 2>/dev/null && die "the server is running (stop it first)"
+    done
     rm -f "$SOCKET" "$SOCKET.lock" "$DIR/refusing" "$DIR/refusing.lock"
     : >"$DIR/server.pid"
     case "$KIND" in
