@@ -70,16 +70,24 @@ lab_env=(env -i PATH="$PATH" HOME="$DIR/home" XDG_RUNTIME_DIR="$DIR/runtime"
          PULSE_RUNTIME_PATH="$DIR/runtime" PULSE_STATE_PATH="$DIR/state"
          DBUS_SESSION_BUS_ADDRESS="unix:path=$DIR/bus")
 
-# stop_pids FILE SIGNAL: ends the processes recorded in FILE, forcibly after 2.5 s.
+# Whether process PID is one of this lab's: its environment names the lab. A
+# recorded id may belong to another process by now (ids wrap around quickly).
+is_ours() {
+    tr '\0' '\n' 2>/dev/null <"/proc/$1/environ" |
+        grep -qxF -e "XDG_RUNTIME_DIR=$DIR/runtime" -e "PULSE_SERVER=$SERVER"
+}
+
+# stop_pids FILE SIGNAL: ends the lab's processes recorded in FILE, forcibly after 2.5 s.
 stop_pids() {
-    local f=$1 signal=$2 pid _
+    local f=$1 signal=$2 pid _ pids=()
     [ -f "$f" ] || return 0
-    for pid in $(cat "$f"); do kill -"$signal" "$pid" 2>/dev/null || true; done
-    for pid in $(cat "$f"); do
-        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    for pid in $(cat "$f"); do is_ours "$pid" && pids+=("$pid"); done
+    rm -f "$f"
+    for pid in "${pids[@]}"; do kill -"$signal" "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do
+        for _ in $(seq 50); do is_ours "$pid" || break; sleep 0.05; done
         kill -KILL "$pid" 2>/dev/null || true
     done
-    rm -f "$f"
 }
 
 # background NAME CMD...: starts CMD in the lab's environment, logging to
@@ -245,7 +253,7 @@ CONF
 start_server() {
     local pid
     for pid in $(cat "$DIR/server.pid" 2>/dev/null); do
-        kill -0 "$pid" 2>/dev/null && die "the server is running (stop it first)"
+        is_ours "$pid" && die "the server is running (stop it first)"
     done
     rm -f "$SOCKET" "$SOCKET.lock" "$DIR/refusing" "$DIR/refusing.lock"
     : >"$DIR/server.pid"
@@ -258,7 +266,7 @@ start_server() {
         ;;
     pipewire)
         # The bus outlives a restart of the server, as a desktop session's does.
-        if ! { [ -f "$DIR/bus.pid" ] && kill -0 "$(cat "$DIR/bus.pid")" 2>/dev/null; }; then
+        if ! { [ -f "$DIR/bus.pid" ] && is_ours "$(cat "$DIR/bus.pid")"; }; then
             "${lab_env[@]}" dbus-daemon --session --nofork --nopidfile --address="unix:path=$DIR/bus" \
                 </dev/null >>"$DIR/dbus.log" 2>&1 &
             echo $! >"$DIR/bus.pid"
