@@ -95,9 +95,9 @@ sox -n -r 16000 -c 1 -b 16 "$work/steady.wav" synth 20 sine 440 vol 0.3
 lab exec h1 "$cli" say "$work/steady.wav" --name steady >/dev/null 2>&1 &
 sayPid=$!
 sleep 2
-kill -KILL "$(cat "${HH_AUDIOLAB_DIR:-/run/hollerhopper-audiolab/$HH_LAB}/pulseaudio.pid")"
+"$root/scripts/audiolab.sh" stop --kill
 sleep 2
-"$root/scripts/audiolab.sh" up >/dev/null &
+"$root/scripts/audiolab.sh" start >/dev/null &
 upPid=$!
 for i in $(seq 400); do pactl info >/dev/null 2>&1 && break; sleep 0.02; done
 back=$(date +%s.%N)

@@ -8,12 +8,14 @@
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/labkit.sh"
 lab_begin hhlive "$1"
-export HH_AUDIOLAB_SUSPEND=1
+export HH_AUDIOLAB_SUSPEND_IDLE=1 HH_AUDIOLAB_SINKS="spk2 micfeed2"
 export HH_AUDIOLAB_DIR=/run/hollerhopper-audiolab/$HH_LAB
 eval "$("$root/scripts/audiolab.sh" up)"
 lab up 3
 
-serverPid() { cat "$HH_AUDIOLAB_DIR/pulseaudio.pid"; }
+audiolab() { "$root/scripts/audiolab.sh" "$@"; }
+# The sound server's processes (one for PulseAudio, three for PipeWire).
+serverPids() { cat "$HH_AUDIOLAB_DIR/server.pid"; }
 now() { date +%s.%N; }
 # wait_for FILE PATTERN SECONDS [MINCOUNT]: until FILE has MINCOUNT lines matching PATTERN.
 wait_for() {
@@ -62,9 +64,9 @@ program_pid() {
 }
 ours() { pactl list sink-inputs 2>/dev/null | grep -c 'Hollerhopper playback' || true; }
 restart_server() {
-    kill -KILL "$(serverPid)"
+    audiolab stop --kill
     sleep "$1"
-    eval "$("$root/scripts/audiolab.sh" up)"
+    audiolab start
 }
 
 mkdir -p "$tmp/rec"
@@ -84,14 +86,14 @@ ms=$(heard spk 1000)
 check "the first spurt after idle heard from its start (>= 950 of 1000 ms: $ms)" 1 "$((ms >= 950))"
 
 echo "== the server killed and started again while listen runs"
-kill -KILL "$(serverPid)"
+audiolab stop --kill
 wait_for "$tmp/listen.log" 'no sound server is running' 5 && r=1 || r=0
 check "listen reports the audio error" 1 "$r"
 before=$(cpu_ns "$listenPid"); sleep 3; after=$(cpu_ns "$listenPid")
 pct=$(awk -v b="$before" -v a="$after" 'BEGIN {printf "%.2f", (a - b) / 3e7}')
 check "no busy loop while the server is away ($pct % of a core < 1 %)" 1 "$(awk -v p="$pct" 'BEGIN {print (p < 1) ? 1 : 0}')"
 onAir=$(grep -c '"on air"' "$tmp/listen.log")
-eval "$("$root/scripts/audiolab.sh" up)"
+audiolab start
 wait_for "$tmp/listen.log" '"on air"' 3 $((onAir + 1)) && r=1 || r=0
 check "listen says on air again" 1 "$r"
 ms=$(heard spk 1000)
@@ -138,6 +140,8 @@ pactl set-default-sink spk2
 ms=$(heard spk2 1000)
 check "the next spurt plays on the new default sink ($ms ms)" 1 "$((ms >= 900))"
 pactl set-default-sink spk
+pactl load-module module-remap-source source_name=mic2 master=micfeed2.monitor >/dev/null
+lab_background parecord --latency-msec=10 -d micfeed2.monitor --raw /dev/null
 pactl set-default-source mic2
 paplay -d micfeed2 "$tmp/mic.wav" & micPid=$!
 sleep 0.3
@@ -154,13 +158,13 @@ talkers=$(grep -c '"talker","name":null' "$tmp/listen.log" || true)
 start=$(now)
 lab exec h1 "$cli" talk --seconds 3 --name presser >/dev/null 2>&1 & talkPid=$!
 sleep 1
-kill -STOP "$(serverPid)"
+kill -STOP $(serverPids)
 r=0; wait $talkPid || r=$?
 took=$(awk -v s="$start" -v e="$(now)" 'BEGIN {printf "%.1f", e - s}')
 check "talk ends on time with the server stopped ($took s)" 1 "$(awk -v t="$took" 'BEGIN {print (t < 6) ? 1 : 0}')"
 wait_for "$tmp/listen.log" '"talker","name":null' 3 "$((talkers + 1))" && r=1 || r=0
 check "the listener's talker timer still runs" 1 "$r"
-kill -CONT "$(serverPid)"
+kill -CONT $(serverPids)
 sleep 1.5
 ms=$(heard spk 1000)
 check "after SIGCONT the next spurt is heard ($ms ms)" 1 "$((ms >= 900))"
