@@ -31,7 +31,7 @@ class AudioEngine {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr double quietSeconds = 3.0;
-    static constexpr int burstFrames = 5;
+    static constexpr int burstFrames = 10;
 
     // Whether audio works, as the platform reports it: nothing, or what is
     // wrong in words. Called on any thread. Assign before start().

@@ -255,7 +255,7 @@ TEST_F(EngineFixture, CaptureNeverSendsFasterThanRealTime) {
         int steps, stepMillis, framesPerStep, expectedOut;
     } cases[] = {
         {"a second of stale buffers at once: the burst allowance", 1, 0, 50, AudioEngine::burstFrames},
-        {"110 ms later: five more frames' worth", 1, 110, 10, 5},
+        {"110 ms later: five more frames' worth", 1, 110, 20, 5},
         {"after a pause the allowance is only the burst", 1, 3000, 50, AudioEngine::burstFrames},
         {"real time passes everything", 100, 20, 1, 100},
         {"a device twice as fast: real time, no more", 100, 20, 2, 100},

@@ -129,9 +129,9 @@ after = sum(1 for u in times if u > restarted)
 print(peak, round(talk.get('talkEnd', 0) - talk.get('talkStart', 0), 2), after)
 PY
 read -r peak length after <"$tmp/press.txt"
-# 50 a second plus the burst of 5 is the sender's bound (the engine test proves it
-# exactly); the receiver's timestamps bunch by a few frames on a loaded machine.
-check "at most 50 frames a second plus the burst on the wire (peak $peak)" 1 "$((peak <= 60))"
+# 50 a second plus the burst of 10 is the sender's bound (the engine test proves
+# it exactly); the receiver's timestamps bunch by a few frames on a loaded machine.
+check "at most 50 frames a second plus the burst on the wire (peak $peak)" 1 "$((peak <= 64))"
 check "talk --seconds 12 lasts 12 s on the wire ($length s)" 1 "$(awk -v l="$length" 'BEGIN {print (l >= 11.9 && l <= 13) ? 1 : 0}')"
 check "the microphone is sent again after the server came back ($after frames)" 1 "$((after >= 25))"
 
@@ -144,7 +144,7 @@ pactl load-module module-remap-source source_name=mic2 master=micfeed2.monitor >
 lab_background parecord --latency-msec=10 -d micfeed2.monitor --raw /dev/null
 pactl set-default-source mic2
 paplay -d micfeed2 "$tmp/mic.wav" & micPid=$!
-sleep 0.3
+sleep 1
 spurts=$(ls "$tmp/rec" | wc -l)
 lab exec h1 "$cli" talk --seconds 2 --name presser >/dev/null 2>&1
 kill -TERM $micPid 2>/dev/null || true
