@@ -1,9 +1,6 @@
 #include "tools/Cli.h"
 #include "tools/Commands.h"
 
-#include "core/exec/AsioExecutor.h"
-#include "core/net/Discovery.h"
-#include "core/net/linux/AvahiDnsSd.h"
 
 #include <iostream>
 #include <memory>
@@ -31,33 +28,14 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
         std::cerr << "hollerhopper-cli: --name must be 1 to 63 bytes of UTF-8\n";
         return 2;
     }
-    auto queue = std::make_shared<AsioExecutor>("hollerhopper.discovery");
-    auto platform = makeAvahiDnsSdPlatform(*queue);
-    auto discovery = std::make_shared<Discovery>(options.name, queue, platform);
-    discovery->onPeersChanged = [](std::vector<Peer> peers) {
-        auto list = Json::array();
-        for (const auto& peer : peers) list.push_back({{"id", peer.id}, {"name", peer.name}});
-        printJsonLine({{"event", "peers"}, {"peers", std::move(list)}});
-    };
-    discovery->start();
-    if (options.seconds)
-        stop.wait(std::chrono::duration<double>(*options.seconds));
-    else
-        stop.wait();
-    discovery->stop();
-    // Withdraw the advertisement and close the client on their own thread before it ends.
-    queue->runAndWait([&] {
-        discovery.reset();
-        platform.reset();
-    });
-    return 0;
+    return runPeers(options.name, options.seconds, stop);
 }
 
 } // namespace
 
 void addPeersCommand(CLI::App& app, CommandBody& chosen) {
     auto options = std::make_shared<PeersOptions>();
-    auto* cmd = app.add_subcommand("peers", "Advertise this instance and print the instances found as JSON lines");
+    auto* cmd = app.add_subcommand("peers", "Advertise this instance, send its beacons, and print the instances found (and whether they are heard) as JSON lines");
     cmd->add_option("--name", options->name, "Name to advertise (default: this computer's name)");
     cmd->add_option("--seconds", options->seconds, "Exit after this many seconds")->check(CLI::PositiveNumber);
     cmd->callback([&chosen, options] {
