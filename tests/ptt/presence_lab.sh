@@ -30,10 +30,13 @@ def responding(n): return n in peers and peers[n]["responding"]
 sys.exit(0 if eval(sys.argv[2]) else 1)
 PY
 
-# within SECONDS LOG EXPR: waits until EXPR holds; prints the seconds it took,
-# or "timeout".
+# mark: the moment the next measurements count from (the change they watch).
+mark() { t0=$EPOCHREALTIME; }
+
+# within SECONDS LOG EXPR: waits until EXPR holds, at most SECONDS after the
+# mark; prints the seconds since the mark, or "timeout".
 within() {
-    local limit=$1 log=$2 expr=$3 start=$EPOCHREALTIME
+    local limit=$1 log=$2 expr=$3 start=$t0
     while :; do
         if $py "$tmp/holds.py" "$log" "$expr"; then
             $py -c "print(f'{$EPOCHREALTIME - $start:.1f}')"
@@ -77,6 +80,7 @@ nft_h2() { lab exec h2 nft "$@"; }
 
 echo "== three hosts with avahi: everyone listed and heard"
 lab up 3 --avahi
+mark
 for k in 1 2 3; do listener h$k >"$tmp/h$k.log" 2>&1; done
 for k in 1 2 3; do
     others=$(for j in 1 2 3; do [ $j = $k ] || printf '"%s",' "${names[$j]}"; done)
@@ -90,6 +94,7 @@ echo "== h2 drops incoming UDP 54321 (mDNS still allowed)"
 nft_h2 add table inet hhfw
 nft_h2 add chain inet hhfw input '{ type filter hook input priority 0; policy accept; }'
 nft_h2 add rule inet hhfw input udp dport 54321 drop
+mark
 measure "h2 reports its inbound path blocked" 20 "$tmp/h2.log" "blocked"
 measure "h2 shows h1 as not heard, still listed" 20 "$tmp/h2.log" "'Host One' in peers and not heard('Host One')"
 # h2's own packets still leave: h1 does hear h2, and says so.
@@ -99,10 +104,12 @@ check "h1 still hears h2 (its packets still reach h1)" 0 \
 echo "== h2 drops outgoing UDP 54321 as well"
 nft_h2 add chain inet hhfw output '{ type filter hook output priority 0; policy accept; }'
 nft_h2 add rule inet hhfw output udp dport 54321 drop
+mark
 measure "h1 shows h2 as not heard, still listed" 20 "$tmp/h1.log" "'Host Two' in peers and not heard('Host Two')"
 
 echo "== the rules go"
 nft_h2 delete table inet hhfw
+mark
 measure "h2's inbound path is back" 10 "$tmp/h2.log" "not blocked"
 measure "h1 hears h2 again" 10 "$tmp/h1.log" "heard('Host Two')"
 measure "h2 hears h1 again" 10 "$tmp/h2.log" "heard('Host One')"
@@ -111,6 +118,7 @@ echo "== h3's program and avahi-daemon die (SIGKILL): its record stays cached"
 pids=$(cli_pid h3)
 [ -n "$pids" ] || { echo "FAIL: no CLI found in h3"; exit 1; }
 kill -KILL $pids "$(cat "$run/h3.avahi.pid")"
+mark
 measure "h1 greys h3 out" 35 "$tmp/h1.log" "'Host Three' in peers and not responding('Host Three')"
 check "h3 stays listed on h1" 0 "$($py "$tmp/holds.py" "$tmp/h1.log" "'Host Three' in peers"; echo $?)"
 check "h1 still hears h2" 0 "$($py "$tmp/holds.py" "$tmp/h1.log" "heard('Host Two')"; echo $?)"
@@ -119,6 +127,7 @@ echo "== no avahi-daemon in any host: the beacons list the peers"
 for k in 1 2; do kill -TERM $(cli_pid h$k) 2>/dev/null || true; done
 for k in 1 2 3; do lab avahi down h$k; done
 sleep 0.5
+mark
 listener h1 >"$tmp/b1.log" 2>&1
 listener h2 --record "$tmp/rec" >"$tmp/b2.log" 2>&1
 listener h3 >"$tmp/b3.log" 2>&1
