@@ -4,9 +4,6 @@
 #include <CLI/CLI.hpp>
 
 #include <functional>
-#include <optional>
-#include <string>
-#include <vector>
 
 namespace hh::cli {
 
@@ -18,7 +15,5 @@ void addMonitorCommand(CLI::App& app, CommandBody& chosen);
 void addPeersCommand(CLI::App& app, CommandBody& chosen);
 // listen, say and talk: the headless intercom.
 void addIntercomCommands(CLI::App& app, CommandBody& chosen);
-// The controller, muted and without sound, printing its peers and inbound events.
-int runPeers(const std::string& name, std::optional<double> seconds, StopSignal& stop);
 
 } // namespace hh::cli

@@ -5,6 +5,7 @@
 #include "core/ptt/linux/LinuxIntercom.h"
 #include "tools/Cli.h"
 #include "tools/Commands.h"
+#include "tools/MonitorEvents.h"
 #include "tools/Recorder.h"
 
 #include <atomic>
@@ -18,39 +19,23 @@ namespace {
 
 using Property = PTTController::Property;
 
-Json peersEvent(const std::vector<Peer>& peers) {
-    auto list = Json::array();
-    for (const auto& peer : peers)
-        list.push_back({{"id", peer.id},
-                        {"name", peer.name},
-                        {"heard", peer.reach == Peer::Reach::heard},
-                        {"responding", peer.reach != Peer::Reach::notResponding},
-                        {"source", peer.isBeaconOnly ? "beacons" : "dns-sd"}});
-    return {{"event", "peers"}, {"peers", std::move(list)}};
-}
-
-Json inboundEvent(bool isBlocked) { return {{"event", "inbound"}, {"blocked", isBlocked}}; }
-
 // One controller on Linux services with its own main thread, for commands
 // that drive it from the process's main thread.
 class Session {
 public:
-    enum class Events { none, peers, all };
-
-    Session(std::string name, std::unique_ptr<AudioPlatform> audio, Events events)
+    Session(std::string name, std::unique_ptr<AudioPlatform> audio, bool printsEvents)
         : main_(std::make_shared<AsioExecutor>("org.hollerhopper.main")) {
         intercom_ = std::make_unique<LinuxIntercom>(std::move(name), Uuid::random(), main_, std::move(audio));
         auto& controller = intercom_->controller();
-        controller.onChange = [this, &controller, events](Property property) {
+        controller.onChange = [this, &controller, printsEvents](Property property) {
             if (property == Property::connectionState) {
                 std::lock_guard lock(mutex_);
                 connectionState_ = controller.connectionState();
                 changed_.notify_all();
             }
-            if (events == Events::none) return;
+            if (!printsEvents) return;
             if (property == Property::peers) printJsonLine(peersEvent(controller.peers()));
             if (property == Property::isInboundBlocked) printJsonLine(inboundEvent(controller.isInboundBlocked()));
-            if (events == Events::peers) return;
             switch (property) {
             case Property::connectionState:
                 printJsonLine({{"event", "connection"}, {"state", controller.connectionState()}});
@@ -126,7 +111,7 @@ struct ListenOptions {
 
 int runListen(const ListenOptions& options, StopSignal& stop) {
     auto audio = options.audio == "none" ? makeNullAudioPlatform() : makePulseAudioPlatform();
-    Session session(options.name, std::move(audio), Session::Events::all);
+    Session session(options.name, std::move(audio), true);
 
     // The recorder listens on the group with a transport of its own, so the
     // controller stays exactly what the tray app runs.
@@ -174,7 +159,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
 // Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end went out.
 int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audio, StopSignal& stop,
                     const std::function<void()>& waitWhileTalking) {
-    Session session(name, std::move(audio), Session::Events::none);
+    Session session(name, std::move(audio), false);
     session.onMain([&] { session.controller().start(); });
     if (!session.waitForOnAir(std::chrono::seconds(5), stop)) {
         if (stop.isRequested()) return 0;
@@ -227,18 +212,6 @@ void checkName(CLI::Option* option) {
 }
 
 } // namespace
-
-int runPeers(const std::string& name, std::optional<double> seconds, StopSignal& stop) {
-    // The whole intercom without sound: its beacons make it heard, and what it
-    // hears tells which peers are reachable.
-    Session session(name, makeNullAudioPlatform(), Session::Events::peers);
-    session.onMain([&] {
-        session.controller().setMuted(true);
-        session.controller().start();
-    });
-    stop.wait(asDuration(seconds));
-    return 0;
-}
 
 void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     auto listen = std::make_shared<ListenOptions>();
