@@ -136,6 +136,28 @@ void PresenceTracker::rememberSender(const Uuid& id, const Bytes& payload, bool 
         senders_.erase(oldest);
     }
     senders_.emplace(id, Sender{std::string(text), canonicalName(text), now});
+    answerNewcomer();
+}
+
+void PresenceTracker::answerNewcomer() {
+    // A newcomer would otherwise wait up to a whole interval for our next
+    // beacon. Answered once, a little later and at random, so that everyone
+    // does not answer at the same instant; at most once per interval, so that
+    // a flood of new IDs draws no flood of beacons.
+    const auto now = executor_->now();
+    if (!isOnAir_ || isAnswerPending_ || (hasAnswered_ && now - lastAnswer_ < seconds(timing_.beaconInterval)))
+        return;
+    isAnswerPending_ = true;
+    const auto delay = seconds(std::clamp(random01_(), 0.0, 1.0) * timing_.beaconJitter);
+    executor_->postAfter(delay, [weak = weak_from_this(), generation = beaconGeneration_] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->isAnswerPending_ = false;
+        if (generation != self->beaconGeneration_ || !self->isOnAir_) return;
+        self->hasAnswered_ = true;
+        self->lastAnswer_ = self->executor_->now();
+        self->sendBeacon();
+    });
 }
 
 void PresenceTracker::setDnsSdPeers(std::vector<Peer> peers) {

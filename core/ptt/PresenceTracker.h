@@ -20,7 +20,8 @@ namespace hh {
 struct PresenceTiming {
     double beaconInterval = 5.0;
     // Each interval is drawn from beaconInterval ± beaconJitter, so machines
-    // started together do not send in step.
+    // started together do not send in step. A newcomer's first beacon is
+    // answered within beaconJitter.
     double beaconJitter = 0.5;
     // Three beacons missed in a row: a lost packet or two is not enough.
     double notHeardAfter = 15.0;
@@ -79,6 +80,7 @@ private:
     void scheduleBeacon(std::uint64_t generation);
     void scheduleCheck(std::uint64_t generation);
     void sendBeacon();
+    void answerNewcomer();
     // Recomputes the judgements and reports what changed.
     void evaluate(bool alwaysReportPeers = false);
     void rememberSender(const Uuid& id, const Bytes& namePayload, bool hasName);
@@ -99,6 +101,9 @@ private:
     std::uint64_t checkGeneration_ = 0;
     Executor::TimePoint onAirSince_{};
     Executor::TimePoint ownLastHeard_{};
+    bool isAnswerPending_ = false;
+    bool hasAnswered_ = false;
+    Executor::TimePoint lastAnswer_{};
 
     struct Listed {
         Peer peer;

@@ -93,6 +93,24 @@ TEST_F(PresenceTrackerTest, BeaconsOnAirAndAfterEveryRebuildThenOnAJitteredSched
     EXPECT_EQ(beacons.size(), 2u);
 }
 
+TEST_F(PresenceTrackerTest, ANewcomerIsAnsweredSoonButAFloodDrawsOneBeaconAnInterval) {
+    tracker->setOnAir(true);  // beacon at 0, then every 5 s (random 0.5)
+    advance(1);
+    receive(Uuid::random(), PacketType::hello, "Newcomer");
+    advance(0.25);
+    EXPECT_EQ(beacons.size(), 2u) << "answered after half the jitter";
+    receive(Uuid::random(), PacketType::hello, "Another");  // within the interval: no answer
+    advance(3);
+    EXPECT_EQ(beacons.size(), 2u);
+    const auto before = beacons.size();
+    for (int i = 0; i < 200; ++i) {
+        receive(Uuid::random(), PacketType::hello, "Flood " + std::to_string(i));
+        advance(0.1);
+    }
+    // 20 s of flood: the four scheduled beacons and at most one answer each 5 s.
+    EXPECT_LE(beacons.size() - before, 4u + 4u);
+}
+
 TEST_F(PresenceTrackerTest, DefaultJitterStaysWithinHalfASecondAndVaries) {
     make({});
     tracker->setOnAir(true);
