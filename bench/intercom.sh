@@ -99,7 +99,8 @@ sleep 2
 sleep 2
 "$root/scripts/audiolab.sh" start >/dev/null &
 upPid=$!
-for i in $(seq 400); do pactl info >/dev/null 2>&1 && break; sleep 0.02; done
+# Back once its speaker exists (the lab makes the devices after the server answers).
+for i in $(seq 400); do pactl list short sources 2>/dev/null | grep -q 'spk.monitor' && break; sleep 0.02; done
 back=$(date +%s.%N)
 parecord --latency-msec=10 -d spk.monitor --file-format=wav "$work/back.wav" &
 recPid=$!
