@@ -31,6 +31,7 @@ bool isSameName(const std::string& a, const std::string& b) {
 PTTController::PTTController(std::string displayName, Uuid senderID, Components components)
     : main_(std::move(components.main)),
       connectionState_(ConnectionText::starting),
+      networkState_(ConnectionText::starting),
       displayName_(std::move(displayName)),
       senderID_(senderID),
       transport_(std::make_shared<Transport>(std::move(components.transportQueue), std::move(components.network))),
@@ -86,6 +87,11 @@ void PTTController::start() {
             if (auto self = weak.lock()) self->updatePeers(std::move(peers));
         });
     };
+    audio_->onHealthChanged = [weak, main](std::optional<std::string> error) {
+        if (auto executor = main.lock()) executor->post([weak, error = std::move(error)]() mutable {
+            if (auto self = weak.lock()) self->applyAudioHealth(std::move(error));
+        });
+    };
     startPresence();
     // Straight from the capture thread: 50 packets a second need no hop.
     audio_->captureFrameHandler = [weak](const Bytes& frame) {
@@ -95,7 +101,7 @@ void PTTController::start() {
     try {
         audio_->start();
     } catch (const std::exception& e) {
-        setConnectionState(std::string(ConnectionText::audioErrorPrefix) + e.what());
+        applyAudioHealth(e.what());
     }
     transport_->start();
     discovery_->start();
@@ -111,13 +117,28 @@ void PTTController::start() {
 void PTTController::applyTransportState(const Transport::State& state) {
     presence_->setOnAir(state.kind == Transport::State::Kind::ready);
     switch (state.kind) {
-    case Transport::State::Kind::setup: setConnectionState(ConnectionText::connecting); break;
-    case Transport::State::Kind::ready: setConnectionState(ConnectionText::onAir); break;
-    case Transport::State::Kind::cancelled: setConnectionState(ConnectionText::stopped); break;
+    case Transport::State::Kind::setup: networkState_ = ConnectionText::connecting; break;
+    case Transport::State::Kind::ready: networkState_ = ConnectionText::onAir; break;
+    case Transport::State::Kind::cancelled: networkState_ = ConnectionText::stopped; break;
     case Transport::State::Kind::failed:
-        setConnectionState(std::string(ConnectionText::networkErrorPrefix) + state.message);
+        networkState_ = std::string(ConnectionText::networkErrorPrefix) + state.message;
         break;
     }
+    showConnectionState();
+}
+
+void PTTController::applyAudioHealth(std::optional<std::string> error) {
+    if (error == audioError_) return;
+    audioError_ = std::move(error);
+    if (isRunning_ || audioError_) showConnectionState();
+}
+
+void PTTController::showConnectionState() {
+    const bool isNetworkError = networkState_.rfind(ConnectionText::networkErrorPrefix, 0) == 0;
+    if (audioError_ && !isNetworkError && networkState_ != ConnectionText::stopped)
+        setConnectionState(std::string(ConnectionText::audioErrorPrefix) + *audioError_);
+    else
+        setConnectionState(networkState_);
 }
 
 void PTTController::updatePeers(std::vector<Peer> peers) {
@@ -178,6 +199,8 @@ void PTTController::stop() {
     }
     isRunning_ = false;
     notify(Property::isRunning);
+    networkState_ = ConnectionText::stopped;
+    audioError_.reset();
     setConnectionState(ConnectionText::stopped);
 }
 

@@ -87,6 +87,10 @@ private:
     void clearTalker();
 
     void applyTransportState(const Transport::State& state);
+    // The audio platform's health: an error shows in the connection state
+    // (over the network's, unless that is an error too) until audio works again.
+    void applyAudioHealth(std::optional<std::string> error);
+    void showConnectionState();
     void updatePeers(std::vector<Peer> peers);
     void sendAudioFrame(const Bytes& frame);
     void setTransmitting(bool value);
@@ -101,6 +105,8 @@ private:
     std::optional<std::string> talkingPeerName_;
     bool isTransmitting_ = false;
     std::string connectionState_;
+    std::string networkState_;
+    std::optional<std::string> audioError_;
     bool isRunning_ = false;
     bool isMuted_ = false;
 
