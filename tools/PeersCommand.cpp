@@ -59,7 +59,7 @@ void addPeersCommand(CLI::App& app, CommandBody& chosen) {
     auto options = std::make_shared<PeersOptions>();
     auto* cmd = app.add_subcommand("peers", "Advertise this instance and print the instances found as JSON lines");
     cmd->add_option("--name", options->name, "Name to advertise (default: this computer's name)");
-    cmd->add_option("--seconds", options->seconds, "Exit after this many seconds")->check(CLI::PositiveNumber);
+    cmd->add_option("--seconds", options->seconds, "Exit after this many seconds")->check(secondsValidator());
     cmd->callback([&chosen, options] {
         chosen = [options](StopSignal& stop) { return runPeers(*options, stop); };
     });
