@@ -55,3 +55,21 @@ hh_build() {
     cmake -S "$HH_ROOT" -B "$dir" -G Ninja "$@" >&2
     cmake --build "$dir" >&2
 }
+
+# Installs a local .deb with apt-get, its dependencies from the archive, as a
+# user would: hh_apt_install_local ./hollerhopper_*.deb. Never removes a package
+# (--no-remove aborts instead) and, like hh_ensure_packages, starts no daemon.
+hh_apt_install_local() {
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    local guard=""
+    if [ ! -e /usr/sbin/policy-rc.d ]; then
+        printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null
+        $sudo chmod +x /usr/sbin/policy-rc.d
+        guard=1
+    fi
+    local rc=0
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends --no-remove "$@" >&2 || rc=$?
+    [ -n "$guard" ] && $sudo rm -f /usr/sbin/policy-rc.d
+    return $rc
+}
