@@ -45,11 +45,12 @@ check "Depends came from the binaries (shlibdeps)" 1 \
 check "Recommends avahi-daemon and a sound server" "avahi-daemon, pulseaudio | pipewire-pulse" \
     "$(dpkg-deb -f "$deb" Recommends)"
 
-# Install as a user would (dependencies from the archive), without pulling in
-# the recommended daemons next to the labs' own or swapping the sound server.
+# Install as a user would (dependencies from the archive; hh_ensure_packages
+# never removes a package, starts no daemon and leaves the recommended
+# daemons out, so the labs' own and the machine's sound server stay as they are).
 cp "$deb" "$tmp/"
 installed=1
-hh_apt_install_local "$tmp/$(basename "$deb")"
+hh_ensure_packages "$tmp/$(basename "$deb")"
 check "hollerhopper --version" "hollerhopper $(dpkg-deb -f "$deb" Version)" "$(/usr/bin/hollerhopper --version)"
 check "hollerhopper-cli --version" "hollerhopper-cli $(dpkg-deb -f "$deb" Version)" "$(/usr/bin/hollerhopper-cli --version)"
 
