@@ -1,6 +1,11 @@
-# Warnings are errors everywhere; sanitizers are switched on for the whole tree so
-# that the library and its tests agree on instrumentation.
-add_compile_options(-Wall -Wextra -Werror)
+# -Wall -Wextra everywhere; warnings are errors only where asked (HH_WERROR: CI
+# and scripts/test.sh), so a packager's compiler never fails the build on a new
+# warning. Sanitizers are switched on for the whole tree so that the library and
+# its tests agree on instrumentation.
+add_compile_options(-Wall -Wextra)
+if(HH_WERROR)
+  add_compile_options(-Werror)
+endif()
 if(HH_SANITIZE)
   add_compile_options(-fsanitize=${HH_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=${HH_SANITIZE})

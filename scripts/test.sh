@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up and runs every test: installs what is missing (Debian packages), builds,
-# runs the unit and lab tests, the sanitizer builds, the fuzzer and the benchmarks.
+# runs the unit and lab tests, the package check, the sanitizer builds, the
+# fuzzer and the benchmarks.
 #   HH_FUZZ_SECONDS   how long each fuzzer runs (default 60)
 #   HH_QUICK=1        only the main build's tests (for a quick local check)
 #   HH_SOUND_SERVERS  the sound servers for the audio tests: "pulseaudio",
@@ -20,8 +21,15 @@ jobs=$(nproc)
 status=0
 step() { hh_log "$*"; }
 
-step "build (RelWithDebInfo)"
-hh_build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHH_BUILD_FUZZ=OFF -DHH_BUILD_APP=ON
+# The main build is a plain Release build (what a packager runs) with warnings
+# as errors: so it also proves that such a build is warning-free.
+step "build (Release, warnings as errors)"
+hh_build build/test -DCMAKE_BUILD_TYPE=Release -DHH_WERROR=ON -DHH_BUILD_FUZZ=OFF -DHH_BUILD_APP=ON
+
+step "configure without tests: needs neither GoogleTest nor Google Benchmark"
+rm -rf build/notests
+cmake -S . -B build/notests -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+    -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null || status=1
 
 step "unit tests"
 ctest --test-dir build/test -L unit -j "$jobs" --output-on-failure || status=1
@@ -35,21 +43,24 @@ for server in $others; do
 done
 
 if [ "${HH_QUICK:-0}" != 1 ]; then
+    step "the Debian package: built from the main build, checked, installed, run, removed"
+    bash tests/packaging/package_check.sh build/test || status=1
+
     step "AddressSanitizer + UndefinedBehaviorSanitizer"
     hh_build build/asan -DCMAKE_BUILD_TYPE=Debug -DHH_SANITIZE=address,undefined \
-        -DHH_BUILD_BENCH=OFF -DHH_BUILD_TOOLS=OFF -DHH_BUILD_APP=ON
+        -DHH_WERROR=ON -DHH_BUILD_BENCH=OFF -DHH_BUILD_TOOLS=OFF -DHH_BUILD_APP=ON
     ctest --test-dir build/asan -L unit -j "$jobs" --output-on-failure || status=1
 
     step "ThreadSanitizer (concurrent parts)"
     hh_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHH_SANITIZE=thread \
-        -DHH_BUILD_BENCH=OFF -DHH_BUILD_TOOLS=OFF
+        -DHH_WERROR=ON -DHH_BUILD_BENCH=OFF -DHH_BUILD_TOOLS=OFF -DHH_BUILD_APP=OFF
     # TSan needs the classic address-space layout on kernels with high mmap entropy.
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
         setarch "$(uname -m)" -R ctest --test-dir build/tsan -L concurrent --output-on-failure || status=1
 
     step "fuzzing"
     CC=clang CXX=clang++ hh_build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHH_BUILD_FUZZ=ON \
-        -DHH_BUILD_TESTS=OFF -DHH_BUILD_BENCH=OFF -DHH_BUILD_TOOLS=OFF
+        -DHH_WERROR=ON -DBUILD_TESTING=OFF -DHH_BUILD_TOOLS=OFF -DHH_BUILD_APP=OFF
     "$HH_ROOT/scripts/fuzz.sh" build/fuzz "${HH_FUZZ_SECONDS:-60}" || status=1
 
     step "benchmarks"

@@ -221,7 +221,7 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     cmd->add_option("--record", listen->recordDirectory, "Write each received talk spurt as a WAV file here");
     cmd->add_option("--audio", listen->audio, "Sound device: pulse (default) or none")
         ->check(CLI::IsMember({"pulse", "none"}));
-    cmd->add_option("--seconds", listen->seconds, "Exit after this many seconds")->check(CLI::NonNegativeNumber);
+    cmd->add_option("--seconds", listen->seconds, "Exit after this many seconds")->check(secondsValidator());
     cmd->callback([&chosen, listen] { chosen = [listen](StopSignal& stop) { return runListen(*listen, stop); }; });
 
     auto say = std::make_shared<SayOptions>();
@@ -232,7 +232,7 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
 
     auto talk = std::make_shared<TalkOptions>();
     cmd = app.add_subcommand("talk", "Transmit the default microphone for some seconds");
-    cmd->add_option("--seconds", talk->seconds, "How long to talk")->required()->check(CLI::PositiveNumber);
+    cmd->add_option("--seconds", talk->seconds, "How long to talk")->required()->check(secondsValidator());
     checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
     cmd->callback([&chosen, talk] { chosen = [talk](StopSignal& stop) { return runTalk(*talk, stop); }; });
 }

@@ -63,8 +63,15 @@ int runMonitor(const MonitorOptions& options, StopSignal& stop) {
 void addMonitorCommand(CLI::App& app, CommandBody& chosen) {
     auto options = std::make_shared<MonitorOptions>();
     auto* cmd = app.add_subcommand("monitor", "Join the group and print its state and every packet as JSON lines");
-    cmd->add_option("--seconds", options->seconds, "Exit after this many seconds")->check(CLI::NonNegativeNumber);
-    cmd->add_option("--count", options->count, "Exit after this many packets");
+    cmd->add_option("--seconds", options->seconds, "Exit after this many seconds")->check(secondsValidator());
+    cmd->add_option("--count", options->count, "Exit after this many packets")->check(CLI::Validator(
+        [](std::string& text) -> std::string {
+            // Whole and not negative (CLI11 alone would wrap -1 round to 2^64 - 1).
+            if (!text.empty() && text.size() <= 19 && text.find_first_not_of("0123456789") == std::string::npos)
+                return {};
+            return "must be a whole number of packets, 0 or more";
+        },
+        "N"));
     cmd->callback([&chosen, options] {
         chosen = [options](StopSignal& stop) { return runMonitor(*options, stop); };
     });

@@ -127,7 +127,7 @@ void addPeersCommand(CLI::App& app, CommandBody& chosen) {
     auto options = std::make_shared<PeersOptions>();
     auto* cmd = app.add_subcommand("peers", "Advertise this instance, send its beacons, and print the instances found (and whether they are heard) as JSON lines");
     cmd->add_option("--name", options->name, "Name to advertise (default: this computer's name)");
-    cmd->add_option("--seconds", options->seconds, "Exit after this many seconds")->check(CLI::PositiveNumber);
+    cmd->add_option("--seconds", options->seconds, "Exit after this many seconds")->check(secondsValidator());
     cmd->callback([&chosen, options] {
         chosen = [options](StopSignal& stop) { return runPeers(*options, stop); };
     });

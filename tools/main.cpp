@@ -8,12 +8,10 @@ int main(int argc, char** argv) {
     hh::cli::StopSignal stop;
 
     CLI::App app{"hollerhopper-cli: the headless Hollerhopper intercom and network diagnostic"};
-    app.require_subcommand(1);
     hh::cli::CommandBody chosen;
-    hh::cli::addMonitorCommand(app, chosen);
-    hh::cli::addPeersCommand(app, chosen);
-    hh::cli::addIntercomCommands(app, chosen);
-    CLI11_PARSE(app, argc, argv);
+    hh::cli::addCommands(app, chosen);
+    if (auto status = hh::cli::parseCommandLine(app, argc, argv, std::cout, std::cerr))
+        return *status;
     try {
         return chosen ? chosen(stop) : 2;
     } catch (const std::exception& e) {

@@ -15,7 +15,8 @@
 
 namespace hh {
 
-AppDelegate::AppDelegate(AppBackend backend, QObject* parent) : QObject(parent), backend_(std::move(backend)) {}
+AppDelegate::AppDelegate(AppBackend backend, QObject* parent)
+    : QObject(parent), backend_(std::move(backend)), autostart_(QCoreApplication::applicationFilePath()) {}
 
 AppDelegate::~AppDelegate() {
     delete statusItem_;
@@ -94,6 +95,12 @@ void AppDelegate::buildMenu() {
     muteAction_->setCheckable(true);
     menu_->addAction(Symbols::icon(QStringLiteral("gearshape")), QObject::tr("Settings"), this, &AppDelegate::openSettings);
     menu_->addSeparator();
+    autostartAction_ = menu_->addAction(QObject::tr("Start at login"));
+    autostartAction_->setCheckable(true);
+    connect(autostartAction_, &QAction::triggered, this, &AppDelegate::setStartAtLogin);
+    // The entry may have changed outside (the desktop's session settings).
+    connect(menu_.get(), &QMenu::aboutToShow, this, &AppDelegate::updateMenu);
+    menu_->addSeparator();
     QAction* quitAction = menu_->addAction(Symbols::icon(QStringLiteral("power")), QObject::tr("Quit Hollerhopper"), this,
                                            &AppDelegate::quit);
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -107,6 +114,12 @@ void AppDelegate::updateMenu() {
     muteAction_->setText(muted ? QObject::tr("Unmute") : QObject::tr("Mute"));
     muteAction_->setChecked(muted);
     muteAction_->setIcon(Symbols::icon(muted ? QStringLiteral("speaker.wave.2") : QStringLiteral("speaker.slash")));
+    autostartAction_->setChecked(autostart_.isEnabled());
+}
+
+void AppDelegate::setStartAtLogin(bool isOn) {
+    autostart_.setEnabled(isOn);
+    autostartAction_->setChecked(autostart_.isEnabled()); // what is on disk, also after a failure
 }
 
 StatusLook AppDelegate::currentLook() const {
@@ -140,6 +153,13 @@ void AppDelegate::showPanel(bool activate) {
     }
     QRect anchor = statusItem_ ? statusItem_->geometry() : QRect();
     panel_->popUp(anchor);
+}
+
+void AppDelegate::revealPanel() {
+    if (panel_ && !panel_->isVisible())
+        showPanel(true);
+    else if (panel_)
+        panel_->requestActivate();
 }
 
 void AppDelegate::togglePopover() {

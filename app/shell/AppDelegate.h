@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/adapters/AppBackend.h"
+#include "app/shell/Autostart.h"
 #include "app/shell/Symbols.h"
 
 #include <QObject>
@@ -33,6 +34,10 @@ public:
     void openSettings();
     void quit();
     void togglePopover();
+    // Shows the panel, wherever it was asked for (another launch of the program).
+    void revealPanel();
+    // "Start at login": writes or removes the user's autostart entry.
+    void setStartAtLogin(bool isOn);
     void updateStatusIcon();
 
     StatusLook currentLook() const;
@@ -60,6 +65,8 @@ private:
     QPointer<QSystemTrayIcon> statusItem_;
     std::unique_ptr<QMenu> menu_;
     QAction* muteAction_ = nullptr;
+    QAction* autostartAction_ = nullptr;
+    AutostartEntry autostart_;
     bool hasTray_ = false;
 };
 

@@ -1,10 +1,12 @@
-// The tray program on fakes, for tests that drive it as a desktop does. It
+// The tray program on fakes, for tests that drive it as a desktop does (and,
+// like the program, the only copy on its display). It
 // prints what happens as lines on stdout ("event beginTalking", "panel shown
 // x y w h", ...) and takes commands on stdin, answering each with "ok COMMAND":
 //   talk NAME | silence | transmit 0|1 | peers A,B | perms MIC NET
-//   view (prints "showSettings 0|1") | geometry (prints "tray x y w h") | quit
+//   view (prints "showSettings 0|1") | geometry (prints "tray x y w h") | hide | quit
 #include "app/shell/AppDelegate.h"
 #include "app/shell/PanelWindow.h"
+#include "app/shell/SingleInstance.h"
 #include "fakes/Fakes.h"
 
 #include <QApplication>
@@ -29,6 +31,10 @@ QString rect(const QRect& r) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the program does: a second launch on this display hands over and ends.
+    hh::SingleInstance instance(hh::SingleInstance::runtimeDirectory(), hh::SingleInstance::displayKey());
+    if (instance.role() == hh::SingleInstance::Role::second)
+        return instance.handOver();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Hollerhopper"));
 
@@ -46,6 +52,8 @@ int main(int argc, char** argv) {
     hh::PanelWindow* panel = delegate.panel();
     if (!panel || !panel->isLoaded())
         return 2;
+    instance.onShowPanel = [&delegate] { delegate.revealPanel(); };
+    instance.start();
 
     QObject::connect(panel, &QWindow::visibleChanged, [panel](bool visible) {
         say(visible ? QStringLiteral("panel shown ") + rect(panel->geometry()) : QStringLiteral("panel hidden"));
@@ -63,6 +71,7 @@ int main(int argc, char** argv) {
          [&](Argument) { say(QStringLiteral("showSettings %1").arg(int(panel->rootObject()->property("showSettings").toBool()))); }},
         {QStringLiteral("geometry"),
          [&](Argument) { say(QStringLiteral("tray ") + rect(delegate.statusItem() ? delegate.statusItem()->geometry() : QRect())); }},
+        {QStringLiteral("hide"), [&](Argument) { panel->hide(); }},
         {QStringLiteral("quit"), [](Argument) { QCoreApplication::quit(); }},
     };
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

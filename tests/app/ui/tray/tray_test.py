@@ -186,6 +186,7 @@ def main():
     session, item = open_tray_session()
     session.request_name("org.freedesktop.login1")
     login1 = Login1(session, "/org/freedesktop/login1")
+    os.environ["XDG_CONFIG_HOME"] = os.path.join(os.environ["XDG_RUNTIME_DIR"], "config")
     app = Harness(harness_path, dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=os.environ["DBUS_SESSION_BUS_ADDRESS"],
                                      QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1"))
     try:
@@ -231,8 +232,8 @@ def run(app, session, sni, login1):
         menu.Event(dbus.Int32(ident), "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
 
     items = entries()
-    check([e[0] for e in items] == ["Mute", "Settings", "-", "Quit Hollerhopper"],
-          "the menu reads Mute, Settings, separator, Quit")
+    check([e[0] for e in items] == ["Mute", "Settings", "-", "Start at login", "-", "Quit Hollerhopper"],
+          "the menu reads Mute, Settings, separator, Start at login, separator, Quit")
     check(items[0][2:] == ("checkmark", 0), "Mute is unchecked")
     click("Mute")
     check(app.expect("event muted 1") is not None, "clicking Mute mutes")
@@ -258,11 +259,43 @@ def run(app, session, sni, login1):
     login1.PrepareForSleep(False)
     check(app.drain(1.0).count("event refreshTransport") == 1, "one transport refresh per wake")
 
+    start_at_login(entries, click)
+    second_launch(app)
+
     click("Settings")
     check(app.expect("panel shown") is not None, "Settings opens the panel")
     check(app.send("view", "showSettings") == "showSettings 1", "and shows its settings view")
     click("Quit Hollerhopper")
     check(poll(lambda: app.process.poll() is not None) and app.process.returncode == 0, "Quit ends the program")
+
+
+def start_at_login(entries, click):
+    """The check item writes and removes $XDG_CONFIG_HOME/autostart/hollerhopper.desktop."""
+    entry = os.path.join(os.environ["XDG_CONFIG_HOME"], "autostart", "hollerhopper.desktop")
+    state = lambda: {e[0]: e[2:] for e in entries()}["Start at login"]
+    check(state() == ("checkmark", 0) and not os.path.exists(entry), "Start at login is unchecked, with no entry")
+    click("Start at login")
+    check(poll(lambda: os.path.exists(entry)), "checking it writes the autostart entry")
+    check(state() == ("checkmark", 1), "and the item is checked")
+    if os.path.exists(entry):
+        text = open(entry).read()
+        check("Exec=" in text and "Hidden=true" not in text, "the entry starts the program")
+        valid = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
+        check(valid.returncode == 0 and not valid.stdout.strip(), "the entry is a valid desktop entry " + valid.stdout)
+    click("Start at login")
+    check(poll(lambda: not os.path.exists(entry)), "unchecking it removes the entry")
+    check(state() == ("checkmark", 0), "and the item is unchecked")
+
+
+def second_launch(app):
+    """Another launch on this display opens the running copy's panel and exits 0."""
+    second = subprocess.run([app.process.args[0]], capture_output=True, text=True, timeout=30)
+    check(second.returncode == 0, "a second launch exits 0 (%d %s)" % (second.returncode, second.stderr.strip()))
+    check("already running" in second.stdout, "and says so: " + second.stdout.strip())
+    check(app.expect("panel shown") is not None, "the running copy opens its panel")
+    check(app.process.poll() is None, "and keeps running")
+    app.send("hide")
+    app.expect("panel hidden")
 
 
 def read_panel(app):

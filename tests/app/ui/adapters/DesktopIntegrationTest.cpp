@@ -1,0 +1,130 @@
+// One copy per display and the autostart entry, on temporary directories.
+#include "app/shell/Autostart.h"
+#include "app/shell/SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <future>
+#include <gtest/gtest.h>
+
+namespace hh {
+namespace {
+
+TEST(SingleInstance, OneCopyPerDisplayTheSecondAsksTheFirstToShowItsPanel) {
+    QTemporaryDir dir;
+    int shown = 0;
+    {
+        SingleInstance first(dir.path(), QStringLiteral("x11-_0"));
+        ASSERT_EQ(first.role(), SingleInstance::Role::first);
+        first.onShowPanel = [&shown] { ++shown; };
+        first.start();
+        EXPECT_EQ(SingleInstance(dir.path(), QStringLiteral("x11-_1")).role(), SingleInstance::Role::first);
+
+        SingleInstance second(dir.path(), QStringLiteral("x11-_0"));
+        ASSERT_EQ(second.role(), SingleInstance::Role::second);
+        // The first answers from its event loop, which this thread runs.
+        auto answered = std::async(std::launch::async, [&second] { return second.askToShowPanel(std::chrono::seconds(20)); });
+        for (QDeadlineTimer deadline(20000); !deadline.hasExpired() &&
+                                            answered.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready;)
+            QCoreApplication::processEvents();
+        EXPECT_TRUE(answered.get());
+        EXPECT_EQ(shown, 1);
+    }
+    // The first copy gone (its socket file too), the next one is first again.
+    EXPECT_FALSE(QFile::exists(QDir(dir.path()).filePath(QStringLiteral("hollerhopper-x11-_0.socket"))));
+    SingleInstance next(dir.path(), QStringLiteral("x11-_0"));
+    EXPECT_EQ(next.role(), SingleInstance::Role::first);
+    // A lock held by a copy that never serves: the asker gives up in time.
+    SingleInstance asker(dir.path(), QStringLiteral("x11-_0"));
+    EXPECT_FALSE(asker.askToShowPanel(std::chrono::milliseconds(200)));
+}
+
+TEST(SingleInstance, DisplayKeyIsOneFileNamePartPerDisplay) {
+    const struct {
+        const char* wayland;
+        const char* x11;
+        const char* key;
+    } cases[] = {
+        {"wayland-0", ":0", "wl-wayland-0"},
+        {"/run/user/1000/wayland-1", nullptr, "wl-wayland-1"},
+        {nullptr, ":0.0", "x11-_0"},
+        {nullptr, ":0", "x11-_0"},
+        {nullptr, "localhost:10.0", "x11-localhost_10"},
+        {nullptr, "../../x", "x11-.._.._x"},
+        {nullptr, nullptr, "nodisplay"},
+    };
+    const QByteArray savedWayland = qgetenv("WAYLAND_DISPLAY"), savedX11 = qgetenv("DISPLAY");
+    for (const auto& c : cases) {
+        c.wayland ? qputenv("WAYLAND_DISPLAY", c.wayland) : qunsetenv("WAYLAND_DISPLAY");
+        c.x11 ? qputenv("DISPLAY", c.x11) : qunsetenv("DISPLAY");
+        EXPECT_EQ(SingleInstance::displayKey().toStdString(), c.key);
+    }
+    savedWayland.isNull() ? qunsetenv("WAYLAND_DISPLAY") : qputenv("WAYLAND_DISPLAY", savedWayland);
+    savedX11.isNull() ? qunsetenv("DISPLAY") : qputenv("DISPLAY", savedX11);
+}
+
+QString read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void write(const QString& path, const QString& text) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text.toUtf8());
+}
+
+TEST(AutostartEntry, WritesAndRemovesTheUsersEntryAndHidesASystemWideOne) {
+    QTemporaryDir dir;
+    const QString home = dir.filePath(QStringLiteral("home")), system = dir.filePath(QStringLiteral("xdg"));
+    AutostartEntry entry(QStringLiteral("/opt/My Apps/hollerhopper"), home, {system});
+    EXPECT_EQ(entry.path(), home + QStringLiteral("/autostart/hollerhopper.desktop"));
+    EXPECT_FALSE(entry.isEnabled());
+
+    ASSERT_TRUE(entry.setEnabled(true)); // creates the directories
+    EXPECT_TRUE(entry.isEnabled());
+    EXPECT_TRUE(read(entry.path()).contains(QStringLiteral("\nExec=\"/opt/My Apps/hollerhopper\"\n")));
+    ASSERT_TRUE(entry.setEnabled(false));
+    EXPECT_FALSE(QFile::exists(entry.path()));
+    EXPECT_FALSE(entry.isEnabled());
+
+    // A system-wide entry is on until the user's Hidden=true entry switches it off.
+    write(system + QStringLiteral("/autostart/hollerhopper.desktop"), entry.contents(false));
+    EXPECT_TRUE(entry.isEnabled());
+    ASSERT_TRUE(entry.setEnabled(false));
+    EXPECT_TRUE(read(entry.path()).contains(QStringLiteral("\nHidden=true\n")));
+    EXPECT_FALSE(entry.isEnabled());
+    ASSERT_TRUE(entry.setEnabled(true));
+    EXPECT_TRUE(entry.isEnabled());
+    EXPECT_FALSE(read(entry.path()).contains(QStringLiteral("Hidden")));
+
+    // An unwritable place fails without pretending.
+    write(dir.filePath(QStringLiteral("file")), QStringLiteral("x"));
+    AutostartEntry blocked(QStringLiteral("hollerhopper"), dir.filePath(QStringLiteral("file")), {});
+    EXPECT_FALSE(blocked.setEnabled(true));
+    EXPECT_FALSE(blocked.isEnabled());
+}
+
+TEST(AutostartEntry, ExecQuotingAndTheDefaultPlaces) {
+    const auto exec = [](const char* program) {
+        const QString text = AutostartEntry(QString::fromUtf8(program), QStringLiteral("/h"), {}).contents(false);
+        return text.section(QStringLiteral("\nExec="), 1).section(QLatin1Char('\n'), 0, 0).toStdString();
+    };
+    EXPECT_EQ(exec("/usr/bin/hollerhopper"), "/usr/bin/hollerhopper");
+    EXPECT_EQ(exec("/a b/100%/$x\"q"), R"("/a b/100%%/\\$x\\"q")");
+
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", "/somewhere/config");
+    EXPECT_EQ(AutostartEntry::defaultConfigHome(), QStringLiteral("/somewhere/config"));
+    qputenv("XDG_CONFIG_HOME", "relative/config"); // ignored, as the specification says
+    EXPECT_EQ(AutostartEntry::defaultConfigHome(), QDir::homePath() + QStringLiteral("/.config"));
+    saved.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved);
+}
+
+} // namespace
+} // namespace hh
