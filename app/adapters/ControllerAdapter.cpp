@@ -17,6 +17,14 @@ ControllerAdapter::ControllerAdapter(std::unique_ptr<LinuxIntercom> intercom, st
     using P = PTTController::Property;
     for (P property : {P::peers, P::talkingPeerName, P::isTransmitting, P::connectionState, P::isMuted})
         copy(property);
+    publishDisplayName(QString::fromStdString(controller().displayName()));
+}
+
+void ControllerAdapter::setDisplayName(const QString& name) {
+    if (!isUsableDisplayName(name.trimmed()))
+        return;
+    controller().setDisplayName(name.trimmed().toStdString());
+    publishDisplayName(QString::fromStdString(controller().displayName()));
 }
 
 ControllerAdapter::~ControllerAdapter() {

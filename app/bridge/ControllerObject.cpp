@@ -28,4 +28,21 @@ void ControllerObject::publishMuted(bool value) {
     emit isMutedChanged();
 }
 
+bool ControllerObject::isUsableDisplayName(const QString& name) {
+    const QByteArray utf8 = name.toUtf8();
+    return !name.trimmed().isEmpty() && utf8.size() <= 63 && !name.contains(QLatin1Char('\n'));
+}
+
+void ControllerObject::setDisplayName(const QString& name) {
+    if (isUsableDisplayName(name.trimmed()))
+        publishDisplayName(name.trimmed());
+}
+
+void ControllerObject::publishDisplayName(QString value) {
+    if (displayName_ == value)
+        return;
+    displayName_ = std::move(value);
+    emit displayNameChanged();
+}
+
 } // namespace hh

@@ -12,6 +12,38 @@ Item {
     signal engaged()
     signal released()
 
+    // Space or Enter held on the focused button is a hold, like the pointer;
+    // their auto-repeat is no new press, and losing the focus lets go.
+    property bool isKeyHeld: false
+    activeFocusOnTab: true
+    function isTalkKey(key) {
+        return key === Qt.Key_Space || key === Qt.Key_Return || key === Qt.Key_Enter
+    }
+    Keys.onPressed: (event) => {
+        if (!isTalkKey(event.key))
+            return
+        event.accepted = true
+        if (event.isAutoRepeat || isKeyHeld)
+            return
+        isKeyHeld = true
+        button.engaged()
+    }
+    Keys.onReleased: (event) => {
+        if (!isTalkKey(event.key))
+            return
+        event.accepted = true
+        if (event.isAutoRepeat || !isKeyHeld)
+            return
+        isKeyHeld = false
+        button.released()
+    }
+    onActiveFocusChanged: {
+        if (!activeFocus && isKeyHeld) {
+            isKeyHeld = false
+            button.released()
+        }
+    }
+
     width: 160
     height: 160
     opacity: allGranted ? 1.0 : 0.4
@@ -38,6 +70,17 @@ Item {
             radius: width / 2
             color: Qt.rgba(0, 0, 0, 0.33 / 3)
         }
+    }
+
+    // Where the keyboard is.
+    Rectangle {
+        visible: button.activeFocus
+        anchors.fill: parent
+        anchors.margins: -4
+        radius: width / 2
+        color: "transparent"
+        border.width: 2
+        border.color: button.style.accent
     }
 
     Rectangle {

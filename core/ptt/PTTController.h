@@ -57,6 +57,9 @@ public:
     void setMuted(bool muted);
 
     const std::string& displayName() const { return displayName_; }
+    // The name others see, from now on: discovery advertises it again and the
+    // next talk start carries it. A talk start already sent keeps the old one.
+    void setDisplayName(std::string displayName);
     const Uuid& senderID() const { return senderID_; }
 
     void start();

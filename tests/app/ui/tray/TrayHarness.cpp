@@ -3,6 +3,11 @@
 // x y w h", ...) and takes commands on stdin, answering each with "ok COMMAND":
 //   talk NAME | silence | transmit 0|1 | peers A,B | perms MIC NET
 //   view (prints "showSettings 0|1") | geometry (prints "tray x y w h") | quit
+//   hotkey (prints "hotkey STATUS KEY") | setkey CHORD | settings (opens them,
+//   prints "keyStatus TEXT" and "settingsReset 0|1")
+// The push-to-talk key is the real one (X11 grab, or the portal in a Wayland
+// session) and its settings file is the user's ($XDG_CONFIG_HOME).
+#include "app/hotkey/GlobalHotkey.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/PanelWindow.h"
 #include "fakes/Fakes.h"
@@ -40,8 +45,14 @@ int main(int argc, char** argv) {
     hh::FakeController* fake = controller.get();
     hh::FakePermissions* fakePermissions = permissions.get();
 
-    hh::AppDelegate delegate(
-        hh::AppBackend{std::move(controller), std::make_unique<hh::FakeNetworkName>(), std::move(permissions)});
+    controller->setDisplayName(QStringLiteral("Fake Desk"));
+    auto hotkey = std::make_unique<hh::GlobalHotkey>();
+    hh::GlobalHotkey* realHotkey = hotkey.get();
+    QObject::connect(realHotkey, &hh::HotkeyObject::statusChanged, [realHotkey] {
+        say(QStringLiteral("hotkey %1 %2").arg(realHotkey->statusName(), realHotkey->key()));
+    });
+    hh::AppDelegate delegate(hh::AppBackend{std::move(controller), std::make_unique<hh::FakeNetworkName>(),
+                                            std::move(permissions), std::move(hotkey)});
     delegate.applicationDidFinishLaunching();
     hh::PanelWindow* panel = delegate.panel();
     if (!panel || !panel->isLoaded())
@@ -63,6 +74,18 @@ int main(int argc, char** argv) {
          [&](Argument) { say(QStringLiteral("showSettings %1").arg(int(panel->rootObject()->property("showSettings").toBool()))); }},
         {QStringLiteral("geometry"),
          [&](Argument) { say(QStringLiteral("tray ") + rect(delegate.statusItem() ? delegate.statusItem()->geometry() : QRect())); }},
+        {QStringLiteral("hotkey"),
+         [&](Argument) { say(QStringLiteral("hotkey %1 %2").arg(realHotkey->statusName(), realHotkey->key())); }},
+        {QStringLiteral("setkey"), [&](Argument a) { realHotkey->setKey(a); }},
+        {QStringLiteral("settings"),
+         [&](Argument) {
+             delegate.openSettings();
+             QQuickItem* root = panel->rootObject();
+             auto* status = root->findChild<QQuickItem*>(QStringLiteral("keyStatus"));
+             auto* reset = root->findChild<QQuickItem*>(QStringLiteral("settingsReset"));
+             say(QStringLiteral("keyStatus ") + (status ? status->property("text").toString() : QString()));
+             say(QStringLiteral("settingsReset %1").arg(int(reset && reset->isVisible())));
+         }},
         {QStringLiteral("quit"), [](Argument) { QCoreApplication::quit(); }},
     };
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
