@@ -52,10 +52,13 @@ PortalShortcut::PortalShortcut(QDBusConnection bus, QObject* parent)
         if (!session_.isEmpty() || !pendingRequest_.isEmpty())
             fail(State::lost);
     });
-    bus_.connect(QString(), portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
-                 SLOT(shortcutActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
-    bus_.connect(QString(), portalPath, shortcutsInterface, QStringLiteral("Deactivated"), this,
-                 SLOT(shortcutDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    const bool isSubscribed =
+        bus_.connect(QString(), portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
+                     SLOT(shortcutSignal(QDBusMessage)))
+        && bus_.connect(QString(), portalPath, shortcutsInterface, QStringLiteral("Deactivated"), this,
+                        SLOT(shortcutSignal(QDBusMessage)));
+    if (!isSubscribed && bus_.isConnected())
+        HH_LOG_WARNING(logcat::app, "push-to-talk key: cannot follow the portal's shortcut signals");
 }
 
 PortalShortcut::~PortalShortcut() { stop(); }
@@ -144,18 +147,22 @@ void PortalShortcut::shortcutsBound(uint response, const QVariantMap&) {
     emit stateChanged(State::bound);
 }
 
-void PortalShortcut::shortcutActivated(const QDBusObjectPath& session, const QString& id, qulonglong, const QVariantMap&) {
-    if (session.path() != session_ || session_.isEmpty() || id != QLatin1String(shortcutId) || isActive_)
+// Activated or Deactivated (o session_handle, s shortcut_id, t timestamp, a{sv} options).
+void PortalShortcut::shortcutSignal(const QDBusMessage& message) {
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() < 2 || session_.isEmpty())
         return;
-    isActive_ = true;
-    emit activated();
-}
-
-void PortalShortcut::shortcutDeactivated(const QDBusObjectPath& session, const QString& id, qulonglong, const QVariantMap&) {
-    if (session.path() != session_ || id != QLatin1String(shortcutId) || !isActive_)
+    const QString session = arguments[0].value<QDBusObjectPath>().path();
+    if (session != session_ || arguments[1].toString() != QLatin1String(shortcutId))
         return;
-    isActive_ = false;
-    emit deactivated();
+    const bool isDown = message.member() == QLatin1String("Activated");
+    if (isDown == isActive_)
+        return; // a repeated signal is no new press or release
+    isActive_ = isDown;
+    if (isDown)
+        emit activated();
+    else
+        emit deactivated();
 }
 
 void PortalShortcut::sessionClosed(const QVariantMap&) {

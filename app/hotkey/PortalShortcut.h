@@ -3,6 +3,7 @@
 #include "core/ptt/key/KeyChord.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QString>
@@ -41,9 +42,7 @@ signals:
 private slots:
     void sessionCreated(uint response, const QVariantMap& results);
     void shortcutsBound(uint response, const QVariantMap& results);
-    void shortcutActivated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp, const QVariantMap& options);
-    void shortcutDeactivated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp,
-                             const QVariantMap& options);
+    void shortcutSignal(const QDBusMessage& message);
     void sessionClosed(const QVariantMap& details);
 
 private:

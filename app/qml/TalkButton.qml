@@ -19,10 +19,22 @@ Item {
     function isTalkKey(key) {
         return key === Qt.Key_Space || key === Qt.Key_Return || key === Qt.Key_Enter
     }
+    // X delivers a held key's repeats as release and press pairs, which Qt
+    // does not always mark as repeats: a release counts once no press has
+    // followed it for a moment.
+    Timer {
+        id: keyUp
+        interval: 80
+        onTriggered: {
+            button.isKeyHeld = false
+            button.released()
+        }
+    }
     Keys.onPressed: (event) => {
         if (!isTalkKey(event.key))
             return
         event.accepted = true
+        keyUp.stop()
         if (event.isAutoRepeat || isKeyHeld)
             return
         isKeyHeld = true
@@ -34,11 +46,11 @@ Item {
         event.accepted = true
         if (event.isAutoRepeat || !isKeyHeld)
             return
-        isKeyHeld = false
-        button.released()
+        keyUp.restart()
     }
     onActiveFocusChanged: {
         if (!activeFocus && isKeyHeld) {
+            keyUp.stop()
             isKeyHeld = false
             button.released()
         }

@@ -61,6 +61,10 @@ int main(int argc, char** argv) {
     QObject::connect(panel, &QWindow::visibleChanged, [panel](bool visible) {
         say(visible ? QStringLiteral("panel shown ") + rect(panel->geometry()) : QStringLiteral("panel hidden"));
     });
+    QObject::connect(panel, &QWindow::activeChanged, [panel] {
+        if (panel->isActive())
+            say(QStringLiteral("panel active"));
+    });
     QObject::connect(delegate.contextMenu(), &QMenu::aboutToShow, [] { say(QStringLiteral("menu shown")); });
 
     using Argument = const QString&;
