@@ -4,7 +4,7 @@
 # and then `hollerhopper-cli talk --key F9`, each held with xdotool while
 # another window has the focus; `hollerhopper-cli monitor` in h2 must see, per
 # hold, one talk start, audio frames and one talk end, also for the 2 s hold
-# with auto-repeat on. $1: the build directory.
+# with auto-repeat on, and for a hold whose display goes away. $1: the build directory.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../../scripts/labkit.sh"
@@ -45,4 +45,5 @@ PY
 }
 check "the tray program's two holds (1 s, 2 s with auto-repeat): two starts, audio, two ends" "2 many 2" "$(counts "Key Desk")"
 check "hollerhopper-cli's hold of F9: one start, audio, one end" "1 many 1" "$(counts "Key Cli")"
+check "a hold whose display went away: one start, audio, one end" "1 many 1" "$(counts "Key Lost")"
 lab_summary

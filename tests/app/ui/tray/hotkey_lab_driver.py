@@ -23,6 +23,37 @@ def hold(key, seconds):
     time.sleep(1.0)
 
 
+def lost_display(cli, log):
+    """A display that goes away while the key is held: released at once."""
+    read, write = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp"], pass_fds=(write,),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    display = ":" + os.read(read, 16).decode().strip()
+    os.close(read)
+    env = dict(os.environ, DISPLAY=display)
+    with open(log, "w") as out:
+        talk = subprocess.Popen([cli, "talk", "--key", "F9", "--name", "Key Lost"], stdout=out, env=env)
+    try:
+        check(wait_line(log, '"grabbed"'), "hollerhopper-cli grabs F9 on a second display")
+        time.sleep(1.0)
+        subprocess.run(["xdotool", "keydown", "F9"], env=env, check=True)
+        time.sleep(1.0)
+        xvfb.kill()
+        xvfb.wait()
+        lost = time.monotonic()
+        code = talk.wait(timeout=20)
+        lines = open(log).read().splitlines()
+        check(code == 1 and any('"connectionLost"' in l for l in lines), "the display's loss is reported: %s" % lines)
+        check(sum('"up"' in l for l in lines) == 1, "and the hold ends")
+        check(time.monotonic() - lost < 5, "at once")
+    finally:
+        for p in (talk, xvfb):
+            if p.poll() is None:
+                p.kill()
+                p.wait()
+
+
 def main():
     program, cli, ready_file = sys.argv[1:4]
     _, item = open_tray_session()
@@ -53,6 +84,7 @@ def main():
         lines = open(cli_log).read().splitlines()
         check(sum('"down"' in l for l in lines) == 1 and sum('"up"' in l for l in lines) == 1,
               "it saw one down and one up: %s" % lines)
+        lost_display(cli, ready_file + ".lost.log")
     finally:
         for p in (app, focus):
             p.terminate()
