@@ -38,6 +38,7 @@ void GlobalHotkey::stopBackend() {
     if (x11_)
         x11_->stop(); // its release is queued to us, so end the hold here too
     x11_.reset();
+    ++grabGeneration_; // what the old grab still has queued for us is dropped
     delete portal_;
     portal_ = nullptr;
     hold_.up();

@@ -93,27 +93,30 @@ void PortalShortcut::start(const KeyChord& chord) {
     });
 }
 
-bool PortalShortcut::call(const QString& method, const QList<QVariant>& arguments, const QString& token, const char* slot) {
+void PortalShortcut::call(const QString& method, const QList<QVariant>& arguments, const QString& token, const char* slot,
+                          State onError) {
     pendingRequest_ = requestPath(token);
     pendingSlot_ = slot;
     bus_.connect(QString(), pendingRequest_, requestInterface, QStringLiteral("Response"), this, slot);
     QDBusMessage message = QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface, method);
     message.setArguments(arguments);
-    const QDBusMessage reply = bus_.call(message, QDBus::Block, 5000);
-    if (reply.type() == QDBusMessage::ErrorMessage) {
+    // The answer comes as the request's Response; the reply only says whether the call was taken.
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(message, 5000), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, pending, method, onError, generation = generation_] {
+        pending->deleteLater();
+        if (generation != generation_ || !pending->isError())
+            return;
         HH_LOG_WARNING(logcat::app, "push-to-talk key: " << method.toStdString() << " failed: "
-                                                         << reply.errorMessage().toStdString());
-        return false;
-    }
-    return true;
+                                                         << pending->error().message().toStdString());
+        fail(onError);
+    });
 }
 
 void PortalShortcut::createSession() {
     const QString token = QStringLiteral("hollerhopper%1").arg(++generation_);
     const QVariantMap options{{QStringLiteral("handle_token"), token},
                               {QStringLiteral("session_handle_token"), QStringLiteral("hollerhopper_session%1").arg(generation_)}};
-    if (!call(QStringLiteral("CreateSession"), {options}, token, SLOT(sessionCreated(uint, QVariantMap))))
-        fail(State::unavailable);
+    call(QStringLiteral("CreateSession"), {options}, token, SLOT(sessionCreated(uint, QVariantMap)), State::unavailable);
 }
 
 void PortalShortcut::sessionCreated(uint response, const QVariantMap& results) {
@@ -133,10 +136,9 @@ void PortalShortcut::sessionCreated(uint response, const QVariantMap& results) {
                                      {{QStringLiteral("description"), tr("Push to talk")},
                                       {QStringLiteral("preferred_trigger"), QString::fromStdString(chord_.toPortalTrigger())}}}};
     const QVariantMap options{{QStringLiteral("handle_token"), token}};
-    if (!call(QStringLiteral("BindShortcuts"),
-              {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(shortcuts), QString(), options}, token,
-              SLOT(shortcutsBound(uint, QVariantMap))))
-        fail(State::refused);
+    call(QStringLiteral("BindShortcuts"),
+         {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(shortcuts), QString(), options}, token,
+         SLOT(shortcutsBound(uint, QVariantMap)), State::refused);
 }
 
 void PortalShortcut::shortcutsBound(uint response, const QVariantMap&) {

@@ -49,7 +49,8 @@ private:
     // The path the portal answers a request on (the portal's documented rule),
     // subscribed to before the call so the answer cannot be missed.
     QString requestPath(const QString& token) const;
-    bool call(const QString& method, const QList<QVariant>& arguments, const QString& token, const char* slot);
+    void call(const QString& method, const QList<QVariant>& arguments, const QString& token, const char* slot,
+              State onError);
     void createSession();
     void unsubscribe();
     void fail(State state);

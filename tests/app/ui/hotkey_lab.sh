@@ -17,7 +17,7 @@ printf '[identity]\nname=Key Desk\n' >"$tmp/config/hollerhopper/hollerhopper.con
 
 lab_background lab exec h2 "$cli" monitor >"$tmp/monitor.log" 2>&1
 sleep 1
-lab exec h1 env XDG_CONFIG_HOME="$tmp/config" "$here/tray/with_display.sh" /usr/bin/python3 \
+lab exec h1 env HH_TEST_CONFIG_HOME="$tmp/config" "$here/tray/with_display.sh" /usr/bin/python3 \
     "$here/tray/hotkey_lab_driver.py" "$build/app/hollerhopper" "$cli" "$tmp/ready" || failures=$((failures + 1))
 sleep 1
 

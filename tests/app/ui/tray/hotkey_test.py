@@ -159,7 +159,8 @@ class Portal(dbus.service.Object):
         self.calls.append("CreateSession")
         self.session = "/org/freedesktop/portal/desktop/session/%s/%s" % (
             sender[1:].replace(".", "_"), options["session_handle_token"])
-        return self.respond(sender, options["handle_token"], {"session_handle": self.session})
+        # An object path, as the interface's description has it (some portals send a string).
+        return self.respond(sender, options["handle_token"], {"session_handle": dbus.ObjectPath(self.session)})
 
     @dbus.service.method(SHORTCUTS, in_signature="oa(sa{sv})sa{sv}", out_signature="o", sender_keyword="sender")
     def BindShortcuts(self, session, shortcuts, parent, options, sender=None):
