@@ -220,6 +220,12 @@ const char* keyStatusName(X11KeyGrab::Status status) {
 int runTalkWithKey(const TalkOptions& options, const KeyChord& chord, StopSignal& stop) {
     Session session(options.name, makePulseAudioPlatform(), false);
     session.onMain([&] { session.controller().start(); });
+    // The key is taken once a press can be heard.
+    if (!session.waitForOnAir(std::chrono::seconds(5), stop)) {
+        if (stop.isRequested()) return 0;
+        std::cerr << "hollerhopper-cli: not on air after 5 s (" << session.connectionState() << ")\n";
+        return 1;
+    }
     std::atomic<int> status{0};
     X11KeyGrab grab;
     grab.onPress = [&session] {

@@ -23,14 +23,32 @@ def hold(key, seconds):
     time.sleep(1.0)
 
 
+def start_display(tries=3):
+    """A new Xvfb and its display name; it picks a free number itself, and
+    another one starting at the same moment can still take it: try again."""
+    for _ in range(tries):
+        read, write = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(read, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(read)
+        if number.strip():
+            return xvfb, ":" + number.decode().strip()
+        xvfb.wait()
+    return None, None
+
+
 def lost_display(cli, log):
     """A display that goes away while the key is held: released at once."""
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp"], pass_fds=(write,),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    display = ":" + os.read(read, 16).decode().strip()
-    os.close(read)
+    xvfb, display = start_display()
+    if not check(xvfb is not None, "a second display starts"):
+        return
     env = dict(os.environ, DISPLAY=display)
     with open(log, "w") as out:
         talk = subprocess.Popen([cli, "talk", "--key", "F9", "--name", "Key Lost"], stdout=out, env=env)
