@@ -11,10 +11,17 @@ namespace hh {
 // controller, or a fake in tests. Lives on the main thread.
 class ControllerObject : public QObject {
     Q_OBJECT
-    // Each entry is a map {id, name}, in the order the controller lists them.
+    // Each entry is a map {id, name, label, spokenName, reach, isBeaconOnly}:
+    // `name` exactly as received, `label` made safe to show (displayName()),
+    // `spokenName` the same without isolating marks, `reach` one of
+    // "heard", "notHeard", "notResponding". Sorted by the user's collation.
     Q_PROPERTY(QVariantList peers READ peers NOTIFY peersChanged)
     Q_PROPERTY(bool hasTalkingPeer READ hasTalkingPeer NOTIFY talkingPeerChanged)
     Q_PROPERTY(QString talkingPeerName READ talkingPeerName NOTIFY talkingPeerChanged)
+    // The talker's name made safe to show.
+    Q_PROPERTY(QString talkingPeerLabel READ talkingPeerLabel NOTIFY talkingPeerChanged)
+    // Our own packets stopped coming back: incoming audio is blocked here.
+    Q_PROPERTY(bool isInboundBlocked READ isInboundBlocked NOTIFY isInboundBlockedChanged)
     Q_PROPERTY(bool isTransmitting READ isTransmitting NOTIFY isTransmittingChanged)
     Q_PROPERTY(QString connectionState READ connectionState NOTIFY connectionStateChanged)
     Q_PROPERTY(bool isMuted READ isMuted WRITE setMuted NOTIFY isMutedChanged)
@@ -27,6 +34,8 @@ public:
     const QVariantList& peers() const { return peers_; }
     bool hasTalkingPeer() const { return hasTalkingPeer_; }
     const QString& talkingPeerName() const { return talkingPeerName_; }
+    QString talkingPeerLabel() const;
+    bool isInboundBlocked() const { return isInboundBlocked_; }
     bool isTransmitting() const { return isTransmitting_; }
     const QString& connectionState() const { return connectionState_; }
     bool isMuted() const { return isMuted_; }
@@ -48,6 +57,7 @@ signals:
     void connectionStateChanged();
     void isMutedChanged();
     void displayNameChanged();
+    void isInboundBlockedChanged();
 
 protected:
     // Each setter notifies on every call: the controller reports every
@@ -58,6 +68,7 @@ protected:
     void publishConnectionState(QString value);
     void publishMuted(bool value);
     void publishDisplayName(QString value);
+    void publishInboundBlocked(bool value);
 
 private:
     QVariantList peers_;
@@ -67,6 +78,7 @@ private:
     QString connectionState_ = QStringLiteral("starting\u2026");
     bool isMuted_ = false;
     QString displayName_;
+    bool isInboundBlocked_ = false;
 };
 
 } // namespace hh
