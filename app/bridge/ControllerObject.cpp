@@ -22,8 +22,8 @@ void ControllerObject::publishPeers(QVariantList peers) {
     for (QVariant& entry : peers) {
         QVariantMap map = entry.toMap();
         const QString name = map.value(QStringLiteral("name")).toString();
-        map.insert(QStringLiteral("label"), displayName(name));
-        map.insert(QStringLiteral("spokenName"), displayName(name, false));
+        map.insert(QStringLiteral("label"), hh::displayName(name)); // the free function, not the property
+        map.insert(QStringLiteral("spokenName"), hh::displayName(name, false));
         if (!map.contains(QStringLiteral("reach")))
             map.insert(QStringLiteral("reach"), QStringLiteral("heard"));
         entry = map;
@@ -33,7 +33,7 @@ void ControllerObject::publishPeers(QVariantList peers) {
 }
 
 QString ControllerObject::talkingPeerLabel() const {
-    return hasTalkingPeer_ ? displayName(talkingPeerName_) : QString();
+    return hasTalkingPeer_ ? hh::displayName(talkingPeerName_) : QString();
 }
 
 void ControllerObject::publishInboundBlocked(bool value) {
