@@ -2,6 +2,7 @@
 #include "core/audio/linux/LinuxAudioPlatform.h"
 #include "core/exec/AsioExecutor.h"
 #include "core/net/linux/LinuxNetworkPlatform.h"
+#include "core/ptt/key/linux/X11KeyGrab.h"
 #include "core/ptt/linux/LinuxIntercom.h"
 #include "tools/Cli.h"
 #include "tools/Commands.h"
@@ -194,13 +195,68 @@ int runSay(const SayOptions& options, StopSignal& stop) {
 }
 
 struct TalkOptions {
-    double seconds = 0;
+    std::optional<double> seconds;
     std::string name = computerDisplayName();
+    std::optional<std::string> key;
 };
 
+const char* keyStatusName(X11KeyGrab::Status status) {
+    switch (status) {
+    case X11KeyGrab::Status::grabbed: return "grabbed";
+    case X11KeyGrab::Status::conflict: return "conflict";
+    case X11KeyGrab::Status::noSuchKey: return "noSuchKey";
+    case X11KeyGrab::Status::noDisplay: return "noDisplay";
+    case X11KeyGrab::Status::connectionLost: return "connectionLost";
+    }
+    return "unknown";
+}
+
+// Transmits while the key is held, with the tray program's key logic, until
+// interrupted or for the given seconds. Exits 1 when the key cannot be used.
+int runTalkWithKey(const TalkOptions& options, const KeyChord& chord, StopSignal& stop) {
+    Session session(options.name, makePulseAudioPlatform(), false);
+    session.onMain([&] { session.controller().start(); });
+    // The key is taken once a press can be heard.
+    if (!session.waitForOnAir(std::chrono::seconds(5), stop)) {
+        if (stop.isRequested()) return 0;
+        std::cerr << "hollerhopper-cli: not on air after 5 s (" << session.connectionState() << ")\n";
+        return 1;
+    }
+    std::atomic<int> status{0};
+    X11KeyGrab grab;
+    grab.onPress = [&session] {
+        session.main().post([&session] { session.controller().beginTalking(); });
+        printJsonLine({{"event", "key"}, {"state", "down"}});
+    };
+    grab.onRelease = [&session] {
+        session.main().post([&session] { session.controller().endTalking(); });
+        printJsonLine({{"event", "key"}, {"state", "up"}});
+    };
+    grab.onStatus = [&status, &stop, &chord](X11KeyGrab::Status s) {
+        printJsonLine({{"event", "key"}, {"state", keyStatusName(s)}, {"key", chord.toString()}});
+        if (s == X11KeyGrab::Status::grabbed) return;
+        std::cerr << "hollerhopper-cli: cannot use the key " << chord.toString() << " (" << keyStatusName(s) << ")\n";
+        status = 1;
+        stop.request();
+    };
+    grab.start(chord);
+    stop.wait(asDuration(options.seconds));
+    grab.stop(); // a held key is released first
+    session.release();
+    return status;
+}
+
 int runTalk(const TalkOptions& options, StopSignal& stop) {
+    if (options.key) {
+        const auto chord = KeyChord::parse(*options.key);
+        if (!chord) {
+            std::cerr << "hollerhopper-cli: not a key: " << *options.key << " (try F9 or ctrl+space)\n";
+            return 2;
+        }
+        return runTalkWithKey(options, *chord, stop);
+    }
     return runTransmission(options.name, makePulseAudioPlatform(), stop,
-                           [&] { stop.wait(std::chrono::duration<double>(options.seconds)); });
+                           [&] { stop.wait(asDuration(options.seconds)); });
 }
 
 void checkName(CLI::Option* option) {
@@ -231,10 +287,15 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     cmd->callback([&chosen, say] { chosen = [say](StopSignal& stop) { return runSay(*say, stop); }; });
 
     auto talk = std::make_shared<TalkOptions>();
-    cmd = app.add_subcommand("talk", "Transmit the default microphone for some seconds");
-    cmd->add_option("--seconds", talk->seconds, "How long to talk")->required()->check(secondsValidator());
+    cmd = app.add_subcommand("talk", "Transmit the default microphone for some seconds, or while a key is held (X11)");
+    cmd->add_option("--seconds", talk->seconds, "How long to talk; with --key, how long to run")
+        ->check(secondsValidator());
+    cmd->add_option("--key", talk->key, "Transmit while this key is held anywhere on the X display, e.g. F9 or ctrl+space");
     checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
-    cmd->callback([&chosen, talk] { chosen = [talk](StopSignal& stop) { return runTalk(*talk, stop); }; });
+    cmd->callback([&chosen, talk] {
+        if (!talk->key && !talk->seconds) throw CLI::RequiredError("--seconds (or --key)");
+        chosen = [talk](StopSignal& stop) { return runTalk(*talk, stop); };
+    });
 }
 
 } // namespace hh::cli

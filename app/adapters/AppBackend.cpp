@@ -7,6 +7,7 @@
 #include "app/model/linux/DnsSdLocalNetworkProbe.h"
 #include "app/model/linux/PulseMicrophoneAccess.h"
 #include "app/adapters/AppBackend.h"
+#include "app/hotkey/GlobalHotkey.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/HostName.h"
 #include "core/audio/linux/LinuxAudioPlatform.h"
@@ -30,6 +31,7 @@ AppBackend makeAppBackend() {
     auto model = std::make_shared<PermissionModel>(*main, std::make_shared<PulseMicrophoneAccess>(),
                                                    makeDnsSdLocalNetworkProbeFactory());
     backend.permissions = std::make_unique<ModelPermissions>(std::move(model), PrivacySettings(), main);
+    backend.hotkey = std::make_unique<GlobalHotkey>();
     return backend;
 }
 

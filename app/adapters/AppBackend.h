@@ -2,6 +2,7 @@
 
 #include "app/bridge/ControllerObject.h"
 #include "app/bridge/EnvironmentObjects.h"
+#include "app/bridge/HotkeyObject.h"
 
 #include <memory>
 
@@ -14,6 +15,8 @@ struct AppBackend {
     std::unique_ptr<ControllerObject> controller;
     std::unique_ptr<NetworkNameObject> networkName;
     std::unique_ptr<PermissionObject> permissions;
+    // The global push-to-talk key; none: the panel is the only way to talk.
+    std::unique_ptr<HotkeyObject> hotkey;
 };
 
 // The controller for this computer (its name, a fresh random identity) on the

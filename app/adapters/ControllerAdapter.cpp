@@ -29,6 +29,14 @@ ControllerAdapter::ControllerAdapter(std::unique_ptr<LinuxIntercom> intercom, st
     for (P property : {P::peers, P::talkingPeerName, P::isTransmitting, P::connectionState, P::isMuted,
                        P::isInboundBlocked})
         copy(property);
+    publishDisplayName(QString::fromStdString(controller().displayName()));
+}
+
+void ControllerAdapter::setDisplayName(const QString& name) {
+    if (!isUsableDisplayName(name.trimmed()))
+        return;
+    controller().setDisplayName(name.trimmed().toStdString());
+    publishDisplayName(QString::fromStdString(controller().displayName()));
 }
 
 ControllerAdapter::~ControllerAdapter() {

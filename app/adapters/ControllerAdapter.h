@@ -20,6 +20,7 @@ public:
     ~ControllerAdapter() override;
 
     void setMuted(bool muted) override { controller().setMuted(muted); }
+    void setDisplayName(const QString& name) override;
     void start() override { controller().start(); }
     void beginTalking() override { controller().beginTalking(); }
     void endTalking() override { controller().endTalking(); }

@@ -22,8 +22,8 @@ void ControllerObject::publishPeers(QVariantList peers) {
     for (QVariant& entry : peers) {
         QVariantMap map = entry.toMap();
         const QString name = map.value(QStringLiteral("name")).toString();
-        map.insert(QStringLiteral("label"), displayName(name));
-        map.insert(QStringLiteral("spokenName"), displayName(name, false));
+        map.insert(QStringLiteral("label"), hh::displayName(name)); // the free function, not the property
+        map.insert(QStringLiteral("spokenName"), hh::displayName(name, false));
         if (!map.contains(QStringLiteral("reach")))
             map.insert(QStringLiteral("reach"), QStringLiteral("heard"));
         entry = map;
@@ -33,7 +33,7 @@ void ControllerObject::publishPeers(QVariantList peers) {
 }
 
 QString ControllerObject::talkingPeerLabel() const {
-    return hasTalkingPeer_ ? displayName(talkingPeerName_) : QString();
+    return hasTalkingPeer_ ? hh::displayName(talkingPeerName_) : QString();
 }
 
 void ControllerObject::publishInboundBlocked(bool value) {
@@ -60,6 +60,23 @@ void ControllerObject::publishConnectionState(QString value) {
 void ControllerObject::publishMuted(bool value) {
     isMuted_ = value;
     emit isMutedChanged();
+}
+
+bool ControllerObject::isUsableDisplayName(const QString& name) {
+    const QByteArray utf8 = name.toUtf8();
+    return !name.trimmed().isEmpty() && utf8.size() <= 63 && !name.contains(QLatin1Char('\n'));
+}
+
+void ControllerObject::setDisplayName(const QString& name) {
+    if (isUsableDisplayName(name.trimmed()))
+        publishDisplayName(name.trimmed());
+}
+
+void ControllerObject::publishDisplayName(QString value) {
+    if (displayName_ == value)
+        return;
+    displayName_ = std::move(value);
+    emit displayNameChanged();
 }
 
 } // namespace hh

@@ -25,6 +25,8 @@ class ControllerObject : public QObject {
     Q_PROPERTY(bool isTransmitting READ isTransmitting NOTIFY isTransmittingChanged)
     Q_PROPERTY(QString connectionState READ connectionState NOTIFY connectionStateChanged)
     Q_PROPERTY(bool isMuted READ isMuted WRITE setMuted NOTIFY isMutedChanged)
+    // The name others see; a change is advertised at once and sent with the next talk start.
+    Q_PROPERTY(QString displayName READ displayName WRITE setDisplayName NOTIFY displayNameChanged)
 
 public:
     using QObject::QObject;
@@ -37,8 +39,12 @@ public:
     bool isTransmitting() const { return isTransmitting_; }
     const QString& connectionState() const { return connectionState_; }
     bool isMuted() const { return isMuted_; }
+    const QString& displayName() const { return displayName_; }
 
     virtual void setMuted(bool muted) = 0;
+    // Ignores an empty name or one longer than 63 bytes of UTF-8 (what DNS-SD carries).
+    virtual void setDisplayName(const QString& name);
+    static bool isUsableDisplayName(const QString& name);
     Q_INVOKABLE virtual void start() = 0;
     Q_INVOKABLE virtual void beginTalking() = 0;
     Q_INVOKABLE virtual void endTalking() = 0;
@@ -50,6 +56,7 @@ signals:
     void isTransmittingChanged();
     void connectionStateChanged();
     void isMutedChanged();
+    void displayNameChanged();
     void isInboundBlockedChanged();
 
 protected:
@@ -60,6 +67,7 @@ protected:
     void publishTransmitting(bool value);
     void publishConnectionState(QString value);
     void publishMuted(bool value);
+    void publishDisplayName(QString value);
     void publishInboundBlocked(bool value);
 
 private:
@@ -69,6 +77,7 @@ private:
     bool isTransmitting_ = false;
     QString connectionState_ = QStringLiteral("starting\u2026");
     bool isMuted_ = false;
+    QString displayName_;
     bool isInboundBlocked_ = false;
 };
 

@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls.Basic
 
 // The two permissions the program needs, each with its state and its action.
 // Re-reads them whenever it comes on screen and whenever the application
@@ -9,6 +10,10 @@ Column {
     required property Style style
     property QtObject application: Qt.application
     property bool onScreen: false
+    // The global key, the controller (for the name) and the stored settings; optional.
+    property QtObject hotkey: null
+    property QtObject controller: null
+    property QtObject preferences: null
 
     spacing: 4
 
@@ -56,5 +61,146 @@ Column {
         // The local-network check never asks the user, so "Allow" has nothing to do here.
         onAllowRequested: {}
         onOpenSettingsRequested: settings.model.openPrivacySettings(true)
+    }
+
+    // The global push-to-talk key and the name others see; shown when the
+    // panel has them (the program always does).
+    Rectangle {
+        visible: settings.hotkey !== null
+        width: settings.width
+        height: 1
+        color: settings.style.separator
+    }
+    PlainLabel {
+        objectName: "pushToTalkHeading"
+        visible: settings.hotkey !== null
+        text: qsTr("Push to talk")
+        color: settings.style.secondary
+        font.pixelSize: settings.style.caption
+        topPadding: 6
+        bottomPadding: 4
+    }
+    Row {
+        visible: settings.hotkey !== null
+        width: settings.width
+        spacing: 8
+        // Click (or Space) and press the key to use; Escape gives up.
+        AbstractButton {
+            id: keyField
+            objectName: "keyField"
+            property bool isCapturing: false
+            readonly property string key: settings.hotkey ? settings.hotkey.key : ""
+            width: parent.width - clearButton.width - parent.spacing
+            focusPolicy: Qt.StrongFocus
+            padding: 4
+            leftPadding: 8
+            text: isCapturing ? qsTr("Push-to-talk key: press a key\u2026")
+                              : key !== "" ? qsTr("Push-to-talk key: %1").arg(key) : qsTr("Push-to-talk key: none")
+            font.pixelSize: settings.style.callout
+            contentItem: Text {
+                text: keyField.text
+                font: keyField.font
+                color: settings.style.label
+                elide: Text.ElideRight
+                verticalAlignment: Text.AlignVCenter
+                Accessible.ignored: true
+            }
+            background: Rectangle {
+                implicitHeight: 26
+                radius: 6
+                color: "transparent"
+                border.width: keyField.activeFocus ? 2 : 1
+                border.color: keyField.activeFocus ? settings.style.accent : settings.style.separator
+            }
+            onClicked: isCapturing = true
+            onActiveFocusChanged: if (!activeFocus) isCapturing = false
+            Keys.onPressed: (event) => {
+                if (!isCapturing) {
+                    if (event.key === Qt.Key_Space || event.key === Qt.Key_Return || event.key === Qt.Key_Enter) {
+                        isCapturing = true
+                        event.accepted = true
+                    }
+                    return
+                }
+                event.accepted = true
+                if (event.key === Qt.Key_Escape) {
+                    isCapturing = false
+                    return
+                }
+                const chord = settings.hotkey.chordFor(event.key, event.modifiers)
+                if (chord === "")
+                    return // a modifier alone: wait for the key it goes with
+                settings.hotkey.setKey(chord)
+                isCapturing = false
+            }
+            Accessible.role: Accessible.Button
+            Accessible.name: text
+        }
+        PillButton {
+            id: clearButton
+            objectName: "clearKeyButton"
+            anchors.verticalCenter: parent.verticalCenter
+            style: settings.style
+            text: qsTr("Clear")
+            enabled: keyField.key !== ""
+            onClicked: settings.hotkey.setKey("")
+        }
+    }
+    Text {
+        objectName: "keyStatus"
+        visible: settings.hotkey !== null && text !== ""
+        width: settings.width
+        wrapMode: Text.Wrap
+        textFormat: Text.PlainText
+        font.pixelSize: settings.style.caption2
+        readonly property string status: settings.hotkey ? settings.hotkey.statusName : "off"
+        readonly property string key: settings.hotkey ? settings.hotkey.key : ""
+        color: status === "ready" || status === "waiting" || status === "off"
+               ? settings.style.secondary : settings.style.orange
+        text: status === "ready" ? qsTr("Hold %1 anywhere to talk, even with the panel closed.").arg(key)
+            : status === "waiting" ? qsTr("Asking the desktop for the key\u2026")
+            : status === "conflict" ? qsTr("Another program already uses %1. Choose another key.").arg(key)
+            : status === "unavailable" ? qsTr("This desktop does not offer global shortcuts: hold the talk button in this panel instead.")
+            : status === "noSuchKey" ? qsTr("This keyboard has no %1 key. Choose another key.").arg(key)
+            : status === "refused" ? qsTr("The desktop did not allow the shortcut.")
+            : status === "lost" ? qsTr("The push-to-talk key stopped working: the connection to the desktop was lost.")
+            : qsTr("No key: hold the talk button in this panel to talk.")
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+    }
+    PlainLabel {
+        visible: settings.controller !== null
+        text: qsTr("Name others see")
+        color: settings.style.secondary
+        font.pixelSize: settings.style.caption
+        topPadding: 6
+    }
+    TextField {
+        id: nameField
+        objectName: "nameField"
+        visible: settings.controller !== null
+        width: settings.width
+        font.pixelSize: settings.style.callout
+        text: settings.controller ? settings.controller.displayName : ""
+        selectByMouse: true
+        // Applied when done; a name the network cannot carry goes back to the current one.
+        onEditingFinished: {
+            settings.controller.displayName = text
+            text = Qt.binding(() => settings.controller ? settings.controller.displayName : "")
+        }
+        Accessible.name: qsTr("Name others see")
+    }
+    Text {
+        objectName: "settingsReset"
+        visible: settings.preferences !== null && settings.preferences.wasReset
+        width: settings.width
+        wrapMode: Text.Wrap
+        textFormat: Text.PlainText
+        topPadding: 6
+        text: qsTr("Your settings could not be read and were replaced by the defaults.")
+        color: settings.style.orange
+        font.pixelSize: settings.style.caption2
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
     }
 }

@@ -12,6 +12,50 @@ Item {
     signal engaged()
     signal released()
 
+    // Space or Enter held on the focused button is a hold, like the pointer;
+    // their auto-repeat is no new press, and losing the focus lets go.
+    property bool isKeyHeld: false
+    activeFocusOnTab: true
+    function isTalkKey(key) {
+        return key === Qt.Key_Space || key === Qt.Key_Return || key === Qt.Key_Enter
+    }
+    // X delivers a held key's repeats as release and press pairs, which Qt
+    // does not always mark as repeats: a release counts once no press has
+    // followed it for a moment.
+    Timer {
+        id: keyUp
+        interval: 80
+        onTriggered: {
+            button.isKeyHeld = false
+            button.released()
+        }
+    }
+    Keys.onPressed: (event) => {
+        if (!isTalkKey(event.key))
+            return
+        event.accepted = true
+        keyUp.stop()
+        if (event.isAutoRepeat || isKeyHeld)
+            return
+        isKeyHeld = true
+        button.engaged()
+    }
+    Keys.onReleased: (event) => {
+        if (!isTalkKey(event.key))
+            return
+        event.accepted = true
+        if (event.isAutoRepeat || !isKeyHeld)
+            return
+        keyUp.restart()
+    }
+    onActiveFocusChanged: {
+        if (!activeFocus && isKeyHeld) {
+            keyUp.stop()
+            isKeyHeld = false
+            button.released()
+        }
+    }
+
     width: 160
     height: 160
     opacity: allGranted ? 1.0 : 0.4
@@ -38,6 +82,17 @@ Item {
             radius: width / 2
             color: Qt.rgba(0, 0, 0, 0.33 / 3)
         }
+    }
+
+    // Where the keyboard is.
+    Rectangle {
+        visible: button.activeFocus
+        anchors.fill: parent
+        anchors.margins: -4
+        radius: width / 2
+        color: "transparent"
+        border.width: 2
+        border.color: button.style.accent
     }
 
     Rectangle {

@@ -11,6 +11,9 @@ Rectangle {
     required property QtObject networkInfo
     required property QtObject permissions
     required property QtObject messages
+    // The global push-to-talk key and the stored settings; absent in tests that do not need them.
+    property QtObject hotkey: null
+    property QtObject preferences: null
     // The object whose `state` tells when the application becomes active.
     property QtObject application: Qt.application
     // Set by the window that hosts the panel while it is on screen.
@@ -18,6 +21,10 @@ Rectangle {
 
     property bool isPressed: false
     property bool showSettings: false
+
+    // Escape: the window that hosts the panel hides it.
+    signal closeRequested()
+    Keys.onEscapePressed: closeRequested()
 
     readonly property Style style: Style {}
     readonly property bool allGranted: permissions.allGranted
@@ -58,11 +65,15 @@ Rectangle {
     }
 
     onOnScreenChanged: {
-        if (onScreen)
+        if (onScreen) {
             controller.start()
-        else
+            if (!showSettings)
+                talkButton.forceActiveFocus() // ready for Space at once
+        } else {
             pressEnded() // a hidden panel cannot be released any more
+        }
     }
+    onShowSettingsChanged: if (!showSettings && onScreen) talkButton.forceActiveFocus()
 
     Connections {
         target: walkie.messages
@@ -123,6 +134,9 @@ Rectangle {
                     objectName: "settingsView"
                     width: parent.width
                     model: walkie.permissions
+                    hotkey: walkie.hotkey
+                    controller: walkie.controller
+                    preferences: walkie.preferences
                     style: walkie.style
                     application: walkie.application
                     onScreen: walkie.onScreen && walkie.showSettings

@@ -28,7 +28,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     engine_->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
 
     hasTray_ = QSystemTrayIcon::isSystemTrayAvailable();
+    restoreSettings();
     const QVariantMap objects{
+        {QStringLiteral("hotkey"), QVariant::fromValue<QObject*>(backend_.hotkey.get())},
+        {QStringLiteral("preferences"), QVariant::fromValue<QObject*>(settings_.get())},
         {QStringLiteral("controller"), QVariant::fromValue<QObject*>(backend_.controller.get())},
         {QStringLiteral("networkInfo"), QVariant::fromValue<QObject*>(backend_.networkName.get())},
         {QStringLiteral("permissions"), QVariant::fromValue<QObject*>(backend_.permissions.get())},
@@ -82,6 +85,29 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!hasTray_) {
         std::fprintf(stderr, "hollerhopper: no system tray found; showing the panel in a window instead\n");
         showPanel(true);
+    }
+}
+
+void AppDelegate::restoreSettings() {
+    settings_ = std::make_unique<AppSettings>();
+    const AppSettings::Values values = settings_->load();
+    ControllerObject* controller = backend_.controller.get();
+    const QString computerName = controller->displayName();
+    if (!values.name.isEmpty())
+        controller->setDisplayName(values.name);
+    if (values.isMuted != controller->isMuted())
+        controller->setMuted(values.isMuted);
+    // The computer's name is stored as no name, so a renamed computer is followed.
+    connect(controller, &ControllerObject::displayNameChanged, this, [this, controller, computerName] {
+        settings_->setName(controller->displayName() == computerName ? QString() : controller->displayName());
+    });
+    connect(controller, &ControllerObject::isMutedChanged, this,
+            [this, controller] { settings_->setMuted(controller->isMuted()); });
+    if (HotkeyObject* hotkey = backend_.hotkey.get()) {
+        connect(hotkey, &HotkeyObject::pressed, controller, &ControllerObject::beginTalking);
+        connect(hotkey, &HotkeyObject::released, controller, &ControllerObject::endTalking);
+        hotkey->setKey(values.key);
+        connect(hotkey, &HotkeyObject::keyChanged, this, [this, hotkey] { settings_->setKey(hotkey->key()); });
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/adapters/AppBackend.h"
+#include "app/shell/AppSettings.h"
 #include "app/shell/Autostart.h"
 #include "app/shell/Symbols.h"
 
@@ -44,6 +45,7 @@ public:
     PanelWindow* panel() const;
     QSystemTrayIcon* statusItem() const { return statusItem_; }
     QMenu* contextMenu() const { return menu_.get(); }
+    AppSettings* settings() const { return settings_.get(); }
 
 public slots:
     // logind's PrepareForSleep: false means the computer has just woken up.
@@ -57,8 +59,11 @@ private:
     void updateMenu();
     void showPanel(bool activate);
     QColor monoIconColor() const;
+    // Applies the stored key, mute and name, and stores each later change.
+    void restoreSettings();
 
     AppBackend backend_;
+    std::unique_ptr<AppSettings> settings_;
     MessageCenter messages_;
     std::unique_ptr<QQmlEngine> engine_;
     QPointer<PanelWindow> panel_;

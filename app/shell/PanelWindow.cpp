@@ -19,6 +19,9 @@ PanelWindow::PanelWindow(QQmlEngine* engine, const QVariantMap& objects, Mode mo
     setInitialProperties(objects);
     setSource(QUrl(QStringLiteral("qrc:/hollerhopper/qml/WalkieView.qml")));
     connect(this, &QWindow::visibleChanged, this, &PanelWindow::updateOnScreen);
+    // Escape in the panel (a key-capture field may keep it for itself).
+    if (QQuickItem* root = rootObject(); root && mode == Mode::popup)
+        connect(root, SIGNAL(closeRequested()), this, SLOT(hide()));
     if (QQuickItem* root = rootObject())
         connect(root, &QQuickItem::heightChanged, this, [this] {
             if (mode_ == Mode::popup && isVisible())
@@ -83,11 +86,9 @@ void PanelWindow::keyPressEvent(QKeyEvent* event) {
         emit quitRequested();
         return;
     }
-    if (event->key() == Qt::Key_Escape && mode_ == Mode::popup) {
-        hide();
-        return;
-    }
     QQuickView::keyPressEvent(event);
+    if (!event->isAccepted() && event->key() == Qt::Key_Escape && mode_ == Mode::popup)
+        hide(); // nothing in the panel had the focus
 }
 
 bool PanelWindow::event(QEvent* event) {

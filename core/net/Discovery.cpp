@@ -30,6 +30,18 @@ void Discovery::stop() {
     });
 }
 
+void Discovery::setDisplayName(std::string displayName) {
+    queue_->post([weak = weak_from_this(), displayName = std::move(displayName)]() mutable {
+        auto self = weak.lock();
+        if (!self || self->displayName_ == displayName) return;
+        self->displayName_ = std::move(displayName);
+        if (!self->listener_) return; // not running: start() advertises the new name
+        self->listener_->cancel();
+        self->listener_.reset();
+        self->startAdvertising();
+    });
+}
+
 void Discovery::startAdvertising() {
     if (listener_) return;
     std::shared_ptr<DnsSdListener> listener;

@@ -33,6 +33,9 @@ public:
     void start();
     // Cancels and releases the listener and the browser. No final empty list.
     void stop();
+    // Advertises under `displayName` from now on: a running advertisement is
+    // withdrawn and made again under the new name. From any thread.
+    void setDisplayName(std::string displayName);
 
 private:
     void startAdvertising();

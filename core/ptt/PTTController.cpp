@@ -51,6 +51,12 @@ void PTTController::setMuted(bool muted) {
     notify(Property::isMuted);
 }
 
+void PTTController::setDisplayName(std::string displayName) {
+    if (displayName.empty() || displayName == displayName_) return;
+    displayName_ = std::move(displayName);
+    discovery_->setDisplayName(displayName_);
+}
+
 void PTTController::setTransmitting(bool value) {
     isTransmitting_ = value;
     notify(Property::isTransmitting);

@@ -61,6 +61,9 @@ public:
     bool isInboundBlocked() const;
 
     const std::string& displayName() const { return displayName_; }
+    // The name others see, from now on: discovery advertises it again and the
+    // next talk start carries it. A talk start already sent keeps the old one.
+    void setDisplayName(std::string displayName);
     const Uuid& senderID() const { return senderID_; }
 
     void start();

@@ -96,6 +96,21 @@ TEST_F(DiscoveryTest, ListenerFailureStillBrowsesAndALaterStartRetries) {
     EXPECT_EQ(platform->browsers.size(), 1u) << "the running browser is kept";
 }
 
+TEST_F(DiscoveryTest, RenameAdvertisesAgainUnderTheNewNameAndKeepsBrowsing) {
+    discovery->setDisplayName("Early");  // before start: only the name changes
+    queue->runUntilIdle();
+    EXPECT_TRUE(platform->log.empty());
+    start();
+    platform->log.clear();
+    discovery->setDisplayName("Early");  // the same name: nothing to redo
+    discovery->setDisplayName("Desk Two");
+    queue->runUntilIdle();
+    EXPECT_EQ(platform->log, (Strings{"cancel listener 1", "make listener 2", "start listener 2"}));
+    EXPECT_EQ(platform->listeners.at(0)->service->name, "Early");
+    EXPECT_EQ(platform->listeners.at(1)->service->name, "Desk Two");
+    EXPECT_EQ(platform->browsers.size(), 1u);
+}
+
 TEST_F(DiscoveryTest, NothingHappensOnceTheDiscoveryIsGone) {
     start();
     discovery->stop();

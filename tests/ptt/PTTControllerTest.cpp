@@ -300,6 +300,29 @@ TEST_F(PTTControllerTest, PeerListDropsOwnNameUnderCanonicalEquivalence) {
     EXPECT_EQ(names, (std::vector<std::string>{"Bob", "zo\u00eb", "Amy"}));
 }
 
+TEST_F(PTTControllerTest, RenameIsAdvertisedAndCarriedByTheNextTalkStart) {
+    startOnAir();
+    controller->beginTalking();
+    controller->setDisplayName("Bea");  // mid-spurt: the sent talk start keeps "Ann"
+    controller->setDisplayName("");     // never an empty name
+    controller->endTalking();
+    main->advance(200ms);
+    controller->beginTalking();
+    const auto packets = sent();
+    ASSERT_GE(packets.size(), 3u);
+    EXPECT_EQ(packets.front().payload, (Bytes{'A', 'n', 'n'}));
+    EXPECT_EQ(packets.back().type, PacketType::talkStart);
+    EXPECT_EQ(packets.back().payload, (Bytes{'B', 'e', 'a'}));
+    EXPECT_EQ(controller->displayName(), "Bea");
+    ASSERT_EQ(dnsSd->listeners.size(), 2u);
+    EXPECT_EQ(dnsSd->listeners.back()->service->name, "Bea");
+    // The own-name filter follows the new name.
+    dnsSd->browsers.back()->deliverResults(FakeDnsSdPlatform::results({"Ann", "Bea"}));
+    main->runUntilIdle();
+    ASSERT_EQ(controller->peers().size(), 1u);
+    EXPECT_EQ(controller->peers()[0].name, "Ann");
+}
+
 TEST_F(PTTControllerTest, OwnPacketsAreIgnored) {
     startOnAir();
     receive(from(ownID, PacketType::talkStart, "Ann"));

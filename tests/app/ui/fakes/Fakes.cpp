@@ -1,5 +1,6 @@
 #include "fakes/Fakes.h"
 
+#include <QMetaEnum>
 #include <QQmlEngine>
 
 namespace hh {
@@ -32,7 +33,15 @@ void FakePermissions::setStatuses(const QString& microphone, const QString& loca
     publish(microphone, localNetwork, all, missing);
 }
 
+void FakeHotkey::setStatusName(const QString& name) {
+    bool ok = false;
+    const int value = QMetaEnum::fromType<Status>().keyToValue(name.toLatin1().constData(), &ok);
+    if (ok)
+        publishStatus(Status(value));
+}
+
 void registerFakeTypes() {
+    qmlRegisterType<FakeHotkey>("Hollerhopper.Fakes", 1, 0, "FakeHotkey");
     qmlRegisterType<FakeController>("Hollerhopper.Fakes", 1, 0, "FakeController");
     qmlRegisterType<FakeNetworkName>("Hollerhopper.Fakes", 1, 0, "FakeNetworkName");
     qmlRegisterType<FakePermissions>("Hollerhopper.Fakes", 1, 0, "FakePermissions");

@@ -2,6 +2,7 @@
 
 #include "app/bridge/ControllerObject.h"
 #include "app/bridge/EnvironmentObjects.h"
+#include "app/bridge/HotkeyObject.h"
 
 #include <QStringList>
 #include <functional>
@@ -79,6 +80,23 @@ public:
     Q_INVOKABLE int count(const QString& event) const { return int(log.events.count(event)); }
     Q_INVOKABLE QStringList events() const { return log.events; }
     Q_INVOKABLE void setStatuses(const QString& microphone, const QString& localNetwork);
+
+    EventLog log;
+};
+
+// Stand-in for the global key: takes any chord, and the tests set its status.
+class FakeHotkey : public HotkeyObject {
+    Q_OBJECT
+public:
+    using HotkeyObject::HotkeyObject;
+    void setKey(const QString& chord) override {
+        publishKey(chord);
+        publishStatus(chord.isEmpty() ? Status::off : Status::ready);
+        log.record(QStringLiteral("setKey ") + chord);
+    }
+    // By the status's name ("conflict", ...).
+    Q_INVOKABLE void setStatusName(const QString& name);
+    Q_INVOKABLE QStringList events() const { return log.events; }
 
     EventLog log;
 };

@@ -14,6 +14,9 @@ TestCase {
     Component { id: permissionsComponent; FakePermissions {} }
     Component { id: applicationComponent; QtObject { property int state: Qt.ApplicationInactive } }
     Component { id: settingsComponent; SettingsView { style: Style {} } }
+    Component { id: hotkeyComponent; FakeHotkey {} }
+    Component { id: controllerComponent; FakeController { displayName: "Desk" } }
+    Component { id: preferencesComponent; QtObject { property bool wasReset: true } }
 
     property var model
     property var app
@@ -98,5 +101,56 @@ TestCase {
         setStatuses("granted", "granted")
         verify(control("microphoneRow", "grantedLabel"))
         verify(!control("microphoneRow", "openSettingsButton"))
+    }
+
+    // The key-capture field: a click (or Space) listens, the next key with its
+    // modifiers becomes the key, a modifier alone waits, Escape gives up; Clear
+    // empties it. Each status is said in words.
+    function test_pushToTalkKey() {
+        const hotkey = createTemporaryObject(hotkeyComponent, testCase)
+        const controller = createTemporaryObject(controllerComponent, testCase)
+        const withKey = settingsComponent.createObject(testCase, {
+            model: model, application: app, width: 248, hotkey: hotkey, controller: controller,
+            preferences: createTemporaryObject(preferencesComponent, testCase) })
+        hotkey.setKey("Pause")
+        const field = findChild(withKey, "keyField"), status = findChild(withKey, "keyStatus")
+        compare(field.text, "Push-to-talk key: Pause")
+        mouseClick(field)
+        compare(field.text, "Push-to-talk key: press a key…")
+        keyPress(Qt.Key_Control, Qt.ControlModifier)
+        keyClick(Qt.Key_Space, Qt.ControlModifier)
+        compare(hotkey.key, "ctrl+space")
+        compare(field.text, "Push-to-talk key: ctrl+space")
+        keyClick(Qt.Key_Space) // listen again, from the keyboard
+        keyClick(Qt.Key_Escape)
+        keyClick(Qt.Key_F9)    // not listening any more: ignored
+        compare(hotkey.key, "ctrl+space")
+        keyClick(Qt.Key_Return)
+        keyClick(Qt.Key_F9)
+        compare(hotkey.key, "F9")
+        compare(status.text, "Hold F9 anywhere to talk, even with the panel closed.")
+        hotkey.setStatusName("conflict")
+        compare(status.text, "Another program already uses F9. Choose another key.")
+        hotkey.setStatusName("unavailable")
+        compare(status.text, "This desktop does not offer global shortcuts: hold the talk button in this panel instead.")
+        mouseClick(findChild(withKey, "clearKeyButton"))
+        compare(hotkey.key, "")
+        compare(field.text, "Push-to-talk key: none")
+        verify(findChild(withKey, "settingsReset").visible)
+
+        // The name others see: applied when done, a name the network cannot carry is undone.
+        const name = findChild(withKey, "nameField")
+        compare(name.text, "Desk")
+        name.forceActiveFocus()
+        name.selectAll()
+        for (const c of "attic")
+            keyClick(c)
+        keyClick(Qt.Key_Return)
+        compare(controller.displayName, "attic")
+        name.text = "x".repeat(64)
+        name.editingFinished()
+        compare(controller.displayName, "attic")
+        compare(name.text, "attic")
+        withKey.destroy()
     }
 }

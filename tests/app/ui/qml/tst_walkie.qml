@@ -168,6 +168,63 @@ TestCase {
         compare(controller.count("start"), data.hide ? 2 : 1) // each time it is shown
     }
 
+    // The panel from the keyboard: the talk button has the focus when it
+    // opens; Space or Enter held is one hold whatever repeats; Escape asks to close.
+    function test_keyboard_data() {
+        return [
+            { tag: "space", key: Qt.Key_Space },
+            { tag: "enter", key: Qt.Key_Return },
+        ]
+    }
+    function test_keyboard(data) {
+        walkie.onScreen = true
+        verify(talkButton().activeFocus)
+        keyPress(data.key)
+        keyPress(data.key) // held: a second press without a release is no new hold
+        compare(controller.count("beginTalking"), 1)
+        compare(child("talkLabel").text, "ON AIR")
+        // X's repeats: release and press at once; only a release that stays counts.
+        keyRelease(data.key)
+        keyPress(data.key)
+        keyRelease(data.key)
+        tryCompare(controller, "isTransmitting", false)
+        keyRelease(data.key)
+        wait(150)
+        compare(controller.count("beginTalking"), 1)
+        compare(controller.count("endTalking"), 1)
+        // The panel's rules hold: hiding ends the hold, missing permissions refuse it.
+        keyPress(data.key)
+        walkie.onScreen = false
+        compare(controller.count("endTalking"), 2)
+        keyRelease(data.key)
+        compare(controller.count("endTalking"), 2)
+        walkie.onScreen = true
+        permissions.setStatuses("denied", "granted")
+        keyPress(data.key)
+        keyRelease(data.key)
+        wait(150)
+        compare(controller.count("beginTalking"), 2)
+
+        const closes = createTemporaryQmlObject("import QtTest; SignalSpy { signalName: 'closeRequested' }", testCase)
+        closes.target = walkie
+        keyClick(Qt.Key_Escape)
+        compare(closes.count, 1)
+    }
+
+    // Tab reaches every control of the main view, each with its name.
+    function test_tabOrder() {
+        permissions.setStatuses("denied", "granted") // the banner is a control too
+        walkie.onScreen = true
+        let names = []
+        for (let i = 0; i < 4; ++i) {
+            const item = testCase.Window.activeFocusItem
+            names.push(item.objectName + "=" + item.Accessible.name)
+            keyClick(Qt.Key_Tab)
+        }
+        compare(names.sort(), ["muteButton=Mute", "permissionBanner=Microphone access needed — tap to fix",
+                               "settingsButton=Settings", "talkButton=Hold to talk — permissions needed"])
+    }
+
     function test_settingsAndMute() {
         const settingsButton = child("settingsButton")
         mouseClick(settingsButton)

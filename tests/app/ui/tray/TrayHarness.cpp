@@ -4,6 +4,11 @@
 // x y w h", ...) and takes commands on stdin, answering each with "ok COMMAND":
 //   talk NAME | silence | transmit 0|1 | peers A,B | perms MIC NET
 //   view (prints "showSettings 0|1") | geometry (prints "tray x y w h") | hide | quit
+//   hotkey (prints "hotkey STATUS KEY") | setkey CHORD | settings (opens them,
+//   prints "keyStatus TEXT" and "settingsReset 0|1")
+// The push-to-talk key is the real one (X11 grab, or the portal in a Wayland
+// session) and its settings file is the user's ($XDG_CONFIG_HOME).
+#include "app/hotkey/GlobalHotkey.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/PanelWindow.h"
 #include "app/shell/SingleInstance.h"
@@ -46,8 +51,14 @@ int main(int argc, char** argv) {
     hh::FakeController* fake = controller.get();
     hh::FakePermissions* fakePermissions = permissions.get();
 
-    hh::AppDelegate delegate(
-        hh::AppBackend{std::move(controller), std::make_unique<hh::FakeNetworkName>(), std::move(permissions)});
+    controller->setDisplayName(QStringLiteral("Fake Desk"));
+    auto hotkey = std::make_unique<hh::GlobalHotkey>();
+    hh::GlobalHotkey* realHotkey = hotkey.get();
+    QObject::connect(realHotkey, &hh::HotkeyObject::statusChanged, [realHotkey] {
+        say(QStringLiteral("hotkey %1 %2").arg(realHotkey->statusName(), realHotkey->key()));
+    });
+    hh::AppDelegate delegate(hh::AppBackend{std::move(controller), std::make_unique<hh::FakeNetworkName>(),
+                                            std::move(permissions), std::move(hotkey)});
     delegate.applicationDidFinishLaunching();
     hh::PanelWindow* panel = delegate.panel();
     if (!panel || !panel->isLoaded())
@@ -57,6 +68,10 @@ int main(int argc, char** argv) {
 
     QObject::connect(panel, &QWindow::visibleChanged, [panel](bool visible) {
         say(visible ? QStringLiteral("panel shown ") + rect(panel->geometry()) : QStringLiteral("panel hidden"));
+    });
+    QObject::connect(panel, &QWindow::activeChanged, [panel] {
+        if (panel->isActive())
+            say(QStringLiteral("panel active"));
     });
     QObject::connect(delegate.contextMenu(), &QMenu::aboutToShow, [] { say(QStringLiteral("menu shown")); });
 
@@ -72,6 +87,18 @@ int main(int argc, char** argv) {
         {QStringLiteral("geometry"),
          [&](Argument) { say(QStringLiteral("tray ") + rect(delegate.statusItem() ? delegate.statusItem()->geometry() : QRect())); }},
         {QStringLiteral("hide"), [&](Argument) { panel->hide(); }},
+        {QStringLiteral("hotkey"),
+         [&](Argument) { say(QStringLiteral("hotkey %1 %2").arg(realHotkey->statusName(), realHotkey->key())); }},
+        {QStringLiteral("setkey"), [&](Argument a) { realHotkey->setKey(a); }},
+        {QStringLiteral("settings"),
+         [&](Argument) {
+             delegate.openSettings();
+             QQuickItem* root = panel->rootObject();
+             auto* status = root->findChild<QQuickItem*>(QStringLiteral("keyStatus"));
+             auto* reset = root->findChild<QQuickItem*>(QStringLiteral("settingsReset"));
+             say(QStringLiteral("keyStatus ") + (status ? status->property("text").toString() : QString()));
+             say(QStringLiteral("settingsReset %1").arg(int(reset && reset->isVisible())));
+         }},
         {QStringLiteral("quit"), [](Argument) { QCoreApplication::quit(); }},
     };
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

@@ -18,5 +18,7 @@ read -r -t 20 display <"$fifo_dir/display"
 export DISPLAY=":$display"
 export XDG_RUNTIME_DIR="$fifo_dir/runtime"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
+# The program's settings: never the user's own (HH_TEST_CONFIG_HOME: a test's choice).
+export XDG_CONFIG_HOME="${HH_TEST_CONFIG_HOME:-$fifo_dir/config}"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 dbus-run-session -- "$@"

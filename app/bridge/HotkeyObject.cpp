@@ -1,0 +1,74 @@
+#include "app/bridge/HotkeyObject.h"
+
+#include <QHash>
+#include <QMetaEnum>
+
+namespace hh {
+
+namespace {
+// Qt keys whose X keysym name is not simply the key's own text.
+QString keysymName(int key) {
+    static const QHash<int, QString> names{
+        {Qt::Key_Space, QStringLiteral("space")},         {Qt::Key_Pause, QStringLiteral("Pause")},
+        {Qt::Key_ScrollLock, QStringLiteral("Scroll_Lock")}, {Qt::Key_Print, QStringLiteral("Print")},
+        {Qt::Key_Insert, QStringLiteral("Insert")},       {Qt::Key_Delete, QStringLiteral("Delete")},
+        {Qt::Key_Home, QStringLiteral("Home")},           {Qt::Key_End, QStringLiteral("End")},
+        {Qt::Key_PageUp, QStringLiteral("Prior")},        {Qt::Key_PageDown, QStringLiteral("Next")},
+        {Qt::Key_Left, QStringLiteral("Left")},           {Qt::Key_Right, QStringLiteral("Right")},
+        {Qt::Key_Up, QStringLiteral("Up")},               {Qt::Key_Down, QStringLiteral("Down")},
+        {Qt::Key_Menu, QStringLiteral("Menu")},           {Qt::Key_Return, QStringLiteral("Return")},
+        {Qt::Key_Enter, QStringLiteral("KP_Enter")},      {Qt::Key_Tab, QStringLiteral("Tab")},
+        {Qt::Key_Backspace, QStringLiteral("BackSpace")}, {Qt::Key_Escape, QStringLiteral("Escape")},
+        {Qt::Key_QuoteLeft, QStringLiteral("grave")},     {Qt::Key_Minus, QStringLiteral("minus")},
+        {Qt::Key_Equal, QStringLiteral("equal")},         {Qt::Key_Comma, QStringLiteral("comma")},
+        {Qt::Key_Period, QStringLiteral("period")},       {Qt::Key_Slash, QStringLiteral("slash")},
+        {Qt::Key_Semicolon, QStringLiteral("semicolon")}, {Qt::Key_Apostrophe, QStringLiteral("apostrophe")},
+        {Qt::Key_BracketLeft, QStringLiteral("bracketleft")}, {Qt::Key_BracketRight, QStringLiteral("bracketright")},
+        {Qt::Key_Backslash, QStringLiteral("backslash")}, {Qt::Key_CapsLock, QString()},
+        {Qt::Key_NumLock, QString()},
+    };
+    if (auto found = names.constFind(key); found != names.constEnd())
+        return *found;
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F35)
+        return QStringLiteral("F%1").arg(key - Qt::Key_F1 + 1);
+    if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
+        return QString(QChar(key)).toLower();
+    return {};
+}
+} // namespace
+
+QString HotkeyObject::chordFor(int qtKey, int modifiers) {
+    const QString name = keysymName(qtKey);
+    if (name.isEmpty())
+        return {};
+    QString chord;
+    if (modifiers & Qt::ControlModifier)
+        chord += QStringLiteral("ctrl+");
+    if (modifiers & Qt::ShiftModifier)
+        chord += QStringLiteral("shift+");
+    if (modifiers & Qt::AltModifier)
+        chord += QStringLiteral("alt+");
+    if (modifiers & Qt::MetaModifier)
+        chord += QStringLiteral("super+");
+    return chord + name;
+}
+
+QString HotkeyObject::statusName() const {
+    return QString::fromLatin1(QMetaEnum::fromType<Status>().valueToKey(int(status_)));
+}
+
+void HotkeyObject::publishKey(QString key) {
+    if (key_ == key)
+        return;
+    key_ = std::move(key);
+    emit keyChanged();
+}
+
+void HotkeyObject::publishStatus(Status status) {
+    if (status_ == status)
+        return;
+    status_ = status;
+    emit statusChanged();
+}
+
+} // namespace hh

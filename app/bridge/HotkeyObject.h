@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+namespace hh {
+
+// The global push-to-talk key as the panels see it: which chord it is (the
+// text `hollerhopper-cli talk --key` takes, e.g. "Pause" or "ctrl+space"; empty
+// when cleared) and whether it works. `pressed` and `released` come exactly
+// once per hold. Lives on the main thread; the real one is GlobalHotkey, tests
+// use a fake.
+class HotkeyObject : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString key READ key NOTIFY keyChanged)
+    Q_PROPERTY(Status status READ status NOTIFY statusChanged)
+    // The status's name ("ready", "conflict", ...), for QML to pick its sentence.
+    Q_PROPERTY(QString statusName READ statusName NOTIFY statusChanged)
+
+public:
+    enum class Status {
+        off,         // no key chosen
+        waiting,     // asked the desktop, no answer yet
+        ready,       // held anywhere, it talks
+        conflict,    // another program already uses the chord
+        unavailable, // this desktop offers no global shortcuts
+        noSuchKey,   // this keyboard has no such key
+        refused,     // the desktop did not let us have the shortcut
+        lost,        // worked, then the connection to the desktop went away
+    };
+    Q_ENUM(Status)
+
+    using QObject::QObject;
+
+    const QString& key() const { return key_; }
+    Status status() const { return status_; }
+    QString statusName() const;
+
+    // Uses `chord` from now on; empty clears the key. Invalid text is ignored.
+    Q_INVOKABLE virtual void setKey(const QString& chord) = 0;
+
+    // The chord for a key event (Qt key and modifiers) in our key names; empty
+    // for a key that cannot be one (a modifier alone, an unknown key).
+    Q_INVOKABLE static QString chordFor(int qtKey, int modifiers);
+
+signals:
+    void keyChanged();
+    void statusChanged();
+    void pressed();
+    void released();
+
+protected:
+    void publishKey(QString key);
+    void publishStatus(Status status);
+
+private:
+    QString key_;
+    Status status_ = Status::off;
+};
+
+} // namespace hh

@@ -1,0 +1,91 @@
+#include "app/shell/AppSettings.h"
+
+#include "core/log/Log.h"
+#include "core/ptt/key/KeyChord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace hh {
+
+namespace {
+const QString keyEntry = QStringLiteral("pushToTalk/key");
+const QString mutedEntry = QStringLiteral("audio/muted");
+const QString nameEntry = QStringLiteral("identity/name");
+
+// A DNS-SD instance name is at most 63 bytes of UTF-8.
+bool isUsableName(const QString& name) {
+    return name.toUtf8().size() <= 63 && !name.contains(QLatin1Char('\n'));
+}
+} // namespace
+
+AppSettings::AppSettings(QString path, QObject* parent) : QObject(parent), path_(std::move(path)) {
+    if (path_.isEmpty())
+        path_ = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+                + QStringLiteral("/hollerhopper/hollerhopper.conf");
+}
+
+AppSettings::~AppSettings() = default;
+
+AppSettings::Values AppSettings::defaults() {
+    return Values{QString::fromLatin1(defaultPushToTalkKey.data(), qsizetype(defaultPushToTalkKey.size())), false, {}};
+}
+
+AppSettings::Values AppSettings::load() {
+    Values values = defaults();
+    const QFileInfo info(path_);
+    QString problem;
+    if (info.exists() && !info.isReadable()) {
+        problem = QStringLiteral("it cannot be read");
+    } else if (info.exists()) {
+        QSettings file(path_, QSettings::IniFormat);
+        if (file.status() != QSettings::NoError)
+            problem = QStringLiteral("it is not a settings file");
+        if (problem.isEmpty() && file.contains(keyEntry)) {
+            values.key = file.value(keyEntry).toString();
+            if (!values.key.isEmpty() && !KeyChord::parse(values.key.toStdString()))
+                problem = QStringLiteral("the push-to-talk key is not a key");
+        }
+        if (problem.isEmpty() && file.contains(mutedEntry)) {
+            const QString muted = file.value(mutedEntry).toString();
+            if (muted != QLatin1String("true") && muted != QLatin1String("false"))
+                problem = QStringLiteral("the mute switch is neither true nor false");
+            values.isMuted = muted == QLatin1String("true");
+        }
+        if (problem.isEmpty() && file.contains(nameEntry)) {
+            values.name = file.value(nameEntry).toString().trimmed();
+            if (!isUsableName(values.name))
+                problem = QStringLiteral("the name is not a usable name");
+        }
+    }
+    if (problem.isEmpty())
+        return values;
+
+    // Said once, here; from now on the file holds the defaults.
+    HH_LOG_WARNING(logcat::app, "settings: " << path_.toStdString() << " is damaged (" << problem.toStdString()
+                                             << "); using the defaults");
+    wasReset_ = true;
+    QFile::remove(path_);
+    values = defaults();
+    setKey(values.key);
+    setMuted(values.isMuted);
+    return values;
+}
+
+void AppSettings::write(const QString& name, const QVariant& value) {
+    QDir().mkpath(QFileInfo(path_).absolutePath());
+    QSettings file(path_, QSettings::IniFormat);
+    file.setValue(name, value);
+    file.sync();
+    if (file.status() != QSettings::NoError)
+        HH_LOG_WARNING(logcat::app, "settings: cannot write " << path_.toStdString());
+}
+
+void AppSettings::setKey(const QString& key) { write(keyEntry, key); }
+void AppSettings::setMuted(bool muted) { write(mutedEntry, muted ? QStringLiteral("true") : QStringLiteral("false")); }
+void AppSettings::setName(const QString& name) { write(nameEntry, name); }
+
+} // namespace hh
