@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ptt/ConnectionState.h"
+
 #include <QObject>
 #include <QString>
 #include <QVariantList>
@@ -16,6 +18,7 @@ class ControllerObject : public QObject {
     Q_PROPERTY(bool hasTalkingPeer READ hasTalkingPeer NOTIFY talkingPeerChanged)
     Q_PROPERTY(QString talkingPeerName READ talkingPeerName NOTIFY talkingPeerChanged)
     Q_PROPERTY(bool isTransmitting READ isTransmitting NOTIFY isTransmittingChanged)
+    // The connection in the words shown to the user ("on air").
     Q_PROPERTY(QString connectionState READ connectionState NOTIFY connectionStateChanged)
     Q_PROPERTY(bool isMuted READ isMuted WRITE setMuted NOTIFY isMutedChanged)
 
@@ -26,7 +29,7 @@ public:
     bool hasTalkingPeer() const { return hasTalkingPeer_; }
     const QString& talkingPeerName() const { return talkingPeerName_; }
     bool isTransmitting() const { return isTransmitting_; }
-    const QString& connectionState() const { return connectionState_; }
+    QString connectionState() const;
     bool isMuted() const { return isMuted_; }
 
     virtual void setMuted(bool muted) = 0;
@@ -48,7 +51,7 @@ protected:
     void publishPeers(QVariantList peers);
     void publishTalkingPeer(bool present, QString name);
     void publishTransmitting(bool value);
-    void publishConnectionState(QString value);
+    void publishConnectionState(ConnectionState value);
     void publishMuted(bool value);
 
 private:
@@ -56,7 +59,7 @@ private:
     bool hasTalkingPeer_ = false;
     QString talkingPeerName_;
     bool isTransmitting_ = false;
-    QString connectionState_ = QStringLiteral("starting\u2026");
+    ConnectionState connectionState_;
     bool isMuted_ = false;
 };
 

@@ -23,12 +23,14 @@ Rectangle {
     readonly property bool allGranted: permissions.allGranted
     readonly property var missingNames: permissions.missingPermissions
     readonly property string statusLine: controller.isTransmitting ? qsTr("You're talking\u2026")
-                                        : controller.hasTalkingPeer ? controller.talkingPeerName + qsTr(" is talking\u2026")
+                                        : controller.hasTalkingPeer ? qsTr("%1 is talking\u2026").arg(controller.talkingPeerName)
                                         : controller.connectionState
     readonly property color statusColor: controller.isTransmitting ? style.red
                                         : controller.hasTalkingPeer ? style.green : style.secondary
-    readonly property string heading: qsTr("On ") + (networkInfo.hasSsid ? networkInfo.ssid : qsTr("this"))
-                                      + qsTr(" network (") + controller.peers.length + ")"
+    // The count goes in first: a "%1" inside a network's name stays as it is.
+    readonly property string heading: networkInfo.hasSsid
+                                      ? qsTr("On %2 network (%1)").arg(controller.peers.length).arg(networkInfo.ssid)
+                                      : qsTr("On this network (%1)").arg(controller.peers.length)
 
     width: 280
     implicitHeight: content.implicitHeight + 32
@@ -157,7 +159,7 @@ Rectangle {
                 objectName: "permissionBanner"
                 visible: walkie.missingNames.length > 0
                 width: parent.width
-                text: walkie.missingNames.join(qsTr(" & ")) + qsTr(" access needed \u2014 tap to fix")
+                text: qsTr("%1 access needed \u2014 tap to fix").arg(walkie.missingNames.join(qsTr(" & ")))
                 padding: 0
                 background: null
                 focusPolicy: Qt.TabFocus

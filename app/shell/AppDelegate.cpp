@@ -73,7 +73,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateMenu);
     connect(controller, &ControllerObject::connectionStateChanged, this, [this] {
         if (statusItem_)
-            statusItem_->setToolTip(QStringLiteral("Hollerhopper \u2014 ") + backend_.controller->connectionState());
+            statusItem_->setToolTip(tr("Hollerhopper \u2014 %1").arg(backend_.controller->connectionState()));
     });
     // The mono icons follow the desktop's text colour, also when it changes.
     qApp->installEventFilter(this);

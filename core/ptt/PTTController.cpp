@@ -1,6 +1,7 @@
 #include "core/ptt/PTTController.h"
 
 #include "core/audio/AudioEngine.h"
+#include "core/log/Log.h"
 #include "core/net/Discovery.h"
 #include "core/net/Peer.h"
 #include "core/wire/Utf8.h"
@@ -29,7 +30,6 @@ bool isSameName(const std::string& a, const std::string& b) {
 
 PTTController::PTTController(std::string displayName, Uuid senderID, Components components)
     : main_(std::move(components.main)),
-      connectionState_(ConnectionText::starting),
       displayName_(std::move(displayName)),
       senderID_(senderID),
       transport_(std::make_shared<Transport>(std::move(components.transportQueue), std::move(components.network))),
@@ -53,7 +53,7 @@ void PTTController::setTransmitting(bool value) {
     notify(Property::isTransmitting);
 }
 
-void PTTController::setConnectionState(std::string value) {
+void PTTController::setConnectionState(ConnectionState value) {
     connectionState_ = std::move(value);
     notify(Property::connectionState);
 }
@@ -92,7 +92,8 @@ void PTTController::start() {
     try {
         audio_->start();
     } catch (const std::exception& e) {
-        setConnectionState(std::string(ConnectionText::audioErrorPrefix) + e.what());
+        HH_LOG_ERROR(logcat::audio, "cannot start the sound devices: " << e.what());
+        setConnectionState(ConnectionState::audioError(e.what()));
     }
     transport_->start();
     discovery_->start();
@@ -107,12 +108,10 @@ void PTTController::start() {
 
 void PTTController::applyTransportState(const Transport::State& state) {
     switch (state.kind) {
-    case Transport::State::Kind::setup: setConnectionState(ConnectionText::connecting); break;
-    case Transport::State::Kind::ready: setConnectionState(ConnectionText::onAir); break;
-    case Transport::State::Kind::cancelled: setConnectionState(ConnectionText::stopped); break;
-    case Transport::State::Kind::failed:
-        setConnectionState(std::string(ConnectionText::networkErrorPrefix) + state.message);
-        break;
+    case Transport::State::Kind::setup: setConnectionState({ConnectionState::Kind::connecting, {}}); break;
+    case Transport::State::Kind::ready: setConnectionState({ConnectionState::Kind::onAir, {}}); break;
+    case Transport::State::Kind::cancelled: setConnectionState({ConnectionState::Kind::stopped, {}}); break;
+    case Transport::State::Kind::failed: setConnectionState(ConnectionState::networkError(state.message)); break;
     }
 }
 
@@ -125,6 +124,7 @@ void PTTController::updatePeers(std::vector<Peer> peers) {
 void PTTController::beginTalking() {
     if (!isRunning_ || isTransmitting_) return;
     setTransmitting(true);
+    isTalkEndPending_ = false;  // a press during the tail carries on the same capture
     frameIndex_.store(0);
     WalkiePacket packet;
     packet.type = PacketType::talkStart;
@@ -149,22 +149,36 @@ void PTTController::sendAudioFrame(const Bytes& frame) {
 void PTTController::endTalking() {
     if (!isTransmitting_) return;
     setTransmitting(false);
+    isTalkEndPending_ = true;
     // The tail holds the controller, so the talk end goes out even if the owner lets go.
     main_->postAfter(seconds(releaseTailSeconds), [self = shared_from_this()] {
-        if (self->isTransmitting_) return;  // pressed again during the tail
-        self->audio_->stopCapture();        // hands over the padded last frame first
-        WalkiePacket packet;
-        packet.type = PacketType::talkEnd;
-        packet.senderID = self->senderID_;
-        packet.sequence = self->sequence_.fetch_add(1);
-        packet.frameIndex = self->frameIndex_.load();
-        self->transport_->send(packet);
+        // Pressed again during the tail, or stop() has sent it already.
+        if (self->isTransmitting_ || !self->isTalkEndPending_) return;
+        self->sendTalkEnd();
     });
+}
+
+void PTTController::sendTalkEnd() {
+    isTalkEndPending_ = false;
+    audio_->stopCapture();  // hands over the padded last frame first
+    WalkiePacket packet;
+    packet.type = PacketType::talkEnd;
+    packet.senderID = senderID_;
+    packet.sequence = sequence_.fetch_add(1);
+    packet.frameIndex = frameIndex_.load();
+    transport_->send(packet);
+    if (onTalkEndSent) onTalkEndSent();
 }
 
 void PTTController::stop() {
     if (!isRunning_) return;
-    endTalking();
+    // A held press ends as a release would, less the tail: peers must not keep
+    // showing us until their time-out. The transport sends it before it stops.
+    if (isTransmitting_) {
+        setTransmitting(false);
+        isTalkEndPending_ = true;
+    }
+    if (isTalkEndPending_) sendTalkEnd();
     transport_->stop();
     discovery_->stop();
     audio_->stop();
@@ -174,7 +188,7 @@ void PTTController::stop() {
     }
     isRunning_ = false;
     notify(Property::isRunning);
-    setConnectionState(ConnectionText::stopped);
+    setConnectionState({ConnectionState::Kind::stopped, {}});
 }
 
 void PTTController::refreshTransport() {

@@ -56,7 +56,7 @@ TestCase {
 
     function test_statusLine() {
         statusIs("starting\u2026", "secondary")
-        controller.setConnectionState("network error: multicast setup: no route")
+        controller.setConnectionState("networkError", "multicast setup: no route")
         statusIs("network error: multicast setup: no route", "secondary")
         controller.setTalkingPeer("Alice")
         statusIs("Alice is talking\u2026", "green")
@@ -73,7 +73,7 @@ TestCase {
     function test_peers_data() {
         return [
             { tag: "no name, nobody", ssid: null, peers: [], heading: "On this network (0)" },
-            { tag: "name, one talks", ssid: "Lab WiFi", peers: ["Bob", "Carol"], talker: "Carol", heading: "On Lab WiFi network (2)" },
+            { tag: "name, one talks", ssid: "Lab %1 WiFi", peers: ["Bob", "Carol"], talker: "Carol", heading: "On Lab %1 WiFi network (2)" },
             { tag: "empty name, talker in no row", ssid: "", peers: ["Bob"], talker: "Zed", heading: "On  network (1)" },
         ]
     }
@@ -216,7 +216,7 @@ TestCase {
             skip("HH_SCREENSHOT_DIR not set")
         walkie.onScreen = true
         network.setSsid("Studio")
-        controller.setConnectionState("on air")
+        controller.setConnectionState("onAir")
         controller.setPeerNames(["Ada's laptop", "Kitchen"])
         const shots = {
             "idle": () => {},
