@@ -1,5 +1,6 @@
 // The headless intercom: listen, say and talk, on the real controller.
 #include "core/audio/linux/LinuxAudioPlatform.h"
+#include "core/env/linux/ComputerName.h"
 #include "core/exec/AsioExecutor.h"
 #include "core/net/linux/LinuxNetworkPlatform.h"
 #include "core/ptt/linux/LinuxIntercom.h"

@@ -1,6 +1,8 @@
 #include "tools/Cli.h"
 #include "tools/Commands.h"
+#include "tools/MonitorEvents.h"
 
+#include "core/env/linux/ComputerName.h"
 #include "core/exec/AsioExecutor.h"
 #include "core/net/Discovery.h"
 #include "core/net/linux/AvahiDnsSd.h"
@@ -9,19 +11,12 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 namespace hh::cli {
 namespace {
 
-std::string computerName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') return name;
-    return "Linux";
-}
-
 struct PeersOptions {
-    std::string name = computerName();
+    std::string name = computerDisplayName();
     std::optional<double> seconds;
 };
 
@@ -35,9 +30,7 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
     auto platform = makeAvahiDnsSdPlatform(*queue);
     auto discovery = std::make_shared<Discovery>(options.name, queue, platform);
     discovery->onPeersChanged = [](std::vector<Peer> peers) {
-        auto list = Json::array();
-        for (const auto& peer : peers) list.push_back({{"id", peer.id}, {"name", peer.name}});
-        printJsonLine({{"event", "peers"}, {"peers", std::move(list)}});
+        printJsonLine(peersEvent(peers));
     };
     discovery->start();
     if (options.seconds)
