@@ -72,7 +72,12 @@ void Discovery::handleBrowserState(const DnsSdBrowserState& state) {
     case DnsSdBrowserState::Kind::ready: browseFailure_.succeeded(); break;
     case DnsSdBrowserState::Kind::waiting:
     case DnsSdBrowserState::Kind::failed: {
-        const std::string detail = state.error ? state.error->description : std::string("no reason given");
+        // A missing daemon is one failure whatever words the client found for
+        // it ("not running", "connection failed") as it retries.
+        const std::string detail = !state.error ? std::string("no reason given")
+                                   : state.error->code == DnsSdErrorCode::serviceNotRunning
+                                       ? std::string("the DNS-SD daemon is not running")
+                                       : state.error->description;
         browseFailure_.failed((state.kind == DnsSdBrowserState::Kind::waiting ? "waiting: " : "failed: ") + detail);
         break;
     }

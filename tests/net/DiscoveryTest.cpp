@@ -144,12 +144,15 @@ TEST_F(DiscoveryTest, BrowserWaitingIsLoggedOnceAndAgainWhenItResumes) {
     start();
     const DnsSdBrowserState waiting{DnsSdBrowserState::Kind::waiting,
                                     DnsSdError{DnsSdErrorCode::serviceNotRunning, "Daemon not running"}};
-    for (const auto& state : {waiting, DnsSdBrowserState{}, waiting, DnsSdBrowserState{DnsSdBrowserState::Kind::ready, {}},
+    auto reworded = waiting;
+    reworded.error->description = "Daemon connection failed";
+    for (const auto& state : {waiting, DnsSdBrowserState{}, reworded, DnsSdBrowserState{DnsSdBrowserState::Kind::ready, {}},
                               DnsSdBrowserState{DnsSdBrowserState::Kind::ready, {}}})
         browser().deliverState(state);
     queue->runUntilIdle();
     setLogWriter(nullptr, nullptr);
-    EXPECT_THAT(lines, ElementsAre("browsing for peers: waiting: Daemon not running", "browsing for peers: working again"));
+    EXPECT_THAT(lines, ElementsAre("browsing for peers: waiting: the DNS-SD daemon is not running",
+                                   "browsing for peers: working again"));
 }
 
 } // namespace
