@@ -15,10 +15,4 @@ Json connectionEvent(const ConnectionState& state) {
     return {{"event", "connection"}, {"state", std::move(text)}};
 }
 
-Json peersEvent(const std::vector<Peer>& peers) {
-    auto list = Json::array();
-    for (const auto& peer : peers) list.push_back({{"id", peer.id}, {"name", peer.name}});
-    return {{"event", "peers"}, {"peers", std::move(list)}};
-}
-
 } // namespace hh::cli

@@ -41,9 +41,10 @@ public:
                 stop_.wake();
             }
             if (!printsEvents) return;
+            if (property == Property::peers) printJsonLine(peersEvent(controller.peers()));
+            if (property == Property::isInboundBlocked) printJsonLine(inboundEvent(controller.isInboundBlocked()));
             switch (property) {
             case Property::connectionState: printJsonLine(connectionEvent(controller.connectionState())); break;
-            case Property::peers: printJsonLine(peersEvent(controller.peers())); break;
             case Property::talkingPeerName: {
                 Json event{{"event", "talker"}, {"name", nullptr}};
                 if (controller.talkingPeerName()) event["name"] = *controller.talkingPeerName();

@@ -15,6 +15,9 @@ Json stateEvent(const Transport::State& state);
 Json packetEvent(const WalkiePacket& packet);
 // The controller's connection in the words the panel shows ("on air").
 Json connectionEvent(const ConnectionState& state);
+
+// The peers and inbound events of `peers` and `listen`: names exactly as received.
 Json peersEvent(const std::vector<Peer>& peers);
+Json inboundEvent(bool isBlocked);
 
 } // namespace hh::cli

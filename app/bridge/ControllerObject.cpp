@@ -1,10 +1,44 @@
 #include "app/bridge/ControllerObject.h"
 
+#include "app/bridge/DisplayText.h"
+
+#include <QCollator>
+
+#include <algorithm>
+
 namespace hh {
 
 void ControllerObject::publishPeers(QVariantList peers) {
+    // Where a person expects a name, and stable when the browse results come
+    // back in another order.
+    QCollator collator;
+    collator.setNumericMode(true);
+    std::stable_sort(peers.begin(), peers.end(), [&](const QVariant& a, const QVariant& b) {
+        const QString na = a.toMap().value(QStringLiteral("name")).toString();
+        const QString nb = b.toMap().value(QStringLiteral("name")).toString();
+        const int order = collator.compare(na, nb);
+        return order != 0 ? order < 0 : na < nb;
+    });
+    for (QVariant& entry : peers) {
+        QVariantMap map = entry.toMap();
+        const QString name = map.value(QStringLiteral("name")).toString();
+        map.insert(QStringLiteral("label"), displayName(name));
+        map.insert(QStringLiteral("spokenName"), displayName(name, false));
+        if (!map.contains(QStringLiteral("reach")))
+            map.insert(QStringLiteral("reach"), QStringLiteral("heard"));
+        entry = map;
+    }
     peers_ = std::move(peers);
     emit peersChanged();
+}
+
+QString ControllerObject::talkingPeerLabel() const {
+    return hasTalkingPeer_ ? displayName(talkingPeerName_) : QString();
+}
+
+void ControllerObject::publishInboundBlocked(bool value) {
+    isInboundBlocked_ = value;
+    emit isInboundBlockedChanged();
 }
 
 void ControllerObject::publishTalkingPeer(bool present, QString name) {

@@ -13,10 +13,17 @@ namespace hh {
 // controller, or a fake in tests. Lives on the main thread.
 class ControllerObject : public QObject {
     Q_OBJECT
-    // Each entry is a map {id, name}, in the order the controller lists them.
+    // Each entry is a map {id, name, label, spokenName, reach, isBeaconOnly}:
+    // `name` exactly as received, `label` made safe to show (displayName()),
+    // `spokenName` the same without isolating marks, `reach` one of
+    // "heard", "notHeard", "notResponding". Sorted by the user's collation.
     Q_PROPERTY(QVariantList peers READ peers NOTIFY peersChanged)
     Q_PROPERTY(bool hasTalkingPeer READ hasTalkingPeer NOTIFY talkingPeerChanged)
     Q_PROPERTY(QString talkingPeerName READ talkingPeerName NOTIFY talkingPeerChanged)
+    // The talker's name made safe to show.
+    Q_PROPERTY(QString talkingPeerLabel READ talkingPeerLabel NOTIFY talkingPeerChanged)
+    // Our own packets stopped coming back: incoming audio is blocked here.
+    Q_PROPERTY(bool isInboundBlocked READ isInboundBlocked NOTIFY isInboundBlockedChanged)
     Q_PROPERTY(bool isTransmitting READ isTransmitting NOTIFY isTransmittingChanged)
     // The connection in the words shown to the user ("on air").
     Q_PROPERTY(QString connectionState READ connectionState NOTIFY connectionStateChanged)
@@ -28,6 +35,8 @@ public:
     const QVariantList& peers() const { return peers_; }
     bool hasTalkingPeer() const { return hasTalkingPeer_; }
     const QString& talkingPeerName() const { return talkingPeerName_; }
+    QString talkingPeerLabel() const;
+    bool isInboundBlocked() const { return isInboundBlocked_; }
     bool isTransmitting() const { return isTransmitting_; }
     QString connectionState() const;
     bool isMuted() const { return isMuted_; }
@@ -44,6 +53,7 @@ signals:
     void isTransmittingChanged();
     void connectionStateChanged();
     void isMutedChanged();
+    void isInboundBlockedChanged();
 
 protected:
     // Each setter notifies on every call: the controller reports every
@@ -53,6 +63,7 @@ protected:
     void publishTransmitting(bool value);
     void publishConnectionState(ConnectionState value);
     void publishMuted(bool value);
+    void publishInboundBlocked(bool value);
 
 private:
     QVariantList peers_;
@@ -61,6 +72,7 @@ private:
     bool isTransmitting_ = false;
     ConnectionState connectionState_;
     bool isMuted_ = false;
+    bool isInboundBlocked_ = false;
 };
 
 } // namespace hh

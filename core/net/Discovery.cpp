@@ -56,7 +56,10 @@ void Discovery::startBrowsing() {
     if (browser_) return;
     auto browser = platform_->makeBrowser(std::string(WalkieConfig::bonjourServiceType),
                                           std::string(WalkieConfig::bonjourDomain));
-    if (!browser) return;
+    if (!browser) {
+        if (onAvailabilityChanged) onAvailabilityChanged(false);
+        return;
+    }
     browser->onResultsChanged = [weak = weak_from_this()](std::vector<DnsSdBrowseResult> results) {
         if (auto self = weak.lock()) self->handleBrowseResults(results);
     };
@@ -69,9 +72,13 @@ void Discovery::startBrowsing() {
 
 void Discovery::handleBrowserState(const DnsSdBrowserState& state) {
     switch (state.kind) {
-    case DnsSdBrowserState::Kind::ready: browseFailure_.succeeded(); break;
+    case DnsSdBrowserState::Kind::ready:
+        browseFailure_.succeeded();
+        if (onAvailabilityChanged) onAvailabilityChanged(true);
+        break;
     case DnsSdBrowserState::Kind::waiting:
     case DnsSdBrowserState::Kind::failed: {
+        if (onAvailabilityChanged) onAvailabilityChanged(false);
         // A missing daemon is one failure whatever words the client found for
         // it ("not running", "connection failed") as it retries.
         const std::string detail = !state.error ? std::string("no reason given")

@@ -22,6 +22,17 @@ void FakeController::setConnectionState(const QString& kind, const QString& deta
     publishConnectionState({kinds.value(kind), detail.toStdString()});
 }
 
+void FakeController::setPeers(const QVariantList& entries) {
+    QVariantList peers;
+    for (const QVariant& entry : entries) {
+        QVariantMap map = entry.toMap();
+        if (!map.contains(QStringLiteral("id")))
+            map.insert(QStringLiteral("id"), map.value(QStringLiteral("name")));
+        peers.append(map);
+    }
+    publishPeers(peers);
+}
+
 void FakePermissions::setStatuses(const QString& microphone, const QString& localNetwork) {
     QStringList missing;
     if (microphone == QLatin1String("denied") || microphone == QLatin1String("notDetermined"))
