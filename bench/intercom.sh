@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The headless intercom between two lab hosts on the audio lab's sound server:
 # mouth-to-ear delay (click into "stim" -> h1's microphone -> network -> h2's
-# jitter buffer -> "spk", median of 10 clicks), and CPU and peak RSS of listen
-# (idle, receiving one talker) and of talk (transmitting). $1: the build directory.
+# jitter buffer -> "spk", median of 10 clicks), the same for the first spurt
+# after the listener's playback stream closed, CPU and peak RSS of listen
+# (idle, receiving one talker) and of talk (transmitting), and the time from the
+# sound server's return (killed and started again) to audio heard, and the
+# tray program's idle CPU and peak RSS under Xvfb. $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/labkit.sh"
 lab_begin hhib "$1"
@@ -69,3 +72,76 @@ talkPid=$!
 sleep 2
 measure "$(program_pid "$talkPid")" 10 "talk, transmitting" 2
 wait $talkPid || true
+
+echo "== first spurt after idle: mouth-to-ear delay"
+# Each click is its own press, after the listener has had nothing to play for
+# longer than its quiet period (its playback stream closed).
+parecord --latency-msec=10 -d spk.monitor --file-format=wav "$work/idle.wav" &
+recPid=$!
+for i in $(seq 10); do
+    sleep 4.5
+    lab exec h1 "$cli" talk --seconds 1.6 --name mouth >/dev/null 2>&1 &
+    talkPid=$!
+    sleep 1.2
+    paplay -d stim "$work/click.wav"
+    wait $talkPid || true
+done
+sleep 0.5
+kill -TERM $recPid; wait $recPid 2>/dev/null || true
+python3 "$root/bench/click_delays.py" "$work/idle.wav" first-spurt-after-idle || true
+
+echo "== sound server killed and started again: time to audio heard"
+sox -n -r 16000 -c 1 -b 16 "$work/steady.wav" synth 20 sine 440 vol 0.3
+lab exec h1 "$cli" say "$work/steady.wav" --name steady >/dev/null 2>&1 &
+sayPid=$!
+sleep 2
+"$root/scripts/audiolab.sh" stop --kill
+sleep 2
+"$root/scripts/audiolab.sh" start >/dev/null &
+upPid=$!
+# Back once its speaker exists (the lab makes the devices after the server answers).
+for i in $(seq 400); do pactl list short sources 2>/dev/null | grep -q 'spk.monitor' && break; sleep 0.02; done
+back=$(date +%s.%N)
+parecord --latency-msec=10 -d spk.monitor --file-format=wav "$work/back.wav" &
+recPid=$!
+recStart=$(date +%s.%N)
+sleep 6
+kill -TERM $recPid; wait $recPid 2>/dev/null || true
+wait $upPid || true
+python3 - "$work/back.wav" "$back" "$recStart" <<'PY'
+import struct, sys, wave
+w = wave.open(sys.argv[1])
+r, ch, n = w.getframerate(), w.getnchannels(), w.getnframes()
+x = struct.unpack('<%dh' % (n * ch), w.readframes(n))[::ch]
+step = r // 100
+onset = next((i / r for i in range(0, len(x) - step, step)
+              if (sum(v * v for v in x[i:i + step]) / step) ** 0.5 / 32768 > 0.02), None)
+if onset is None:
+    print("server return to audio heard: nothing heard within 6 s (target <= 3 s)")
+else:
+    print("server return to audio heard: %.2f s (target <= 3 s)" % (float(sys.argv[3]) - float(sys.argv[2]) + onset))
+PY
+wait $sayPid || true
+
+echo "== tray program, idle (panel never opened)"
+if [ -x "$build/app/hollerhopper" ]; then
+    lab_background lab exec h2 "$root/tests/app/ui/tray/with_display.sh" "$build/app/hollerhopper" >/dev/null 2>&1
+    trayPid=""
+    for i in $(seq 100); do
+        trayPid=$(pgrep -f -x "$build/app/hollerhopper" | head -1 || true)
+        [ -n "$trayPid" ] && break
+        sleep 0.1
+    done
+    if [ -n "$trayPid" ]; then
+        sleep 8
+        before=$(cpu_ns "$trayPid")
+        sleep 10
+        after=$(cpu_ns "$trayPid")
+        awk -v b="$before" -v a="$after" -v h="$(awk '/VmHWM/ {print $2}' /proc/"$trayPid"/status)" \
+            'BEGIN {printf "tray program, idle: %.2f %% of a core (target <= 0.2 %%), peak RSS %.1f MB (target <= 60 MB)\n", (a - b) / 1e8, h / 1024}'
+    else
+        echo "tray program: did not start"
+    fi
+else
+    echo "tray program: not built (-DHH_BUILD_APP=ON)"
+fi

@@ -29,7 +29,8 @@
 # HH_SOUND_SERVER          pulseaudio | pipewire (default: the kind the user's
 #                          session runs, else PulseAudio if installed, else PipeWire)
 # HH_AUDIOLAB_SINKS        extra null sinks by name, e.g. "spk2"
-# HH_AUDIOLAB_SUSPEND_IDLE suspend devices idle this many seconds (default: never)
+# HH_AUDIOLAB_SUSPEND_IDLE suspend devices idle this many seconds (default: never;
+#                          "spk" is then left without a steady reader)
 # HH_AUDIOLAB_DIR          the lab directory (default /run/hollerhopper-audiolab/$HH_LAB,
 #                          HH_LAB defaulting to "hhlab")
 set -euo pipefail
@@ -311,10 +312,12 @@ is_default() { PULSE_SERVER=$SERVER pactl info 2>/dev/null | grep -qx "$1: $2"; 
 
 # An idle null sink renders in large blocks and a new stream can stall that
 # long; steady low-latency readers keep both sinks ticking in small blocks.
+# With idle suspension "spk" gets none: a reader would keep it from suspending.
 start_readers() {
     : >"$DIR/readers.pid"
-    local src
-    for src in spk.monitor micfeed.monitor; do
+    local src sources="spk.monitor micfeed.monitor"
+    [ -z "$SUSPEND_IDLE" ] || sources="micfeed.monitor"
+    for src in $sources; do
         PULSE_SERVER=$SERVER parecord --latency-msec=10 -d "$src" --raw /dev/null </dev/null >/dev/null 2>&1 &
         echo $! >>"$DIR/readers.pid"
     done
@@ -363,5 +366,5 @@ kind) load_settings; echo "$KIND" ;;
 stop) load_settings; stop_server "${2:-}" ;;
 start) load_settings; start_server ;;
 restart) load_settings; stop_server "${2:-}"; start_server ;;
-*) sed -n '2,34p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+*) sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac

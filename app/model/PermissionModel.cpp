@@ -10,6 +10,7 @@ PermissionModel::Status microphoneStatus(MicrophoneAuthorization authorization) 
     case MicrophoneAuthorization::restricted:
     case MicrophoneAuthorization::denied: return PermissionModel::Status::denied;
     case MicrophoneAuthorization::notDetermined: return PermissionModel::Status::notDetermined;
+    case MicrophoneAuthorization::unavailable: return PermissionModel::Status::unavailable;
     default: return PermissionModel::Status::unknown;
     }
 }

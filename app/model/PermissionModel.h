@@ -15,7 +15,8 @@ namespace hh {
 // arrive on other threads are moved there first.
 class PermissionModel : public std::enable_shared_from_this<PermissionModel> {
 public:
-    enum class Status { granted, denied, notDetermined, unknown };
+    // `unavailable`: no sound server answers, so the microphone cannot be checked.
+    enum class Status { granted, denied, notDetermined, unknown, unavailable };
 
     PermissionModel(Executor& mainExecutor, std::shared_ptr<MicrophoneAccess> microphone,
                     LocalNetworkProbeFactory makeProbe);

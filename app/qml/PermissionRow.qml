@@ -77,7 +77,8 @@ Item {
         anchors.verticalCenter: parent.verticalCenter
         sourceComponent: row.status === "granted" ? granted
                        : row.status === "denied" ? openSettings
-                       : row.status === "notDetermined" ? allow : checking
+                       : row.status === "notDetermined" ? allow
+                       : row.status === "unavailable" ? noSoundServer : checking
     }
 
     Component {
@@ -117,6 +118,15 @@ Item {
             prominent: true
             text: qsTr("Allow")
             onClicked: row.allowRequested()
+        }
+    }
+    Component {
+        id: noSoundServer
+        PlainLabel {
+            objectName: "statusText"
+            text: qsTr("No sound server is running")
+            color: row.style.secondary
+            font.pixelSize: row.style.caption2
         }
     }
     Component {

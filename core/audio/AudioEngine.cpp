@@ -3,6 +3,7 @@
 #include "core/wire/WalkieConfig.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -17,12 +18,55 @@ constexpr std::uint32_t preferredCaptureFrames = 1024;
 
 } // namespace
 
+// The open/close policy around the render callback. `quietSamples` belongs
+// to the output thread; `isIdle` says the output was told to stop pulling and
+// needs a resume() for new audio.
+struct AudioEngine::Playback {
+    explicit Playback(std::shared_ptr<JitterBuffer> jitter) : jitter(std::move(jitter)) {}
+
+    bool render(std::span<float> out) {
+        if (jitter->read(out)) {
+            quietSamples = 0;
+            return true;
+        }
+        quietSamples += std::int64_t(out.size());
+        if (quietSamples < std::int64_t(quietSeconds * WalkieConfig::sampleRate)) return true;
+        quietSamples = 0;
+        isIdle.store(true);
+        // Audio written just before the flag went up saw no idle output: keep
+        // pulling for it, unless enqueue() already claimed the resume.
+        if (jitter->count() > 0 && isIdle.exchange(false)) return true;
+        return false;
+    }
+
+    std::shared_ptr<JitterBuffer> jitter;
+    std::int64_t quietSamples = 0;
+    std::atomic<bool> isIdle{true};
+};
+
 // What the capture thread works on. Owned by the engine while capturing; the
 // delivery callback holds it weakly.
 struct AudioEngine::CaptureSession {
     std::unique_ptr<AudioConverter> converter;
     Bytes accumulator;
     std::function<void(const Bytes&)> frameHandler;
+    std::function<Clock::time_point()> now;
+    // Frames that may go out now: refilled at the real-time rate, capped at
+    // the burst allowance, so a capture that delivers too fast is cut to real time.
+    double allowance = burstFrames;
+    std::optional<Clock::time_point> lastRefill;
+
+    bool takeAllowance() {
+        const auto t = now();
+        if (lastRefill) {
+            const double elapsed = std::chrono::duration<double>(t - *lastRefill).count();
+            allowance = std::min<double>(burstFrames, allowance + std::max(0.0, elapsed) / WalkieConfig::frameDuration);
+        }
+        lastRefill = t;
+        if (allowance < 1) return false;
+        allowance -= 1;
+        return true;
+    }
 
     void convertAndFrame(const AudioInputBuffer& buffer) {
         if (!converter || buffer.format.sampleRate <= 0 || buffer.frameCount == 0) return;
@@ -43,16 +87,19 @@ struct AudioEngine::CaptureSession {
         while (accumulator.size() - consumed >= frameBytes) {
             Bytes frame(accumulator.begin() + std::ptrdiff_t(consumed),
                         accumulator.begin() + std::ptrdiff_t(consumed + frameBytes));
-            if (frameHandler) frameHandler(frame);
+            if (frameHandler && takeAllowance()) frameHandler(frame);
             consumed += frameBytes;
         }
         accumulator.erase(accumulator.begin(), accumulator.begin() + std::ptrdiff_t(consumed));
     }
 };
 
-AudioEngine::AudioEngine(std::unique_ptr<AudioPlatform> platform)
-    : platform(std::move(platform)), jitter(std::make_shared<JitterBuffer>()) {
-    render = [jitter = jitter](std::span<float> out) { jitter->read(out); };
+AudioEngine::AudioEngine(std::unique_ptr<AudioPlatform> platform, std::function<Clock::time_point()> now)
+    : platform(std::move(platform)),
+      now(std::move(now)),
+      jitter(std::make_shared<JitterBuffer>()),
+      playback(std::make_shared<Playback>(jitter)) {
+    render = [playback = playback](std::span<float> out) { return playback->render(out); };
 }
 
 AudioEngine::~AudioEngine() {
@@ -61,6 +108,8 @@ AudioEngine::~AudioEngine() {
 }
 
 void AudioEngine::start() {
+    platform->setHealthHandler(onHealthChanged);
+    playback->isIdle.store(true);
     platform->output().start(render);
 }
 
@@ -68,6 +117,7 @@ void AudioEngine::stop() {
     stopCapture();
     platform->output().stop();
     jitter->reset();
+    playback->isIdle.store(true);
 }
 
 void AudioEngine::enqueue(std::span<const std::uint8_t> pcm16le) {
@@ -79,6 +129,7 @@ void AudioEngine::enqueue(std::span<const std::uint8_t> pcm16le) {
         samples[i] = std::clamp(float(v) * (1.0f / 32768.0f), -1.0f, 1.0f);
     }
     jitter->write(samples);
+    if (playback->isIdle.exchange(false)) platform->output().resume();
 }
 
 void AudioEngine::startCapture() {
@@ -90,6 +141,7 @@ void AudioEngine::startCapture() {
     auto session = std::make_shared<CaptureSession>();
     session->converter = platform->makeConverter(format);
     session->frameHandler = captureFrameHandler;
+    session->now = now;
     const std::weak_ptr<CaptureSession> weakSession = session;
     const bool started = input.start(preferredCaptureFrames, [weakSession](const AudioInputBuffer& buffer) {
         if (auto s = weakSession.lock()) s->convertAndFrame(buffer);

@@ -4,10 +4,13 @@
 #include "core/audio/JitterBuffer.h"
 #include "core/wire/WalkiePacket.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
+#include <string>
 
 namespace hh {
 
@@ -19,14 +22,28 @@ namespace hh {
 // All operations are called on the owner's (main) thread. The render callback
 // runs on the output thread and touches only the jitter buffer; conversion and
 // framing run on the capture thread.
+//
+// Playback holds the device only while there is audio: after `quietSeconds`
+// with nothing to play the output may close, and the next enqueue() reopens it
+// while the jitter buffer primes. Capture never sends faster than real time:
+// frames beyond 50 a second plus `burstFrames` are dropped.
 class AudioEngine {
 public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr double quietSeconds = 3.0;
+    static constexpr int burstFrames = 10;
+
+    // Whether audio works, as the platform reports it: nothing, or what is
+    // wrong in words. Called on any thread. Assign before start().
+    std::function<void(std::optional<std::string> error)> onHealthChanged;
+
     // Receives every captured frame (exactly 640 bytes), in order. Called on the
     // capture thread, and for the final padded frame on the thread calling
     // stopCapture(). Assign before start(); it is taken at startCapture().
     std::function<void(const Bytes& frame)> captureFrameHandler;
 
-    explicit AudioEngine(std::unique_ptr<AudioPlatform> platform);
+    // `now` paces the capture frame limit (tests pass a clock of their own).
+    explicit AudioEngine(std::unique_ptr<AudioPlatform> platform, std::function<Clock::time_point()> now = Clock::now);
     // Stops both streams (without delivering a last frame) so that no platform
     // callback outlives the engine.
     ~AudioEngine();
@@ -54,11 +71,14 @@ public:
 
 private:
     struct CaptureSession;
+    struct Playback;
 
     std::unique_ptr<AudioPlatform> platform;
+    std::function<Clock::time_point()> now;
     // Shared with the render callback, which may outlive a stopped stream's
     // last pull by a moment.
     std::shared_ptr<JitterBuffer> jitter;
+    std::shared_ptr<Playback> playback;
     AudioOutputStream::RenderCallback render;
     std::shared_ptr<CaptureSession> capture;
     bool isCapturingState = false;

@@ -86,6 +86,11 @@ void PTTController::start() {
             if (auto self = weak.lock()) self->updatePeers(std::move(peers));
         });
     };
+    audio_->onHealthChanged = [weak, main](std::optional<std::string> error) {
+        if (auto executor = main.lock()) executor->post([weak, error = std::move(error)]() mutable {
+            if (auto self = weak.lock()) self->applyAudioHealth(std::move(error));
+        });
+    };
     startPresence();
     // Straight from the capture thread: 50 packets a second need no hop.
     audio_->captureFrameHandler = [weak](const Bytes& frame) {
@@ -96,7 +101,7 @@ void PTTController::start() {
         audio_->start();
     } catch (const std::exception& e) {
         HH_LOG_ERROR(logcat::audio, "cannot start the sound devices: " << e.what());
-        setConnectionState(ConnectionState::audioError(e.what()));
+        applyAudioHealth(e.what());
     }
     transport_->start();
     discovery_->start();
@@ -112,11 +117,26 @@ void PTTController::start() {
 void PTTController::applyTransportState(const Transport::State& state) {
     presence_->setOnAir(state.kind == Transport::State::Kind::ready);
     switch (state.kind) {
-    case Transport::State::Kind::setup: setConnectionState({ConnectionState::Kind::connecting, {}}); break;
-    case Transport::State::Kind::ready: setConnectionState({ConnectionState::Kind::onAir, {}}); break;
-    case Transport::State::Kind::cancelled: setConnectionState({ConnectionState::Kind::stopped, {}}); break;
-    case Transport::State::Kind::failed: setConnectionState(ConnectionState::networkError(state.message)); break;
+    case Transport::State::Kind::setup: networkState_ = {ConnectionState::Kind::connecting, {}}; break;
+    case Transport::State::Kind::ready: networkState_ = {ConnectionState::Kind::onAir, {}}; break;
+    case Transport::State::Kind::cancelled: networkState_ = {ConnectionState::Kind::stopped, {}}; break;
+    case Transport::State::Kind::failed: networkState_ = ConnectionState::networkError(state.message); break;
     }
+    showConnectionState();
+}
+
+void PTTController::applyAudioHealth(std::optional<std::string> error) {
+    if (error == audioError_) return;
+    audioError_ = std::move(error);
+    if (isRunning_ || audioError_) showConnectionState();
+}
+
+void PTTController::showConnectionState() {
+    const auto kind = networkState_.kind;
+    if (audioError_ && kind != ConnectionState::Kind::networkError && kind != ConnectionState::Kind::stopped)
+        setConnectionState(ConnectionState::audioError(*audioError_));
+    else
+        setConnectionState(networkState_);
 }
 
 void PTTController::updatePeers(std::vector<Peer> peers) {
@@ -192,7 +212,9 @@ void PTTController::stop() {
     }
     isRunning_ = false;
     notify(Property::isRunning);
-    setConnectionState({ConnectionState::Kind::stopped, {}});
+    networkState_ = {ConnectionState::Kind::stopped, {}};
+    audioError_.reset();
+    setConnectionState(networkState_);
 }
 
 // Presence: beacons and path health.

@@ -91,6 +91,10 @@ private:
     void clearTalker();
 
     void applyTransportState(const Transport::State& state);
+    // The audio platform's health: an error shows in the connection state
+    // (over the network's, unless that is an error too) until audio works again.
+    void applyAudioHealth(std::optional<std::string> error);
+    void showConnectionState();
     void updatePeers(std::vector<Peer> peers);
     void sendAudioFrame(const Bytes& frame);
     void sendTalkEnd();
@@ -108,6 +112,8 @@ private:
     // Released, the talk end not sent yet: the tail is running.
     bool isTalkEndPending_ = false;
     ConnectionState connectionState_;
+    ConnectionState networkState_;
+    std::optional<std::string> audioError_;
     bool isRunning_ = false;
     bool isMuted_ = false;
 

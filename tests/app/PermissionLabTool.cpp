@@ -22,7 +22,7 @@
 
 namespace {
 
-const char* const statusNames[] = {"granted", "denied", "notDetermined", "unknown"};
+const char* const statusNames[] = {"granted", "denied", "notDetermined", "unknown", "unavailable"};
 
 struct NoMicrophone final : hh::MicrophoneAccess {
     hh::MicrophoneAuthorization status() override { return hh::MicrophoneAuthorization::unavailable; }

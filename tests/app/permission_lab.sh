@@ -6,7 +6,7 @@
 # - the microphone against the audio lab's private sound server (PulseAudio or
 #   PipeWire, HH_SOUND_SERVER): "granted" with an input, "denied" with only
 #   sinks (a monitor is no microphone) and when the server refuses us,
-#   "unknown" with no server at all and once it is stopped.
+#   "unavailable" with no server at all and once it is stopped.
 # Usage: permission_lab.sh BUILD_DIR
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
@@ -58,7 +58,7 @@ mkdir -p "$DIR/home" "$DIR/runtime"
 head -c 256 /dev/urandom > "$DIR/client-cookie"
 chmod 644 "$DIR/client-cookie"
 
-expect unknown "microphone, no sound server" lab "${clientEnv[@]}" "$TOOL" microphone
+expect unavailable "microphone, no sound server" lab "${clientEnv[@]}" "$TOOL" microphone
 
 audiolab up
 kind=$("$ROOT/scripts/audiolab.sh" kind)
@@ -70,7 +70,7 @@ nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 expect granted "microphone, $kind admitting another user" lab "${nobody[@]}" "${clientEnv[@]}" "$TOOL" microphone
 expect denied "microphone, $kind refusing us" lab "${nobody[@]}" "${refusedEnv[@]}" "$TOOL" microphone
 audiolab stop
-expect unknown "microphone, $kind stopped" lab "${clientEnv[@]}" "$TOOL" microphone
+expect unavailable "microphone, $kind stopped" lab "${clientEnv[@]}" "$TOOL" microphone
 
 audiolab start
 remap=$(PULSE_SERVER="unix:$HH_AUDIOLAB_DIR/native" pactl list short modules | awk '$2 == "module-remap-source" {print $1}')

@@ -16,7 +16,13 @@ using test::sampleAt;
 
 struct EngineFixture : ::testing::Test {
     std::shared_ptr<FakeAudioDevices> devices = std::make_shared<FakeAudioDevices>();
-    AudioEngine engine{std::make_unique<FakeAudioPlatform>(devices)};
+    // The engine's clock: each reading advances it by `tickMicros`, so by
+    // default every frame arrives 20 ms after the one before, in real time.
+    std::atomic<std::int64_t> nowMicros{0};
+    std::atomic<std::int64_t> tickMicros{20000};
+    AudioEngine engine{std::make_unique<FakeAudioPlatform>(devices), [this] {
+                           return AudioEngine::Clock::time_point(std::chrono::microseconds(nowMicros += tickMicros));
+                       }};
     std::mutex framesMutex;
     std::vector<Bytes> frames;
 
@@ -189,6 +195,80 @@ TEST_F(EngineFixture, StopFlushesCaptureAndDestructionStopsStreams) {
     other.reset();
     EXPECT_FALSE(devices->isOutputRunning());
     EXPECT_FALSE(devices->pushInput(std::vector<float>(50, 0.25f)));
+}
+
+TEST_F(EngineFixture, PlaybackOpensOnAudioAndClosesAfterTheQuietPeriod) {
+    const auto quiet = std::size_t(AudioEngine::quietSeconds * 16000);
+    const Bytes frame(640, 0x10);
+    auto enqueue = [&](int frames) {
+        for (int i = 0; i < frames; ++i) engine.enqueue(frame);
+    };
+    // Pulls `samples` in 160-sample blocks; how many carried audio, or -1 once the output is closed.
+    auto pull = [&](std::size_t samples) {
+        int played = 0;
+        for (std::size_t done = 0; done < samples; done += 160) {
+            const auto out = devices->pullOutput(160);
+            if (out.empty()) return -1;
+            played += int(std::count(out.begin(), out.end(), 4112.0f / 32768.0f));
+        }
+        return played;
+    };
+    engine.start();
+    enqueue(3);
+    EXPECT_EQ(pull(960), 960);
+    EXPECT_EQ(pull(quiet - 320), 0);  // a gap shorter than the quiet period keeps the stream
+    enqueue(3);
+    EXPECT_EQ(pull(960), 960);
+    EXPECT_EQ(devices->outputOpenCount(), 1);
+    // Audio that arrives as the quiet period runs out keeps the stream open.
+    EXPECT_EQ(pull(quiet - 160), 0);
+    enqueue(1);
+    EXPECT_EQ(pull(160), 0);  // still priming
+    EXPECT_TRUE(devices->isOutputOpen());
+    enqueue(2);
+    EXPECT_EQ(pull(960), 960);
+    // Nothing for the quiet period: closed, and the next audio reopens it with nothing lost.
+    EXPECT_EQ(pull(quiet), 0);
+    EXPECT_FALSE(devices->isOutputOpen());
+    EXPECT_EQ(pull(160), -1);
+    for (int reopen = 2; reopen <= 3; ++reopen) {
+        enqueue(1);
+        EXPECT_TRUE(devices->isOutputOpen());
+        EXPECT_EQ(devices->outputOpenCount(), reopen);
+        enqueue(2);
+        EXPECT_EQ(pull(960), 960);
+        EXPECT_EQ(pull(quiet + 160), -1);
+    }
+    // A stop and start begin closed-until-audio again.
+    engine.stop();
+    engine.start();
+    enqueue(3);
+    EXPECT_EQ(pull(960), 960);
+}
+
+TEST_F(EngineFixture, CaptureNeverSendsFasterThanRealTime) {
+    devices->setInputFormat(16000, 1);
+    tickMicros = 0;
+    engine.startCapture();
+    const struct {
+        const char* what;
+        int steps, stepMillis, framesPerStep, expectedOut;
+    } cases[] = {
+        {"a second of stale buffers at once: the burst allowance", 1, 0, 50, AudioEngine::burstFrames},
+        {"110 ms later: five more frames' worth", 1, 110, 20, 5},
+        {"after a pause the allowance is only the burst", 1, 3000, 50, AudioEngine::burstFrames},
+        {"real time passes everything", 100, 20, 1, 100},
+        {"a device twice as fast: real time, no more", 100, 20, 2, 100},
+    };
+    for (const auto& c : cases) {
+        const auto before = frameCount();
+        for (int i = 0; i < c.steps; ++i) {
+            nowMicros += std::int64_t(c.stepMillis) * 1000;
+            ASSERT_TRUE(devices->pushInput(std::vector<float>(std::size_t(c.framesPerStep) * 320, 0.25f)));
+        }
+        EXPECT_NEAR(double(frameCount() - before), c.expectedOut, 1) << c.what;
+    }
+    engine.stopCapture();
 }
 
 // stopCapture() racing deliveries on a capture thread: every frame is whole,

@@ -92,11 +92,13 @@ TEST(AudioLab, EnqueuedFramesAreHeardOnTheSpeaker) {
     test::TempDir dir;
     const auto recording = dir.path / "spk.wav";
     std::thread recorder([&] {
-        std::system(("timeout 2.5 parecord --latency-msec=10 -d spk.monitor --file-format=wav " + recording.string()).c_str());
+        std::system(("timeout 3.5 parecord --latency-msec=10 -d spk.monitor --file-format=wav " + recording.string()).c_str());
     });
     AudioEngine engine(makePulseAudioPlatform());
     engine.start();
-    std::this_thread::sleep_for(400ms);
+    // The recorder needs a moment to start on a loaded machine; playback
+    // itself opens only with the first enqueued frame.
+    std::this_thread::sleep_for(1000ms);
     // 1.2 s of 440 Hz at half scale, one 20 ms frame every 20 ms.
     const auto tone = test::tone(440, 16000, 1, 60 * 320);
     auto due = Clock::now();

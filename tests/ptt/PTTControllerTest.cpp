@@ -133,6 +133,29 @@ TEST_F(PTTControllerTest, AudioFailureIsShownAndTheRestStillStarts) {
     main->runUntilIdle();
     EXPECT_EQ(network->groups.size(), 1u);
     EXPECT_EQ(dnsSd->browsers.size(), 1u);
+
+    // Later health reports from the platform (any thread) and network states,
+    // in order: an audio error shows over "on air" until audio works again,
+    // and a network error shows over it.
+    using Health = std::optional<std::string>;
+    const struct {
+        std::optional<GroupState> network;
+        std::optional<Health> audio;
+        ConnectionState shown;
+    } steps[] = {
+        {GroupState{GroupState::Kind::ready, {}}, std::nullopt, ConnectionState::audioError("cannot connect to the sound server")},
+        {std::nullopt, Health{}, {Kind::onAir, {}}},
+        {std::nullopt, Health{"no sound server is running"}, ConnectionState::audioError("no sound server is running")},
+        {GroupState{GroupState::Kind::waiting, "Network is unreachable"}, std::nullopt, ConnectionState::networkError("Network is unreachable")},
+        {GroupState{GroupState::Kind::ready, {}}, std::nullopt, ConnectionState::audioError("no sound server is running")},
+        {std::nullopt, Health{}, {Kind::onAir, {}}},
+    };
+    for (const auto& step : steps) {
+        if (step.network) network->lastGroup()->deliverState(*step.network);
+        if (step.audio) std::thread([&] { devices->reportHealth(*step.audio); }).join();
+        main->runUntilIdle();
+        EXPECT_EQ(controller->connectionState(), step.shown);
+    }
 }
 
 TEST_F(PTTControllerTest, SecondStartStartsNothingTwice) {

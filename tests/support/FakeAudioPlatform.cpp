@@ -57,11 +57,33 @@ std::vector<float> FakeAudioDevices::pullOutput(std::size_t frameCount) {
     std::lock_guard delivery(outputDelivery);
     {
         std::lock_guard lock(mutex);
-        if (!isOutputRunningState) return {};
+        if (!isOutputRunningState || !isOutputOpenState) return {};
     }
     std::vector<float> out(frameCount, 0.5f);
-    render(out);
+    if (!render(out)) {
+        std::lock_guard lock(mutex);
+        isOutputOpenState = false;
+    }
     return out;
+}
+
+void FakeAudioDevices::reportHealth(std::optional<std::string> error) {
+    AudioPlatform::HealthHandler handler;
+    {
+        std::lock_guard lock(mutex);
+        handler = healthHandler;
+    }
+    if (handler) handler(std::move(error));
+}
+
+bool FakeAudioDevices::isOutputOpen() const {
+    std::lock_guard lock(mutex);
+    return isOutputRunningState && isOutputOpenState;
+}
+
+int FakeAudioDevices::outputOpenCount() const {
+    std::lock_guard lock(mutex);
+    return outputOpens;
 }
 
 bool FakeAudioDevices::isOutputRunning() const {
@@ -88,10 +110,20 @@ public:
         if (d.isOutputRunningState) return;
         d.render = std::move(render);
         d.isOutputRunningState = true;
+        d.isOutputOpenState = true;
+        ++d.outputOpens;
+    }
+    void resume() override {
+        // Ordered after a pull in progress, as the real platform's stream lock does.
+        std::scoped_lock lock(d.outputDelivery, d.mutex);
+        if (!d.isOutputRunningState || d.isOutputOpenState) return;
+        d.isOutputOpenState = true;
+        ++d.outputOpens;
     }
     void stop() override {
         std::scoped_lock lock(d.outputDelivery, d.mutex);
         d.isOutputRunningState = false;
+        d.isOutputOpenState = false;
         d.render = nullptr;
     }
 
@@ -175,6 +207,11 @@ FakeAudioPlatform::FakeAudioPlatform(std::shared_ptr<FakeAudioDevices> devices)
 FakeAudioPlatform::~FakeAudioPlatform() {
     inputStream->stop();
     outputStream->stop();
+}
+
+void FakeAudioPlatform::setHealthHandler(HealthHandler handler) {
+    std::lock_guard lock(devices->mutex);
+    devices->healthHandler = std::move(handler);
 }
 
 AudioOutputStream& FakeAudioPlatform::output() { return *outputStream; }

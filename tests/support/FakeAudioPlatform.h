@@ -30,10 +30,16 @@ public:
     bool pushInput(std::span<const float> interleaved);
     // A buffer of `frameCount` frames of a sine in the input format.
     std::vector<float> makeTone(double frequency, float amplitude, std::uint32_t frameCount);
-    // Pulls `frameCount` rendered 16 kHz mono samples; empty unless output runs.
+    // Pulls `frameCount` rendered 16 kHz mono samples; empty unless output runs
+    // and is open (a render that returns false closes it until resume()).
     std::vector<float> pullOutput(std::size_t frameCount);
+    // Makes the platform report `error` (nothing: audio works) to its health handler.
+    void reportHealth(std::optional<std::string> error);
 
     bool isOutputRunning() const;
+    bool isOutputOpen() const;
+    // How often the output went from closed to open (start and resume).
+    int outputOpenCount() const;
     bool isInputRunning() const;
     int inputStartCount() const;
 
@@ -53,6 +59,9 @@ private:
     AudioOutputStream::RenderCallback render;
     AudioInputStream::BufferCallback onBuffer;
     bool isOutputRunningState = false;
+    bool isOutputOpenState = false;
+    int outputOpens = 0;
+    AudioPlatform::HealthHandler healthHandler;
     bool isInputRunningState = false;
     int inputStarts = 0;
     double tonePhase = 0;
@@ -70,6 +79,7 @@ public:
     AudioOutputStream& output() override;
     AudioInputStream& input() override;
     std::unique_ptr<AudioConverter> makeConverter(AudioFormat from) override;
+    void setHealthHandler(HealthHandler handler) override;
 
 private:
     std::shared_ptr<FakeAudioDevices> devices;

@@ -8,9 +8,11 @@
 
 namespace hh {
 
-// The sound server's default output and default input through RtAudio's
-// PulseAudio API (also PipeWire desktops, through pipewire-pulse). The server
-// named by PULSE_SERVER, or the user's default one, is used.
+// The sound server's default output and default input through libpulse's
+// asynchronous API (also PipeWire desktops, through pipewire-pulse). The server
+// named by PULSE_SERVER, or the user's default one, is used. Playback holds a
+// stream only while there is audio, both streams follow the default devices,
+// and a lost server is asked again every second; its health is reported.
 std::unique_ptr<AudioPlatform> makePulseAudioPlatform();
 
 // No sound device at all: the output accepts start() and pulls nothing, and

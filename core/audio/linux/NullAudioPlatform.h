@@ -8,6 +8,7 @@ namespace hh {
 class NullAudioOutput : public AudioOutputStream {
 public:
     void start(RenderCallback) override {}
+    void resume() override {}
     void stop() override {}
 };
 

@@ -1,272 +1,550 @@
 #include "core/audio/linux/LinuxAudioPlatform.h"
 #include "core/audio/linux/SpeexConverter.h"
+#include "core/log/Log.h"
 
-#include <RtAudio.h>
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
-#include <array>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
-#include <cmath>
+#include <optional>
 #include <string>
 
 namespace hh {
 
 namespace {
 
-// Output: 16 kHz mono float, pulled 10 ms at a time; the server is asked to
-// hold at most three such periods (30 ms), which keeps the mouth-to-ear delay
-// low while leaving room for a late wake-up of the output thread.
-constexpr unsigned outputPeriodFrames = 160;
-constexpr unsigned outputPeriods = 3;
-// Input: 10 ms per buffer at the device's rate.
-constexpr double inputPeriodSeconds = 0.010;
+// Playback: 16 kHz mono float; the server holds about 30 ms and asks for more
+// 10 ms at a time, which keeps the mouth-to-ear delay low while leaving room
+// for a late wake-up of our thread.
+constexpr pa_usec_t outputTargetLatency = 30 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t outputRequest = 10 * PA_USEC_PER_MSEC;
+// Capture: 10 ms per buffer at the source's own rate.
+constexpr pa_usec_t inputFragment = 10 * PA_USEC_PER_MSEC;
+// A lost server is asked again once a second (well within the 3 s in which
+// audio has to come back), and so is a stream the server refused.
+constexpr pa_usec_t retryDelay = PA_USEC_PER_SEC;
+constexpr pa_usec_t streamRetryDelay = 250 * PA_USEC_PER_MSEC;
+// A capture stream that delivered nothing for this long is reported.
+constexpr pa_usec_t stallCheckPeriod = 500 * PA_USEC_PER_MSEC;
+constexpr auto stallLimit = std::chrono::milliseconds(1200);
+// How long start() waits for a first answer from the server.
+constexpr auto connectTimeout = std::chrono::seconds(2);
 
-// One blocking exchange with the sound server: whether it can be reached, and
-// the default source's native format. Bounded by a two-second timer so a hung
-// server cannot hang the caller.
-struct PulseServerProbe {
-    std::string error; // empty when the server answered
-    AudioFormat defaultSource;
+const char* const noServerText = "no sound server is running";
+const char* const noAnswerText = "the sound server does not answer";
+const char* const captureStallText = "the microphone delivers no audio";
+
+// Owners of the libpulse objects. All but the main loop are released with the
+// main loop's lock held (or its thread stopped).
+struct MainloopDeleter {
+    void operator()(pa_threaded_mainloop* m) const {
+        pa_threaded_mainloop_stop(m);
+        pa_threaded_mainloop_free(m);
+    }
 };
+using MainloopPtr = std::unique_ptr<pa_threaded_mainloop, MainloopDeleter>;
 
-PulseServerProbe probePulseServer() {
-    struct State {
-        bool isTimedOut = false;
-        bool isDone = false;
-        std::string sourceName;
-        AudioFormat format;
-    } st;
-    PulseServerProbe result;
-    pa_mainloop* loop = pa_mainloop_new();
-    pa_mainloop_api* api = pa_mainloop_get_api(loop);
-    pa_context* context = pa_context_new(api, "Hollerhopper");
-    timeval deadline{};
-    pa_gettimeofday(&deadline);
-    pa_timeval_add(&deadline, 2 * PA_USEC_PER_SEC);
-    pa_time_event* timer = api->time_new(
-        api, &deadline, [](pa_mainloop_api*, pa_time_event*, const timeval*, void* s) { static_cast<State*>(s)->isTimedOut = true; },
-        &st);
-
-    auto wait = [&](auto isFinished) {
-        while (!isFinished() && !st.isTimedOut)
-            if (pa_mainloop_iterate(loop, 1, nullptr) < 0) return false;
-        return isFinished();
-    };
-    auto fail = [&](const char* what) {
-        result.error = st.isTimedOut ? std::string("the sound server does not answer")
-                                     : std::string(what) + pa_strerror(pa_context_errno(context));
-    };
-
-    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        fail("cannot connect to the sound server: ");
-    } else if (!wait([&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context)) ||
-                                  pa_context_get_state(context) == PA_CONTEXT_READY; }) ||
-               pa_context_get_state(context) != PA_CONTEXT_READY) {
-        fail("cannot connect to the sound server: ");
-    } else {
-        auto run = [&](pa_operation* op) {
-            if (!op) return false;
-            const bool ok = wait([&] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
-            pa_operation_unref(op);
-            return ok;
-        };
-        const bool gotServer = run(pa_context_get_server_info(
-            context,
-            [](pa_context*, const pa_server_info* info, void* s) {
-                if (info && info->default_source_name) static_cast<State*>(s)->sourceName = info->default_source_name;
-            },
-            &st));
-        if (!gotServer) {
-            fail("the sound server does not answer: ");
-        } else if (!st.sourceName.empty()) {
-            run(pa_context_get_source_info_by_name(
-                context, st.sourceName.c_str(),
-                [](pa_context*, const pa_source_info* info, int eol, void* s) {
-                    if (eol == 0 && info)
-                        static_cast<State*>(s)->format = {double(info->sample_spec.rate), info->sample_spec.channels};
-                },
-                &st));
-            result.defaultSource = st.format;
-        }
+struct ContextDeleter {
+    void operator()(pa_context* c) const {
+        pa_context_set_state_callback(c, nullptr, nullptr);
+        pa_context_set_subscribe_callback(c, nullptr, nullptr);
+        pa_context_disconnect(c);
+        pa_context_unref(c);
     }
-    api->time_free(timer);
-    pa_context_disconnect(context);
-    pa_context_unref(context);
-    pa_mainloop_free(loop);
-    return result;
-}
-
-std::string describe(const char* what, const RtAudioError& e) {
-    const auto probe = probePulseServer();
-    if (!probe.error.empty()) return probe.error;
-    return std::string(what) + e.getMessage();
-}
-
-RtAudio::StreamOptions streamOptions(const char* name, unsigned periods) {
-    RtAudio::StreamOptions options;
-    options.flags = RTAUDIO_MINIMIZE_LATENCY | RTAUDIO_SCHEDULE_REALTIME;
-    options.numberOfBuffers = periods;
-    options.streamName = name;
-    return options;
-}
-
-void closeQuietly(RtAudio& rt) {
-    try {
-        if (rt.isStreamRunning()) rt.abortStream();
-        if (rt.isStreamOpen()) rt.closeStream(); // joins the callback thread
-    } catch (const RtAudioError&) {
-    }
-}
-
-class PulseOutput : public AudioOutputStream {
-public:
-    PulseOutput() : rt(RtAudio::LINUX_PULSE) { rt.showWarnings(false); }
-    ~PulseOutput() override { stop(); }
-
-    void start(RenderCallback render) override {
-        if (rt.isStreamOpen()) return;
-        this->render = std::move(render);
-        RtAudio::StreamParameters params;
-        params.deviceId = rt.getDefaultOutputDevice();
-        params.nChannels = 1;
-        auto options = streamOptions("Hollerhopper playback", outputPeriods);
-        unsigned frames = outputPeriodFrames;
-        try {
-            rt.openStream(&params, nullptr, RTAUDIO_FLOAT32, 16000, &frames, &PulseOutput::onRender, this, &options);
-            rt.startStream();
-        } catch (const RtAudioError& e) {
-            closeQuietly(rt);
-            throw AudioError(describe("cannot start the audio output: ", e));
-        }
-    }
-
-    void stop() override { closeQuietly(rt); }
-
-private:
-    static int onRender(void* out, void*, unsigned frames, double, RtAudioStreamStatus, void* self) {
-        if (out) static_cast<PulseOutput*>(self)->render({static_cast<float*>(out), frames});
-        return 0;
-    }
-
-    RtAudio rt;
-    RenderCallback render;
 };
+using ContextPtr = std::unique_ptr<pa_context, ContextDeleter>;
 
-// Capture. Stopping must neither leave a delivery running nor stall the
-// caller: RtAudio's abortStream() waits for a blocking read of the server
-// (measured 5 to 70 ms here), so stop() only closes the delivery gate, which
-// waits at most for a conversion in progress, and a closer thread of its own
-// aborts and closes the stream behind it.
-class PulseInput : public AudioInputStream {
+struct StreamDeleter {
+    void operator()(pa_stream* s) const {
+        pa_stream_set_state_callback(s, nullptr, nullptr);
+        pa_stream_set_write_callback(s, nullptr, nullptr);
+        pa_stream_set_read_callback(s, nullptr, nullptr);
+        if (PA_STREAM_IS_GOOD(pa_stream_get_state(s))) pa_stream_disconnect(s);
+        pa_stream_unref(s);
+    }
+};
+using StreamPtr = std::unique_ptr<pa_stream, StreamDeleter>;
+
+struct OperationDeleter {
+    void operator()(pa_operation* o) const { pa_operation_unref(o); }
+};
+using OperationPtr = std::unique_ptr<pa_operation, OperationDeleter>;
+
+// A one-shot or re-armed timer on the main loop.
+class TimeEvent {
 public:
-    ~PulseInput() override {
-        stop();
-        if (closer.joinable()) closer.join();
-    }
+    TimeEvent() = default;
+    TimeEvent(const TimeEvent&) = delete;
+    TimeEvent& operator=(const TimeEvent&) = delete;
+    ~TimeEvent() { reset(); }
 
-    // The default source's format as this stream opens it: at its own rate
-    // when RtAudio's PulseAudio API offers that rate (else 48 kHz, resampled by
-    // the server), with one or two channels (other layouts are mixed down to
-    // stereo by the server).
-    AudioFormat nativeFormat() override {
-        probed = {};
-        const auto probe = probePulseServer();
-        if (!probe.error.empty() || !(probe.defaultSource.sampleRate > 0) || probe.defaultSource.channelCount == 0)
-            return {};
-        constexpr std::array<double, 7> rates{8000, 16000, 22050, 32000, 44100, 48000, 96000};
-        const auto rate = probe.defaultSource.sampleRate;
-        probed = {std::find(rates.begin(), rates.end(), rate) != rates.end() ? rate : 48000.0,
-                  std::min<std::uint32_t>(probe.defaultSource.channelCount, 2)};
-        return probed;
-    }
-
-    bool start(std::uint32_t, BufferCallback onBuffer) override {
-        if (rt) return true;
-        // Opened in the format the caller was just told (and made its
-        // converter for), unless it never asked.
-        const auto native = probed.sampleRate > 0 ? probed : nativeFormat();
-        if (!(native.sampleRate > 0)) return false;
-        if (closer.joinable()) closer.join(); // the previous stream is long closed by now
-        const auto rate = unsigned(native.sampleRate);
-        auto stream = std::make_unique<RtAudio>(RtAudio::LINUX_PULSE);
-        stream->showWarnings(false);
-        RtAudio::StreamParameters params;
-        params.deviceId = stream->getDefaultInputDevice();
-        params.nChannels = native.channelCount;
-        auto options = streamOptions("Hollerhopper capture", 2);
-        unsigned frames = std::max(1u, unsigned(std::lround(rate * inputPeriodSeconds)));
-        {
-            std::lock_guard lock(gate);
-            this->onBuffer = std::move(onBuffer);
-            format = native;
-            // RtAudio hands each callback what it read one cycle earlier, so
-            // the first one carries no audio yet: skip it rather than send
-            // 10 ms of silence ahead of the speech.
-            isFirstBuffer = true;
-            isDelivering = true;
+    bool isArmed() const { return event != nullptr; }
+    void arm(pa_mainloop_api* loopApi, pa_usec_t delay, pa_time_event_cb_t callback, void* user) {
+        timeval when{};
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when, delay);
+        if (event) {
+            api->time_restart(event, &when);
+            return;
         }
-        try {
-            stream->openStream(nullptr, &params, RTAUDIO_FLOAT32, rate, &frames, &PulseInput::onInput, this, &options);
-            stream->startStream();
-        } catch (const RtAudioError&) {
-            closeGate();
-            closeQuietly(*stream);
-            return false;
-        }
-        rt = std::move(stream);
-        return true;
+        api = loopApi;
+        event = api->time_new(api, &when, callback, user);
     }
-
-    void stop() override {
-        closeGate();
-        if (!rt) return;
-        if (closer.joinable()) closer.join();
-        closer = std::thread([stream = std::move(rt)] { closeQuietly(*stream); });
+    void reset() {
+        if (event) api->time_free(event);
+        event = nullptr;
     }
 
 private:
-    void closeGate() {
-        std::lock_guard lock(gate);
-        isDelivering = false;
-        onBuffer = nullptr;
-    }
-
-    static int onInput(void*, void* in, unsigned frames, double, RtAudioStreamStatus, void* user) {
-        auto* self = static_cast<PulseInput*>(user);
-        std::lock_guard lock(self->gate);
-        if (!in || !self->isDelivering) return 0;
-        if (self->isFirstBuffer) {
-            self->isFirstBuffer = false;
-            return 0;
-        }
-        const auto& f = self->format;
-        self->onBuffer({std::span<const float>(static_cast<const float*>(in), std::size_t(frames) * f.channelCount), frames, f});
-        return 0;
-    }
-
-    std::unique_ptr<RtAudio> rt;
-    std::thread closer;
-    AudioFormat probed;
-    // Held for each delivery; closing it means no delivery runs or follows.
-    std::mutex gate;
-    BufferCallback onBuffer;
-    AudioFormat format;
-    bool isDelivering = false;
-    bool isFirstBuffer = true;
+    pa_mainloop_api* api = nullptr;
+    pa_time_event* event = nullptr;
 };
 
+class LoopLock {
+public:
+    explicit LoopLock(pa_threaded_mainloop* m) : m(m) { pa_threaded_mainloop_lock(m); }
+    ~LoopLock() { pa_threaded_mainloop_unlock(m); }
+    LoopLock(const LoopLock&) = delete;
+    LoopLock& operator=(const LoopLock&) = delete;
+
+private:
+    pa_threaded_mainloop* m;
+};
+
+std::string describeContextError(int error) {
+    switch (error) {
+    case PA_ERR_CONNECTIONREFUSED:
+    case PA_ERR_CONNECTIONTERMINATED:
+    case PA_ERR_INVALIDSERVER: return noServerText;
+    case PA_ERR_TIMEOUT: return noAnswerText;
+    default: return std::string("cannot connect to the sound server: ") + pa_strerror(error);
+    }
+}
+
+// One connection to the sound server on a libpulse thread of its own, and the
+// two streams on it. Everything below runs with the main loop's lock held:
+// libpulse callbacks on its thread, and the stream operations called from the
+// owner's thread, which take the lock themselves. The connection and the
+// streams are brought to what the owner wants by reconcile(); a lost server is
+// asked again on a timer and the streams come back with it.
 class PulseAudioPlatform : public AudioPlatform {
 public:
+    PulseAudioPlatform() : loop(pa_threaded_mainloop_new()) {
+        if (!loop) throw AudioError("cannot start the audio thread");
+        pa_threaded_mainloop_set_name(loop.get(), "hh-audio");
+        api = pa_threaded_mainloop_get_api(loop.get());
+        if (pa_threaded_mainloop_start(loop.get()) < 0) throw AudioError("cannot start the audio thread");
+    }
+
+    ~PulseAudioPlatform() override {
+        {
+            LoopLock lock(loop.get());
+            isClosing = true;
+            outputStream.reset();
+            inputStream.reset();
+            retryTimer.reset();
+            stallTimer.reset();
+            context.reset();
+        }
+        // The loop's thread stops (and pending deferred calls are dropped) before the members go.
+        loop.reset();
+    }
+
     AudioOutputStream& output() override { return out; }
     AudioInputStream& input() override { return in; }
     std::unique_ptr<AudioConverter> makeConverter(AudioFormat from) override { return SpeexConverter::make(from); }
 
+    void setHealthHandler(HealthHandler handler) override {
+        LoopLock lock(loop.get());
+        healthHandler = std::move(handler);
+    }
+
 private:
-    PulseOutput out;
-    PulseInput in;
+    class Output : public AudioOutputStream {
+    public:
+        explicit Output(PulseAudioPlatform& p) : p(p) {}
+        void start(RenderCallback render) override { p.startOutput(std::move(render)); }
+        void resume() override { p.resumeOutput(); }
+        void stop() override { p.stopOutput(); }
+
+    private:
+        PulseAudioPlatform& p;
+    };
+
+    class Input : public AudioInputStream {
+    public:
+        explicit Input(PulseAudioPlatform& p) : p(p) {}
+        AudioFormat nativeFormat() override { return p.inputFormat(); }
+        bool start(std::uint32_t, BufferCallback onBuffer) override { return p.startInput(std::move(onBuffer)); }
+        void stop() override { p.stopInput(); }
+
+    private:
+        PulseAudioPlatform& p;
+    };
+
+    // Output, from the owner's thread.
+
+    void startOutput(AudioOutputStream::RenderCallback newRender) {
+        {
+            LoopLock lock(loop.get());
+            if (render) return;
+            render = std::move(newRender);
+            isOutputWanted = false;
+            connectIfIdle();
+        }
+        // The connection's answer decides whether start() succeeds; later
+        // ones only change the health report.
+        std::unique_lock lock(outcomeMutex);
+        if (!outcomeChanged.wait_for(lock, connectTimeout, [this] { return outcome.has_value(); }))
+            throw AudioError(noAnswerText);
+        if (!outcome->empty()) throw AudioError(*outcome);
+    }
+
+    void resumeOutput() {
+        LoopLock lock(loop.get());
+        if (!render || isOutputWanted) return;
+        isOutputWanted = true;
+        reconcile();
+    }
+
+    void stopOutput() {
+        LoopLock lock(loop.get());
+        render = nullptr;
+        isOutputWanted = false;
+        outputStream.reset();
+    }
+
+    // Input, from the owner's thread.
+
+    AudioFormat inputFormat() {
+        {
+            LoopLock lock(loop.get());
+            connectIfIdle();
+        }
+        std::lock_guard lock(formatMutex);
+        return sourceFormat;
+    }
+
+    bool startInput(AudioInputStream::BufferCallback callback) {
+        LoopLock lock(loop.get());
+        if (onBuffer) return true;
+        {
+            std::lock_guard formatLock(formatMutex);
+            if (!(sourceFormat.sampleRate > 0)) return false;
+            captureFormat = sourceFormat;
+        }
+        onBuffer = std::move(callback);
+        lastDelivery = std::chrono::steady_clock::now();
+        connectIfIdle();
+        reconcile();
+        stallTimer.arm(api, stallCheckPeriod, &PulseAudioPlatform::onStallCheck, this);
+        return true;
+    }
+
+    void stopInput() {
+        LoopLock lock(loop.get());
+        onBuffer = nullptr;
+        inputStream.reset();
+        stallTimer.reset();
+        isCaptureStalled = false;
+        reportHealth();
+    }
+
+    // The connection.
+
+    void connectIfIdle() {
+        if (context || isClosing) return;
+        context.reset(pa_context_new(api, "Hollerhopper"));
+        if (!context) return;
+        setOutcome(std::nullopt);
+        pa_context_set_state_callback(context.get(), &PulseAudioPlatform::onContextState, this);
+        if (pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            contextFailed(pa_context_errno(context.get()));
+    }
+
+    static void onContextState(pa_context* c, void* user) {
+        auto& self = *static_cast<PulseAudioPlatform*>(user);
+        switch (pa_context_get_state(c)) {
+        case PA_CONTEXT_READY: self.contextReady(); break;
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED: self.contextFailed(pa_context_errno(c)); break;
+        default: break;
+        }
+    }
+
+    void contextReady() {
+        isReady = true;
+        connectionLog.succeeded();
+        pa_context_set_subscribe_callback(context.get(), &PulseAudioPlatform::onServerEvent, this);
+        OperationPtr(pa_context_subscribe(
+            context.get(), pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE), nullptr, nullptr));
+        queryDefaultSource();
+        reconcileLater();
+    }
+
+    // The context is gone (server killed, restarted, never there): the streams
+    // on it are dead; it is dropped outside its own callback and asked again
+    // after a pause, so nothing spins while the server is away.
+    void contextFailed(int error) {
+        isReady = false;
+        serverError = describeContextError(error);
+        connectionLog.failed(*serverError);
+        setOutcome(*serverError);
+        reportHealth();
+        if (!isClosing) retryTimer.arm(api, retryDelay, &PulseAudioPlatform::onRetry, this);
+    }
+
+    static void onRetry(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
+        auto& self = *static_cast<PulseAudioPlatform*>(user);
+        self.retryTimer.reset();
+        if (self.context && !PA_CONTEXT_IS_GOOD(pa_context_get_state(self.context.get()))) {
+            self.outputStream.reset();
+            self.inputStream.reset();
+            self.context.reset();
+        }
+        self.connectIfIdle();
+        self.reconcile();
+    }
+
+    // The default source's format, asked ahead of each press: now and after
+    // each change of the server's defaults or of a source.
+    static void onServerEvent(pa_context*, pa_subscription_event_type_t, std::uint32_t, void* user) {
+        static_cast<PulseAudioPlatform*>(user)->queryDefaultSource();
+    }
+
+    void queryDefaultSource() {
+        OperationPtr(pa_context_get_server_info(
+            context.get(),
+            [](pa_context* c, const pa_server_info* info, void* user) {
+                auto& self = *static_cast<PulseAudioPlatform*>(user);
+                if (!info || !info->default_source_name) {
+                    self.setSourceFormat({});
+                    return;
+                }
+                OperationPtr(pa_context_get_source_info_by_name(
+                    c, info->default_source_name,
+                    [](pa_context*, const pa_source_info* source, int eol, void* user) {
+                        auto& self = *static_cast<PulseAudioPlatform*>(user);
+                        if (eol < 0) self.setSourceFormat({});
+                        if (eol != 0 || !source) return;
+                        // One or two channels: other layouts are mixed down to stereo by the server.
+                        self.setSourceFormat({double(source->sample_spec.rate),
+                                              std::min<std::uint32_t>(source->sample_spec.channels, 2)});
+                    },
+                    user));
+            },
+            this));
+    }
+
+    void setSourceFormat(AudioFormat format) {
+        {
+            std::lock_guard lock(formatMutex);
+            sourceFormat = format;
+        }
+        // The server answered in full: audio works.
+        serverError.reset();
+        setOutcome(std::string());
+        reportHealth();
+    }
+
+    void setOutcome(std::optional<std::string> value) {
+        std::lock_guard lock(outcomeMutex);
+        outcome = std::move(value);
+        outcomeChanged.notify_all();
+    }
+
+    void reportHealth() {
+        std::optional<std::string> now = serverError;
+        if (!now && isCaptureStalled) now = captureStallText;
+        if (now == reportedHealth) return;
+        reportedHealth = now;
+        if (healthHandler) healthHandler(now);
+    }
+
+    // The streams.
+
+    void reconcileLater() {
+        if (isReconcileQueued || isClosing) return;
+        isReconcileQueued = true;
+        pa_mainloop_api_once(
+            api,
+            [](pa_mainloop_api*, void* user) {
+                auto& self = *static_cast<PulseAudioPlatform*>(user);
+                self.isReconcileQueued = false;
+                self.reconcile();
+            },
+            this);
+    }
+
+    // Brings the streams to what is wanted. A stream the server dropped while
+    // the connection stays up is opened again after a pause.
+    void reconcile() {
+        if (isClosing) return;
+        const bool wantsOutput = render && isOutputWanted;
+        const bool wantsInput = static_cast<bool>(onBuffer);
+        if (!wantsOutput) outputStream.reset();
+        if (!wantsInput) inputStream.reset();
+        if (!isReady) return;
+        bool isRefused = false;
+        if (outputStream && !PA_STREAM_IS_GOOD(pa_stream_get_state(outputStream.get()))) {
+            outputStream.reset();
+            isRefused = true;
+        }
+        if (inputStream && !PA_STREAM_IS_GOOD(pa_stream_get_state(inputStream.get()))) {
+            inputStream.reset();
+            isRefused = true;
+        }
+        if (isRefused) {
+            retryTimer.arm(api, streamRetryDelay, &PulseAudioPlatform::onRetry, this);
+            return;
+        }
+        if (wantsOutput && !outputStream) openOutput();
+        if (wantsInput && !inputStream) openInput();
+    }
+
+    static void onStreamState(pa_stream* s, void* user) {
+        auto& self = *static_cast<PulseAudioPlatform*>(user);
+        const auto state = pa_stream_get_state(s);
+        if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+            HH_LOG_INFO(logcat::audio, "a stream ended: " << pa_strerror(pa_context_errno(pa_stream_get_context(s))));
+            self.reconcileLater();
+        }
+    }
+
+    void openOutput() {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, 16000, 1};
+        StreamPtr stream(pa_stream_new(context.get(), "Hollerhopper playback", &spec, nullptr));
+        if (!stream) return;
+        pa_buffer_attr attr{};
+        attr.maxlength = std::uint32_t(-1);
+        attr.tlength = std::uint32_t(pa_usec_to_bytes(outputTargetLatency, &spec));
+        attr.prebuf = std::uint32_t(-1);
+        attr.minreq = std::uint32_t(pa_usec_to_bytes(outputRequest, &spec));
+        attr.fragsize = std::uint32_t(-1);
+        pa_stream_set_state_callback(stream.get(), &PulseAudioPlatform::onStreamState, this);
+        pa_stream_set_write_callback(stream.get(), &PulseAudioPlatform::onWrite, this);
+        // No device named: the server's default sink, followed when it changes.
+        if (pa_stream_connect_playback(stream.get(), nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
+            retryTimer.arm(api, streamRetryDelay, &PulseAudioPlatform::onRetry, this);
+            return;
+        }
+        outputStream = std::move(stream);
+    }
+
+    static void onWrite(pa_stream* s, std::size_t bytes, void* user) {
+        auto& self = *static_cast<PulseAudioPlatform*>(user);
+        while (bytes > 0 && self.render) {
+            void* data = nullptr;
+            std::size_t n = bytes;
+            if (pa_stream_begin_write(s, &data, &n) < 0 || !data) return;
+            n -= n % sizeof(float);
+            if (n == 0) {
+                pa_stream_cancel_write(s);
+                return;
+            }
+            const bool keepsPulling = self.render({static_cast<float*>(data), n / sizeof(float)});
+            pa_stream_write(s, data, n, nullptr, 0, PA_SEEK_RELATIVE);
+            bytes -= std::min(n, bytes);
+            if (!keepsPulling) {
+                // Quiet for a while: close the stream (outside its own callback)
+                // so the sink can suspend; resume() opens a new one.
+                self.isOutputWanted = false;
+                self.reconcileLater();
+                return;
+            }
+        }
+    }
+
+    void openInput() {
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, std::uint32_t(captureFormat.sampleRate),
+                                  std::uint8_t(captureFormat.channelCount)};
+        StreamPtr stream(pa_stream_new(context.get(), "Hollerhopper capture", &spec, nullptr));
+        if (!stream) return;
+        pa_buffer_attr attr{};
+        attr.maxlength = std::uint32_t(-1);
+        attr.fragsize = std::uint32_t(pa_usec_to_bytes(inputFragment, &spec));
+        pa_stream_set_state_callback(stream.get(), &PulseAudioPlatform::onStreamState, this);
+        pa_stream_set_read_callback(stream.get(), &PulseAudioPlatform::onRead, this);
+        if (pa_stream_connect_record(stream.get(), nullptr, &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+            retryTimer.arm(api, streamRetryDelay, &PulseAudioPlatform::onRetry, this);
+            return;
+        }
+        lastDelivery = std::chrono::steady_clock::now();
+        inputStream = std::move(stream);
+    }
+
+    static void onRead(pa_stream* s, std::size_t, void* user) {
+        auto& self = *static_cast<PulseAudioPlatform*>(user);
+        const auto channels = std::max<std::uint32_t>(1, self.captureFormat.channelCount);
+        while (pa_stream_readable_size(s) > 0) {
+            const void* data = nullptr;
+            std::size_t n = 0;
+            if (pa_stream_peek(s, &data, &n) < 0 || n == 0) return;
+            // A hole (data null) is skipped, never filled with silence.
+            if (data && self.onBuffer) {
+                const auto frames = std::uint32_t(n / sizeof(float) / channels);
+                self.onBuffer({std::span<const float>(static_cast<const float*>(data), std::size_t(frames) * channels),
+                               frames, self.captureFormat});
+                self.lastDelivery = std::chrono::steady_clock::now();
+                if (self.isCaptureStalled) {
+                    self.isCaptureStalled = false;
+                    self.reportHealth();
+                }
+            }
+            pa_stream_drop(s);
+        }
+    }
+
+    static void onStallCheck(pa_mainloop_api*, pa_time_event*, const timeval*, void* user) {
+        auto& self = *static_cast<PulseAudioPlatform*>(user);
+        if (!self.onBuffer) return;
+        const bool isStalled = self.isReady && std::chrono::steady_clock::now() - self.lastDelivery > stallLimit;
+        if (isStalled != self.isCaptureStalled) {
+            self.isCaptureStalled = isStalled;
+            HH_LOG_WARNING(logcat::audio, (isStalled ? "capture stopped delivering" : "capture delivers again"));
+            self.reportHealth();
+        }
+        self.stallTimer.arm(self.api, stallCheckPeriod, &PulseAudioPlatform::onStallCheck, user);
+    }
+
+    // Declared first, released last: the loop's thread ends before anything it uses.
+    MainloopPtr loop;
+    pa_mainloop_api* api = nullptr;
+    Output out{*this};
+    Input in{*this};
+
+    // Under the loop's lock.
+    ContextPtr context;
+    bool isReady = false;
+    bool isClosing = false;
+    bool isReconcileQueued = false;
+    TimeEvent retryTimer;
+    TimeEvent stallTimer;
+    AudioOutputStream::RenderCallback render;
+    bool isOutputWanted = false;
+    StreamPtr outputStream;
+    AudioInputStream::BufferCallback onBuffer;
+    AudioFormat captureFormat;
+    StreamPtr inputStream;
+    std::chrono::steady_clock::time_point lastDelivery;
+    bool isCaptureStalled = false;
+    std::optional<std::string> serverError;
+    std::optional<std::string> reportedHealth;
+    HealthHandler healthHandler;
+    FailureLog connectionLog{logcat::audio, "sound server connection"};
+
+    // The default source's format, read by the owner's thread without the loop's lock.
+    std::mutex formatMutex;
+    AudioFormat sourceFormat;
+
+    // The current connection's outcome: none while it is being made, empty
+    // once the server answered in full, else the error.
+    std::mutex outcomeMutex;
+    std::condition_variable outcomeChanged;
+    std::optional<std::string> outcome;
 };
 
 } // namespace

@@ -43,6 +43,7 @@ TestCase {
     function test_rows_data() {
         return [
             { tag: "just created", mic: "unknown", net: "unknown", clicked: [] },
+            { tag: "no sound server", mic: "unavailable", net: "granted", clicked: [] },
             { tag: "mic not asked", mic: "notDetermined", net: "granted", clicked: ["requestMicrophoneAccess"] },
             { tag: "network not asked", mic: "granted", net: "notDetermined", clicked: [] },
             { tag: "mic denied", mic: "denied", net: "granted", clicked: ["openPrivacySettings 0"] },
@@ -61,7 +62,8 @@ TestCase {
             if (warning.visible)
                 compare(control(rowName, "rowWarningText").text, "Not set \u2014 Hollerhopper won't work without this")
             const text = control(rowName, "statusText")
-            compare(text ? text.text : null, status === "granted" ? "Granted" : status === "unknown" ? "Checking\u2026" : null, rowName)
+            compare(text ? text.text : null, status === "granted" ? "Granted" : status === "unknown" ? "Checking\u2026"
+                  : status === "unavailable" ? "No sound server is running" : null, rowName)
             compare(!!control(rowName, "grantedLabel"), status === "granted", rowName)
             compare(!!control(rowName, "openSettingsButton"), status === "denied", rowName)
             const allow = control(rowName, "allowButton")
