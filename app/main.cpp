@@ -2,6 +2,7 @@
 // only copy on this display, builds the controller for this computer and hands
 // it to the shell; everything else happens on the Qt event loop.
 #include "app/adapters/AppBackend.h"
+#include "app/adapters/QtLogBridge.h"
 #include "app/shell/AppDelegate.h"
 #include "app/shell/SingleInstance.h"
 
@@ -73,6 +74,7 @@ int main(int argc, char** argv) {
     if (instance.role() == hh::SingleInstance::Role::second)
         return instance.handOver();
 
+    hh::installQtLogBridge();
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("hollerhopper"));
     hh::AppDelegate delegate(hh::makeAppBackend());

@@ -75,4 +75,15 @@ bool StopSignal::wait(std::optional<std::chrono::duration<double>> timeout) {
     return changed_.wait_for(lock, *timeout, [this] { return isRequested_; });
 }
 
+bool StopSignal::waitUntil(const std::function<bool()>& isDone, std::chrono::duration<double> timeout) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [&] { return isRequested_ || isDone(); });
+    return isDone();
+}
+
+void StopSignal::wake() {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
+}
+
 } // namespace hh::cli

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -38,6 +39,11 @@ public:
     // Waits until a signal or request(), or until `timeout` passes (none: no limit).
     // Returns true when stopped by a signal or request, false on time-out.
     bool wait(std::optional<std::chrono::duration<double>> timeout = std::nullopt);
+    // Waits until `isDone` holds, a stop is requested, or `timeout` passes;
+    // returns isDone(). `isDone` is checked again at each wake(), which whoever
+    // changes what it reads calls afterwards (not holding a lock `isDone` takes).
+    bool waitUntil(const std::function<bool()>& isDone, std::chrono::duration<double> timeout);
+    void wake();
 
 private:
     mutable std::mutex mutex_;

@@ -1,5 +1,6 @@
 // The headless intercom: listen, say and talk, on the real controller.
 #include "core/audio/linux/LinuxAudioPlatform.h"
+#include "core/env/linux/ComputerName.h"
 #include "core/exec/AsioExecutor.h"
 #include "core/net/linux/LinuxNetworkPlatform.h"
 #include "core/ptt/key/linux/X11KeyGrab.h"
@@ -11,7 +12,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <future>
 #include <iostream>
 #include <mutex>
 
@@ -24,23 +24,28 @@ using Property = PTTController::Property;
 // that drive it from the process's main thread.
 class Session {
 public:
-    Session(std::string name, std::unique_ptr<AudioPlatform> audio, bool printsEvents)
-        : main_(std::make_shared<AsioExecutor>("org.hollerhopper.main")) {
+    Session(std::string name, std::unique_ptr<AudioPlatform> audio, StopSignal& stop, bool printsEvents)
+        : main_(std::make_shared<AsioExecutor>("org.hollerhopper.main")), stop_(stop) {
         intercom_ = std::make_unique<LinuxIntercom>(std::move(name), Uuid::random(), main_, std::move(audio));
         auto& controller = intercom_->controller();
+        controller.onTalkEndSent = [this] {
+            std::lock_guard lock(mutex_);
+            isTalkEndSent_ = true;
+            talkEndSent_.notify_all();
+        };
         controller.onChange = [this, &controller, printsEvents](Property property) {
             if (property == Property::connectionState) {
-                std::lock_guard lock(mutex_);
-                connectionState_ = controller.connectionState();
-                changed_.notify_all();
+                {
+                    std::lock_guard lock(mutex_);
+                    connectionState_ = controller.connectionState();
+                }
+                stop_.wake();
             }
             if (!printsEvents) return;
             if (property == Property::peers) printJsonLine(peersEvent(controller.peers()));
             if (property == Property::isInboundBlocked) printJsonLine(inboundEvent(controller.isInboundBlocked()));
             switch (property) {
-            case Property::connectionState:
-                printJsonLine({{"event", "connection"}, {"state", controller.connectionState()}});
-                break;
+            case Property::connectionState: printJsonLine(connectionEvent(controller.connectionState())); break;
             case Property::talkingPeerName: {
                 Json event{{"event", "talker"}, {"name", nullptr}};
                 if (controller.talkingPeerName()) event["name"] = *controller.talkingPeerName();
@@ -60,41 +65,33 @@ public:
     PTTController& controller() { return intercom_->controller(); }
     AsioExecutor& main() { return *main_; }
 
-    bool waitForOnAir(std::chrono::seconds timeout, StopSignal& stop) {
-        std::unique_lock lock(mutex_);
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (connectionState_ != ConnectionText::onAir) {
-            if (stop.isRequested()) return false;
-            if (changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() +
-                                                                 std::chrono::milliseconds(100))) ==
-                    std::cv_status::timeout &&
-                std::chrono::steady_clock::now() >= deadline)
-                return connectionState_ == ConnectionText::onAir;
-        }
-        return true;
+    // False on a stop request or when the time runs out first.
+    bool waitForOnAir(std::chrono::seconds timeout) {
+        return stop_.waitUntil([this] { return connectionState().kind == ConnectionState::Kind::onAir; }, timeout);
     }
 
-    std::string connectionState() {
+    ConnectionState connectionState() {
         std::lock_guard lock(mutex_);
         return connectionState_;
     }
 
-    // Releases and returns once the release tail has run and the talk end is queued.
+    // Releases and returns once the tail has run and the talk end is handed to
+    // the transport; the shutdown then lets it leave.
     void release() {
-        std::promise<void> tailDone;
-        onMain([&] {
-            controller().endTalking();
-            main_->postAfter(seconds(PTTController::releaseTailSeconds + 0.05), [&] { tailDone.set_value(); });
-        });
-        tailDone.get_future().wait();
+        onMain([this] { controller().endTalking(); });
+        std::unique_lock lock(mutex_);
+        // Bounded only against a main thread that never runs the tail.
+        talkEndSent_.wait_for(lock, std::chrono::seconds(5), [this] { return isTalkEndSent_; });
     }
 
 private:
     std::shared_ptr<AsioExecutor> main_;
+    StopSignal& stop_;
     std::unique_ptr<LinuxIntercom> intercom_;
     std::mutex mutex_;
-    std::condition_variable changed_;
-    std::string connectionState_;
+    ConnectionState connectionState_;
+    std::condition_variable talkEndSent_;
+    bool isTalkEndSent_ = false;
 };
 
 std::optional<std::chrono::duration<double>> asDuration(const std::optional<double>& s) {
@@ -112,7 +109,7 @@ struct ListenOptions {
 
 int runListen(const ListenOptions& options, StopSignal& stop) {
     auto audio = options.audio == "none" ? makeNullAudioPlatform() : makePulseAudioPlatform();
-    Session session(options.name, std::move(audio), true);
+    Session session(options.name, std::move(audio), stop, true);
 
     // The recorder listens on the group with a transport of its own, so the
     // controller stays exactly what the tray app runs.
@@ -160,11 +157,12 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
 // Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end went out.
 int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audio, StopSignal& stop,
                     const std::function<void()>& waitWhileTalking) {
-    Session session(name, std::move(audio), false);
+    Session session(name, std::move(audio), stop, false);
     session.onMain([&] { session.controller().start(); });
-    if (!session.waitForOnAir(std::chrono::seconds(5), stop)) {
+    if (!session.waitForOnAir(std::chrono::seconds(5))) {
         if (stop.isRequested()) return 0;
-        std::cerr << "hollerhopper-cli: not on air after 5 s (" << session.connectionState() << ")\n";
+        std::cerr << "hollerhopper-cli: not on air after 5 s ("
+                  << connectionEvent(session.connectionState())["state"].get<std::string>() << ")\n";
         return 1;
     }
     session.onMain([&] { session.controller().beginTalking(); });
@@ -214,12 +212,13 @@ const char* keyStatusName(X11KeyGrab::Status status) {
 // Transmits while the key is held, with the tray program's key logic, until
 // interrupted or for the given seconds. Exits 1 when the key cannot be used.
 int runTalkWithKey(const TalkOptions& options, const KeyChord& chord, StopSignal& stop) {
-    Session session(options.name, makePulseAudioPlatform(), false);
+    Session session(options.name, makePulseAudioPlatform(), stop, false);
     session.onMain([&] { session.controller().start(); });
     // The key is taken once a press can be heard.
-    if (!session.waitForOnAir(std::chrono::seconds(5), stop)) {
+    if (!session.waitForOnAir(std::chrono::seconds(5))) {
         if (stop.isRequested()) return 0;
-        std::cerr << "hollerhopper-cli: not on air after 5 s (" << session.connectionState() << ")\n";
+        std::cerr << "hollerhopper-cli: not on air after 5 s ("
+                  << connectionEvent(session.connectionState())["state"].get<std::string>() << ")\n";
         return 1;
     }
     std::atomic<int> status{0};

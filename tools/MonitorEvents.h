@@ -2,14 +2,19 @@
 
 #include "core/net/Peer.h"
 #include "core/net/Transport.h"
+#include "core/ptt/ConnectionState.h"
 #include "tools/Cli.h"
+
+#include <vector>
 
 namespace hh::cli {
 
-// The JSON lines `monitor` prints. A name is included only when the payload is
-// valid UTF-8, so the line stays valid JSON whatever arrives.
+// The JSON lines the commands print. A name is included only when the payload
+// is valid UTF-8, so the line stays valid JSON whatever arrives.
 Json stateEvent(const Transport::State& state);
 Json packetEvent(const WalkiePacket& packet);
+// The controller's connection in the words the panel shows ("on air").
+Json connectionEvent(const ConnectionState& state);
 
 // The peers and inbound events of `peers` and `listen`: names exactly as received.
 Json peersEvent(const std::vector<Peer>& peers);

@@ -2,6 +2,7 @@
 #include "tools/Commands.h"
 #include "tools/MonitorEvents.h"
 
+#include "core/env/linux/ComputerName.h"
 #include "core/exec/AsioExecutor.h"
 #include "core/net/Discovery.h"
 #include "core/net/Transport.h"
@@ -13,7 +14,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 namespace hh::cli {
 
@@ -32,14 +32,8 @@ Json inboundEvent(bool isBlocked) { return {{"event", "inbound"}, {"blocked", is
 
 namespace {
 
-std::string computerName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') return name;
-    return "Linux";
-}
-
 struct PeersOptions {
-    std::string name = computerName();
+    std::string name = computerDisplayName();
     std::optional<double> seconds;
 };
 

@@ -9,8 +9,8 @@
 #include "app/adapters/AppBackend.h"
 #include "app/hotkey/GlobalHotkey.h"
 #include "app/shell/AppDelegate.h"
-#include "app/shell/HostName.h"
 #include "core/audio/linux/LinuxAudioPlatform.h"
+#include "core/env/linux/ComputerName.h"
 #include "core/env/linux/LinuxLocationAuthorization.h"
 #include "core/env/linux/Nl80211WifiNameSource.h"
 
@@ -20,7 +20,7 @@ AppBackend makeAppBackend() {
     auto main = std::make_shared<QtExecutor>();
     AppBackend backend;
 
-    auto intercom = std::make_unique<LinuxIntercom>(computerName().toStdString(), Uuid::random(), main,
+    auto intercom = std::make_unique<LinuxIntercom>(computerDisplayName(), Uuid::random(), main,
                                                     makePulseAudioPlatform());
     backend.controller = std::make_unique<ControllerAdapter>(std::move(intercom), main);
 

@@ -63,7 +63,7 @@ void ControllerAdapter::copy(PTTController::Property property) {
                            c.talkingPeerName() ? QString::fromStdString(*c.talkingPeerName()) : QString());
         break;
     case PTTController::Property::isTransmitting: publishTransmitting(c.isTransmitting()); break;
-    case PTTController::Property::connectionState: publishConnectionState(QString::fromStdString(c.connectionState())); break;
+    case PTTController::Property::connectionState: publishConnectionState(c.connectionState()); break;
     case PTTController::Property::isMuted: publishMuted(c.isMuted()); break;
     case PTTController::Property::isInboundBlocked: publishInboundBlocked(c.isInboundBlocked()); break;
     case PTTController::Property::isRunning: break; // not shown

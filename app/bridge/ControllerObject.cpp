@@ -52,7 +52,20 @@ void ControllerObject::publishTransmitting(bool value) {
     emit isTransmittingChanged();
 }
 
-void ControllerObject::publishConnectionState(QString value) {
+QString ControllerObject::connectionState() const {
+    const QString detail = QString::fromStdString(connectionState_.detail);
+    switch (connectionState_.kind) {
+    case ConnectionState::Kind::starting: return tr("starting\u2026");
+    case ConnectionState::Kind::connecting: return tr("connecting\u2026");
+    case ConnectionState::Kind::onAir: return tr("on air");
+    case ConnectionState::Kind::stopped: return tr("stopped");
+    case ConnectionState::Kind::networkError: return tr("network error: %1").arg(detail);
+    case ConnectionState::Kind::audioError: return tr("audio error: %1").arg(detail);
+    }
+    return {};
+}
+
+void ControllerObject::publishConnectionState(ConnectionState value) {
     connectionState_ = std::move(value);
     emit connectionStateChanged();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ptt/ConnectionState.h"
+
 #include <QObject>
 #include <QString>
 #include <QVariantList>
@@ -23,6 +25,7 @@ class ControllerObject : public QObject {
     // Our own packets stopped coming back: incoming audio is blocked here.
     Q_PROPERTY(bool isInboundBlocked READ isInboundBlocked NOTIFY isInboundBlockedChanged)
     Q_PROPERTY(bool isTransmitting READ isTransmitting NOTIFY isTransmittingChanged)
+    // The connection in the words shown to the user ("on air").
     Q_PROPERTY(QString connectionState READ connectionState NOTIFY connectionStateChanged)
     Q_PROPERTY(bool isMuted READ isMuted WRITE setMuted NOTIFY isMutedChanged)
     // The name others see; a change is advertised at once and sent with the next talk start.
@@ -37,7 +40,7 @@ public:
     QString talkingPeerLabel() const;
     bool isInboundBlocked() const { return isInboundBlocked_; }
     bool isTransmitting() const { return isTransmitting_; }
-    const QString& connectionState() const { return connectionState_; }
+    QString connectionState() const;
     bool isMuted() const { return isMuted_; }
     const QString& displayName() const { return displayName_; }
 
@@ -65,7 +68,7 @@ protected:
     void publishPeers(QVariantList peers);
     void publishTalkingPeer(bool present, QString name);
     void publishTransmitting(bool value);
-    void publishConnectionState(QString value);
+    void publishConnectionState(ConnectionState value);
     void publishMuted(bool value);
     void publishDisplayName(QString value);
     void publishInboundBlocked(bool value);
@@ -75,7 +78,7 @@ private:
     bool hasTalkingPeer_ = false;
     QString talkingPeerName_;
     bool isTransmitting_ = false;
-    QString connectionState_ = QStringLiteral("starting\u2026");
+    ConnectionState connectionState_;
     bool isMuted_ = false;
     QString displayName_;
     bool isInboundBlocked_ = false;

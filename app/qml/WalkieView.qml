@@ -30,14 +30,16 @@ Rectangle {
     readonly property bool allGranted: permissions.allGranted
     readonly property var missingNames: permissions.missingPermissions
     readonly property string statusLine: controller.isTransmitting ? qsTr("You're talking\u2026")
-                                        : controller.hasTalkingPeer ? controller.talkingPeerLabel + qsTr(" is talking\u2026")
+                                        : controller.hasTalkingPeer ? qsTr("%1 is talking\u2026").arg(controller.talkingPeerLabel)
                                         : controller.isInboundBlocked ? qsTr("Incoming audio is blocked on this computer")
                                         : controller.connectionState
     readonly property color statusColor: controller.isTransmitting ? style.red
                                         : controller.hasTalkingPeer ? style.green
                                         : controller.isInboundBlocked ? style.orange : style.secondary
-    readonly property string heading: qsTr("On ") + (networkInfo.hasSsid ? networkInfo.ssid : qsTr("this"))
-                                      + qsTr(" network (") + controller.peers.length + ")"
+    // The count goes in first: a "%1" inside a network's name stays as it is.
+    readonly property string heading: networkInfo.hasSsid
+                                      ? qsTr("On %2 network (%1)").arg(controller.peers.length).arg(networkInfo.ssid)
+                                      : qsTr("On this network (%1)").arg(controller.peers.length)
 
     // The screen's available height, set by the window that hosts the panel;
     // the panel never grows past it (0: no limit).
@@ -181,7 +183,7 @@ Rectangle {
                 objectName: "permissionBanner"
                 visible: walkie.missingNames.length > 0
                 width: parent.width
-                text: walkie.missingNames.join(qsTr(" & ")) + qsTr(" access needed \u2014 tap to fix")
+                text: qsTr("%1 access needed \u2014 tap to fix").arg(walkie.missingNames.join(qsTr(" & ")))
                 padding: 0
                 background: null
                 focusPolicy: Qt.TabFocus

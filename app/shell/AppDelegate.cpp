@@ -1,5 +1,6 @@
 #include "app/shell/AppDelegate.h"
 
+#include "app/shell/Logging.h"
 #include "app/shell/PanelWindow.h"
 
 #include <QAction>
@@ -11,7 +12,6 @@
 #include <QPalette>
 #include <QQmlEngine>
 #include <QTimer>
-#include <cstdio>
 
 namespace hh {
 
@@ -41,7 +41,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(panel_, &PanelWindow::quitRequested, this, &AppDelegate::quit);
     if (!panel_->isLoaded()) {
         for (const QQmlError& error : panel_->errors())
-            std::fprintf(stderr, "hollerhopper: %s\n", qPrintable(error.toString()));
+            qCCritical(logShell).noquote() << error.toString();
     }
 
     buildMenu();
@@ -77,13 +77,13 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateMenu);
     connect(controller, &ControllerObject::connectionStateChanged, this, [this] {
         if (statusItem_)
-            statusItem_->setToolTip(QStringLiteral("Hollerhopper \u2014 ") + backend_.controller->connectionState());
+            statusItem_->setToolTip(tr("Hollerhopper \u2014 %1").arg(backend_.controller->connectionState()));
     });
     // The mono icons follow the desktop's text colour, also when it changes.
     qApp->installEventFilter(this);
 
     if (!hasTray_) {
-        std::fprintf(stderr, "hollerhopper: no system tray found; showing the panel in a window instead\n");
+        qCInfo(logShell) << "no system tray found; showing the panel in a window instead";
         showPanel(true);
     }
 }

@@ -1,5 +1,7 @@
 #include "core/exec/AsioExecutor.h"
 
+#include "core/log/Log.h"
+
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 
@@ -13,7 +15,18 @@ AsioExecutor::AsioExecutor(std::string label)
     thread_ = std::thread([this] {
         const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
         pthread_setname_np(pthread_self(), name.c_str());
-        context_.run();
+        // A task that throws is logged and the thread goes on with the next one:
+        // one broken handler must not end the process.
+        for (;;) {
+            try {
+                context_.run();
+                return;
+            } catch (const std::exception& e) {
+                HH_LOG_ERROR(logcat::exec, label_ << ": a task failed: " << e.what());
+            } catch (...) {
+                HH_LOG_ERROR(logcat::exec, label_ << ": a task failed");
+            }
+        }
     });
 }
 
@@ -100,10 +113,14 @@ std::unique_ptr<Executor::RepeatingTimer> AsioExecutor::startRepeating(Duration 
 void AsioExecutor::runAndWait(Task task) {
     std::promise<void> done;
     asio::post(context_, [&] {
-        task();
-        done.set_value();
+        try {
+            task();
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());  // the caller's to handle, not the thread's
+        }
     });
-    done.get_future().wait();
+    done.get_future().get();
 }
 
 } // namespace hh

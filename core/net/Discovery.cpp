@@ -47,9 +47,10 @@ void Discovery::startAdvertising() {
     std::shared_ptr<DnsSdListener> listener;
     try {
         listener = platform_->makeListener();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // Without a listener this instance is not listed by the others, but it
         // still sees them; a later start() tries again.
+        HH_LOG_WARNING(logcat::discovery, "cannot advertise (no listening socket): " << e.what());
         return;
     }
     if (!listener) return;
@@ -71,22 +72,37 @@ void Discovery::startBrowsing() {
         if (onAvailabilityChanged) onAvailabilityChanged(false);
         return;
     }
-    browser->onState = [weak = weak_from_this()](DnsSdBrowserState state) {
-        auto self = weak.lock();
-        if (!self || !self->onAvailabilityChanged) return;
-        switch (state.kind) {
-        case DnsSdBrowserState::Kind::ready: self->onAvailabilityChanged(true); break;
-        case DnsSdBrowserState::Kind::waiting:
-        case DnsSdBrowserState::Kind::failed: self->onAvailabilityChanged(false); break;
-        case DnsSdBrowserState::Kind::setup:
-        case DnsSdBrowserState::Kind::cancelled: break;
-        }
-    };
     browser->onResultsChanged = [weak = weak_from_this()](std::vector<DnsSdBrowseResult> results) {
         if (auto self = weak.lock()) self->handleBrowseResults(results);
     };
+    browser->onState = [weak = weak_from_this()](DnsSdBrowserState state) {
+        if (auto self = weak.lock()) self->handleBrowserState(state);
+    };
     browser->start();
     browser_ = std::move(browser);
+}
+
+void Discovery::handleBrowserState(const DnsSdBrowserState& state) {
+    switch (state.kind) {
+    case DnsSdBrowserState::Kind::ready:
+        browseFailure_.succeeded();
+        if (onAvailabilityChanged) onAvailabilityChanged(true);
+        break;
+    case DnsSdBrowserState::Kind::waiting:
+    case DnsSdBrowserState::Kind::failed: {
+        if (onAvailabilityChanged) onAvailabilityChanged(false);
+        // A missing daemon is one failure whatever words the client found for
+        // it ("not running", "connection failed") as it retries.
+        const std::string detail = !state.error ? std::string("no reason given")
+                                   : state.error->code == DnsSdErrorCode::serviceNotRunning
+                                       ? std::string("the DNS-SD daemon is not running")
+                                       : state.error->description;
+        browseFailure_.failed((state.kind == DnsSdBrowserState::Kind::waiting ? "waiting: " : "failed: ") + detail);
+        break;
+    }
+    case DnsSdBrowserState::Kind::setup:
+    case DnsSdBrowserState::Kind::cancelled: break;
+    }
 }
 
 void Discovery::handleBrowseResults(const std::vector<DnsSdBrowseResult>& results) {
@@ -96,6 +112,7 @@ void Discovery::handleBrowseResults(const std::vector<DnsSdBrowseResult>& result
         if (!result.serviceEndpoint) continue;
         peers.push_back(Peer{result.serviceEndpoint->name, result.serviceEndpoint->name});
     }
+    HH_LOG_DEBUG(logcat::discovery, peers.size() << " peers found");
     if (onPeersChanged) onPeersChanged(std::move(peers));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/exec/Executor.h"
+#include "core/log/Log.h"
 #include "core/net/DnsSdPlatform.h"
 #include "core/net/Peer.h"
 
@@ -41,12 +42,15 @@ private:
     void startAdvertising();
     void startBrowsing();
     void handleBrowseResults(const std::vector<DnsSdBrowseResult>& results);
+    void handleBrowserState(const DnsSdBrowserState& state);
 
     std::string displayName_;
     std::shared_ptr<Executor> queue_;
     std::shared_ptr<DnsSdPlatform> platform_;
     std::shared_ptr<DnsSdListener> listener_;
     std::shared_ptr<DnsSdBrowser> browser_;
+    // Waiting for the daemon, refused, or failed: logged when it starts and ends.
+    FailureLog browseFailure_{logcat::discovery, "browsing for peers"};
 };
 
 } // namespace hh

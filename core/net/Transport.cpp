@@ -1,8 +1,23 @@
 #include "core/net/Transport.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace hh {
+
+namespace {
+// Packet-level detail for the debug log.
+std::string describe(const WalkiePacket& packet) {
+    std::ostringstream text;
+    text << toString(packet.type) << " from " << packet.senderID.toString() << " seq " << packet.sequence << " frame "
+         << packet.frameIndex << ", " << packet.payload.size() << " bytes";
+    return text.str();
+}
+std::string describe(const Bytes& bytes) {
+    auto packet = WalkiePacket::decode(bytes);
+    return packet ? describe(*packet) : std::to_string(bytes.size()) + " bytes";
+}
+} // namespace
 
 Transport::Transport(std::shared_ptr<Executor> queue, std::shared_ptr<NetworkPlatform> platform)
     : queue_(std::move(queue)), platform_(std::move(platform)) {}
@@ -48,7 +63,11 @@ void Transport::send(const WalkiePacket& packet) {
     auto bytes = std::make_shared<Bytes>(packet.encode());
     queue_->post([weak = weak_from_this(), bytes] {
         auto self = weak.lock();
-        if (!self || !self->group_) return;  // no group: the packet is lost
+        if (!self || !self->group_) {
+            HH_LOG_DEBUG(logcat::net, "no group: lost a packet of " << bytes->size() << " bytes");
+            return;
+        }
+        HH_LOG_DEBUG(logcat::net, "send " << describe(*bytes));
         self->group_->send(std::move(*bytes));
     });
 }
@@ -59,6 +78,7 @@ void Transport::startGroup() {
     try {
         group = platform_->makeMulticastGroup(WalkieConfig::multicastHost, WalkieConfig::multicastPort);
     } catch (const std::exception& e) {
+        groupFailure_.failed(std::string("setup: ") + e.what());
         if (onState) onState(State::failed(std::string("multicast setup: ") + e.what()));
         scheduleRestart();
         return;
@@ -78,11 +98,21 @@ void Transport::startGroup() {
 void Transport::handleDatagram(std::optional<std::span<const std::uint8_t>> content) {
     if (!content) return;
     auto packet = WalkiePacket::decode(*content);
-    if (!packet) return;
+    if (!packet) {
+        HH_LOG_DEBUG(logcat::net, "dropped a datagram of " << content->size() << " bytes that is not ours");
+        return;
+    }
+    HH_LOG_DEBUG(logcat::net, "received " << describe(*packet));
     if (onPacket) onPacket(*packet);
 }
 
 void Transport::handleGroupState(const GroupState& state) {
+    switch (state.kind) {
+    case GroupState::Kind::waiting:
+    case GroupState::Kind::failed: groupFailure_.failed(state.error); break;
+    case GroupState::Kind::ready: groupFailure_.succeeded(); break;
+    default: break;
+    }
     if (onState) {
         switch (state.kind) {
         case GroupState::Kind::setup: onState(State::setup()); break;
@@ -147,6 +177,7 @@ void Transport::handlePathUpdate(const NetworkPath& path) {
     if (signature == *pathSignature_) return;
     pathSignature_ = std::move(signature);
     // Going down is only noted; coming back (or a new interface set) rebuilds.
+    HH_LOG_INFO(logcat::net, "network interfaces now: " << *pathSignature_);
     if (path.isSatisfied) rebuildGroup();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/exec/Executor.h"
+#include "core/log/Log.h"
 #include "core/net/NetworkPlatform.h"
 #include "core/wire/WalkiePacket.h"
 
@@ -65,6 +66,8 @@ private:
     std::optional<std::string> pathSignature_;
     bool isRestartPending_ = false;
     bool isRunning_ = false;
+    // A group that keeps failing is logged when it starts and when it heals.
+    FailureLog groupFailure_{logcat::net, "multicast group"};
 };
 
 // The text shown for a state, for diagnostics.

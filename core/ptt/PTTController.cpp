@@ -1,6 +1,7 @@
 #include "core/ptt/PTTController.h"
 
 #include "core/audio/AudioEngine.h"
+#include "core/log/Log.h"
 #include "core/net/Discovery.h"
 #include "core/net/Peer.h"
 #include "core/ptt/PresenceTracker.h"
@@ -30,8 +31,6 @@ bool isSameName(const std::string& a, const std::string& b) {
 
 PTTController::PTTController(std::string displayName, Uuid senderID, Components components)
     : main_(std::move(components.main)),
-      connectionState_(ConnectionText::starting),
-      networkState_(ConnectionText::starting),
       displayName_(std::move(displayName)),
       senderID_(senderID),
       transport_(std::make_shared<Transport>(std::move(components.transportQueue), std::move(components.network))),
@@ -62,7 +61,7 @@ void PTTController::setTransmitting(bool value) {
     notify(Property::isTransmitting);
 }
 
-void PTTController::setConnectionState(std::string value) {
+void PTTController::setConnectionState(ConnectionState value) {
     connectionState_ = std::move(value);
     notify(Property::connectionState);
 }
@@ -107,6 +106,7 @@ void PTTController::start() {
     try {
         audio_->start();
     } catch (const std::exception& e) {
+        HH_LOG_ERROR(logcat::audio, "cannot start the sound devices: " << e.what());
         applyAudioHealth(e.what());
     }
     transport_->start();
@@ -123,12 +123,10 @@ void PTTController::start() {
 void PTTController::applyTransportState(const Transport::State& state) {
     presence_->setOnAir(state.kind == Transport::State::Kind::ready);
     switch (state.kind) {
-    case Transport::State::Kind::setup: networkState_ = ConnectionText::connecting; break;
-    case Transport::State::Kind::ready: networkState_ = ConnectionText::onAir; break;
-    case Transport::State::Kind::cancelled: networkState_ = ConnectionText::stopped; break;
-    case Transport::State::Kind::failed:
-        networkState_ = std::string(ConnectionText::networkErrorPrefix) + state.message;
-        break;
+    case Transport::State::Kind::setup: networkState_ = {ConnectionState::Kind::connecting, {}}; break;
+    case Transport::State::Kind::ready: networkState_ = {ConnectionState::Kind::onAir, {}}; break;
+    case Transport::State::Kind::cancelled: networkState_ = {ConnectionState::Kind::stopped, {}}; break;
+    case Transport::State::Kind::failed: networkState_ = ConnectionState::networkError(state.message); break;
     }
     showConnectionState();
 }
@@ -140,9 +138,9 @@ void PTTController::applyAudioHealth(std::optional<std::string> error) {
 }
 
 void PTTController::showConnectionState() {
-    const bool isNetworkError = networkState_.rfind(ConnectionText::networkErrorPrefix, 0) == 0;
-    if (audioError_ && !isNetworkError && networkState_ != ConnectionText::stopped)
-        setConnectionState(std::string(ConnectionText::audioErrorPrefix) + *audioError_);
+    const auto kind = networkState_.kind;
+    if (audioError_ && kind != ConnectionState::Kind::networkError && kind != ConnectionState::Kind::stopped)
+        setConnectionState(ConnectionState::audioError(*audioError_));
     else
         setConnectionState(networkState_);
 }
@@ -155,6 +153,7 @@ void PTTController::updatePeers(std::vector<Peer> peers) {
 void PTTController::beginTalking() {
     if (!isRunning_ || isTransmitting_) return;
     setTransmitting(true);
+    isTalkEndPending_ = false;  // a press during the tail carries on the same capture
     frameIndex_.store(0);
     WalkiePacket packet;
     packet.type = PacketType::talkStart;
@@ -179,22 +178,36 @@ void PTTController::sendAudioFrame(const Bytes& frame) {
 void PTTController::endTalking() {
     if (!isTransmitting_) return;
     setTransmitting(false);
+    isTalkEndPending_ = true;
     // The tail holds the controller, so the talk end goes out even if the owner lets go.
     main_->postAfter(seconds(releaseTailSeconds), [self = shared_from_this()] {
-        if (self->isTransmitting_) return;  // pressed again during the tail
-        self->audio_->stopCapture();        // hands over the padded last frame first
-        WalkiePacket packet;
-        packet.type = PacketType::talkEnd;
-        packet.senderID = self->senderID_;
-        packet.sequence = self->sequence_.fetch_add(1);
-        packet.frameIndex = self->frameIndex_.load();
-        self->transport_->send(packet);
+        // Pressed again during the tail, or stop() has sent it already.
+        if (self->isTransmitting_ || !self->isTalkEndPending_) return;
+        self->sendTalkEnd();
     });
+}
+
+void PTTController::sendTalkEnd() {
+    isTalkEndPending_ = false;
+    audio_->stopCapture();  // hands over the padded last frame first
+    WalkiePacket packet;
+    packet.type = PacketType::talkEnd;
+    packet.senderID = senderID_;
+    packet.sequence = sequence_.fetch_add(1);
+    packet.frameIndex = frameIndex_.load();
+    transport_->send(packet);
+    if (onTalkEndSent) onTalkEndSent();
 }
 
 void PTTController::stop() {
     if (!isRunning_) return;
-    endTalking();
+    // A held press ends as a release would, less the tail: peers must not keep
+    // showing us until their time-out. The transport sends it before it stops.
+    if (isTransmitting_) {
+        setTransmitting(false);
+        isTalkEndPending_ = true;
+    }
+    if (isTalkEndPending_) sendTalkEnd();
     transport_->stop();
     discovery_->stop();
     audio_->stop();
@@ -205,9 +218,9 @@ void PTTController::stop() {
     }
     isRunning_ = false;
     notify(Property::isRunning);
-    networkState_ = ConnectionText::stopped;
+    networkState_ = {ConnectionState::Kind::stopped, {}};
     audioError_.reset();
-    setConnectionState(ConnectionText::stopped);
+    setConnectionState(networkState_);
 }
 
 // Presence: beacons and path health.

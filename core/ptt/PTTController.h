@@ -5,6 +5,7 @@
 #include "core/net/DnsSdPlatform.h"
 #include "core/net/Peer.h"
 #include "core/net/Transport.h"
+#include "core/ptt/ConnectionState.h"
 #include "core/wire/Uuid.h"
 
 #include <atomic>
@@ -47,12 +48,15 @@ public:
 
     // Called on the main executor after each change of a published property.
     std::function<void(Property)> onChange;
+    // Called on the main executor once a talk end is handed to the transport:
+    // after a release's tail, or at once when stop() ends a press.
+    std::function<void()> onTalkEndSent;
 
     // Published state.
     const std::vector<Peer>& peers() const { return peers_; }
     const std::optional<std::string>& talkingPeerName() const { return talkingPeerName_; }
     bool isTransmitting() const { return isTransmitting_; }
-    const std::string& connectionState() const { return connectionState_; }
+    const ConnectionState& connectionState() const { return connectionState_; }
     bool isRunning() const { return isRunning_; }
     bool isMuted() const { return isMuted_; }
     void setMuted(bool muted);
@@ -96,8 +100,9 @@ private:
     void showConnectionState();
     void updatePeers(std::vector<Peer> peers);
     void sendAudioFrame(const Bytes& frame);
+    void sendTalkEnd();
     void setTransmitting(bool value);
-    void setConnectionState(std::string value);
+    void setConnectionState(ConnectionState value);
     void setTalkingPeerName(std::optional<std::string> value);
     void notify(Property property);
     void startPresence();
@@ -107,8 +112,10 @@ private:
     std::vector<Peer> peers_;
     std::optional<std::string> talkingPeerName_;
     bool isTransmitting_ = false;
-    std::string connectionState_;
-    std::string networkState_;
+    // Released, the talk end not sent yet: the tail is running.
+    bool isTalkEndPending_ = false;
+    ConnectionState connectionState_;
+    ConnectionState networkState_;
     std::optional<std::string> audioError_;
     bool isRunning_ = false;
     bool isMuted_ = false;
@@ -130,15 +137,5 @@ private:
     std::atomic<std::uint32_t> sequence_{0};
     std::atomic<std::uint32_t> frameIndex_{0};
 };
-
-// "starting…" and friends; the ellipsis is U+2026.
-namespace ConnectionText {
-inline constexpr const char* starting = "starting\u2026";
-inline constexpr const char* connecting = "connecting\u2026";
-inline constexpr const char* onAir = "on air";
-inline constexpr const char* stopped = "stopped";
-inline constexpr const char* networkErrorPrefix = "network error: ";
-inline constexpr const char* audioErrorPrefix = "audio error: ";
-} // namespace ConnectionText
 
 } // namespace hh

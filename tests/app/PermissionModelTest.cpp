@@ -3,13 +3,10 @@
 #include "app/model/BrowserProbe.h"
 #include "app/model/MulticastFallbackProbe.h"
 #include "app/model/PermissionModel.h"
-#include "app/model/linux/MulticastGroupCheck.h"
 #include "support/ManualExecutor.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <net/if.h>
 
 #include <string>
 #include <thread>
@@ -223,28 +220,6 @@ TEST_F(MulticastFallbackProbeTest, NothingIsReportedAfterCancelEvenIfTheBrowserR
     handler({Kind::ready, {}});
     EXPECT_EQ(checks, 0);
     EXPECT_TRUE(reports.empty());
-}
-
-TEST(MulticastGroupCheckTest, PrimaryInterfaceIsTheDefaultRoutesThenTheFirstUsableThenLoopback) {
-    const std::string routes =
-        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
-        "eth0\t0000A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"
-        "wlan0\t00000000\t0100A8C0\t0003\t0\t0\t600\t00000000\t0\t0\t0\n"
-        "eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n"
-        "down0\t00000000\t0102A8C0\t0002\t0\t0\t1\t00000000\t0\t0\t0\n"
-        "bad\t00000000\tzz\tqq\n";
-    EXPECT_EQ(defaultRouteInterface(routes), "eth0");  // the lowest metric among routes that are up
-    EXPECT_EQ(defaultRouteInterface(routes.substr(0, routes.find("wlan0"))), std::nullopt);
-
-    const unsigned usable = IFF_UP | IFF_RUNNING | IFF_MULTICAST;
-    const std::vector<InterfaceCandidate> interfaces = {
-        {"lo", IFF_UP | IFF_RUNNING | IFF_LOOPBACK, true}, {"docker0", IFF_UP | IFF_MULTICAST, true},
-        {"tun0", IFF_UP | IFF_RUNNING, true},              {"eth1", usable, false},
-        {"eth2", usable, true},                            {"wlan0", usable, true}};
-    EXPECT_EQ(choosePrimaryInterface(std::string("wlan0"), interfaces), "wlan0");
-    EXPECT_EQ(choosePrimaryInterface(std::string("gone0"), interfaces), "eth2");
-    EXPECT_EQ(choosePrimaryInterface(std::nullopt, {interfaces[0], interfaces[1], interfaces[3]}), "lo");
-    EXPECT_EQ(choosePrimaryInterface(std::nullopt, {}), std::nullopt);
 }
 
 // Shaped like the DNS-SD layer's browser.

@@ -1,4 +1,5 @@
 #include "core/exec/AsioExecutor.h"
+#include "core/log/Log.h"
 #include "support/ManualExecutor.h"
 
 #include <gtest/gtest.h>
@@ -82,6 +83,25 @@ TEST(AsioExecutor, RepeatingTimerStopsWhenInvalidated) {
     std::this_thread::sleep_for(30ms);
     ex.runAndWait([] {});
     EXPECT_EQ(ticks, after);
+}
+
+// A task that throws is logged once and the thread goes on; runAndWait hands
+// the exception to its caller instead of leaving it waiting.
+TEST(AsioExecutor, AThrowingTaskIsLoggedAndTheThreadGoesOn) {
+    std::vector<std::string> lines;
+    setLogWriter([](LogCategory, LogLevel, std::string_view m, void* c) {
+        static_cast<std::vector<std::string>*>(c)->emplace_back(m);
+    }, &lines);
+    {
+        AsioExecutor ex("test.throws");
+        ex.post([] { throw std::runtime_error("boom"); });
+        EXPECT_THROW(ex.runAndWait([] { throw std::runtime_error("to the caller"); }), std::runtime_error);
+        std::atomic<bool> ran{false};
+        ex.runAndWait([&] { ran = true; });
+        EXPECT_TRUE(ran);
+    }
+    setLogWriter(nullptr, nullptr);
+    EXPECT_EQ(lines, (std::vector<std::string>{"test.throws: a task failed: boom"}));
 }
 
 } // namespace

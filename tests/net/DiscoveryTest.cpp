@@ -1,5 +1,6 @@
 #include "core/exec/AsioExecutor.h"
 #include "support/ManualExecutor.h"
+#include "core/log/Log.h"
 #include "core/net/Discovery.h"
 #include "support/FakeDnsSdPlatform.h"
 
@@ -147,6 +148,26 @@ TEST(DiscoveryThreadsTest, StartAndStopFromAnyThread) {
     });
     EXPECT_THAT(received.get_future().get(), ElementsAre(Peer{"Alpha", "Alpha"}));
     queue->runAndWait([&] { discovery.reset(); });
+}
+
+// The browser's state reports reach the log once per failure, not once per report.
+TEST_F(DiscoveryTest, BrowserWaitingIsLoggedOnceAndAgainWhenItResumes) {
+    std::vector<std::string> lines;
+    setLogWriter([](LogCategory, LogLevel, std::string_view m, void* c) {
+        static_cast<std::vector<std::string>*>(c)->emplace_back(m);
+    }, &lines);
+    start();
+    const DnsSdBrowserState waiting{DnsSdBrowserState::Kind::waiting,
+                                    DnsSdError{DnsSdErrorCode::serviceNotRunning, "Daemon not running"}};
+    auto reworded = waiting;
+    reworded.error->description = "Daemon connection failed";
+    for (const auto& state : {waiting, DnsSdBrowserState{}, reworded, DnsSdBrowserState{DnsSdBrowserState::Kind::ready, {}},
+                              DnsSdBrowserState{DnsSdBrowserState::Kind::ready, {}}})
+        browser().deliverState(state);
+    queue->runUntilIdle();
+    setLogWriter(nullptr, nullptr);
+    EXPECT_THAT(lines, ElementsAre("browsing for peers: waiting: the DNS-SD daemon is not running",
+                                   "browsing for peers: working again"));
 }
 
 } // namespace

@@ -152,6 +152,12 @@ up_ms=$(( $(now_ms) - start ))
 late_ms=$(wait_until 5 lists watcher "Late Desk") || fail "Late Desk not advertised 5 s after the daemon came"
 wait_until 5 lists late "Watcher" >/dev/null || fail "Late Desk does not browse 5 s after the daemon came"
 echo "daemon started late: advertised ${late_ms} ms after the daemon was up ($(( up_ms + late_ms )) ms after it was started)"
+# The log says once that discovery waits and once that it resumed, whatever the
+# client tried in between.
+count_log() { grep -c "$1" "$OUT/late.out" || true; }
+[ "$(count_log 'discovery: browsing for peers: waiting')" = 1 ] || fail "not one 'waiting' line in Late Desk's log"
+[ "$(count_log 'discovery: browsing for peers: working again')" = 1 ] || fail "not one 'working again' line in Late Desk's log"
+echo "the log: $(grep -c '^hollerhopper: ' "$OUT/late.out") lines, waiting and resumed once each"
 
 # The daemon withdraws everything as it stops, so the watcher sees Late Desk go
 # and come back; a new peer shows that browsing resumed too.

@@ -40,12 +40,13 @@ protected:
             std::move(name), ownID,
             PTTController::Components{main, main, network, std::make_unique<FakeAudioPlatform>(devices), main, dnsSd});
         controller->onChange = [this](PTTController::Property p) { ++changes[p]; };
+        controller->onTalkEndSent = [this] { ++talkEndsSent; };
     }
 
     void startOnAir() {
         controller->start();
         main->runUntilIdle();
-        ASSERT_EQ(controller->connectionState(), "on air");
+        ASSERT_EQ(controller->connectionState().kind, ConnectionState::Kind::onAir);
     }
 
     // Speaks `frames` whole frames into the microphone.
@@ -94,10 +95,13 @@ protected:
     Uuid peerID = Uuid::random();
     std::shared_ptr<PTTController> controller;
     std::map<PTTController::Property, int> changes;
+    int talkEndsSent = 0;
 };
 
-TEST_F(PTTControllerTest, InitialStateAndStatusTexts) {
-    EXPECT_EQ(controller->connectionState(), "starting\u2026");
+using Kind = ConnectionState::Kind;
+
+TEST_F(PTTControllerTest, ConnectionStateFollowsTheTransport) {
+    EXPECT_EQ(controller->connectionState(), ConnectionState{});
     EXPECT_FALSE(controller->isRunning());
     EXPECT_FALSE(controller->isTransmitting());
     EXPECT_FALSE(controller->talkingPeerName());
@@ -108,12 +112,15 @@ TEST_F(PTTControllerTest, InitialStateAndStatusTexts) {
     main->runUntilIdle();
     network->lastGroup()->deliverState({GroupState::Kind::setup, {}});
     main->runUntilIdle();
-    EXPECT_EQ(controller->connectionState(), "connecting\u2026");
+    EXPECT_EQ(controller->connectionState().kind, Kind::connecting);
     network->lastGroup()->deliverState({GroupState::Kind::waiting, "Network is unreachable"});
     main->runUntilIdle();
-    EXPECT_EQ(controller->connectionState(), "network error: Network is unreachable");
+    EXPECT_EQ(controller->connectionState(), ConnectionState::networkError("Network is unreachable"));
+    network->lastGroup()->deliverState({GroupState::Kind::ready, {}});
+    main->runUntilIdle();
+    EXPECT_EQ(controller->connectionState(), (ConnectionState{Kind::onAir, {}}));
     controller->stop();
-    EXPECT_EQ(controller->connectionState(), "stopped");
+    EXPECT_EQ(controller->connectionState().kind, Kind::stopped);
     EXPECT_FALSE(controller->isRunning());
 }
 
@@ -121,7 +128,7 @@ TEST_F(PTTControllerTest, AudioFailureIsShownAndTheRestStillStarts) {
     devices->setOutputStartFailure("cannot connect to the sound server");
     network->isAutoReady = false;
     controller->start();
-    EXPECT_EQ(controller->connectionState(), "audio error: cannot connect to the sound server");
+    EXPECT_EQ(controller->connectionState(), ConnectionState::audioError("cannot connect to the sound server"));
     EXPECT_TRUE(controller->isRunning());
     main->runUntilIdle();
     EXPECT_EQ(network->groups.size(), 1u);
@@ -134,14 +141,14 @@ TEST_F(PTTControllerTest, AudioFailureIsShownAndTheRestStillStarts) {
     const struct {
         std::optional<GroupState> network;
         std::optional<Health> audio;
-        const char* shown;
+        ConnectionState shown;
     } steps[] = {
-        {GroupState{GroupState::Kind::ready, {}}, std::nullopt, "audio error: cannot connect to the sound server"},
-        {std::nullopt, Health{}, "on air"},
-        {std::nullopt, Health{"no sound server is running"}, "audio error: no sound server is running"},
-        {GroupState{GroupState::Kind::waiting, "Network is unreachable"}, std::nullopt, "network error: Network is unreachable"},
-        {GroupState{GroupState::Kind::ready, {}}, std::nullopt, "audio error: no sound server is running"},
-        {std::nullopt, Health{}, "on air"},
+        {GroupState{GroupState::Kind::ready, {}}, std::nullopt, ConnectionState::audioError("cannot connect to the sound server")},
+        {std::nullopt, Health{}, {Kind::onAir, {}}},
+        {std::nullopt, Health{"no sound server is running"}, ConnectionState::audioError("no sound server is running")},
+        {GroupState{GroupState::Kind::waiting, "Network is unreachable"}, std::nullopt, ConnectionState::networkError("Network is unreachable")},
+        {GroupState{GroupState::Kind::ready, {}}, std::nullopt, ConnectionState::audioError("no sound server is running")},
+        {std::nullopt, Health{}, {Kind::onAir, {}}},
     };
     for (const auto& step : steps) {
         if (step.network) network->lastGroup()->deliverState(*step.network);
@@ -171,7 +178,9 @@ TEST_F(PTTControllerTest, PressSpeakReleaseSendsStartFramesPaddedLastAndEnd) {
     speak(1, 100);                               // the tail still goes out
     main->advance(199ms);
     EXPECT_EQ(sent().size(), 5u);  // no talk end before the tail is over
+    EXPECT_EQ(talkEndsSent, 0);
     main->advance(1ms);
+    EXPECT_EQ(talkEndsSent, 1);
 
     const auto packets = sent();
     ASSERT_EQ(packets.size(), 7u);
@@ -267,15 +276,34 @@ TEST_F(PTTControllerTest, WrongStateOperationsDoNothing) {
     EXPECT_EQ(network->groups.size(), 1u);
 }
 
-TEST_F(PTTControllerTest, StopWhileTransmittingDropsTheLateTalkEnd) {
-    startOnAir();
-    controller->beginTalking();
-    controller->stop();
-    EXPECT_FALSE(controller->isTransmitting());
-    main->advance(1s);
-    const auto packets = sent();
-    ASSERT_EQ(packets.size(), 1u);  // the talk end found no group
-    EXPECT_EQ(controller->connectionState(), "stopped");
+// A stop while pressed, or during the release's tail, ends the talk as a
+// release would: the talk end goes out before the group closes, once.
+TEST_F(PTTControllerTest, StopSendsTheTalkEndOfAPressOrATail) {
+    for (bool isReleasedFirst : {false, true}) {
+        SCOPED_TRACE(isReleasedFirst ? "during the tail" : "while pressed");
+        network = std::make_shared<FakeNetworkPlatform>();
+        network->isAutoReady = true;
+        makeController("Ann");
+        talkEndsSent = 0;
+        startOnAir();
+        controller->beginTalking();
+        speak(1, 100);
+        if (isReleasedFirst) {
+            controller->endTalking();
+            main->advance(100ms);
+        }
+        controller->stop();
+        EXPECT_FALSE(controller->isTransmitting());
+        EXPECT_EQ(talkEndsSent, 1);
+        EXPECT_FALSE(devices->isInputRunning());
+        main->advance(1s);
+        std::vector<PacketType> types;
+        for (const auto& p : sent()) types.push_back(p.type);
+        // The second audio packet is the padded rest.
+        EXPECT_EQ(types, (std::vector{PacketType::talkStart, PacketType::audio, PacketType::audio, PacketType::talkEnd}));
+        EXPECT_EQ(talkEndsSent, 1);
+        EXPECT_EQ(controller->connectionState().kind, Kind::stopped);
+    }
 }
 
 TEST_F(PTTControllerTest, RefreshRebuildsTheGroupWhileRunning) {

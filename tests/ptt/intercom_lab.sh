@@ -45,8 +45,12 @@ stamp() { while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line";
 echo "== h1 says a file; h2 and h3 record it"
 lab up 3 --avahi
 sleep 1
+# h2 logs at debug level (packet detail), h3 at the default (none of it).
 for h in h2 h3; do
-    lab exec $h "$cli" listen --audio none --record "$tmp/rec-$h" --name "listener $h" --seconds 7 >"$tmp/$h.log" 2>&1 &
+    level=info
+    [ $h = h2 ] && level=debug
+    lab exec $h env HH_LOG=$level "$cli" listen --audio none --record "$tmp/rec-$h" --name "listener $h" --seconds 7 \
+        >"$tmp/$h.log" 2>"$tmp/$h.err" &
 done
 sleep 2
 lab exec h1 "$cli" say "$tmp/speech.wav" --name "Hal <b>One</b>" ; check "say exits 0" 0 $?
@@ -61,6 +65,8 @@ for h in h2 h3; do
     check "$h's talker cleared after the talk end" '{"event":"talker","name":null}' "$last"
     check "$h listed the sender as a peer" 1 "$(seen '"event":"peers".*"name":"Hal <b>One</b>"' "$tmp/$h.log")"
 done
+check "HH_LOG=debug logs each packet" 1 "$(($(grep -c '^hollerhopper: debug net: received audio from' "$tmp/h2.err" || true) >= 66))"
+check "the default log has no packet detail" 0 "$(grep -c '^hollerhopper: debug' "$tmp/h3.err" || true)"
 
 echo "== a missing file is a clear error, status 2, nothing sent"
 lab exec h2 "$cli" monitor --seconds 2 >"$tmp/missing-monitor.log" &

@@ -110,5 +110,19 @@ TEST(CommandLine, HelpAndVersionExitZeroOnStdout) {
     EXPECT_EQ(parse({"--version"}).out, std::string("hollerhopper-cli ") + HH_VERSION + "\n");
 }
 
+TEST(MonitorEvents, ConnectionLineInTheWordsThePanelShows) {
+    using K = ConnectionState::Kind;
+    const std::vector<std::pair<ConnectionState, std::string>> cases = {
+        {{K::starting, {}}, "starting\u2026"},
+        {{K::connecting, {}}, "connecting\u2026"},
+        {{K::onAir, {}}, "on air"},
+        {{K::stopped, {}}, "stopped"},
+        {ConnectionState::networkError("Network is unreachable"), "network error: Network is unreachable"},
+        {ConnectionState::audioError("no server"), "audio error: no server"},
+    };
+    for (const auto& [state, text] : cases)
+        EXPECT_EQ(connectionEvent(state), (Json{{"event", "connection"}, {"state", text}}));
+}
+
 } // namespace
 } // namespace hh::cli

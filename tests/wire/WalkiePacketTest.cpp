@@ -1,7 +1,6 @@
 #include "core/wire/Utf8.h"
 #include "core/wire/WalkiePacket.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 namespace hh {
@@ -14,17 +13,6 @@ Bytes header(std::uint8_t version, std::uint8_t type, std::size_t payload = 0) {
     b[0] = version;
     b[1] = type;
     return b;
-}
-
-TEST(WalkieConfig, ConstantsAgreeWithTheWire) {
-    EXPECT_EQ(WalkieConfig::framePayloadBytes, WalkieConfig::frameSampleCount * WalkieConfig::bytesPerSample);
-    EXPECT_EQ(WalkieConfig::primeThresholdSamples, 960);
-    EXPECT_DOUBLE_EQ(WalkieConfig::frameDuration, 0.02);
-    EXPECT_EQ(WalkiePacket::headerSize + WalkieConfig::framePayloadBytes, 666u);
-    in_addr a{};
-    ASSERT_EQ(inet_pton(AF_INET, std::string(WalkieConfig::multicastHost).c_str(), &a), 1);
-    EXPECT_TRUE(IN_MULTICAST(ntohl(a.s_addr)));
-    EXPECT_EQ(ntohl(a.s_addr) >> 24, 239u);  // administratively scoped
 }
 
 TEST(WalkiePacket, WorkedExampleIsByteExact) {

@@ -14,12 +14,37 @@ namespace hh {
 
 namespace {
 
+// Owners of the libpulse objects of one check; the members below are released
+// in reverse order: stream, context, timer, then the loop they all run on.
+struct MainloopFree {
+    void operator()(pa_mainloop* loop) const { pa_mainloop_free(loop); }
+};
+struct TimeEventFree {
+    pa_mainloop_api* api = nullptr;
+    void operator()(pa_time_event* event) const { api->time_free(event); }
+};
+struct ContextRelease {
+    void operator()(pa_context* context) const {
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+};
+struct StreamRelease {
+    void operator()(pa_stream* stream) const {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+    }
+};
+
 // One check: connect, ask for the default source, look at it, open a corked
 // record stream on it. Every callback moves it one step or ends it.
 struct MicrophoneCheck {
-    pa_mainloop* loop = nullptr;
-    pa_context* context = nullptr;
-    pa_stream* stream = nullptr;
+    std::unique_ptr<pa_mainloop, MainloopFree> loop;
+    std::unique_ptr<pa_time_event, TimeEventFree> timer;
+    std::unique_ptr<pa_context, ContextRelease> context;
+    std::unique_ptr<pa_stream, StreamRelease> stream;
     std::optional<MicrophoneAuthorization> result;
 
     void finish(MicrophoneAuthorization value) {
@@ -29,7 +54,7 @@ struct MicrophoneCheck {
     // A failure of the connection itself: refused access is a denial, anything
     // else means the server is not there (yet).
     void finishWithContextError() {
-        const int error = pa_context_errno(context);
+        const int error = pa_context_errno(context.get());
         finish(error == PA_ERR_ACCESS ? MicrophoneAuthorization::denied : MicrophoneAuthorization::unavailable);
     }
 
@@ -73,10 +98,10 @@ struct MicrophoneCheck {
         if (info->monitor_of_sink != PA_INVALID_INDEX) return self->finish(MicrophoneAuthorization::denied);
 
         const pa_sample_spec spec{PA_SAMPLE_S16LE, 16000, 1};
-        self->stream = pa_stream_new(c, "Hollerhopper microphone check", &spec, nullptr);
+        self->stream.reset(pa_stream_new(c, "Hollerhopper microphone check", &spec, nullptr));
         if (!self->stream) return self->finishWithContextError();
-        pa_stream_set_state_callback(self->stream, &MicrophoneCheck::onStreamState, self);
-        if (pa_stream_connect_record(self->stream, info->name, nullptr, PA_STREAM_START_CORKED) < 0)
+        pa_stream_set_state_callback(self->stream.get(), &MicrophoneCheck::onStreamState, self);
+        if (pa_stream_connect_record(self->stream.get(), info->name, nullptr, PA_STREAM_START_CORKED) < 0)
             self->finishWithContextError();
     }
 
@@ -85,7 +110,7 @@ struct MicrophoneCheck {
         switch (pa_stream_get_state(s)) {
         case PA_STREAM_READY: self->finish(MicrophoneAuthorization::authorized); break;
         case PA_STREAM_FAILED: {
-            const int error = pa_context_errno(self->context);
+            const int error = pa_context_errno(self->context.get());
             self->finish(error == PA_ERR_CONNECTIONTERMINATED ? MicrophoneAuthorization::unavailable
                                                               : MicrophoneAuthorization::denied);
             break;
@@ -107,33 +132,22 @@ PulseMicrophoneAccess::PulseMicrophoneAccess(std::string server, std::chrono::mi
 
 MicrophoneAuthorization PulseMicrophoneAccess::status() {
     MicrophoneCheck check;
-    check.loop = pa_mainloop_new();
+    check.loop.reset(pa_mainloop_new());
     if (!check.loop) return MicrophoneAuthorization::unavailable;
-    pa_mainloop_api* api = pa_mainloop_get_api(check.loop);
+    pa_mainloop_api* api = pa_mainloop_get_api(check.loop.get());
 
     timeval deadline{};
     pa_timeval_add(pa_gettimeofday(&deadline), static_cast<pa_usec_t>(timeout_.count()) * PA_USEC_PER_MSEC);
-    pa_time_event* timer = api->time_new(api, &deadline, &MicrophoneCheck::onTimeout, &check);
+    check.timer = {api->time_new(api, &deadline, &MicrophoneCheck::onTimeout, &check), TimeEventFree{api}};
 
-    check.context = pa_context_new(api, "Hollerhopper");
-    if (check.context) {
-        pa_context_set_state_callback(check.context, &MicrophoneCheck::onContextState, &check);
-        if (pa_context_connect(check.context, server_.empty() ? nullptr : server_.c_str(), PA_CONTEXT_NOAUTOSPAWN,
-                               nullptr) < 0)
-            check.finishWithContextError();
-        while (!check.result && pa_mainloop_iterate(check.loop, 1, nullptr) >= 0) {
-        }
-        if (check.stream) {
-            pa_stream_set_state_callback(check.stream, nullptr, nullptr);
-            pa_stream_disconnect(check.stream);
-            pa_stream_unref(check.stream);
-        }
-        pa_context_set_state_callback(check.context, nullptr, nullptr);
-        pa_context_disconnect(check.context);
-        pa_context_unref(check.context);
+    check.context.reset(pa_context_new(api, "Hollerhopper"));
+    if (!check.context) return MicrophoneAuthorization::unavailable;
+    pa_context_set_state_callback(check.context.get(), &MicrophoneCheck::onContextState, &check);
+    if (pa_context_connect(check.context.get(), server_.empty() ? nullptr : server_.c_str(), PA_CONTEXT_NOAUTOSPAWN,
+                           nullptr) < 0)
+        check.finishWithContextError();
+    while (!check.result && pa_mainloop_iterate(check.loop.get(), 1, nullptr) >= 0) {
     }
-    if (timer) api->time_free(timer);
-    pa_mainloop_free(check.loop);
     return check.result.value_or(MicrophoneAuthorization::unavailable);
 }
 

@@ -1,5 +1,6 @@
 #include "core/net/linux/AvahiDnsSd.h"
 
+#include "core/log/Log.h"
 #include "core/net/linux/AvahiPoll.h"
 
 #include <avahi-client/client.h>
@@ -45,6 +46,17 @@ DnsSdError dnsSdErrorFromAvahi(int avahiError) {
 
 namespace {
 
+// Owners of Avahi's objects: each is freed once, by whoever holds it last.
+template <auto Free>
+struct AvahiFree {
+    template <class T>
+    void operator()(T* object) const { Free(object); }
+};
+using AvahiClientPtr = std::unique_ptr<AvahiClient, AvahiFree<avahi_client_free>>;
+using AvahiEntryGroupPtr = std::unique_ptr<AvahiEntryGroup, AvahiFree<avahi_entry_group_free>>;
+using AvahiServiceBrowserPtr = std::unique_ptr<AvahiServiceBrowser, AvahiFree<avahi_service_browser_free>>;
+using AvahiStringListPtr = std::unique_ptr<AvahiStringList, AvahiFree<avahi_string_list_free>>;
+
 // Objects holding Avahi or Asio state are destroyed on the executor's thread,
 // wherever their last owner lets go of them.
 template <class T, class... Args>
@@ -75,9 +87,8 @@ public:
     };
 
     explicit AvahiSession(AsioExecutor& executor) : executor_(executor), poll_(executor.context()) {}
-    ~AvahiSession() {
-        if (client_) avahi_client_free(client_);
-    }
+    // The client goes before the poll it runs on.
+    ~AvahiSession() { client_.reset(); }
 
     void add(User* user) {
         users_.push_back(user);
@@ -86,7 +97,7 @@ public:
     void remove(User* user) { std::erase(users_, user); }
 
     // The client while it is running, else null.
-    AvahiClient* runningClient() const { return isRunning_ ? client_ : nullptr; }
+    AvahiClient* runningClient() const { return isRunning_ ? client_.get() : nullptr; }
     // Why the client is not running.
     const DnsSdError& lastError() const { return lastError_; }
 
@@ -117,11 +128,12 @@ private:
                                                this, &error);
         if (!client) {
             // Not even the system bus: try again later, less and less often.
+            HH_LOG_DEBUG(logcat::discovery, "no Avahi client: " << avahi_strerror(error));
             lose(DnsSdError{DnsSdErrorCode::serviceNotRunning, avahi_strerror(error)});
             scheduleReconnect();
             return;
         }
-        client_ = client;
+        client_.reset(client);
     }
 
     static void clientCallback(AvahiClient* client, AvahiClientState state, void* userdata) {
@@ -166,8 +178,7 @@ private:
             auto self = weak.lock();
             if (!self) return;
             self->isReconnectPending_ = false;
-            if (self->client_) avahi_client_free(self->client_);
-            self->client_ = nullptr;
+            self->client_.reset();
             if (!self->users_.empty()) self->connect();
         };
         const auto delay = reconnectDelay_;
@@ -190,7 +201,7 @@ private:
 
     AsioExecutor& executor_;
     AsioAvahiPoll poll_;
-    AvahiClient* client_ = nullptr;
+    AvahiClientPtr client_;
     bool isRunning_ = false;
     bool isReconnectPending_ = false;
     std::chrono::milliseconds reconnectDelay_{0};
@@ -243,18 +254,20 @@ public:
 
     void clientRunning(AvahiClient* client) override {
         if (isCancelled_ || !service) return;
-        if (!group_) group_ = avahi_entry_group_new(client, &AvahiListener::groupCallback, this);
-        if (!group_) return;  // nothing to advertise with; the next reconnect tries again
-        if (avahi_entry_group_is_empty(group_)) advertise();
+        if (!group_) group_.reset(avahi_entry_group_new(client, &AvahiListener::groupCallback, this));
+        if (!group_) {  // nothing to advertise with; the next reconnect tries again
+            advertiseFailure_.failed(avahi_strerror(avahi_client_errno(client)));
+            return;
+        }
+        if (avahi_entry_group_is_empty(group_.get())) advertise();
     }
 
     void clientRegistering() override {
-        if (group_) avahi_entry_group_reset(group_);
+        if (group_) avahi_entry_group_reset(group_.get());
     }
 
     void clientLost(const DnsSdError&) override {
-        if (group_) avahi_entry_group_free(group_);
-        group_ = nullptr;
+        group_.reset();
         // The own name stays until the next advertisement replaces it: our
         // service may still be in the browsers' lists, and must not show there.
         name_ = service ? service->name : std::string();  // a new daemon may have no collision
@@ -280,29 +293,32 @@ private:
     }
 
     void advertise() {
-        AvahiStringList* txt = nullptr;
+        AvahiStringList* parsed = nullptr;
         if (service->txtRecord && !service->txtRecord->empty() &&
-            avahi_string_list_parse(service->txtRecord->data(), service->txtRecord->size(), &txt) != 0)
-            txt = nullptr;
+            avahi_string_list_parse(service->txtRecord->data(), service->txtRecord->size(), &parsed) != 0)
+            parsed = nullptr;
+        const AvahiStringListPtr txt(parsed);
         const char* domain = service->domain ? service->domain->c_str() : nullptr;
         // A name another service on this daemon already holds is settled at once
         // with the alternative name; a conflict on the network comes later as
         // AVAHI_ENTRY_GROUP_COLLISION.
         for (int attempt = 0; attempt < 100; ++attempt) {
             const int error = avahi_entry_group_add_service_strlst(
-                group_, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, AvahiPublishFlags(0), name_.c_str(),
-                service->type.c_str(), domain, nullptr, port_, txt);
+                group_.get(), AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, AvahiPublishFlags(0), name_.c_str(),
+                service->type.c_str(), domain, nullptr, port_, txt.get());
             if (error == AVAHI_ERR_COLLISION) {
                 rename();
                 continue;
             }
             if (error == AVAHI_OK) {
                 session_->setOwnName(this, name_);
-                avahi_entry_group_commit(group_);
+                const int committed = avahi_entry_group_commit(group_.get());
+                if (committed != AVAHI_OK) advertiseFailure_.failed(avahi_strerror(committed));
+            } else {
+                advertiseFailure_.failed(avahi_strerror(error));
             }
             break;
         }
-        avahi_string_list_free(txt);
     }
 
     void rename() {
@@ -315,12 +331,20 @@ private:
 
     static void groupCallback(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata) {
         auto* self = static_cast<AvahiListener*>(userdata);
-        if (state != AVAHI_ENTRY_GROUP_COLLISION || self->isCancelled_) return;
+        if (self->isCancelled_) return;
+        if (state == AVAHI_ENTRY_GROUP_ESTABLISHED) {
+            HH_LOG_INFO(logcat::discovery, "advertised as \"" << self->name_ << "\"");
+            self->advertiseFailure_.succeeded();
+        }
+        if (state == AVAHI_ENTRY_GROUP_FAILURE)
+            self->advertiseFailure_.failed(avahi_strerror(avahi_client_errno(avahi_entry_group_get_client(group))));
+        if (state != AVAHI_ENTRY_GROUP_COLLISION) return;
+        HH_LOG_INFO(logcat::discovery, "\"" << self->name_ << "\" is taken on the network; taking the next name");
         // Another machine holds the name: take the next one ("Name #2") as DNS-SD
         // expects; outside Avahi's own call into us.
         asio::post(self->executor_.context(), [weak = self->weak_from_this(), group] {
             auto again = weak.lock();
-            if (!again || again->isCancelled_ || again->group_ != group) return;
+            if (!again || again->isCancelled_ || again->group_.get() != group) return;
             again->rename();
             avahi_entry_group_reset(group);
             again->advertise();
@@ -332,8 +356,7 @@ private:
         isCancelled_ = true;
         session_->remove(this);
         session_->clearOwnName(this);
-        if (group_) avahi_entry_group_free(group_);
-        group_ = nullptr;
+        group_.reset();
         std::error_code ec;
         acceptor_.close(ec);
     }
@@ -343,9 +366,10 @@ private:
     asio::ip::tcp::acceptor acceptor_;
     std::uint16_t port_ = 0;
     std::string name_;
-    AvahiEntryGroup* group_ = nullptr;
+    AvahiEntryGroupPtr group_;
     bool isStarted_ = false;
     bool isCancelled_ = false;
+    FailureLog advertiseFailure_{logcat::discovery, "advertising"};
 };
 
 class AvahiBrowser final : public DnsSdBrowser,
@@ -373,9 +397,9 @@ public:
     void clientRunning(AvahiClient* client) override {
         if (isCancelled_ || browser_ || hasFailed_) return;
         // IPv4 only: the audio is IPv4, and one entry per interface is wanted.
-        browser_ = avahi_service_browser_new(client, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, type_.c_str(),
-                                             domain_.c_str(), AvahiLookupFlags(0), &AvahiBrowser::browseCallback,
-                                             this);
+        browser_.reset(avahi_service_browser_new(client, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, type_.c_str(),
+                                                 domain_.c_str(), AvahiLookupFlags(0), &AvahiBrowser::browseCallback,
+                                                 this));
         if (!browser_) {
             fail(avahi_client_errno(client));
             return;
@@ -395,8 +419,7 @@ public:
 
     void clientLost(const DnsSdError& error) override {
         if (isCancelled_) return;
-        if (browser_) avahi_service_browser_free(browser_);
-        browser_ = nullptr;
+        browser_.reset();
         isBrowserDead_ = false;
         isResyncing_ = false;
         if (!hasFailed_) deliverWaiting(error);
@@ -422,7 +445,7 @@ private:
                                AvahiBrowserEvent event, const char* name, const char* type, const char* domain,
                                AvahiLookupResultFlags, void* userdata) {
         auto* self = static_cast<AvahiBrowser*>(userdata);
-        if (self->isCancelled_ || browser != self->browser_ || self->isBrowserDead_) return;
+        if (self->isCancelled_ || browser != self->browser_.get() || self->isBrowserDead_) return;
         switch (event) {
         case AVAHI_BROWSER_NEW:
         case AVAHI_BROWSER_REMOVE: {
@@ -500,15 +523,14 @@ private:
         if (isCancelled_) return;
         isCancelled_ = true;
         session_->remove(this);
-        if (browser_) avahi_service_browser_free(browser_);
-        browser_ = nullptr;
+        browser_.reset();
     }
 
     AsioExecutor& executor_;
     std::shared_ptr<AvahiSession> session_;
     std::string type_;
     std::string domain_;
-    AvahiServiceBrowser* browser_ = nullptr;
+    AvahiServiceBrowserPtr browser_;
     std::vector<Entry> entries_;  // what was last delivered, in the order found
     std::vector<Entry> pending_;  // being gathered after a reconnect
     std::vector<DnsSdBrowseResult> delivered_;

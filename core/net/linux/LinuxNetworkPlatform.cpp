@@ -1,5 +1,6 @@
 #include "core/net/linux/LinuxNetworkPlatform.h"
 
+#include "core/log/Log.h"
 #include "core/net/linux/NetworkInterfaces.h"
 
 #include <asio/posix/stream_descriptor.hpp>
@@ -40,8 +41,11 @@ public:
     void send(const Bytes& content) {
         if (fd_ < 0) return;
         // Never blocks; a full socket buffer or a vanished route just loses the datagram.
-        (void)::sendto(fd_, content.data(), content.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                       reinterpret_cast<const sockaddr*>(&group_), sizeof group_);
+        if (::sendto(fd_, content.data(), content.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                     reinterpret_cast<const sockaddr*>(&group_), sizeof group_) < 0)
+            sendFailure_.failed(errorText(errno));
+        else
+            sendFailure_.succeeded();
     }
 
     asio::io_context& context() { return context_; }
@@ -111,6 +115,7 @@ private:
             messages_[i].msg_hdr.msg_iov = &vectors_[i];
             messages_[i].msg_hdr.msg_iovlen = 1;
         }
+        HH_LOG_INFO(logcat::net, "joined the group on " << (interface ? interface->name : std::string("the default interface")));
         report({GroupState::Kind::ready, {}});
         waitForDatagrams();
     }
@@ -134,6 +139,7 @@ private:
             const int n = ::recvmmsg(fd_, messages_.data(), unsigned(messages_.size()), MSG_DONTWAIT, nullptr);
             if (n < 0) {
                 if (errno == EINTR) continue;
+                if (errno != EAGAIN) HH_LOG_DEBUG(logcat::net, "receiving: " << errorText(errno));
                 return;  // EAGAIN: all read
             }
             for (int i = 0; i < n && !isCancelled_; ++i) {
@@ -163,6 +169,7 @@ private:
     sockaddr_in group_;
     int fd_ = -1;
     bool isCancelled_ = false;
+    FailureLog sendFailure_{logcat::net, "sending"};
     static constexpr std::size_t batchSize = 32;
     std::size_t slotSize_ = 0;
     Bytes buffer_;
@@ -229,8 +236,11 @@ private:
             if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
                 descriptor_.assign(fd);
             } else {
+                HH_LOG_WARNING(logcat::net, "not watching network changes: " << errorText(errno));
                 ::close(fd);
             }
+        } else {
+            HH_LOG_WARNING(logcat::net, "not watching network changes: " << errorText(errno));
         }
         // Without netlink the first report still describes the network.
         reportPath();

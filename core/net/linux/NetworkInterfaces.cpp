@@ -3,24 +3,52 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
 
 namespace hh::linuxnet {
 
-std::optional<std::string> defaultRouteInterface(const std::string& routeTable) {
-    std::istringstream in(routeTable);
+std::optional<std::string> defaultRouteInterface(std::string_view routeTable) {
+    // Iface Destination Gateway Flags RefCnt Use Metric Mask ... (hex but the metric)
+    std::istringstream lines{std::string(routeTable)};
     std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
+    std::getline(lines, line);  // the heading
+    std::optional<std::string> best;
+    unsigned long bestMetric = 0;
+    while (std::getline(lines, line)) {
         std::istringstream fields(line);
-        std::string iface, destination, gateway, flags, refcnt, use, metric, mask;
-        if (!(fields >> iface >> destination >> gateway >> flags >> refcnt >> use >> metric >> mask)) continue;
-        const unsigned long flagBits = std::stoul(flags, nullptr, 16);
+        std::string name, destination, gateway, flags, refCount, use, metric, mask;
+        if (!(fields >> name >> destination >> gateway >> flags >> refCount >> use >> metric >> mask)) continue;
+        unsigned long flagBits = 0, metricValue = 0;
+        try {
+            flagBits = std::stoul(flags, nullptr, 16);
+            metricValue = std::stoul(metric, nullptr, 10);
+        } catch (const std::exception&) {
+            continue;
+        }
         constexpr unsigned long routeUp = 0x1;
-        if (destination == "00000000" && mask == "00000000" && (flagBits & routeUp)) return iface;
+        if (destination != "00000000" || mask != "00000000" || !(flagBits & routeUp)) continue;
+        if (!best || metricValue < bestMetric) {
+            best = name;
+            bestMetric = metricValue;
+        }
     }
+    return best;
+}
+
+std::optional<std::string> choosePrimaryInterface(const std::optional<std::string>& defaultRoute,
+                                                  const std::vector<InterfaceCandidate>& interfaces) {
+    if (defaultRoute) {
+        for (const auto& i : interfaces)
+            if (i.name == *defaultRoute) return i.name;
+    }
+    constexpr unsigned wanted = IFF_UP | IFF_RUNNING | IFF_MULTICAST;
+    for (const auto& i : interfaces)
+        if ((i.flags & wanted) == wanted && !(i.flags & IFF_LOOPBACK) && i.hasIPv4) return i.name;
+    for (const auto& i : interfaces)
+        if (i.flags & IFF_LOOPBACK) return i.name;
     return std::nullopt;
 }
 
@@ -65,16 +93,16 @@ std::string readFile(const char* path) {
 
 std::optional<InterfaceInfo> primaryInterface() {
     auto list = interfaceAddresses();
-    if (auto name = defaultRouteInterface(readFile("/proc/net/route"))) {
-        if (auto info = describe(*name, list.get())) return info;
-    }
+    std::vector<InterfaceCandidate> candidates;
     for (auto* a = list.get(); a; a = a->ifa_next) {
-        if (isUsable(*a) && (a->ifa_flags & IFF_MULTICAST)) return describe(a->ifa_name, list.get());
+        if (!a->ifa_name) continue;
+        auto entry = std::find_if(candidates.begin(), candidates.end(),
+                                  [a](const InterfaceCandidate& c) { return c.name == a->ifa_name; });
+        if (entry == candidates.end()) entry = candidates.insert(candidates.end(), {a->ifa_name, a->ifa_flags, false});
+        if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET) entry->hasIPv4 = true;
     }
-    for (auto* a = list.get(); a; a = a->ifa_next) {
-        if (a->ifa_flags & IFF_LOOPBACK) return describe(a->ifa_name, list.get());
-    }
-    return std::nullopt;
+    const auto name = choosePrimaryInterface(defaultRouteInterface(readFile("/proc/net/route")), candidates);
+    return name ? describe(*name, list.get()) : std::nullopt;
 }
 
 std::vector<std::string> usableInterfaceNames() {

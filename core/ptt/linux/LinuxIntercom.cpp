@@ -3,8 +3,6 @@
 #include "core/net/linux/AvahiDnsSd.h"
 #include "core/net/linux/LinuxNetworkPlatform.h"
 
-#include <fstream>
-#include <unistd.h>
 
 namespace hh {
 
@@ -35,21 +33,6 @@ void LinuxIntercom::shutdown() {
     controller_.reset();
     // Avahi objects belong to the discovery thread.
     discoveryQueue_->runAndWait([this] { dnsSd_.reset(); });
-}
-
-std::string computerDisplayName() {
-    std::ifstream info("/etc/machine-info");
-    std::string line;
-    while (std::getline(info, line)) {
-        if (line.rfind("PRETTY_HOSTNAME=", 0) != 0) continue;
-        std::string value = line.substr(16);
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
-            value = value.substr(1, value.size() - 2);
-        if (!value.empty()) return value;
-    }
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') return name;
-    return "Mac";
 }
 
 } // namespace hh

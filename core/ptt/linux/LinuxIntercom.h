@@ -36,8 +36,4 @@ private:
     std::shared_ptr<PTTController> controller_;
 };
 
-// This computer's name for others to see: the pretty host name from
-// /etc/machine-info, else the host name, else "Mac".
-std::string computerDisplayName();
-
 } // namespace hh

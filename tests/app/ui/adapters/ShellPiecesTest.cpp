@@ -1,4 +1,3 @@
-#include "app/shell/HostName.h"
 #include "app/shell/Placement.h"
 #include "app/shell/Symbols.h"
 
@@ -21,17 +20,6 @@ TEST(PopupPlacement, CentredUnderTheIconAboveAtTheBottomAndInsideTheScreen) {
     // Taller than the screen: the top stays visible. An available area not at the origin.
     EXPECT_EQ(popupPosition(QRect(10, 10, 24, 24), QSize(280, 900), screen).y(), 0);
     EXPECT_EQ(popupPosition(QRect(0, 0, 24, 24), panel, QRect(48, 0, 1232, 800)).x(), 48);
-}
-
-TEST(MachineInfo, PrettyHostNameAndAComputerNameInAnyCase) {
-    const auto pretty = [](const char* file) { return prettyHostNameFromMachineInfo(QString::fromUtf8(file)).toStdString(); };
-    EXPECT_EQ(pretty("PRETTY_HOSTNAME=\"Ada's Laptop\"\nCHASSIS=laptop\n"), "Ada's Laptop");
-    EXPECT_EQ(pretty("PRETTY_HOSTNAME='Kitchen PC'"), "Kitchen PC");
-    EXPECT_EQ(pretty("PRETTY_HOSTNAME=\"Say \\\"hi\\\"\""), "Say \"hi\"");
-    EXPECT_EQ(pretty("PRETTY_HOSTNAME=plain"), "plain");
-    EXPECT_EQ(pretty("# PRETTY_HOSTNAME=no\nCHASSIS=vm"), "");
-    EXPECT_EQ(pretty("PRETTY_HOSTNAME=\"\""), "");
-    EXPECT_FALSE(computerName().isEmpty());
 }
 
 // The opaque colours of an image (RGB), and how many pixels are painted at all.

@@ -1,6 +1,7 @@
 #include "fakes/Fakes.h"
 
 #include <QMetaEnum>
+#include <QMap>
 #include <QQmlEngine>
 
 namespace hh {
@@ -10,6 +11,16 @@ void FakeController::setPeerNames(const QStringList& names) {
     for (const QString& name : names)
         peers.append(QVariantMap{{QStringLiteral("id"), name}, {QStringLiteral("name"), name}});
     publishPeers(peers);
+}
+
+void FakeController::setConnectionState(const QString& kind, const QString& detail) {
+    using K = ConnectionState::Kind;
+    const QMap<QString, K> kinds{{QStringLiteral("starting"), K::starting}, {QStringLiteral("connecting"), K::connecting},
+                                        {QStringLiteral("onAir"), K::onAir}, {QStringLiteral("stopped"), K::stopped},
+                                        {QStringLiteral("networkError"), K::networkError},
+                                        {QStringLiteral("audioError"), K::audioError}};
+    Q_ASSERT(kinds.contains(kind));
+    publishConnectionState({kinds.value(kind), detail.toStdString()});
 }
 
 void FakeController::setPeers(const QVariantList& entries) {

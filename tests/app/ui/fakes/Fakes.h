@@ -52,7 +52,8 @@ public:
     Q_INVOKABLE void setTalkingPeer(const QString& name) { publishTalkingPeer(true, name); }
     Q_INVOKABLE void clearTalkingPeer() { publishTalkingPeer(false, {}); }
     Q_INVOKABLE void setTransmitting(bool value) { publishTransmitting(value); }
-    Q_INVOKABLE void setConnectionState(const QString& value) { publishConnectionState(value); }
+    // `kind` names a ConnectionState::Kind: "onAir", "networkError"...
+    Q_INVOKABLE void setConnectionState(const QString& kind, const QString& detail = {});
 
     EventLog log;
 };

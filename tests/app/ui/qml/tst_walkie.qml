@@ -56,7 +56,7 @@ TestCase {
 
     function test_statusLine() {
         statusIs("starting\u2026", "secondary")
-        controller.setConnectionState("network error: multicast setup: no route")
+        controller.setConnectionState("networkError", "multicast setup: no route")
         statusIs("network error: multicast setup: no route", "secondary")
         controller.setTalkingPeer("Alice")
         statusIs("\u2068Alice\u2069 is talking\u2026", "green")
@@ -70,7 +70,7 @@ TestCase {
         controller.setTalkingPeer("")
         statusIs("\u2068\u2069 is talking\u2026", "green")
         controller.clearTalkingPeer()
-        controller.setConnectionState("on air")
+        controller.setConnectionState("onAir")
         controller.setInboundBlocked(true)
         statusIs("Incoming audio is blocked on this computer", "orange")
         controller.setInboundBlocked(false)
@@ -80,7 +80,7 @@ TestCase {
     function test_peers_data() {
         return [
             { tag: "no name, nobody", ssid: null, peers: [], heading: "On this network (0)" },
-            { tag: "name, one talks", ssid: "Lab WiFi", peers: ["Bob", "Carol"], talker: "Carol", heading: "On Lab WiFi network (2)" },
+            { tag: "name, one talks", ssid: "Lab %1 WiFi", peers: ["Bob", "Carol"], talker: "Carol", heading: "On Lab %1 WiFi network (2)" },
             { tag: "empty name, talker in no row", ssid: "", peers: ["Bob"], talker: "Zed", heading: "On  network (1)" },
         ]
     }
@@ -306,7 +306,7 @@ TestCase {
 
     function test_hostileNamesCannotDisguiseThemselves() {
         walkie.onScreen = true
-        controller.setConnectionState("on air")
+        controller.setConnectionState("onAir")
         controller.setPeerNames(["Plain 1", "Plain 2", "Plain 3", "Plain 4"])  // the same count in the header
         controller.setTalkingPeer("evil.exe")
         wait(300)
@@ -379,7 +379,7 @@ TestCase {
             skip("HH_SCREENSHOT_DIR not set")
         walkie.onScreen = true
         network.setSsid("Studio")
-        controller.setConnectionState("on air")
+        controller.setConnectionState("onAir")
         controller.setPeerNames(["Ada's laptop", "Kitchen"])
         const shots = {
             "idle": () => {},

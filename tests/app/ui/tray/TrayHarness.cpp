@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     auto permissions = std::make_unique<hh::FakePermissions>();
     controller->log.onEvent = permissions->log.onEvent = [](const QString& e) { say(QStringLiteral("event ") + e); };
     permissions->setStatuses(QStringLiteral("granted"), QStringLiteral("granted"));
-    controller->setConnectionState(QStringLiteral("on air"));
+    controller->setConnectionState(QStringLiteral("onAir"));
     hh::FakeController* fake = controller.get();
     hh::FakePermissions* fakePermissions = permissions.get();
 
