@@ -51,8 +51,8 @@ struct AudioEngine::CaptureSession {
 };
 
 AudioEngine::AudioEngine(std::unique_ptr<AudioPlatform> platform)
-    : platform(std::move(platform)), jitter(std::make_shared<JitterBuffer>()) {
-    render = [jitter = jitter](std::span<float> out) { jitter->read(out); };
+    : platform(std::move(platform)), mixer_(std::make_shared<PlayoutMixer>()) {
+    render = [mixer = mixer_](std::span<float> out) { mixer->render(out); };
 }
 
 AudioEngine::~AudioEngine() {
@@ -67,18 +67,24 @@ void AudioEngine::start() {
 void AudioEngine::stop() {
     stopCapture();
     platform->output().stop();
-    jitter->reset();
+    mixer_->reset();
+    unnamedFrameIndex_ = 0;
+}
+
+void AudioEngine::beginSpurt(const Uuid& talker) { mixer_->beginSpurt(talker); }
+
+bool AudioEngine::enqueue(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> pcm16le) {
+    return mixer_->write(talker, frameIndex, pcm16le);
+}
+
+void AudioEngine::endSpurt(const Uuid& talker, std::optional<std::uint32_t> frameCount) {
+    mixer_->endSpurt(talker, frameCount);
 }
 
 void AudioEngine::enqueue(std::span<const std::uint8_t> pcm16le) {
-    const std::size_t n = pcm16le.size() / 2;
-    if (n == 0) return;
-    std::vector<float> samples(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto v = static_cast<std::int16_t>(std::uint16_t(pcm16le[2 * i]) | std::uint16_t(pcm16le[2 * i + 1]) << 8);
-        samples[i] = std::clamp(float(v) * (1.0f / 32768.0f), -1.0f, 1.0f);
-    }
-    jitter->write(samples);
+    pcm16le = pcm16le.first(pcm16le.size() & ~std::size_t(1));
+    for (std::size_t at = 0; at < pcm16le.size(); at += frameBytes)
+        mixer_->write(Uuid{}, unnamedFrameIndex_++, pcm16le.subspan(at, std::min(frameBytes, pcm16le.size() - at)));
 }
 
 void AudioEngine::startCapture() {
