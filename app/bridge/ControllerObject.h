@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 namespace hh {
@@ -15,6 +16,9 @@ class ControllerObject : public QObject {
     Q_PROPERTY(QVariantList peers READ peers NOTIFY peersChanged)
     Q_PROPERTY(bool hasTalkingPeer READ hasTalkingPeer NOTIFY talkingPeerChanged)
     Q_PROPERTY(QString talkingPeerName READ talkingPeerName NOTIFY talkingPeerChanged)
+    // Everyone talking, in the order they began, and the sentence that says so.
+    Q_PROPERTY(QStringList talkingPeerNames READ talkingPeerNames NOTIFY talkingPeerChanged)
+    Q_PROPERTY(QString talkersText READ talkersText NOTIFY talkingPeerChanged)
     Q_PROPERTY(bool isTransmitting READ isTransmitting NOTIFY isTransmittingChanged)
     Q_PROPERTY(QString connectionState READ connectionState NOTIFY connectionStateChanged)
     Q_PROPERTY(bool isMuted READ isMuted WRITE setMuted NOTIFY isMutedChanged)
@@ -25,6 +29,9 @@ public:
     const QVariantList& peers() const { return peers_; }
     bool hasTalkingPeer() const { return hasTalkingPeer_; }
     const QString& talkingPeerName() const { return talkingPeerName_; }
+    const QStringList& talkingPeerNames() const { return talkingPeerNames_; }
+    // "Ada is talking…", "Ada and Bob are talking…", "Ada and 2 others are talking…"; empty for nobody.
+    QString talkersText() const;
     bool isTransmitting() const { return isTransmitting_; }
     const QString& connectionState() const { return connectionState_; }
     bool isMuted() const { return isMuted_; }
@@ -46,6 +53,8 @@ protected:
     // Each setter notifies on every call: the controller reports every
     // assignment, and observers re-read the state.
     void publishPeers(QVariantList peers);
+    // `names` in the order they began; `latest`, the most recent, shown where one name fits.
+    void publishTalkingPeers(QStringList names, QString latest);
     void publishTalkingPeer(bool present, QString name);
     void publishTransmitting(bool value);
     void publishConnectionState(QString value);
@@ -55,6 +64,7 @@ private:
     QVariantList peers_;
     bool hasTalkingPeer_ = false;
     QString talkingPeerName_;
+    QStringList talkingPeerNames_;
     bool isTransmitting_ = false;
     QString connectionState_ = QStringLiteral("starting\u2026");
     bool isMuted_ = false;

@@ -23,7 +23,7 @@ Rectangle {
     readonly property bool allGranted: permissions.allGranted
     readonly property var missingNames: permissions.missingPermissions
     readonly property string statusLine: controller.isTransmitting ? qsTr("You're talking\u2026")
-                                        : controller.hasTalkingPeer ? controller.talkingPeerName + qsTr(" is talking\u2026")
+                                        : controller.hasTalkingPeer ? controller.talkersText
                                         : controller.connectionState
     readonly property color statusColor: controller.isTransmitting ? style.red
                                         : controller.hasTalkingPeer ? style.green : style.secondary
@@ -229,8 +229,7 @@ Rectangle {
                     delegate: Row {
                         id: peerRow
                         required property var modelData
-                        readonly property bool isTalking: walkie.controller.hasTalkingPeer
-                                                          && walkie.controller.talkingPeerName === modelData.name
+                        readonly property bool isTalking: walkie.controller.talkingPeerNames.indexOf(modelData.name) >= 0
                         objectName: "peerRow"
                         spacing: 6
                         Rectangle {

@@ -71,10 +71,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(controller, &ControllerObject::talkingPeerChanged, this, &AppDelegate::updateStatusIcon);
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateStatusIcon);
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateMenu);
-    connect(controller, &ControllerObject::connectionStateChanged, this, [this] {
-        if (statusItem_)
-            statusItem_->setToolTip(QStringLiteral("Hollerhopper \u2014 ") + backend_.controller->connectionState());
-    });
+    connect(controller, &ControllerObject::connectionStateChanged, this, &AppDelegate::updateToolTip);
+    connect(controller, &ControllerObject::talkingPeerChanged, this, &AppDelegate::updateToolTip);
     // The mono icons follow the desktop's text colour, also when it changes.
     qApp->installEventFilter(this);
 
@@ -118,6 +116,15 @@ StatusLook AppDelegate::currentLook() const {
 
 QColor AppDelegate::monoIconColor() const {
     return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+// Who is talking while anyone does, the connection otherwise.
+void AppDelegate::updateToolTip() {
+    if (!statusItem_)
+        return;
+    const ControllerObject& controller = *backend_.controller;
+    const QString line = controller.hasTalkingPeer() ? controller.talkersText() : controller.connectionState();
+    statusItem_->setToolTip(QStringLiteral("Hollerhopper \u2014 ") + line);
 }
 
 void AppDelegate::updateStatusIcon() {

@@ -34,6 +34,7 @@ public:
     void quit();
     void togglePopover();
     void updateStatusIcon();
+    void updateToolTip();
 
     StatusLook currentLook() const;
     PanelWindow* panel() const;

@@ -64,7 +64,12 @@ record() {
 echo "== each tone alone, then both at once"
 record 0.5 "$tmp/solo-low.wav" lab exec h1 "$cli" say "$tmp/low.wav" --name Low
 record 0.5 "$tmp/solo-high.wav" lab exec h3 "$cli" say "$tmp/high.wav" --name High
-both() { lab exec h1 "$cli" say "$tmp/low.wav" --name Low & lab exec h3 "$cli" say "$tmp/high.wav" --name High & wait; }
+both() {
+    lab exec h1 "$cli" say "$tmp/low.wav" --name Low &
+    local one=$!
+    lab exec h3 "$cli" say "$tmp/high.wav" --name High
+    wait $one
+}
 record 0.5 "$tmp/both.wav" both
 read -r _ _ lowSolo _ < <($py "$tmp/tones.py" "$tmp/solo-low.wav" 440)
 read -r _ _ highSolo _ < <($py "$tmp/tones.py" "$tmp/solo-high.wav" 1250)

@@ -47,6 +47,8 @@ public:
     Q_INVOKABLE void setPeerNames(const QStringList& names);
     Q_INVOKABLE void setTalkingPeer(const QString& name) { publishTalkingPeer(true, name); }
     Q_INVOKABLE void clearTalkingPeer() { publishTalkingPeer(false, {}); }
+    // Several talkers, in the order they began; the last began most recently.
+    Q_INVOKABLE void setTalkingPeers(const QStringList& names) { publishTalkingPeers(names, names.value(names.size() - 1)); }
     Q_INVOKABLE void setTransmitting(bool value) { publishTransmitting(value); }
     Q_INVOKABLE void setConnectionState(const QString& value) { publishConnectionState(value); }
 
