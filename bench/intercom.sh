@@ -2,7 +2,7 @@
 # The headless intercom between two lab hosts on the audio lab's sound server:
 # mouth-to-ear delay (click into "stim" -> h1's microphone -> network -> h2's
 # jitter buffer -> "spk", median of 10 clicks), and CPU and peak RSS of listen
-# (idle, receiving one talker) and of talk (transmitting). $1: the build directory.
+# (idle, receiving one talker, two talkers) and of talk (transmitting). $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/labkit.sh"
 lab_begin hhib "$1"
@@ -64,6 +64,13 @@ sayPid=$!
 sleep 2
 measure "$listenPid" 10 "listen, receiving one talker" 1.5
 wait $sayPid || true
+lab exec h1 "$cli" say "$work/long.wav" --name long >/dev/null 2>&1 &
+sayPid=$!
+lab exec h1 "$cli" say "$work/long.wav" --name other >/dev/null 2>&1 &
+otherPid=$!
+sleep 2
+measure "$listenPid" 10 "listen, receiving two talkers" 3
+wait $sayPid $otherPid || true
 lab_background lab exec h1 "$cli" talk --seconds 14 --name mouth >/dev/null 2>&1
 talkPid=$!
 sleep 2
