@@ -3,11 +3,18 @@
 # runs the unit and lab tests, the sanitizer builds, the fuzzer and the benchmarks.
 #   HH_FUZZ_SECONDS   how long each fuzzer runs (default 60)
 #   HH_QUICK=1        only the main build's tests (for a quick local check)
+#   HH_SOUND_SERVERS  the sound servers for the audio tests: "pulseaudio",
+#                     "pipewire" or both (default: the kind this machine uses; both
+#                     where none is in use, as on CI; see hh_sound_servers)
+# The lab tests run on the first server; the audio-labelled ones again on the second.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 cd "$HH_ROOT"
 
-hh_ensure_packages $(hh_required_packages)
+servers=$(hh_sound_servers)
+hh_ensure_packages $(hh_required_packages) $(hh_sound_server_packages $servers)
+export HH_SOUND_SERVERS="$servers"
+read -r first others <<<"$servers"
 
 jobs=$(nproc)
 status=0
@@ -19,8 +26,13 @@ hh_build build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHH_BUILD_FUZZ=OFF -DHH_B
 step "unit tests"
 ctest --test-dir build/test -L unit -j "$jobs" --output-on-failure || status=1
 
-step "lab tests (network namespaces, real daemons)"
-ctest --test-dir build/test -L lab --output-on-failure || status=1
+step "lab tests (network namespaces, real daemons; sound server: $first)"
+HH_SOUND_SERVER=$first ctest --test-dir build/test -L lab --output-on-failure || status=1
+
+for server in $others; do
+    step "audio lab tests on $server"
+    HH_SOUND_SERVER=$server ctest --test-dir build/test -L audio --output-on-failure || status=1
+done
 
 if [ "${HH_QUICK:-0}" != 1 ]; then
     step "AddressSanitizer + UndefinedBehaviorSanitizer"

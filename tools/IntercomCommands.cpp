@@ -5,6 +5,7 @@
 #include "core/ptt/linux/LinuxIntercom.h"
 #include "tools/Cli.h"
 #include "tools/Commands.h"
+#include "tools/MonitorEvents.h"
 #include "tools/Recorder.h"
 
 #include <atomic>
@@ -17,12 +18,6 @@ namespace hh::cli {
 namespace {
 
 using Property = PTTController::Property;
-
-Json peersEvent(const std::vector<Peer>& peers) {
-    auto list = Json::array();
-    for (const auto& peer : peers) list.push_back({{"id", peer.id}, {"name", peer.name}});
-    return {{"event", "peers"}, {"peers", std::move(list)}};
-}
 
 // One controller on Linux services with its own main thread, for commands
 // that drive it from the process's main thread.
@@ -39,11 +34,12 @@ public:
                 changed_.notify_all();
             }
             if (!printsEvents) return;
+            if (property == Property::peers) printJsonLine(peersEvent(controller.peers()));
+            if (property == Property::isInboundBlocked) printJsonLine(inboundEvent(controller.isInboundBlocked()));
             switch (property) {
             case Property::connectionState:
                 printJsonLine({{"event", "connection"}, {"state", controller.connectionState()}});
                 break;
-            case Property::peers: printJsonLine(peersEvent(controller.peers())); break;
             case Property::talkingPeerName: {
                 Json event{{"event", "talker"}, {"name", nullptr}};
                 if (controller.talkingPeerName()) event["name"] = *controller.talkingPeerName();

@@ -6,6 +6,17 @@
 
 namespace hh {
 
+namespace {
+QString reachName(Peer::Reach reach) {
+    switch (reach) {
+    case Peer::Reach::heard: return QStringLiteral("heard");
+    case Peer::Reach::notHeard: return QStringLiteral("notHeard");
+    case Peer::Reach::notResponding: return QStringLiteral("notResponding");
+    }
+    return QStringLiteral("heard");
+}
+} // namespace
+
 ControllerAdapter::ControllerAdapter(std::unique_ptr<LinuxIntercom> intercom, std::shared_ptr<Executor> main,
                                      QObject* parent)
     : ControllerObject(parent), main_(std::move(main)), intercom_(std::move(intercom)) {
@@ -15,7 +26,8 @@ ControllerAdapter::ControllerAdapter(std::unique_ptr<LinuxIntercom> intercom, st
             self->copy(property);
     };
     using P = PTTController::Property;
-    for (P property : {P::peers, P::talkingPeerName, P::isTransmitting, P::connectionState, P::isMuted})
+    for (P property : {P::peers, P::talkingPeerName, P::isTransmitting, P::connectionState, P::isMuted,
+                       P::isInboundBlocked})
         copy(property);
 }
 
@@ -32,7 +44,9 @@ void ControllerAdapter::copy(PTTController::Property property) {
         QVariantList peers;
         for (const Peer& peer : c.peers())
             peers.append(QVariantMap{{QStringLiteral("id"), QString::fromStdString(peer.id)},
-                                     {QStringLiteral("name"), QString::fromStdString(peer.name)}});
+                                     {QStringLiteral("name"), QString::fromStdString(peer.name)},
+                                     {QStringLiteral("reach"), reachName(peer.reach)},
+                                     {QStringLiteral("isBeaconOnly"), peer.isBeaconOnly}});
         publishPeers(std::move(peers));
         break;
     }
@@ -46,6 +60,7 @@ void ControllerAdapter::copy(PTTController::Property property) {
     case PTTController::Property::isTransmitting: publishTransmitting(c.isTransmitting()); break;
     case PTTController::Property::connectionState: publishConnectionState(QString::fromStdString(c.connectionState())); break;
     case PTTController::Property::isMuted: publishMuted(c.isMuted()); break;
+    case PTTController::Property::isInboundBlocked: publishInboundBlocked(c.isInboundBlocked()); break;
     case PTTController::Property::isRunning: break; // not shown
     }
 }

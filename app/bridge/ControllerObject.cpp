@@ -1,10 +1,44 @@
 #include "app/bridge/ControllerObject.h"
 
+#include "app/bridge/DisplayText.h"
+
+#include <QCollator>
+
+#include <algorithm>
+
 namespace hh {
 
 void ControllerObject::publishPeers(QVariantList peers) {
+    // Where a person expects a name, and stable when the browse results come
+    // back in another order.
+    QCollator collator;
+    collator.setNumericMode(true);
+    std::stable_sort(peers.begin(), peers.end(), [&](const QVariant& a, const QVariant& b) {
+        const QString na = a.toMap().value(QStringLiteral("name")).toString();
+        const QString nb = b.toMap().value(QStringLiteral("name")).toString();
+        const int order = collator.compare(na, nb);
+        return order != 0 ? order < 0 : na < nb;
+    });
+    for (QVariant& entry : peers) {
+        QVariantMap map = entry.toMap();
+        const QString name = map.value(QStringLiteral("name")).toString();
+        map.insert(QStringLiteral("label"), displayName(name));
+        map.insert(QStringLiteral("spokenName"), displayName(name, false));
+        if (!map.contains(QStringLiteral("reach")))
+            map.insert(QStringLiteral("reach"), QStringLiteral("heard"));
+        entry = map;
+    }
     peers_ = std::move(peers);
     emit peersChanged();
+}
+
+QString ControllerObject::talkingPeerLabel() const {
+    return hasTalkingPeer_ ? displayName(talkingPeerName_) : QString();
+}
+
+void ControllerObject::publishInboundBlocked(bool value) {
+    isInboundBlocked_ = value;
+    emit isInboundBlockedChanged();
 }
 
 void ControllerObject::publishTalkingPeers(QStringList names, QString latest) {
@@ -19,11 +53,12 @@ void ControllerObject::publishTalkingPeer(bool present, QString name) {
 }
 
 QString ControllerObject::talkersText() const {
+    const auto name = [this](qsizetype i) { return displayName(talkingPeerNames_[i]); };
     switch (talkingPeerNames_.size()) {
     case 0: return {};
-    case 1: return tr("%1 is talking\u2026").arg(talkingPeerNames_[0]);
-    case 2: return tr("%1 and %2 are talking\u2026").arg(talkingPeerNames_[0], talkingPeerNames_[1]);
-    default: return tr("%1 and %n others are talking\u2026", nullptr, int(talkingPeerNames_.size()) - 1).arg(talkingPeerNames_[0]);
+    case 1: return tr("%1 is talking\u2026").arg(name(0));
+    case 2: return tr("%1 and %2 are talking\u2026").arg(name(0), name(1));
+    default: return tr("%1 and %n others are talking\u2026", nullptr, int(talkingPeerNames_.size()) - 1).arg(name(0));
     }
 }
 

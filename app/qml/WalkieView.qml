@@ -24,14 +24,22 @@ Rectangle {
     readonly property var missingNames: permissions.missingPermissions
     readonly property string statusLine: controller.isTransmitting ? qsTr("You're talking\u2026")
                                         : controller.hasTalkingPeer ? controller.talkersText
+                                        : controller.isInboundBlocked ? qsTr("Incoming audio is blocked on this computer")
                                         : controller.connectionState
     readonly property color statusColor: controller.isTransmitting ? style.red
-                                        : controller.hasTalkingPeer ? style.green : style.secondary
+                                        : controller.hasTalkingPeer ? style.green
+                                        : controller.isInboundBlocked ? style.orange : style.secondary
     readonly property string heading: qsTr("On ") + (networkInfo.hasSsid ? networkInfo.ssid : qsTr("this"))
                                       + qsTr(" network (") + controller.peers.length + ")"
 
+    // The screen's available height, set by the window that hosts the panel;
+    // the panel never grows past it (0: no limit).
+    property int maximumHeight: 0
+
     width: 280
     implicitHeight: content.implicitHeight + 32
+    height: maximumHeight > 0 ? Math.min(implicitHeight, maximumHeight) : implicitHeight
+    clip: true
     color: style.background
 
     // Touch-down and every movement while held: start talking once.
@@ -146,6 +154,8 @@ Rectangle {
                     anchors.horizontalCenter: parent.horizontalCenter
                     horizontalAlignment: Text.AlignHCenter
                     text: walkie.statusLine
+                    // Read without the marks that isolate a name.
+                    Accessible.name: walkie.statusLine.replace(/[\u2068\u2069]/g, "")
                     color: walkie.statusColor
                     font.pixelSize: walkie.style.subheadline
                     Behavior on color { ColorAnimation { duration: 200 } }
@@ -223,31 +233,121 @@ Rectangle {
                     color: walkie.style.tertiary
                     font.pixelSize: walkie.style.caption
                 }
-                Repeater {
-                    objectName: "peerRows"
-                    model: walkie.controller.peers
-                    delegate: Row {
-                        id: peerRow
-                        required property var modelData
-                        readonly property bool isTalking: walkie.controller.talkingPeerNames.indexOf(modelData.name) >= 0
-                        objectName: "peerRow"
-                        spacing: 6
-                        Rectangle {
-                            objectName: "peerDot"
-                            anchors.verticalCenter: parent.verticalCenter
-                            width: 8
-                            height: 8
-                            radius: 4
-                            color: peerRow.isTalking ? walkie.style.green : walkie.style.secondary
-                        }
-                        PlainLabel {
-                            objectName: "peerName"
-                            width: Math.min(implicitWidth, content.width - 14)
-                            text: peerRow.modelData.name
-                            color: walkie.style.label
-                            font.pixelSize: walkie.style.callout
+                // Scrolls inside the panel past about eight rows. Every row
+                // exists (not only the visible ones), so a screen reader reaches
+                // all of them; Tab and the arrow keys move through the rows and
+                // keep the focused one in view.
+                Flickable {
+                    id: peerList
+                    objectName: "peerList"
+                    readonly property int rowHeight: 22
+                    readonly property bool isScrolling: contentHeight > height
+                    visible: walkie.controller.peers.length > 0
+                    width: parent.width
+                    // Half a row more than eight shows that the list goes on.
+                    height: Math.min(contentHeight, rowHeight * 8.5)
+                    contentWidth: width
+                    contentHeight: peerColumn.implicitHeight
+                    clip: true
+                    interactive: isScrolling
+                    boundsBehavior: Flickable.StopAtBounds
+                    flickableDirection: Flickable.VerticalFlick
+                    ScrollBar.vertical: ScrollBar {
+                        objectName: "peerScrollBar"
+                        policy: peerList.isScrolling ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+                    }
+                    Accessible.role: Accessible.List
+                    Accessible.name: walkie.heading
+
+                    function ensureVisible(row) {
+                        if (row.y < contentY)
+                            contentY = row.y
+                        else if (row.y + row.height > contentY + height)
+                            contentY = row.y + row.height - height
+                    }
+
+                    Column {
+                        id: peerColumn
+                        width: peerList.width - (peerList.isScrolling ? 12 : 0)
+                        Repeater {
+                            id: peerRepeater
+                            objectName: "peerRows"
+                            model: walkie.controller.peers
+                            delegate: Item {
+                                id: peerRow
+                                required property var modelData
+                                required property int index
+                                readonly property string reach: modelData.reach || "heard"
+                                readonly property bool isTalking: walkie.controller.talkingPeerNames.indexOf(modelData.name) >= 0
+                                readonly property string description:
+                                    reach === "notHeard" ? qsTr("%1 \u2014 can't be heard from here").arg(modelData.spokenName)
+                                    : reach === "notResponding" ? qsTr("%1 \u2014 not responding").arg(modelData.spokenName)
+                                    : modelData.spokenName
+                                objectName: "peerRow"
+                                width: peerColumn.width
+                                height: peerList.rowHeight
+                                activeFocusOnTab: true
+                                // Not heard for long: probably gone, greyed out
+                                // until heard again (DNS-SD decides removal).
+                                opacity: reach === "notResponding" ? 0.45 : 1
+                                Accessible.role: Accessible.ListItem
+                                Accessible.name: description
+                                Accessible.description: description
+                                Accessible.focusable: true
+                                onActiveFocusChanged: if (activeFocus) peerList.ensureVisible(peerRow)
+                                Keys.onDownPressed: { const next = peerRepeater.itemAt(index + 1); if (next) next.forceActiveFocus() }
+                                Keys.onUpPressed: { const prev = peerRepeater.itemAt(index - 1); if (prev) prev.forceActiveFocus() }
+
+                                Rectangle {
+                                    anchors.fill: parent
+                                    visible: peerRow.activeFocus
+                                    color: "transparent"
+                                    border.color: walkie.style.secondary
+                                    radius: 4
+                                }
+                                Row {
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    x: 2
+                                    spacing: 6
+                                    Rectangle {
+                                        objectName: "peerDot"
+                                        anchors.verticalCenter: parent.verticalCenter
+                                        width: 8
+                                        height: 8
+                                        radius: 4
+                                        // Not heard: a hollow orange ring, so it
+                                        // differs in shape as well as colour.
+                                        color: peerRow.isTalking ? walkie.style.green
+                                             : peerRow.reach === "notHeard" ? "transparent"
+                                             : peerRow.reach === "notResponding" ? walkie.style.tertiary
+                                             : walkie.style.secondary
+                                        border.width: peerRow.reach === "notHeard" && !peerRow.isTalking ? 2 : 0
+                                        border.color: walkie.style.orange
+                                    }
+                                    PlainLabel {
+                                        objectName: "peerName"
+                                        width: Math.min(implicitWidth, peerRow.width - 18)
+                                        text: peerRow.modelData.label !== undefined ? peerRow.modelData.label : peerRow.modelData.name
+                                        color: walkie.style.label
+                                        font.pixelSize: walkie.style.callout
+                                        Accessible.ignored: true
+                                    }
+                                }
+                            }
                         }
                     }
+                }
+                Text {
+                    objectName: "unheardHint"
+                    visible: walkie.controller.peers.some(p => p.reach === "notHeard")
+                    width: parent.width
+                    text: qsTr("Some computers are listed but can't be heard: a firewall or the network may be blocking UDP port 54321 multicast")
+                    textFormat: Text.PlainText
+                    wrapMode: Text.Wrap
+                    color: walkie.style.orange
+                    font.pixelSize: walkie.style.caption
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                 }
             }
         }

@@ -19,6 +19,11 @@ PanelWindow::PanelWindow(QQmlEngine* engine, const QVariantMap& objects, Mode mo
     setInitialProperties(objects);
     setSource(QUrl(QStringLiteral("qrc:/hollerhopper/qml/WalkieView.qml")));
     connect(this, &QWindow::visibleChanged, this, &PanelWindow::updateOnScreen);
+    if (QQuickItem* root = rootObject())
+        connect(root, &QQuickItem::heightChanged, this, [this] {
+            if (mode_ == Mode::popup && isVisible())
+                place();
+        });
     connect(this, &QWindow::activeChanged, this, [this] {
         if (isActive()) {
             wasActive_ = true;
@@ -45,18 +50,28 @@ void PanelWindow::updateOnScreen() {
 }
 
 void PanelWindow::popUp(const QRect& anchor) {
-    const QRect target = anchor.isEmpty() ? QRect(QCursor::pos(), QSize(1, 1)) : anchor;
-    QScreen* screen = QGuiApplication::screenAt(target.center());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    QSize size = this->size();
-    if (QQuickItem* root = rootObject())
-        size = QSize(int(root->width()), int(root->implicitHeight()));
-    if (screen)
-        setPosition(popupPosition(target, size, screen->availableGeometry()));
+    anchor_ = anchor.isEmpty() ? QRect(QCursor::pos(), QSize(1, 1)) : anchor;
+    place();
     show();
     raise();
     requestActivate();
+}
+
+void PanelWindow::place() {
+    QScreen* screen = QGuiApplication::screenAt(anchor_.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    QSize size = this->size();
+    if (QQuickItem* root = rootObject()) {
+        // Never taller than the screen's available area: the peer list
+        // scrolls inside instead.
+        root->setProperty("maximumHeight", available.height());
+        size = QSize(int(root->width()), int(root->height()));
+    }
+    setPosition(popupPosition(anchor_, size, available));
 }
 
 bool PanelWindow::justClosedByFocusLoss() const {

@@ -38,10 +38,13 @@ protected:
 
 private:
     void updateOnScreen();
+    // Keeps the panel wholly on its screen, also when it grows while open.
+    void place();
 
     Mode mode_;
     bool wasActive_ = false;
     QElapsedTimer closedByFocusLoss_;
+    QRect anchor_;
 };
 
 } // namespace hh

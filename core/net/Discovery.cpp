@@ -55,7 +55,21 @@ void Discovery::startBrowsing() {
     if (browser_) return;
     auto browser = platform_->makeBrowser(std::string(WalkieConfig::bonjourServiceType),
                                           std::string(WalkieConfig::bonjourDomain));
-    if (!browser) return;
+    if (!browser) {
+        if (onAvailabilityChanged) onAvailabilityChanged(false);
+        return;
+    }
+    browser->onState = [weak = weak_from_this()](DnsSdBrowserState state) {
+        auto self = weak.lock();
+        if (!self || !self->onAvailabilityChanged) return;
+        switch (state.kind) {
+        case DnsSdBrowserState::Kind::ready: self->onAvailabilityChanged(true); break;
+        case DnsSdBrowserState::Kind::waiting:
+        case DnsSdBrowserState::Kind::failed: self->onAvailabilityChanged(false); break;
+        case DnsSdBrowserState::Kind::setup:
+        case DnsSdBrowserState::Kind::cancelled: break;
+        }
+    };
     browser->onResultsChanged = [weak = weak_from_this()](std::vector<DnsSdBrowseResult> results) {
         if (auto self = weak.lock()) self->handleBrowseResults(results);
     };

@@ -24,6 +24,10 @@ public:
     // The complete current list, on every change of the browse results; called
     // on the queue. Assign before start().
     std::function<void(std::vector<Peer>)> onPeersChanged;
+    // Whether a DNS-SD daemon answers: false while the browser waits for one or
+    // has failed, true once it browses. Called on the queue on each change.
+    // Assign before start().
+    std::function<void(bool)> onAvailabilityChanged;
 
     // Starts advertising, then browsing; what already runs is kept.
     void start();

@@ -9,8 +9,18 @@ namespace hh {
 // One instance found on the network. Discovery sets both fields to the
 // advertised service name; `id` identifies the entry, `name` is shown.
 struct Peer {
+    // Whether its packets reach this computer; the controller fills it in.
+    enum class Reach {
+        heard,          // heard recently, or too early to tell
+        notHeard,       // listed, but none of its packets arrive here
+        notResponding,  // silent for so long that it is probably gone
+    };
+
     std::string id;
     std::string name;
+    Reach reach = Reach::heard;
+    // Listed only because its beacons arrive (no DNS-SD daemon answers here).
+    bool isBeaconOnly = false;
 
     bool operator==(const Peer&) const = default;
 };

@@ -3,6 +3,7 @@
 #include "core/audio/AudioEngine.h"
 #include "core/net/Discovery.h"
 #include "core/net/Peer.h"
+#include "core/ptt/PresenceTracker.h"
 #include "core/wire/Utf8.h"
 
 #include <algorithm>
@@ -35,7 +36,8 @@ PTTController::PTTController(std::string displayName, Uuid senderID, Components 
       transport_(std::make_shared<Transport>(std::move(components.transportQueue), std::move(components.network))),
       audio_(std::make_shared<AudioEngine>(std::move(components.audio))),
       discovery_(std::make_shared<Discovery>(displayName_, std::move(components.discoveryQueue),
-                                             std::move(components.dnsSd))) {}
+                                             std::move(components.dnsSd))),
+      presence_(std::make_shared<PresenceTracker>(main_, senderID_)) {}
 
 PTTController::~PTTController() = default;
 
@@ -84,6 +86,7 @@ void PTTController::start() {
             if (auto self = weak.lock()) self->updatePeers(std::move(peers));
         });
     };
+    startPresence();
     // Straight from the capture thread: 50 packets a second need no hop.
     audio_->captureFrameHandler = [weak](const Bytes& frame) {
         if (auto self = weak.lock()) self->sendAudioFrame(frame);
@@ -106,6 +109,7 @@ void PTTController::start() {
 }
 
 void PTTController::applyTransportState(const Transport::State& state) {
+    presence_->setOnAir(state.kind == Transport::State::Kind::ready);
     switch (state.kind) {
     case Transport::State::Kind::setup: setConnectionState(ConnectionText::connecting); break;
     case Transport::State::Kind::ready: setConnectionState(ConnectionText::onAir); break;
@@ -118,8 +122,7 @@ void PTTController::applyTransportState(const Transport::State& state) {
 
 void PTTController::updatePeers(std::vector<Peer> peers) {
     std::erase_if(peers, [this](const Peer& p) { return isSameName(p.name, displayName_); });
-    peers_ = std::move(peers);
-    notify(Property::peers);
+    presence_->setDnsSdPeers(std::move(peers));  // publishes through onPeersChanged
 }
 
 void PTTController::beginTalking() {
@@ -168,6 +171,7 @@ void PTTController::stop() {
     transport_->stop();
     discovery_->stop();
     audio_->stop();
+    presence_->stop();
     if (talkerTimer_) {
         talkerTimer_->invalidate();
         talkerTimer_.reset();
@@ -177,6 +181,43 @@ void PTTController::stop() {
     setConnectionState(ConnectionText::stopped);
 }
 
+// Presence: beacons and path health.
+
+bool PTTController::isInboundBlocked() const { return presence_->isInboundBlocked(); }
+
+void PTTController::startPresence() {
+    std::weak_ptr<PTTController> weak = weak_from_this();
+    presence_->onBeacon = [weak] {
+        if (auto self = weak.lock()) self->sendBeacon();
+    };
+    presence_->onPeersChanged = [weak] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->peers_ = self->presence_->peers();
+        self->notify(Property::peers);
+    };
+    presence_->onInboundBlockedChanged = [weak] {
+        if (auto self = weak.lock()) self->notify(Property::isInboundBlocked);
+    };
+    discovery_->onAvailabilityChanged = [weak, main = std::weak_ptr<Executor>(main_)](bool isAvailable) {
+        if (auto executor = main.lock()) executor->post([weak, isAvailable] {
+            if (auto self = weak.lock()) self->presence_->setDnsSdAvailable(isAvailable);
+        });
+    };
+    presence_->start();
+}
+
+void PTTController::sendBeacon() {
+    // The current name: it may have changed since the last beacon.
+    WalkiePacket packet;
+    packet.type = PacketType::hello;
+    packet.senderID = senderID_;
+    packet.sequence = sequence_.fetch_add(1);
+    packet.frameIndex = 0;
+    packet.payload.assign(displayName_.begin(), displayName_.end());
+    transport_->send(packet);
+}
+
 void PTTController::refreshTransport() {
     if (isRunning_) transport_->restart();
 }
@@ -184,6 +225,7 @@ void PTTController::refreshTransport() {
 // Receive path and talker tracking.
 
 void PTTController::handlePacket(const WalkiePacket& packet) {
+    presence_->packetReceived(packet);  // our own too: they prove the inbound path
     if (packet.senderID == senderID_) return;  // our own, looped back by the group
     switch (packet.type) {
     case PacketType::audio:

@@ -20,6 +20,7 @@ namespace hh {
 
 class AudioEngine;
 class Discovery;
+class PresenceTracker;
 
 // Runs push-to-talk for the application: owns the transport, the audio engine
 // and discovery, turns presses into talk start, audio and talk end packets,
@@ -29,7 +30,7 @@ class Discovery;
 class PTTController : public std::enable_shared_from_this<PTTController> {
 public:
     // The published properties, named in change notifications.
-    enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, talkingPeerNames };
+    enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked, talkingPeerNames };
 
     // Where the controller and its components run, and the platform services
     // they use. The Linux factory fills this; tests use fakes and virtual time.
@@ -58,6 +59,9 @@ public:
     bool isRunning() const { return isRunning_; }
     bool isMuted() const { return isMuted_; }
     void setMuted(bool muted);
+    // Our own packets stopped coming back while on air: incoming audio is
+    // blocked on this computer (a local firewall, typically).
+    bool isInboundBlocked() const;
 
     const std::string& displayName() const { return displayName_; }
     const Uuid& senderID() const { return senderID_; }
@@ -95,6 +99,8 @@ private:
     void setConnectionState(std::string value);
     void setTalkingPeerName(std::optional<std::string> value);
     void notify(Property property);
+    void startPresence();
+    void sendBeacon();
 
     std::shared_ptr<Executor> main_;
     std::vector<Peer> peers_;
@@ -110,6 +116,8 @@ private:
     std::shared_ptr<Transport> transport_;
     std::shared_ptr<AudioEngine> audio_;
     std::shared_ptr<Discovery> discovery_;
+    // Beacons and path health; the published peer list is its judged list.
+    std::shared_ptr<PresenceTracker> presence_;
     // Names by sender, most recently announced last in `talkerOrder_`.
     std::unordered_map<Uuid, std::string, UuidHash> talkerNames_;
     std::vector<Uuid> talkerOrder_;

@@ -3,9 +3,10 @@
 # - the model's local-network answer: "granted" by a running avahi-daemon, and
 #   without one by the multicast group check (the fallback), also on a host
 #   with only loopback; "denied" when a seccomp filter refuses the join;
-# - the microphone against a private PulseAudio server: "granted" with an
-#   input, "denied" with only a sink (its monitor is no microphone) and when the
-#   server refuses us, "unknown" with no server at all.
+# - the microphone against the audio lab's private sound server (PulseAudio or
+#   PipeWire, HH_SOUND_SERVER): "granted" with an input, "denied" with only
+#   sinks (a monitor is no microphone) and when the server refuses us,
+#   "unknown" with no server at all and once it is stopped.
 # Usage: permission_lab.sh BUILD_DIR
 set -euo pipefail
 BUILD=$(cd "$1" && pwd)
@@ -14,55 +15,24 @@ TOOL=$BUILD/tests/app/permission_lab_tool
 export HH_LAB=hhenv$$
 DIR=$(mktemp -d /tmp/hh-envlab.XXXXXX)
 chmod 755 "$DIR"
-SERVER_PID=""
+export HH_AUDIOLAB_DIR=$DIR/audio
 failures=0
 
 lab() { "$ROOT/scripts/netlab.sh" exec h1 "$@"; }
-
-stop_server() {
-    [ -z "$SERVER_PID" ] || { kill "$SERVER_PID"; wait "$SERVER_PID"; } 2>/dev/null || true
-    SERVER_PID=""
-}
+audiolab() { "$ROOT/scripts/audiolab.sh" "$@" >/dev/null; }
 
 cleanup() {
-    stop_server
+    "$ROOT/scripts/audiolab.sh" down || true
     "$ROOT/scripts/netlab.sh" down || true
     rm -rf "$DIR"
 }
 trap cleanup EXIT
 
-# The server and its clients see only this directory: no other sound server,
-# cookie or configuration of the machine's is used.
-serverEnv=(env -i PATH="$PATH" HOME="$DIR/home" XDG_RUNTIME_DIR="$DIR/runtime"
-           PULSE_RUNTIME_PATH="$DIR/runtime" PULSE_STATE_PATH="$DIR/state")
-clientEnv=("${serverEnv[@]}" PULSE_SERVER="unix:$DIR/native" PULSE_COOKIE="$DIR/client-cookie")
-
-# start_server AUTH MODULES...: AUTH is the native protocol's auth option.
-start_server() {
-    local auth=$1
-    shift
-    mkdir -p "$DIR/home" "$DIR/runtime" "$DIR/state"
-    chmod 700 "$DIR/runtime"
-    {
-        echo "load-module module-native-protocol-unix $auth socket=$DIR/native"
-        printf '%s\n' "$@"
-    } > "$DIR/lab.pa"
-    rm -f "$DIR/native"
-    # Started directly (not through a function's subshell) so that $! is the
-    # server itself once netlab's exec chain has run.
-    "$ROOT/scripts/netlab.sh" exec h1 "${serverEnv[@]}" pulseaudio --daemonize=no --disallow-exit --exit-idle-time=-1 -n \
-        --file="$DIR/lab.pa" --use-pid-file=no --log-target=file:"$DIR/pulseaudio.log" \
-        --realtime=no --high-priority=no &
-    SERVER_PID=$!
-    local i
-    for i in $(seq 100); do
-        [ -S "$DIR/native" ] && return 0
-        sleep 0.1
-    done
-    echo "the sound server did not start:" >&2
-    cat "$DIR/pulseaudio.log" >&2 || true
-    exit 1
-}
+# The client sees only this directory: no other sound server, cookie or
+# configuration of the machine's is used.
+clientEnv=(env -i PATH="$PATH" HOME="$DIR/home" XDG_RUNTIME_DIR="$DIR/runtime"
+           PULSE_SERVER="unix:$HH_AUDIOLAB_DIR/native" PULSE_COOKIE="$DIR/client-cookie")
+refusedEnv=("${clientEnv[@]}" PULSE_SERVER="unix:$HH_AUDIOLAB_DIR/refusing")
 
 expect() {
     local want=$1 what=$2 got
@@ -84,28 +54,28 @@ expect denied "avahi-daemon stopped, join refused: denied" lab "$TOOL" dnssd-pro
 
 expect granted "avahi-daemon stopped, a host with only loopback" lab unshare -n "$TOOL" dnssd-probe
 
+mkdir -p "$DIR/home" "$DIR/runtime"
 head -c 256 /dev/urandom > "$DIR/client-cookie"
+chmod 644 "$DIR/client-cookie"
 
 expect unknown "microphone, no sound server" lab "${clientEnv[@]}" "$TOOL" microphone
 
-microphone=("load-module module-null-sink sink_name=micfeed"
-            "load-module module-remap-source source_name=mic master=micfeed.monitor" "set-default-source mic")
-start_server auth-anonymous=1 "${microphone[@]}"
-expect granted "microphone, server with an input" lab "${clientEnv[@]}" "$TOOL" microphone
-stop_server
-expect unknown "microphone, server stopped" lab "${clientEnv[@]}" "$TOOL" microphone
+audiolab up
+kind=$("$ROOT/scripts/audiolab.sh" kind)
+expect granted "microphone, $kind with an input" lab "${clientEnv[@]}" "$TOOL" microphone
+# PulseAudio admits its own user and holders of its cookie on the refusing
+# socket, PipeWire shows no source there: another user with another cookie is
+# refused either way, while the lab's own socket admits them.
+nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+expect granted "microphone, $kind admitting another user" lab "${nobody[@]}" "${clientEnv[@]}" "$TOOL" microphone
+expect denied "microphone, $kind refusing us" lab "${nobody[@]}" "${refusedEnv[@]}" "$TOOL" microphone
+audiolab stop
+expect unknown "microphone, $kind stopped" lab "${clientEnv[@]}" "$TOOL" microphone
 
-start_server auth-anonymous=1 "load-module module-null-sink sink_name=spk"
-expect denied "microphone, server without an input" lab "${clientEnv[@]}" "$TOOL" microphone
-stop_server
-
-# Without anonymous access the server admits its own user and holders of its
-# cookie; another user with another cookie is refused.
-chmod 644 "$DIR/client-cookie"
-start_server "auth-anonymous=0 auth-group-enable=0" "${microphone[@]}"
-expect denied "microphone, server refusing us" lab setpriv --reuid=nobody --regid=nogroup --clear-groups \
-    "${clientEnv[@]}" "$TOOL" microphone
-stop_server
+audiolab start
+remap=$(PULSE_SERVER="unix:$HH_AUDIOLAB_DIR/native" pactl list short modules | awk '$2 == "module-remap-source" {print $1}')
+PULSE_SERVER="unix:$HH_AUDIOLAB_DIR/native" pactl unload-module "$remap"
+expect denied "microphone, $kind without an input" lab "${clientEnv[@]}" "$TOOL" microphone
 
 [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
 echo "all permission lab checks passed"

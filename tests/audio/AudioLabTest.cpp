@@ -1,4 +1,4 @@
-// Runs against the audio lab's PulseAudio server (scripts/audiolab.sh), whose
+// Runs against the audio lab's sound server (scripts/audiolab.sh: PulseAudio or PipeWire), whose
 // PULSE_SERVER the calling script exports: "mic" hears what is played into
 // "micfeed", and "spk.monitor" records what we play.
 #include "core/audio/AudioEngine.h"

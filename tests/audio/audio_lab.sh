@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The audio engine against a real (headless) PulseAudio server: the audio lab.
+# The audio engine against a real (headless) sound server: the audio lab.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)

@@ -55,10 +55,14 @@ protected:
         main->runUntilIdle();
     }
 
-    std::vector<WalkiePacket> sent() {
+    // What was sent, without the presence beacons (or only those).
+    std::vector<WalkiePacket> sent(bool beacons = false) {
         main->runUntilIdle();
         std::vector<WalkiePacket> out;
-        for (const auto& bytes : network->allSent()) out.push_back(*WalkiePacket::decode(bytes));
+        for (const auto& bytes : network->allSent()) {
+            auto packet = *WalkiePacket::decode(bytes);
+            if ((packet.type == PacketType::hello) == beacons) out.push_back(std::move(packet));
+        }
         return out;
     }
 
@@ -164,8 +168,9 @@ TEST_F(PTTControllerTest, PressSpeakReleaseSendsStartFramesPaddedLastAndEnd) {
     EXPECT_EQ(packets[6].type, PacketType::talkEnd);
     EXPECT_EQ(packets[6].frameIndex, 5u);
     EXPECT_TRUE(packets[6].payload.empty());
+    // One counter per sender: the beacon sent on going on air took the first number.
     for (std::uint32_t i = 0; i < packets.size(); ++i) {
-        EXPECT_EQ(packets[i].sequence, i);
+        EXPECT_EQ(packets[i].sequence, i + 1);
         EXPECT_EQ(packets[i].senderID, ownID);
         EXPECT_EQ(packets[i].version, 1);
     }
@@ -191,7 +196,7 @@ TEST_F(PTTControllerTest, PressAgainDuringTheTailSendsNoTalkEndBetween) {
     EXPECT_EQ(types, (std::vector{T::talkStart, T::audio, T::audio, T::talkStart, T::audio, T::talkEnd}));
     const auto packets = sent();
     EXPECT_EQ(packets[3].frameIndex, 0u);
-    EXPECT_EQ(packets[3].sequence, 3u);
+    EXPECT_EQ(packets[3].sequence, packets[0].sequence + 3);
     EXPECT_EQ(packets[4].frameIndex, 0u);
     EXPECT_EQ(packets[5].frameIndex, 1u);
 }
@@ -396,6 +401,52 @@ TEST_F(PTTControllerTest, NothingReachesAControllerThatIsGone) {
 
 // The capture thread advances the counters while the main thread presses and
 // releases: every packet still gets its own sequence number.
+TEST_F(PTTControllerTest, BeaconsGoOutOnAirAfterEachRebuildAndEveryFiveSeconds) {
+    startOnAir();
+    auto beacons = sent(true);
+    ASSERT_EQ(beacons.size(), 1u);
+    EXPECT_EQ(std::string(beacons[0].payload.begin(), beacons[0].payload.end()), "Ann");
+    EXPECT_EQ(beacons[0].senderID, ownID);
+    main->advance(seconds(5.6));
+    EXPECT_EQ(sent(true).size(), 2u);
+    controller->refreshTransport();
+    main->runUntilIdle();
+    EXPECT_EQ(sent(true).size(), 3u) << "a rebuilt group announces us at once";
+    // Sequence numbers are shared with the talk packets: one counter per sender.
+    controller->beginTalking();
+    EXPECT_EQ(sent().back().sequence, sent(true).back().sequence + 1);
+    controller->endTalking();
+    controller->stop();
+    const auto count = sent(true).size();
+    main->advance(seconds(30));
+    EXPECT_EQ(sent(true).size(), count);
+}
+
+TEST_F(PTTControllerTest, PeersCarryTheirReachAndTheInboundPathIsWatched) {
+    startOnAir();
+    dnsSd->browsers.back()->deliverResults(FakeDnsSdPlatform::results({"Bob #2", "Cy"}));
+    receive(from(peerID, PacketType::hello, "Bob"));
+    main->advance(seconds(16));
+    // The fake network does not loop our own packets back.
+    EXPECT_TRUE(controller->isInboundBlocked());
+    EXPECT_EQ(changes[PTTController::Property::isInboundBlocked], 1);
+    receive(from(peerID, PacketType::audio));
+    receive(from(ownID, PacketType::hello, "Ann"));
+    main->advance(seconds(1));
+    EXPECT_FALSE(controller->isInboundBlocked());
+    ASSERT_EQ(controller->peers().size(), 2u);
+    EXPECT_EQ(controller->peers()[0].reach, Peer::Reach::heard);
+    EXPECT_EQ(controller->peers()[1].reach, Peer::Reach::notHeard);
+
+    // No DNS-SD daemon: the beacons make the list.
+    dnsSd->browsers.back()->deliverState({DnsSdBrowserState::Kind::waiting, DnsSdError{}});
+    receive(from(peerID, PacketType::hello, "Bob"));
+    main->advance(seconds(1));
+    ASSERT_EQ(controller->peers().size(), 1u);
+    EXPECT_EQ(controller->peers()[0].name, "Bob");
+    EXPECT_TRUE(controller->peers()[0].isBeaconOnly);
+}
+
 TEST(PTTControllerConcurrency, CountersStayIndivisibleAcrossThreads) {
     auto main = std::make_shared<ManualExecutor>();
     auto network = std::make_shared<FakeNetworkPlatform>();

@@ -86,7 +86,8 @@ case "$result" in
 exact | subset*) echo "ok: recording is the file less lost frames ($result of 66)" ;;
 *) echo "FAIL: lossy recording: $result"; failures=$((failures + 1)) ;;
 esac
-lastPacket=$(grep '"event":"packet"' "$tmp/loss-monitor.log" | tail -1 | cut -d' ' -f1)
+# The talker's last packet: presence beacons (hello) carry no talk.
+lastPacket=$(grep '"event":"packet"' "$tmp/loss-monitor.log" | grep -v '"type":"hello"' | tail -1 | cut -d' ' -f1)
 cleared=$(grep '"event":"talker","name":null' "$tmp/loss.log" | tail -1 | cut -d' ' -f1)
 delay=$($py -c "print(round($cleared - $lastPacket, 3))" 2>/dev/null || echo none)
 within=$($py -c "print(1 if -0.05 <= $delay <= 0.5 else 0)" 2>/dev/null || echo 0)

@@ -11,6 +11,17 @@ void FakeController::setPeerNames(const QStringList& names) {
     publishPeers(peers);
 }
 
+void FakeController::setPeers(const QVariantList& entries) {
+    QVariantList peers;
+    for (const QVariant& entry : entries) {
+        QVariantMap map = entry.toMap();
+        if (!map.contains(QStringLiteral("id")))
+            map.insert(QStringLiteral("id"), map.value(QStringLiteral("name")));
+        peers.append(map);
+    }
+    publishPeers(peers);
+}
+
 void FakePermissions::setStatuses(const QString& microphone, const QString& localNetwork) {
     QStringList missing;
     if (microphone == QLatin1String("denied") || microphone == QLatin1String("notDetermined"))

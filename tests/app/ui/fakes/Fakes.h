@@ -45,6 +45,9 @@ public:
     Q_INVOKABLE int count(const QString& event) const { return int(log.events.count(event)); }
     // Peer names; each becomes {id: name, name: name}.
     Q_INVOKABLE void setPeerNames(const QStringList& names);
+    // Entries {name, reach}; id defaults to the name.
+    Q_INVOKABLE void setPeers(const QVariantList& peers);
+    Q_INVOKABLE void setInboundBlocked(bool value) { publishInboundBlocked(value); }
     Q_INVOKABLE void setTalkingPeer(const QString& name) { publishTalkingPeer(true, name); }
     Q_INVOKABLE void clearTalkingPeer() { publishTalkingPeer(false, {}); }
     // Several talkers, in the order they began; the last began most recently.

@@ -3,6 +3,7 @@
 #include "app/shell/Symbols.h"
 #include "fakes/Fakes.h"
 
+#include <QLocale>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QtQuickTest>
@@ -10,7 +11,11 @@
 class Setup : public QObject {
     Q_OBJECT
 public slots:
-    void applicationAvailable() { hh::registerFakeTypes(); }
+    void applicationAvailable() {
+        hh::registerFakeTypes();
+        // Rows are sorted by the user's collation: the tests pick the user.
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
     void qmlEngineAvailable(QQmlEngine* engine) {
         engine->addImageProvider(QStringLiteral("symbol"), new hh::SymbolImageProvider);
         // Where the tests save the README screenshots; empty: no screenshots.

@@ -59,7 +59,8 @@ TestCase {
         controller.setConnectionState("network error: multicast setup: no route")
         statusIs("network error: multicast setup: no route", "secondary")
         controller.setTalkingPeer("Alice")
-        statusIs("Alice is talking\u2026", "green")
+        statusIs("\u2068Alice\u2069 is talking\u2026", "green")
+        compare(child("statusLine").Accessible.name, "Alice is talking\u2026")
         controller.setTransmitting(true)
         statusIs("You're talking\u2026", "red")
         controller.setTransmitting(false)
@@ -67,16 +68,21 @@ TestCase {
         statusIs("network error: multicast setup: no route", "secondary")
         // A talker who announced an empty name is still someone talking.
         controller.setTalkingPeer("")
-        statusIs(" is talking\u2026", "green")
+        statusIs("\u2068\u2069 is talking\u2026", "green")
         // Several at once: one sentence, the first to begin named.
-        for (const [names, text] of [[["Ada", "Bob"], "Ada and Bob are talking\u2026"],
-                                     [["Ada", "Bob", "Cy"], "Ada and 2 others are talking\u2026"],
-                                     [["Ada", "Bob", "Cy", "Di"], "Ada and 3 others are talking\u2026"]]) {
+        for (const [names, text] of [[["Ada", "Bob"], "\u2068Ada\u2069 and \u2068Bob\u2069 are talking\u2026"],
+                                     [["Ada", "Bob", "Cy"], "\u2068Ada\u2069 and 2 others are talking\u2026"],
+                                     [["Ada", "Bob", "Cy", "Di"], "\u2068Ada\u2069 and 3 others are talking\u2026"]]) {
             controller.setTalkingPeers(names)
             statusIs(text, "green")
             compare(controller.talkingPeerName, names[names.length - 1])
         }
         controller.clearTalkingPeer()
+        controller.setConnectionState("on air")
+        controller.setInboundBlocked(true)
+        statusIs("Incoming audio is blocked on this computer", "orange")
+        controller.setInboundBlocked(false)
+        statusIs("on air", "secondary")
     }
 
     function test_peers_data() {
@@ -97,7 +103,7 @@ TestCase {
         controller.setTalkingPeers(talkers)
         compare(child("peerHeading").text, data.heading)
         compare(child("noPeers").visible, data.peers.length === 0)
-        compare(allChildren(walkie, "peerName").map(n => n.text), data.peers)
+        compare(allChildren(walkie, "peerName").map(n => n.text), data.peers.map(p => "\u2068" + p + "\u2069"))
         const dots = allChildren(walkie, "peerDot")
         compare(dots.length, data.peers.length)
         dots.forEach((d, i) => verify(Qt.colorEqual(d.color, walkie.style[talkers.includes(data.peers[i]) ? "green" : "secondary"])))
@@ -208,9 +214,9 @@ TestCase {
         controller.setTalkingPeer("<i>Eve</i>\nsecond line")
         network.setSsid("<u>net</u>")
         const names = allChildren(walkie, "peerName")
-        compare(names[0].text, "<b>x</b>")
+        compare(names[0].text, "\u2068<b>x</b>\u2069")
         compare(names[0].textFormat, Text.PlainText)
-        compare(names[1].text, "<img src=\"file:///etc/passwd\">")
+        compare(names[1].text, "\u2068<img src=\"file:///etc/passwd\">\u2069")
         verify(names[2].truncated)
         verify(names[2].width <= walkie.width - 32)
         const status = child("statusLine")
@@ -219,6 +225,105 @@ TestCase {
         verify(status.width <= walkie.width - 32)
         compare(child("peerHeading").text, "On <u>net</u> network (3)")
         compare(walkie.width, 280)
+    }
+
+    function test_reachMarksRowsAndTheHint() {
+        controller.setPeers([{ name: "Kitchen", reach: "notHeard" }, { name: "Attic", reach: "notResponding" },
+                             { name: "Bob", reach: "heard" }])
+        const rows = allChildren(walkie, "peerRow")
+        compare(rows.map(r => r.Accessible.name),
+                ["Attic \u2014 not responding", "Bob", "Kitchen \u2014 can't be heard from here"])
+        compare(rows[2].Accessible.description, "Kitchen \u2014 can't be heard from here")
+        verify(rows[0].opacity < 0.5, "a peer not responding is greyed out")
+        compare(rows[1].opacity, 1)
+        const dots = allChildren(walkie, "peerDot")
+        compare(dots[2].border.width, 2)
+        compare(dots[1].border.width, 0)
+        const hint = child("unheardHint")
+        verify(hint.visible)
+        compare(hint.text, "Some computers are listed but can't be heard: a firewall or the network may be blocking UDP port 54321 multicast")
+        controller.setPeers([{ name: "Kitchen", reach: "heard" }, { name: "Attic", reach: "notResponding" }])
+        verify(!hint.visible, "no hint for peers that are only gone")
+    }
+
+    // The pixels of `item` in walkie's coordinates, as one string to compare.
+    function pixelsOf(image, item) {
+        const p = item.mapToItem(walkie, 0, 0)
+        let out = []
+        for (let y = Math.max(0, Math.floor(p.y) - 4); y < Math.ceil(p.y + item.height) + 4; ++y)
+            for (let x = 0; x < walkie.width; x += 1)
+                out.push(image.pixel(x, y))
+        return out.join(",")
+    }
+
+    function test_hostileNamesCannotDisguiseThemselves() {
+        walkie.onScreen = true
+        controller.setConnectionState("on air")
+        controller.setPeerNames(["Plain 1", "Plain 2", "Plain 3", "Plain 4"])  // the same count in the header
+        controller.setTalkingPeer("evil.exe")
+        wait(300)
+        const before = grabImage(walkie)
+        const title = child("title"), heading = child("peerHeading"), status = child("statusLine")
+        const titlePixels = pixelsOf(before, title), headingPixels = pixelsOf(before, heading)
+        const statusPixels = pixelsOf(before, status)
+
+        const marks = "a" + "\u0301".repeat(500)
+        const hostile = ["\u202Eboss is talking", marks, "bell\u0007\ttab\u2028next", "x".repeat(2000)]
+        controller.setPeers(hostile.map(n => ({ name: n, reach: "heard" })))
+        // Closed or not, a direction override cannot turn the panel's words around.
+        controller.setTalkingPeer("\u202Eevil.exe\u202C")
+        wait(300)
+        const after = grabImage(walkie)
+        compare(pixelsOf(after, title), titlePixels, "nothing draws over the title")
+        compare(pixelsOf(after, status), statusPixels, "the status line reads as with the plain name")
+        verify(status.text.endsWith(" is talking\u2026"))
+
+        const labels = walkie.controller.peers.map(p => p.label)
+        labels.forEach(l => verify(!/[\u202A-\u202E\u2066-\u2067\u0000-\u001F]/.test(l), JSON.stringify(l)))
+        labels.forEach(l => verify(l.length <= 84, "bounded: " + l.length))
+        verify(labels.some(l => l.indexOf("\u2407") >= 0), "a control character is shown as its symbol")
+        verify(labels.some(l => l === "\u2068a\u0301\u0301\u0301\u2069"), "a few marks per character at most")
+        // Each name stays inside its own row.
+        allChildren(walkie, "peerName").forEach(n => {
+            verify(n.clip)
+            compare(n.lineCount, 1)
+        })
+        compare(pixelsOf(after, heading), headingPixels, "nor over the list's header")
+    }
+
+    function test_fortyPeersScrollInCollationOrder() {
+        let names = []
+        for (let i = 0; i < 36; ++i)
+            names.push("Desk " + String.fromCharCode(65 + (i * 7) % 26) + (i < 26 ? "" : " b"))
+        names = names.concat(["\u00c9mile", "emma", "Zo\u00eb", "zed"])
+        controller.setPeerNames(names)
+        const rows = allChildren(walkie, "peerRow")
+        compare(rows.length, 40)
+        const shown = rows.map(r => r.modelData.name)
+        const expected = names.slice().sort((a, b) => a.localeCompare(b))
+        compare(shown, expected)
+        verify(shown.indexOf("\u00c9mile") < shown.indexOf("emma") && shown.indexOf("emma") < shown.indexOf("zed"),
+               "accents and case do not split the alphabet")
+
+        const list = child("peerList")
+        waitForRendering(walkie)  // the rows are laid out at the next polish
+        verify(list.height < list.contentHeight, "past eight rows the list scrolls")
+        verify(list.height <= 9 * list.rowHeight)
+        verify(walkie.height <= 800 - 40, "the panel fits a 1280 \u00d7 800 screen with a panel bar")
+        // The wheel reaches the end...
+        for (let i = 0; i < 40; ++i)
+            mouseWheel(list, list.width / 2, list.height / 2, 0, -120)
+        tryVerify(() => Math.abs(list.contentY - (list.contentHeight - list.height)) < 1, 3000, "the wheel reaches the last row")
+        // ...and so do the keys, keeping the focused row in view.
+        list.contentY = 0
+        rows[0].forceActiveFocus()
+        for (let i = 0; i < 39; ++i)
+            keyClick(Qt.Key_Down)
+        verify(rows[39].activeFocus)
+        verify(rows[39].y >= list.contentY && rows[39].y + rows[39].height <= list.contentY + list.height + 0.5)
+        // Re-listing in another order moves nothing.
+        controller.setPeerNames(names.slice().reverse())
+        compare(allChildren(walkie, "peerRow").map(r => r.modelData.name), expected)
     }
 
     function test_screenshots() {

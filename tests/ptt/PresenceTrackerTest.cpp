@@ -1,0 +1,281 @@
+#include "support/ManualExecutor.h"
+#include "core/ptt/PresenceTracker.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <random>
+#include <set>
+
+namespace hh {
+namespace {
+
+using Reach = Peer::Reach;
+
+class PresenceTrackerTest : public ::testing::Test {
+protected:
+    PresenceTrackerTest() { make(); }
+
+    void make(std::function<double()> random01 = [] { return 0.5; }) {
+        tracker = std::make_shared<PresenceTracker>(main, ownID, PresenceTiming{}, std::move(random01));
+        tracker->onBeacon = [this] { beacons.push_back(main->now()); };
+        tracker->onPeersChanged = [this] { ++peerReports; };
+        tracker->onInboundBlockedChanged = [this] { ++inboundReports; };
+        tracker->start();
+    }
+
+    void advance(double s) { main->advance(seconds(s)); }
+
+    // Our own beacons loop back as they are sent.
+    void onAirWithLoopback() {
+        tracker->onBeacon = [this] {
+            beacons.push_back(main->now());
+            receive(ownID, PacketType::hello, "Me");
+        };
+        tracker->setOnAir(true);
+    }
+
+    void receive(const Uuid& id, PacketType type, std::string name = {}) {
+        WalkiePacket p;
+        p.type = type;
+        p.senderID = id;
+        p.payload.assign(name.begin(), name.end());
+        tracker->packetReceived(p);
+    }
+
+    Reach reachOf(const std::string& name) {
+        for (const auto& p : tracker->peers())
+            if (p.name == name) return p.reach;
+        ADD_FAILURE() << name << " not listed";
+        return Reach::heard;
+    }
+
+    std::shared_ptr<ManualExecutor> main = std::make_shared<ManualExecutor>();
+    Uuid ownID = Uuid::random();
+    std::shared_ptr<PresenceTracker> tracker;
+    std::vector<Executor::TimePoint> beacons;
+    int peerReports = 0;
+    int inboundReports = 0;
+};
+
+TEST_F(PresenceTrackerTest, BeaconsOnAirAndAfterEveryRebuildThenOnAJitteredSchedule) {
+    std::deque<double> draws{0.0, 1.0, 0.25, 0.0, 0.0};
+    make([&] {
+        const double d = draws.front();
+        draws.pop_front();
+        return d;
+    });
+    advance(10);
+    EXPECT_TRUE(beacons.empty()) << "no beacons before the group is on air";
+    const auto t0 = main->now();
+    tracker->setOnAir(true);
+    advance(4.5 + 5.5 + 4.75);
+    ASSERT_EQ(beacons.size(), 4u);
+    EXPECT_EQ(beacons[0], t0);
+    EXPECT_EQ(beacons[1] - beacons[0], seconds(4.5));
+    EXPECT_EQ(beacons[2] - beacons[1], seconds(5.5));
+    EXPECT_EQ(beacons[3] - beacons[2], seconds(4.75));
+
+    // A rebuild: off air nothing goes out, back on air one beacon at once, and
+    // the old schedule does not run on beside the new one.
+    beacons.clear();
+    tracker->setOnAir(false);
+    advance(3);
+    EXPECT_TRUE(beacons.empty());
+    tracker->setOnAir(true);
+    advance(4.4);
+    EXPECT_EQ(beacons.size(), 1u);
+    advance(0.2);
+    EXPECT_EQ(beacons.size(), 2u);
+
+    tracker->stop();
+    advance(20);
+    EXPECT_EQ(beacons.size(), 2u);
+}
+
+TEST_F(PresenceTrackerTest, ANewcomerIsAnsweredSoonButAFloodDrawsOneBeaconAnInterval) {
+    tracker->setOnAir(true);  // beacon at 0, then every 5 s (random 0.5)
+    advance(1);
+    receive(Uuid::random(), PacketType::hello, "Newcomer");
+    advance(0.25);
+    EXPECT_EQ(beacons.size(), 2u) << "answered after half the jitter";
+    receive(Uuid::random(), PacketType::hello, "Another");  // within the interval: no answer
+    advance(3);
+    EXPECT_EQ(beacons.size(), 2u);
+    const auto before = beacons.size();
+    for (int i = 0; i < 200; ++i) {
+        receive(Uuid::random(), PacketType::hello, "Flood " + std::to_string(i));
+        advance(0.1);
+    }
+    // 20 s of flood: the four scheduled beacons and at most one answer each 5 s.
+    EXPECT_LE(beacons.size() - before, 4u + 4u);
+}
+
+TEST_F(PresenceTrackerTest, DefaultJitterStaysWithinHalfASecondAndVaries) {
+    make({});
+    tracker->setOnAir(true);
+    advance(1000);
+    ASSERT_GT(beacons.size(), 150u);
+    std::set<Executor::Duration> intervals;
+    for (std::size_t i = 1; i < beacons.size(); ++i) {
+        const auto gap = beacons[i] - beacons[i - 1];
+        EXPECT_GE(gap, seconds(4.5));
+        EXPECT_LE(gap, seconds(5.5));
+        intervals.insert(gap);
+    }
+    EXPECT_GT(intervals.size(), 50u);
+}
+
+TEST_F(PresenceTrackerTest, ReachFollowsSilenceAtTheThresholds) {
+    const Uuid kitchen = Uuid::random();
+    onAirWithLoopback();
+    tracker->setDnsSdPeers({{"Kitchen", "Kitchen"}});
+    receive(kitchen, PacketType::hello, "Kitchen");
+    // Only audio afterwards: any packet of a named sender counts.
+    struct Step {
+        double at;  // seconds since the last packet
+        Reach expected;
+    };
+    const auto heardAt = main->now();
+    for (const auto& [at, expected] : {Step{15, Reach::heard}, Step{16, Reach::notHeard}, Step{30, Reach::notHeard},
+                                       Step{31, Reach::notResponding}}) {
+        main->advance(heardAt + seconds(at) - main->now());
+        EXPECT_EQ(reachOf("Kitchen"), expected) << at << " s after the last packet";
+    }
+    EXPECT_FALSE(tracker->isInboundBlocked());
+    receive(kitchen, PacketType::audio);
+    advance(1);
+    EXPECT_EQ(reachOf("Kitchen"), Reach::heard) << "back to normal once heard again";
+    EXPECT_EQ(tracker->peers().size(), 1u) << "removal stays DNS-SD's decision";
+}
+
+TEST_F(PresenceTrackerTest, NoJudgementBeforeFifteenSecondsOnAirOrListed) {
+    tracker->setDnsSdPeers({{"Quiet", "Quiet"}});
+    advance(60);
+    EXPECT_EQ(reachOf("Quiet"), Reach::heard) << "off air nothing is judged";
+    onAirWithLoopback();
+    advance(15);
+    EXPECT_EQ(reachOf("Quiet"), Reach::heard);
+    advance(1);
+    EXPECT_EQ(reachOf("Quiet"), Reach::notHeard);
+    // A peer that appears later has its own grace period.
+    tracker->setDnsSdPeers({{"Quiet", "Quiet"}, {"Late", "Late"}});
+    advance(15);
+    EXPECT_EQ(reachOf("Late"), Reach::heard);
+    EXPECT_EQ(reachOf("Quiet"), Reach::notResponding);
+    advance(1);
+    EXPECT_EQ(reachOf("Late"), Reach::notHeard);
+}
+
+TEST(PresenceNames, ServiceNamesMatchTheirSenderAcrossRenames) {
+    struct Case {
+        std::string service, sender;
+        bool matches;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"Kitchen", "Kitchen", true},
+             {"Kitchen #2", "Kitchen", true},
+             {"Kitchen #17", "Kitchen", true},
+             {"Kitchen #", "Kitchen", false},
+             {"Kitchen #2a", "Kitchen", false},
+             {"Kitchen 2", "Kitchen", false},
+             {"Kitchen", "Kitchen #2", false},
+             {"kitchen", "Kitchen", false},
+             {"Kitchenette", "Kitchen", false},
+             {"Caf\u00e9 #3", "Cafe\u0301", true},  // canonical equivalence
+         }) {
+        EXPECT_EQ(isServiceOfSender(canonicalName(c.service), canonicalName(c.sender)), c.matches)
+            << c.service << " / " << c.sender;
+    }
+}
+
+TEST_F(PresenceTrackerTest, ARenamedServiceIsHeardThroughItsSender) {
+    onAirWithLoopback();
+    tracker->setDnsSdPeers({{"Kitchen #2", "Kitchen #2"}, {"Hall", "Hall"}});
+    const Uuid kitchen = Uuid::random();
+    for (int i = 0; i < 8; ++i) {
+        receive(kitchen, i == 0 ? PacketType::hello : PacketType::talkEnd, "Kitchen");
+        advance(5);
+    }
+    EXPECT_EQ(reachOf("Kitchen #2"), Reach::heard);
+    EXPECT_EQ(reachOf("Hall"), Reach::notResponding);
+}
+
+TEST_F(PresenceTrackerTest, OwnPacketsProveTheInboundPath) {
+    onAirWithLoopback();
+    tracker->setDnsSdPeers({{"Hall", "Hall"}});
+    advance(60);
+    EXPECT_FALSE(tracker->isInboundBlocked());
+    EXPECT_EQ(inboundReports, 0);
+
+    // The loopback stops (a local firewall): blocked once 15 s pass without one.
+    tracker->onBeacon = [this] { beacons.push_back(main->now()); };
+    const auto lastOwn = beacons.back();
+    main->advance(lastOwn + seconds(15) - main->now());
+    EXPECT_FALSE(tracker->isInboundBlocked());
+    advance(1);
+    EXPECT_TRUE(tracker->isInboundBlocked());
+    EXPECT_EQ(inboundReports, 1);
+    // Nothing at all is heard, so a silent peer is not judged gone.
+    advance(120);
+    EXPECT_EQ(reachOf("Hall"), Reach::notHeard);
+
+    receive(ownID, PacketType::hello, "Me");
+    advance(1);
+    EXPECT_FALSE(tracker->isInboundBlocked());
+    EXPECT_EQ(inboundReports, 2);
+
+    // Off air nothing is blocked: nothing is expected to arrive.
+    tracker->setOnAir(false);
+    advance(60);
+    EXPECT_FALSE(tracker->isInboundBlocked());
+}
+
+TEST_F(PresenceTrackerTest, WithoutDnsSdBeaconsListThePeers) {
+    onAirWithLoopback();
+    tracker->setDnsSdAvailable(false);
+    const Uuid desk = Uuid::random(), deskAgain = Uuid::random(), porch = Uuid::random();
+    receive(desk, PacketType::hello, "Desk");
+    receive(porch, PacketType::talkStart, "Porch");
+    receive(Uuid::random(), PacketType::audio);  // unnamed: not listed
+    advance(1);
+    ASSERT_EQ(tracker->peers().size(), 2u);
+    EXPECT_EQ(tracker->peers()[0].name, "Desk");
+    EXPECT_TRUE(tracker->peers()[0].isBeaconOnly);
+
+    // Desk's program restarts under a new ID; Porch falls silent.
+    advance(10);
+    receive(deskAgain, PacketType::hello, "Desk");
+    advance(10);
+    receive(deskAgain, PacketType::hello, "Desk");
+    advance(1);
+    ASSERT_EQ(tracker->peers().size(), 2u);
+    EXPECT_EQ(reachOf("Porch"), Reach::notHeard);
+    advance(10);
+    ASSERT_EQ(tracker->peers().size(), 1u) << "a beacon-only peer silent for 30 s is gone";
+    EXPECT_EQ(tracker->peers()[0].name, "Desk");
+
+    // A daemon answers: the list is DNS-SD's again.
+    tracker->setDnsSdPeers({});
+    tracker->setDnsSdAvailable(true);
+    EXPECT_TRUE(tracker->peers().empty());
+}
+
+TEST_F(PresenceTrackerTest, AFloodOfSendersStaysBounded) {
+    onAirWithLoopback();
+    tracker->setDnsSdAvailable(false);
+    std::mt19937 random(7);
+    for (int i = 0; i < 20000; ++i)
+        receive(Uuid::random(), PacketType::hello, "Flood " + std::to_string(random() % 100000));
+    advance(1);
+    EXPECT_LE(tracker->peers().size(), PresenceTracker::maximumSenders);
+    EXPECT_GT(tracker->peers().size(), 200u);
+    // A real peer heard after the flood is still there.
+    const Uuid real = Uuid::random();
+    receive(real, PacketType::hello, "Real");
+    advance(1);
+    EXPECT_EQ(reachOf("Real"), Reach::heard);
+}
+
+} // namespace
+} // namespace hh
