@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     std::atomic<long> levelSum{0};
     engine.captureFrameHandler = [&](const hh::Bytes& frame) {
         engine.enqueue(frame);
-        levelSum += long(engine.jitterBuffer().count());
+        levelSum += long(engine.mixer().queuedSamples());
         ++frames;
     };
     try {

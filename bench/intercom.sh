@@ -3,9 +3,9 @@
 # mouth-to-ear delay (click into "stim" -> h1's microphone -> network -> h2's
 # jitter buffer -> "spk", median of 10 clicks), the same for the first spurt
 # after the listener's playback stream closed, CPU and peak RSS of listen
-# (idle, receiving one talker) and of talk (transmitting), and the time from the
-# sound server's return (killed and started again) to audio heard, and the
-# tray program's idle CPU and peak RSS under Xvfb. $1: the build directory.
+# (idle, receiving one talker, two talkers) and of talk (transmitting), and the
+# time from the sound server's return (killed and started again) to audio heard,
+# and the tray program's idle CPU and peak RSS under Xvfb. $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/labkit.sh"
 lab_begin hhib "$1"
@@ -67,6 +67,13 @@ sayPid=$!
 sleep 2
 measure "$listenPid" 10 "listen, receiving one talker" 1.5
 wait $sayPid || true
+lab exec h1 "$cli" say "$work/long.wav" --name long >/dev/null 2>&1 &
+sayPid=$!
+lab exec h1 "$cli" say "$work/long.wav" --name other >/dev/null 2>&1 &
+otherPid=$!
+sleep 2
+measure "$listenPid" 10 "listen, receiving two talkers" 3
+wait $sayPid $otherPid || true
 lab_background lab exec h1 "$cli" talk --seconds 14 --name mouth >/dev/null 2>&1
 talkPid=$!
 sleep 2

@@ -112,29 +112,34 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     Session session(options.name, std::move(audio), stop, true);
 
     // The recorder listens on the group with a transport of its own, so the
-    // controller stays exactly what the tray app runs.
-    std::unique_ptr<Recorder> recorder;
-    std::shared_ptr<AsioExecutor> recorderQueue;
-    std::shared_ptr<Transport> recorderTransport;
+    // controller stays exactly what the tray app runs. Without a directory it
+    // only reports each spurt's figures.
+    auto recorder = std::make_unique<Recorder>(options.recordDirectory, session.controller().senderID(), session.main());
+    recorder->onRecorded = [](const Recorder::Recording& r) {
+        Json event{{"event", r.file.empty() ? "spurt" : "recorded"}};
+        if (!r.file.empty()) event["file"] = r.file;
+        event["name"] = nullptr;
+        if (!r.name.empty()) event["name"] = r.name;
+        event["frames"] = r.frames;
+        event["received"] = r.figures.received;
+        event["concealed"] = r.figures.concealed;
+        event["late"] = r.figures.late;
+        printJsonLine(event);
+    };
+    recorder->onError = [](const std::string& message) {
+        printJsonLine({{"event", "error"}, {"message", message + "; recording stopped"}});
+    };
+    auto recorderQueue = std::make_shared<AsioExecutor>("org.hollerhopper.recorder");
+    auto recorderTransport = std::make_shared<Transport>(recorderQueue, makeLinuxNetworkPlatform(recorderQueue->context()));
+    recorderTransport->onPacket = [&session, r = recorder.get()](const WalkiePacket& packet) {
+        session.main().post([r, packet] { r->handlePacket(packet); });
+    };
+    recorderTransport->start();
     std::unique_ptr<Executor::RepeatingTimer> recorderTimer;
-    if (options.recordDirectory) {
-        recorder = std::make_unique<Recorder>(*options.recordDirectory, session.controller().senderID(), session.main());
-        recorder->onRecorded = [](const Recorder::Recording& r) {
-            Json event{{"event", "recorded"}, {"file", r.file}, {"name", nullptr}, {"frames", r.frames}};
-            if (!r.name.empty()) event["name"] = r.name;
-            printJsonLine(event);
-        };
-        recorderQueue = std::make_shared<AsioExecutor>("org.hollerhopper.recorder");
-        recorderTransport = std::make_shared<Transport>(recorderQueue, makeLinuxNetworkPlatform(recorderQueue->context()));
-        recorderTransport->onPacket = [&session, r = recorder.get()](const WalkiePacket& packet) {
-            session.main().post([r, packet] { r->handlePacket(packet); });
-        };
-        recorderTransport->start();
-        session.onMain([&] {
-            recorderTimer = session.main().startRepeating(seconds(PTTController::talkerTimerInterval),
-                                                          [r = recorder.get()] { r->checkTimeouts(); });
-        });
-    }
+    session.onMain([&] {
+        recorderTimer = session.main().startRepeating(seconds(PTTController::talkerTimerInterval),
+                                                      [r = recorder.get()] { r->checkTimeouts(); });
+    });
 
     session.onMain([&] {
         session.controller().setMuted(options.isMuted);
@@ -142,16 +147,16 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     });
     stop.wait(asDuration(options.seconds));
 
-    if (recorderTransport) {
-        recorderTransport->stop();
-        recorderQueue->runAndWait([] {});
-        session.onMain([&] {
-            recorderTimer.reset();
-            recorder->finish();
-        });
-        recorderTransport->onPacket = nullptr;
-    }
-    return 0;
+    recorderTransport->stop();
+    recorderQueue->runAndWait([] {});
+    bool hasFailed = false;
+    session.onMain([&] {
+        recorderTimer.reset();
+        recorder->finish();
+        hasFailed = recorder->hasFailed();
+    });
+    recorderTransport->onPacket = nullptr;
+    return hasFailed ? 1 : 0;
 }
 
 // Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end went out.

@@ -2,16 +2,13 @@
 
 #include "tools/Cli.h"
 
-#include <sndfile.h>
-
-#include <stdexcept>
+#include <algorithm>
+#include <system_error>
 
 namespace hh::cli {
 
-Recorder::Recorder(std::filesystem::path directory, Uuid ownID, Executor& executor)
-    : directory_(std::move(directory)), ownID_(ownID), executor_(executor) {
-    std::filesystem::create_directories(directory_);
-}
+Recorder::Recorder(std::optional<std::filesystem::path> directory, Uuid ownID, Executor& executor)
+    : directory_(std::move(directory)), ownID_(ownID), executor_(executor) {}
 
 Recorder::~Recorder() = default;
 
@@ -20,28 +17,119 @@ void Recorder::handlePacket(const WalkiePacket& packet) {
     const auto sender = packet.senderID;
     const std::string_view text(reinterpret_cast<const char*>(packet.payload.data()), packet.payload.size());
     switch (packet.type) {
-    case PacketType::hello:
-        if (!text.empty() && isValidUtf8(text)) names_[sender] = std::string(text);
+    case PacketType::hello: rememberName(sender, text); return;
+    case PacketType::talkStart:
+        rememberName(sender, text);
+        if (open_.count(sender)) close(sender, std::nullopt);  // a new spurt begins
+        open(sender, true);
         return;
-    case PacketType::talkStart: {
-        if (!text.empty() && isValidUtf8(text)) names_[sender] = std::string(text);
-        if (open_.count(sender)) close(sender);  // a new spurt begins
-        auto& spurt = open_[sender];
-        spurt.lastActivity = executor_.now();
+    case PacketType::audio:
+        if (auto* spurt = open(sender, false)) placeFrame(sender, *spurt, packet.frameIndex, packet.payload);
         return;
-    }
-    case PacketType::audio: {
-        auto& spurt = open_[sender];
-        spurt.samples.insert(spurt.samples.end(), packet.payload.begin(),
-                             packet.payload.begin() + std::ptrdiff_t(packet.payload.size() & ~std::size_t(1)));
-        ++spurt.frames;
-        spurt.lastActivity = executor_.now();
-        return;
-    }
     case PacketType::talkEnd:
-        if (open_.count(sender)) close(sender);
+        if (open_.count(sender)) close(sender, packet.frameIndex);
         return;
     }
+}
+
+Recorder::Spurt* Recorder::open(const Uuid& sender, bool hasTalkStart) {
+    auto found = open_.find(sender);
+    if (found == open_.end()) {
+        if (open_.size() >= maximumSpurts) return nullptr;  // as many as playback mixes
+        found = open_.emplace(sender, Spurt{}).first;
+        found->second.hasTalkStart = hasTalkStart;
+    }
+    found->second.lastActivity = executor_.now();
+    return &found->second;
+}
+
+void Recorder::placeFrame(const Uuid& sender, Spurt& spurt, std::uint32_t frameIndex, const Bytes& payload) {
+    const auto at = std::int64_t(frameIndex);
+    if (!spurt.isStarted) {
+        spurt.next = spurt.hasTalkStart && at < PlayoutMixer::queueFrames ? 0 : at;
+        spurt.isStarted = true;
+    }
+    if (at < spurt.next) {
+        ++spurt.figures.late;
+        return;
+    }
+    if (at - spurt.next >= PlayoutMixer::queueFrames) {
+        // A jump: what waits is written, the distance is not counted as lost.
+        if (!spurt.pending.empty()) commit(sender, spurt, spurt.pending.rbegin()->first + 1);
+        spurt.next = at;
+    }
+    if (!spurt.pending.emplace(at, Bytes(payload.begin(), payload.begin() + std::ptrdiff_t(payload.size() & ~std::size_t(1)))).second)
+        return;  // a duplicate
+    ++spurt.figures.received;
+    // Frames 60 ms older than the newest take their turn, as in playback.
+    commit(sender, spurt, spurt.pending.rbegin()->first - reorderFrames + 1);
+}
+
+void Recorder::commit(const Uuid& sender, Spurt& spurt, std::int64_t until) {
+    while (spurt.next < until) {
+        auto first = spurt.pending.begin();
+        if (first != spurt.pending.end() && first->first == spurt.next) {
+            writeFrame(sender, spurt, first->second);
+            spurt.pending.erase(first);
+        } else {
+            ++spurt.figures.concealed;
+        }
+        ++spurt.next;
+    }
+}
+
+void Recorder::writeFrame(const Uuid& sender, Spurt& spurt, const Bytes& frame) {
+    ++spurt.frames;
+    if (!directory_ || hasFailed_) return;
+    if (!spurt.file) {
+        spurt.held.push_back(frame);
+        if (!isKept(spurt) || !openFile(sender, spurt)) return;
+    }
+    auto frames = std::move(spurt.held);
+    spurt.held.clear();
+    if (frames.empty()) frames.push_back(frame);
+    std::vector<short> samples;
+    for (const auto& f : frames)
+        for (std::size_t i = 0; i + 1 < f.size(); i += 2) samples.push_back(short(std::uint16_t(f[i] | f[i + 1] << 8)));
+    const auto written = sf_write_short(spurt.file.get(), samples.data(), sf_count_t(samples.size()));
+    if (written != sf_count_t(samples.size()))
+        fail("cannot write " + spurt.path.string() + ": " + sf_strerror(spurt.file.get()));
+}
+
+bool Recorder::openFile(const Uuid& sender, Spurt& spurt) {
+    std::error_code error;
+    std::filesystem::create_directories(*directory_, error);
+    spurt.path = *directory_ / ("spurt-" + std::to_string(++counter_) + "-" + sender.toString() + ".wav");
+    SF_INFO info{};
+    info.samplerate = int(WalkieConfig::sampleRate);
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    spurt.file.reset(sf_open(spurt.path.c_str(), SFM_WRITE, &info));
+    if (spurt.file) return true;
+    fail("cannot write " + spurt.path.string() + ": " + (error ? error.message() : sf_strerror(nullptr)));
+    spurt.path.clear();
+    return false;
+}
+
+void Recorder::close(const Uuid& sender, std::optional<std::uint32_t> frameCount) {
+    auto node = open_.extract(sender);
+    Spurt& spurt = node.mapped();
+    if (!spurt.pending.empty()) commit(sender, spurt, spurt.pending.rbegin()->first + 1);
+    // Frames lost at the very end, a bounded few, as playback conceals them.
+    if (frameCount && spurt.isStarted)
+        spurt.figures.concealed += std::size_t(
+            std::clamp<std::int64_t>(std::int64_t(*frameCount) - spurt.next, 0, PlayoutMixer::maximumTailConcealment));
+    if (!isKept(spurt)) return;  // stray audio
+    // A spurt without audio still gets its (empty) file.
+    if (spurt.frames == 0 && directory_ && !hasFailed_) openFile(sender, spurt);
+    if (spurt.file && sf_close(spurt.file.release()) != 0) fail("cannot finish " + spurt.path.string());
+    Recording recording;
+    auto found = names_.find(sender);
+    recording.name = found != names_.end() ? found->second : std::string();
+    recording.file = spurt.path.string();
+    recording.frames = spurt.frames;
+    recording.figures = spurt.figures;
+    if (onRecorded) onRecorded(recording);
 }
 
 void Recorder::checkTimeouts() {
@@ -49,39 +137,41 @@ void Recorder::checkTimeouts() {
     std::vector<Uuid> silent;
     for (const auto& [sender, spurt] : open_)
         if (now - spurt.lastActivity > seconds(WalkieConfig::talkerTimeout)) silent.push_back(sender);
-    for (const auto& sender : silent) close(sender);
+    for (const auto& sender : silent) close(sender, std::nullopt);
 }
 
 void Recorder::finish() {
-    while (!open_.empty()) close(open_.begin()->first);
+    while (!open_.empty()) close(open_.begin()->first, std::nullopt);
 }
 
-void Recorder::close(const Uuid& sender) {
-    auto node = open_.extract(sender);
-    Spurt& spurt = node.mapped();
+void Recorder::rememberName(const Uuid& sender, std::string_view name) {
+    if (name.empty() || !isValidUtf8(name)) return;  // an earlier name stays
     auto found = names_.find(sender);
-    Recording recording;
-    recording.name = found != names_.end() ? found->second : std::string();
-    recording.frames = spurt.frames;
-    const auto file = directory_ / ("spurt-" + std::to_string(++counter_) + "-" + sender.toString() + ".wav");
-    writeWav(file, spurt.samples);
-    recording.file = file.string();
-    if (onRecorded) onRecorded(recording);
+    if (found != names_.end()) {
+        found->second = std::string(name);
+        std::erase(nameOrder_, sender);
+    } else {
+        // Anyone may announce: keep the most recent names, but never an open spurt's.
+        while (names_.size() >= maximumNames) {
+            auto victim = std::find_if(nameOrder_.begin(), nameOrder_.end(), [this](const Uuid& id) { return !open_.count(id); });
+            if (victim == nameOrder_.end()) return;
+            names_.erase(*victim);
+            nameOrder_.erase(victim);
+        }
+        names_.emplace(sender, std::string(name));
+    }
+    nameOrder_.push_back(sender);
 }
 
-void writeWav(const std::filesystem::path& file, const Bytes& pcm16le) {
-    SF_INFO info{};
-    info.samplerate = int(WalkieConfig::sampleRate);
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* out = sf_open(file.c_str(), SFM_WRITE, &info);
-    if (!out) throw std::runtime_error("cannot write " + file.string() + ": " + sf_strerror(nullptr));
-    std::vector<short> samples(pcm16le.size() / 2);
-    for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = short(std::uint16_t(pcm16le[2 * i] | pcm16le[2 * i + 1] << 8));
-    const auto written = sf_write_short(out, samples.data(), sf_count_t(samples.size()));
-    sf_close(out);
-    if (written != sf_count_t(samples.size())) throw std::runtime_error("cannot write " + file.string());
+void Recorder::fail(const std::string& message) {
+    if (hasFailed_) return;
+    hasFailed_ = true;
+    // Every open file ends here as a valid WAV of what it holds.
+    for (auto& [sender, spurt] : open_) {
+        spurt.held.clear();
+        if (spurt.file) sf_close(spurt.file.release());
+    }
+    if (onError) onError(message);
 }
 
 } // namespace hh::cli

@@ -1,57 +1,102 @@
 #pragma once
 
+#include "core/audio/PlayoutMixer.h"
 #include "core/exec/Executor.h"
 #include "core/wire/WalkiePacket.h"
 
+#include <sndfile.h>
+
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace hh::cli {
 
-// Writes each talk spurt heard on the group to a 16 kHz mono 16-bit WAV file: a
-// spurt runs from a talk start (or the first audio) to the sender's talk end,
-// or until the sender has been silent for longer than the talker time-out.
+// Follows each talk spurt heard on the group: a spurt runs from a talk start
+// (or the first audio) to the sender's talk end, or until the sender has been
+// silent for longer than the talker time-out. Frames are put in index order
+// through a 60 ms window, as playback does; duplicates and frames later than
+// that are dropped and counted. With a directory, each spurt is also written
+// to a 16 kHz mono 16-bit WAV file of the frames received, as it arrives.
+//
+// Stray audio is not a spurt: one is kept (reported, written) only once it had
+// its talk start or `minimumFrames` frames. At most `maximumSpurts` senders are
+// followed at once and `maximumNames` names remembered, so no flood of sender
+// IDs grows memory or files. A write error ends recording for good: the file
+// is closed as a valid WAV of what was written, `onError` says why, and spurts
+// are still reported without files.
+//
 // Everything runs on one executor.
 class Recorder {
 public:
+    static constexpr std::size_t maximumSpurts = PlayoutMixer::maximumTalkers;
+    static constexpr std::size_t maximumNames = 256;
+    static constexpr std::size_t minimumFrames = 10;
+    static constexpr std::int64_t reorderFrames = PlayoutMixer::primeFrames;
+
     struct Recording {
-        std::string file;
+        std::string file;  // empty when not written
         std::string name;  // empty when the sender never announced one
         std::size_t frames = 0;
+        SpurtFigures figures;
     };
 
-    Recorder(std::filesystem::path directory, Uuid ownID, Executor& executor);
+    // No directory: spurts are followed and reported, nothing is written.
+    Recorder(std::optional<std::filesystem::path> directory, Uuid ownID, Executor& executor);
     ~Recorder();
 
     std::function<void(const Recording&)> onRecorded;
+    std::function<void(const std::string& message)> onError;
 
     void handlePacket(const WalkiePacket& packet);
     // Closes spurts whose sender has been silent too long; call regularly.
     void checkTimeouts();
     // Closes every open spurt.
     void finish();
+    // Whether a write failed (recording stopped).
+    bool hasFailed() const { return hasFailed_; }
+    std::size_t nameCount() const { return names_.size(); }
+    std::size_t spurtCount() const { return open_.size(); }
 
 private:
+    struct FileCloser {
+        void operator()(SNDFILE* f) const { sf_close(f); }
+    };
     struct Spurt {
-        std::string name;
-        Bytes samples;
+        bool hasTalkStart = false;
+        bool isStarted = false;         // `next` is set
+        std::int64_t next = 0;          // the frame index written next
+        std::map<std::int64_t, Bytes> pending;  // received, waiting for their turn
+        std::vector<Bytes> held;        // written frames kept until the spurt counts
+        std::unique_ptr<SNDFILE, FileCloser> file;
+        std::filesystem::path path;
         std::size_t frames = 0;
+        SpurtFigures figures;
         Executor::TimePoint lastActivity;
     };
-    void close(const Uuid& sender);
 
-    std::filesystem::path directory_;
+    Spurt* open(const Uuid& sender, bool hasTalkStart);
+    void placeFrame(const Uuid& sender, Spurt& spurt, std::uint32_t frameIndex, const Bytes& payload);
+    void commit(const Uuid& sender, Spurt& spurt, std::int64_t until);
+    void writeFrame(const Uuid& sender, Spurt& spurt, const Bytes& frame);
+    bool openFile(const Uuid& sender, Spurt& spurt);
+    bool isKept(const Spurt& spurt) const { return spurt.hasTalkStart || spurt.frames >= minimumFrames; }
+    void close(const Uuid& sender, std::optional<std::uint32_t> frameCount);
+    void rememberName(const Uuid& sender, std::string_view name);
+    void fail(const std::string& message);
+
+    std::optional<std::filesystem::path> directory_;
     Uuid ownID_;
     Executor& executor_;
     std::map<Uuid, std::string> names_;
+    std::deque<Uuid> nameOrder_;  // oldest announcement first
     std::map<Uuid, Spurt> open_;
     int counter_ = 0;
+    bool hasFailed_ = false;
 };
-
-// Writes 16 kHz mono 16-bit little-endian samples as a WAV file; throws on failure.
-void writeWav(const std::filesystem::path& file, const Bytes& pcm16le);
 
 } // namespace hh::cli

@@ -59,9 +59,12 @@ void ControllerAdapter::copy(PTTController::Property property) {
         break;
     }
     case PTTController::Property::talkingPeerName:
-        publishTalkingPeer(c.talkingPeerName().has_value(),
-                           c.talkingPeerName() ? QString::fromStdString(*c.talkingPeerName()) : QString());
+    case PTTController::Property::talkingPeerNames: {
+        QStringList names;
+        for (const auto& name : c.talkingPeerNames()) names.append(QString::fromStdString(name));
+        publishTalkingPeers(std::move(names), QString::fromStdString(c.talkingPeerName().value_or(std::string())));
         break;
+    }
     case PTTController::Property::isTransmitting: publishTransmitting(c.isTransmitting()); break;
     case PTTController::Property::connectionState: publishConnectionState(c.connectionState()); break;
     case PTTController::Property::isMuted: publishMuted(c.isMuted()); break;

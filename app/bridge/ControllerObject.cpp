@@ -41,10 +41,25 @@ void ControllerObject::publishInboundBlocked(bool value) {
     emit isInboundBlockedChanged();
 }
 
-void ControllerObject::publishTalkingPeer(bool present, QString name) {
-    hasTalkingPeer_ = present;
-    talkingPeerName_ = present ? std::move(name) : QString();
+void ControllerObject::publishTalkingPeers(QStringList names, QString latest) {
+    hasTalkingPeer_ = !names.isEmpty();
+    talkingPeerName_ = hasTalkingPeer_ ? std::move(latest) : QString();
+    talkingPeerNames_ = std::move(names);
     emit talkingPeerChanged();
+}
+
+void ControllerObject::publishTalkingPeer(bool present, QString name) {
+    publishTalkingPeers(present ? QStringList{name} : QStringList{}, name);
+}
+
+QString ControllerObject::talkersText() const {
+    const auto name = [this](qsizetype i) { return hh::displayName(talkingPeerNames_[i]); };
+    switch (talkingPeerNames_.size()) {
+    case 0: return {};
+    case 1: return tr("%1 is talking\u2026").arg(name(0));
+    case 2: return tr("%1 and %2 are talking\u2026").arg(name(0), name(1));
+    default: return tr("%1 and %n others are talking\u2026", nullptr, int(talkingPeerNames_.size()) - 1).arg(name(0));
+    }
 }
 
 void ControllerObject::publishTransmitting(bool value) {

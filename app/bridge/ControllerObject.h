@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 namespace hh {
@@ -20,6 +21,9 @@ class ControllerObject : public QObject {
     Q_PROPERTY(QVariantList peers READ peers NOTIFY peersChanged)
     Q_PROPERTY(bool hasTalkingPeer READ hasTalkingPeer NOTIFY talkingPeerChanged)
     Q_PROPERTY(QString talkingPeerName READ talkingPeerName NOTIFY talkingPeerChanged)
+    // Everyone talking, in the order they began, and the sentence that says so.
+    Q_PROPERTY(QStringList talkingPeerNames READ talkingPeerNames NOTIFY talkingPeerChanged)
+    Q_PROPERTY(QString talkersText READ talkersText NOTIFY talkingPeerChanged)
     // The talker's name made safe to show.
     Q_PROPERTY(QString talkingPeerLabel READ talkingPeerLabel NOTIFY talkingPeerChanged)
     // Our own packets stopped coming back: incoming audio is blocked here.
@@ -37,6 +41,9 @@ public:
     const QVariantList& peers() const { return peers_; }
     bool hasTalkingPeer() const { return hasTalkingPeer_; }
     const QString& talkingPeerName() const { return talkingPeerName_; }
+    const QStringList& talkingPeerNames() const { return talkingPeerNames_; }
+    // "Ada is talking…", "Ada and Bob are talking…", "Ada and 2 others are talking…"; empty for nobody.
+    QString talkersText() const;
     QString talkingPeerLabel() const;
     bool isInboundBlocked() const { return isInboundBlocked_; }
     bool isTransmitting() const { return isTransmitting_; }
@@ -66,6 +73,8 @@ protected:
     // Each setter notifies on every call: the controller reports every
     // assignment, and observers re-read the state.
     void publishPeers(QVariantList peers);
+    // `names` in the order they began; `latest`, the most recent, shown where one name fits.
+    void publishTalkingPeers(QStringList names, QString latest);
     void publishTalkingPeer(bool present, QString name);
     void publishTransmitting(bool value);
     void publishConnectionState(ConnectionState value);
@@ -77,6 +86,7 @@ private:
     QVariantList peers_;
     bool hasTalkingPeer_ = false;
     QString talkingPeerName_;
+    QStringList talkingPeerNames_;
     bool isTransmitting_ = false;
     ConnectionState connectionState_;
     bool isMuted_ = false;

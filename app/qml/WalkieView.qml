@@ -30,7 +30,7 @@ Rectangle {
     readonly property bool allGranted: permissions.allGranted
     readonly property var missingNames: permissions.missingPermissions
     readonly property string statusLine: controller.isTransmitting ? qsTr("You're talking\u2026")
-                                        : controller.hasTalkingPeer ? qsTr("%1 is talking\u2026").arg(controller.talkingPeerLabel)
+                                        : controller.hasTalkingPeer ? controller.talkersText
                                         : controller.isInboundBlocked ? qsTr("Incoming audio is blocked on this computer")
                                         : controller.connectionState
     readonly property color statusColor: controller.isTransmitting ? style.red
@@ -294,8 +294,7 @@ Rectangle {
                                 required property var modelData
                                 required property int index
                                 readonly property string reach: modelData.reach || "heard"
-                                readonly property bool isTalking: walkie.controller.hasTalkingPeer
-                                                                  && walkie.controller.talkingPeerName === modelData.name
+                                readonly property bool isTalking: walkie.controller.talkingPeerNames.indexOf(modelData.name) >= 0
                                 readonly property string description:
                                     reach === "notHeard" ? qsTr("%1 \u2014 can't be heard from here").arg(modelData.spokenName)
                                     : reach === "notResponding" ? qsTr("%1 \u2014 not responding").arg(modelData.spokenName)

@@ -75,10 +75,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(controller, &ControllerObject::talkingPeerChanged, this, &AppDelegate::updateStatusIcon);
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateStatusIcon);
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateMenu);
-    connect(controller, &ControllerObject::connectionStateChanged, this, [this] {
-        if (statusItem_)
-            statusItem_->setToolTip(tr("Hollerhopper \u2014 %1").arg(backend_.controller->connectionState()));
-    });
+    connect(controller, &ControllerObject::connectionStateChanged, this, &AppDelegate::updateToolTip);
+    connect(controller, &ControllerObject::talkingPeerChanged, this, &AppDelegate::updateToolTip);
     // The mono icons follow the desktop's text colour, also when it changes.
     qApp->installEventFilter(this);
 
@@ -157,6 +155,15 @@ StatusLook AppDelegate::currentLook() const {
 
 QColor AppDelegate::monoIconColor() const {
     return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
+}
+
+// Who is talking while anyone does, the connection otherwise.
+void AppDelegate::updateToolTip() {
+    if (!statusItem_)
+        return;
+    const ControllerObject& controller = *backend_.controller;
+    const QString line = controller.hasTalkingPeer() ? controller.talkersText() : controller.connectionState();
+    statusItem_->setToolTip(tr("Hollerhopper \u2014 %1").arg(line));
 }
 
 void AppDelegate::updateStatusIcon() {

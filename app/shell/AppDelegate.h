@@ -40,6 +40,7 @@ public:
     // "Start at login": writes or removes the user's autostart entry.
     void setStartAtLogin(bool isOn);
     void updateStatusIcon();
+    void updateToolTip();
 
     StatusLook currentLook() const;
     PanelWindow* panel() const;

@@ -22,10 +22,10 @@ constexpr std::uint32_t preferredCaptureFrames = 1024;
 // to the output thread; `isIdle` says the output was told to stop pulling and
 // needs a resume() for new audio.
 struct AudioEngine::Playback {
-    explicit Playback(std::shared_ptr<JitterBuffer> jitter) : jitter(std::move(jitter)) {}
+    explicit Playback(std::shared_ptr<PlayoutMixer> mixer) : mixer(std::move(mixer)) {}
 
     bool render(std::span<float> out) {
-        if (jitter->read(out)) {
+        if (mixer->render(out)) {
             quietSamples = 0;
             return true;
         }
@@ -35,11 +35,11 @@ struct AudioEngine::Playback {
         isIdle.store(true);
         // Audio written just before the flag went up saw no idle output: keep
         // pulling for it, unless enqueue() already claimed the resume.
-        if (jitter->count() > 0 && isIdle.exchange(false)) return true;
+        if (mixer->queuedSamples() > 0 && isIdle.exchange(false)) return true;
         return false;
     }
 
-    std::shared_ptr<JitterBuffer> jitter;
+    std::shared_ptr<PlayoutMixer> mixer;
     std::int64_t quietSamples = 0;
     std::atomic<bool> isIdle{true};
 };
@@ -97,8 +97,8 @@ struct AudioEngine::CaptureSession {
 AudioEngine::AudioEngine(std::unique_ptr<AudioPlatform> platform, std::function<Clock::time_point()> now)
     : platform(std::move(platform)),
       now(std::move(now)),
-      jitter(std::make_shared<JitterBuffer>()),
-      playback(std::make_shared<Playback>(jitter)) {
+      mixer_(std::make_shared<PlayoutMixer>()),
+      playback(std::make_shared<Playback>(mixer_)) {
     render = [playback = playback](std::span<float> out) { return playback->render(out); };
 }
 
@@ -116,20 +116,33 @@ void AudioEngine::start() {
 void AudioEngine::stop() {
     stopCapture();
     platform->output().stop();
-    jitter->reset();
+    mixer_->reset();
+    unnamedFrameIndex_ = 0;
     playback->isIdle.store(true);
 }
 
-void AudioEngine::enqueue(std::span<const std::uint8_t> pcm16le) {
-    const std::size_t n = pcm16le.size() / 2;
-    if (n == 0) return;
-    std::vector<float> samples(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto v = static_cast<std::int16_t>(std::uint16_t(pcm16le[2 * i]) | std::uint16_t(pcm16le[2 * i + 1]) << 8);
-        samples[i] = std::clamp(float(v) * (1.0f / 32768.0f), -1.0f, 1.0f);
-    }
-    jitter->write(samples);
+void AudioEngine::wakeOutput() {
     if (playback->isIdle.exchange(false)) platform->output().resume();
+}
+
+void AudioEngine::beginSpurt(const Uuid& talker) { mixer_->beginSpurt(talker); }
+
+bool AudioEngine::enqueue(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> pcm16le) {
+    const bool isPlaced = mixer_->write(talker, frameIndex, pcm16le);
+    if (isPlaced) wakeOutput();
+    return isPlaced;
+}
+
+void AudioEngine::endSpurt(const Uuid& talker, std::optional<std::uint32_t> frameCount) {
+    mixer_->endSpurt(talker, frameCount);
+}
+
+void AudioEngine::enqueue(std::span<const std::uint8_t> pcm16le) {
+    pcm16le = pcm16le.first(pcm16le.size() & ~std::size_t(1));
+    if (pcm16le.empty()) return;
+    for (std::size_t at = 0; at < pcm16le.size(); at += frameBytes)
+        mixer_->write(Uuid{}, unnamedFrameIndex_++, pcm16le.subspan(at, std::min(frameBytes, pcm16le.size() - at)));
+    wakeOutput();
 }
 
 void AudioEngine::startCapture() {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/audio/AudioPlatform.h"
-#include "core/audio/JitterBuffer.h"
+#include "core/audio/PlayoutMixer.h"
 #include "core/wire/WalkiePacket.h"
 
 #include <chrono>
@@ -15,17 +15,17 @@
 namespace hh {
 
 // The one point of contact with the sound hardware: playback of received audio
-// through the jitter buffer, and microphone capture cut into 640-byte frames of
+// through the playout mixer (one queue per talker), and microphone capture cut into 640-byte frames of
 // 16000 Hz mono 16-bit little-endian samples. Output and input are separate
 // streams, so capture starts and stops without disturbing playback.
 //
 // All operations are called on the owner's (main) thread. The render callback
-// runs on the output thread and touches only the jitter buffer; conversion and
+// runs on the output thread and touches only the mixer; conversion and
 // framing run on the capture thread.
 //
 // Playback holds the device only while there is audio: after `quietSeconds`
 // with nothing to play the output may close, and the next enqueue() reopens it
-// while the jitter buffer primes. Capture never sends faster than real time:
+// while the playout queue primes. Capture never sends faster than real time:
 // frames beyond 50 a second plus `burstFrames` are dropped.
 class AudioEngine {
 public:
@@ -56,8 +56,15 @@ public:
     // Stops capture (delivering its last frame), then playback, and discards
     // queued audio so the next start() primes afresh.
     void stop();
-    // Queues 16-bit little-endian mono samples for playback; a trailing odd
-    // byte is ignored.
+    // A talker's talk start, one frame of theirs (16-bit little-endian mono,
+    // placed by its index in the spurt), and their talk end or silence; see
+    // PlayoutMixer. enqueue() returns false when the frame was dropped because
+    // the mixer already plays as many talkers as it can.
+    void beginSpurt(const Uuid& talker);
+    bool enqueue(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> pcm16le);
+    void endSpurt(const Uuid& talker, std::optional<std::uint32_t> frameCount);
+    // Samples for playback as one unnamed talker, in the order given: cut into
+    // frames, the last one padded with silence; a trailing odd byte is ignored.
     void enqueue(std::span<const std::uint8_t> pcm16le);
 
     // Starts capture unless running. Silent on failure: isCapturing() stays false.
@@ -66,10 +73,12 @@ public:
     void stopCapture();
     bool isCapturing() const { return isCapturingState; }
 
-    // The playback queue, for tests and diagnostics.
-    const JitterBuffer& jitterBuffer() const { return *jitter; }
+    // The playback queues, for tests and diagnostics.
+    const PlayoutMixer& mixer() const { return *mixer_; }
 
 private:
+    // Asks an output that went idle to pull again.
+    void wakeOutput();
     struct CaptureSession;
     struct Playback;
 
@@ -77,8 +86,9 @@ private:
     std::function<Clock::time_point()> now;
     // Shared with the render callback, which may outlive a stopped stream's
     // last pull by a moment.
-    std::shared_ptr<JitterBuffer> jitter;
+    std::shared_ptr<PlayoutMixer> mixer_;
     std::shared_ptr<Playback> playback;
+    std::uint32_t unnamedFrameIndex_ = 0;
     AudioOutputStream::RenderCallback render;
     std::shared_ptr<CaptureSession> capture;
     bool isCapturingState = false;

@@ -271,17 +271,16 @@ void PTTController::handlePacket(const WalkiePacket& packet) {
     if (packet.senderID == senderID_) return;  // our own, looped back by the group
     switch (packet.type) {
     case PacketType::audio:
-        if (!isMuted_ && !isTransmitting_) audio_->enqueue(packet.payload);
+        if (!isMuted_ && !isTransmitting_) audio_->enqueue(packet.senderID, packet.frameIndex, packet.payload);
         markTalker(packet.senderID);
         break;
     case PacketType::talkStart:
         recordName(packet.senderID, packet.payload);
+        audio_->beginSpurt(packet.senderID);
         markTalker(packet.senderID);
         break;
     case PacketType::hello: recordName(packet.senderID, packet.payload); break;
-    case PacketType::talkEnd:
-        if (currentTalkerID_ && *currentTalkerID_ == packet.senderID) clearTalker();
-        break;
+    case PacketType::talkEnd: endTalker(packet.senderID, packet.frameIndex); break;
     }
 }
 
@@ -294,10 +293,13 @@ void PTTController::recordName(const Uuid& sender, const Bytes& payload) {
         std::erase(talkerOrder_, sender);
     } else {
         // Senders pick a fresh ID at every launch and anyone may send: keep the
-        // most recently announced names only, but never the current talker's.
+        // most recently announced names only, but never a current talker's.
+        const auto isTalking = [this](const Uuid& id) {
+            return std::any_of(talkers_.begin(), talkers_.end(), [&](const Talker& t) { return t.id == id; });
+        };
         while (talkerNames_.size() >= maximumTalkerNames) {
             auto victim = std::find_if(talkerOrder_.begin(), talkerOrder_.end(),
-                                       [this](const Uuid& id) { return !currentTalkerID_ || id != *currentTalkerID_; });
+                                       [&](const Uuid& id) { return !isTalking(id); });
             if (victim == talkerOrder_.end()) break;
             talkerNames_.erase(*victim);
             talkerOrder_.erase(victim);
@@ -305,24 +307,47 @@ void PTTController::recordName(const Uuid& sender, const Bytes& payload) {
         talkerNames_.emplace(sender, std::move(name));
     }
     talkerOrder_.push_back(sender);
+    publishTalkers();  // a talker may have renamed
 }
 
 void PTTController::markTalker(const Uuid& sender) {
-    currentTalkerID_ = sender;
-    lastTalkerActivity_ = main_->now();
-    auto found = talkerNames_.find(sender);
-    const std::string& name = found != talkerNames_.end() ? found->second : fallbackTalkerName;
-    if (!talkingPeerName_ || *talkingPeerName_ != name) setTalkingPeerName(name);
+    auto found = std::find_if(talkers_.begin(), talkers_.end(), [&](const Talker& t) { return t.id == sender; });
+    if (found != talkers_.end()) {
+        found->lastActivity = main_->now();
+        return;
+    }
+    if (talkers_.size() >= maximumTalkers) return;  // the mixer does not play them either
+    talkers_.push_back({sender, main_->now()});
+    publishTalkers();
 }
 
-void PTTController::clearTalker() {
-    currentTalkerID_.reset();
-    if (talkingPeerName_) setTalkingPeerName(std::nullopt);
+void PTTController::endTalker(const Uuid& sender, std::optional<std::uint32_t> frameCount) {
+    audio_->endSpurt(sender, frameCount);
+    if (std::erase_if(talkers_, [&](const Talker& t) { return t.id == sender; }) > 0) publishTalkers();
+}
+
+void PTTController::publishTalkers() {
+    std::vector<std::string> names;
+    names.reserve(talkers_.size());
+    for (const auto& talker : talkers_) {
+        auto found = talkerNames_.find(talker.id);
+        names.push_back(found != talkerNames_.end() ? found->second : fallbackTalkerName);
+    }
+    std::optional<std::string> latest;
+    if (!names.empty()) latest = names.back();
+    if (names != talkingPeerNames_) {
+        talkingPeerNames_ = std::move(names);
+        notify(Property::talkingPeerNames);
+    }
+    if (latest != talkingPeerName_) setTalkingPeerName(std::move(latest));
 }
 
 void PTTController::checkTalkerTimeout() {
-    if (!currentTalkerID_) return;
-    if (main_->now() - lastTalkerActivity_ > seconds(WalkieConfig::talkerTimeout)) clearTalker();
+    const auto now = main_->now();
+    std::vector<Uuid> silent;
+    for (const auto& talker : talkers_)
+        if (now - talker.lastActivity > seconds(WalkieConfig::talkerTimeout)) silent.push_back(talker.id);
+    for (const auto& id : silent) endTalker(id, std::nullopt);
 }
 
 } // namespace hh

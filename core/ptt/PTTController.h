@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/audio/AudioPlatform.h"
+#include "core/audio/PlayoutMixer.h"
 #include "core/exec/Executor.h"
 #include "core/net/DnsSdPlatform.h"
 #include "core/net/Peer.h"
@@ -30,7 +31,7 @@ class PresenceTracker;
 class PTTController : public std::enable_shared_from_this<PTTController> {
 public:
     // The published properties, named in change notifications.
-    enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked };
+    enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked, talkingPeerNames };
 
     // Where the controller and its components run, and the platform services
     // they use. The Linux factory fills this; tests use fakes and virtual time.
@@ -54,7 +55,9 @@ public:
 
     // Published state.
     const std::vector<Peer>& peers() const { return peers_; }
+    // The talker who began most recently, and everyone talking in the order they began.
     const std::optional<std::string>& talkingPeerName() const { return talkingPeerName_; }
+    const std::vector<std::string>& talkingPeerNames() const { return talkingPeerNames_; }
     bool isTransmitting() const { return isTransmitting_; }
     const ConnectionState& connectionState() const { return connectionState_; }
     bool isRunning() const { return isRunning_; }
@@ -80,6 +83,8 @@ public:
     static constexpr double talkerTimerInterval = 0.1;
     // Announced names kept; a flood of ever new sender IDs cannot grow memory.
     static constexpr std::size_t maximumTalkerNames = 256;
+    // Talkers tracked at once: as many as the mixer plays.
+    static constexpr std::size_t maximumTalkers = PlayoutMixer::maximumTalkers;
     // Shown for a talker who never announced a name.
     inline static const std::string fallbackTalkerName = "Someone";
 
@@ -91,7 +96,8 @@ private:
     void checkTalkerTimeout();
     void recordName(const Uuid& sender, const Bytes& payload);
     void markTalker(const Uuid& sender);
-    void clearTalker();
+    void endTalker(const Uuid& sender, std::optional<std::uint32_t> frameCount);
+    void publishTalkers();
 
     void applyTransportState(const Transport::State& state);
     // The audio platform's health: an error shows in the connection state
@@ -111,6 +117,7 @@ private:
     std::shared_ptr<Executor> main_;
     std::vector<Peer> peers_;
     std::optional<std::string> talkingPeerName_;
+    std::vector<std::string> talkingPeerNames_;
     bool isTransmitting_ = false;
     // Released, the talk end not sent yet: the tail is running.
     bool isTalkEndPending_ = false;
@@ -130,8 +137,12 @@ private:
     // Names by sender, most recently announced last in `talkerOrder_`.
     std::unordered_map<Uuid, std::string, UuidHash> talkerNames_;
     std::vector<Uuid> talkerOrder_;
-    Executor::TimePoint lastTalkerActivity_{};
-    std::optional<Uuid> currentTalkerID_;
+    struct Talker {
+        Uuid id;
+        Executor::TimePoint lastActivity;
+    };
+    // Who is talking, in the order they began.
+    std::vector<Talker> talkers_;
     std::unique_ptr<Executor::RepeatingTimer> talkerTimer_;
     // Advanced from the capture thread and the main thread.
     std::atomic<std::uint32_t> sequence_{0};

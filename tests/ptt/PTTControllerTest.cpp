@@ -72,10 +72,11 @@ protected:
         main->runUntilIdle();
     }
 
-    static WalkiePacket from(const Uuid& id, PacketType type, std::string name = {}) {
+    static WalkiePacket from(const Uuid& id, PacketType type, std::string name = {}, std::uint32_t frameIndex = 0) {
         WalkiePacket p;
         p.type = type;
         p.senderID = id;
+        p.frameIndex = frameIndex;
         if (type == PacketType::audio) p.payload.assign(640, 0x40);
         p.payload.insert(p.payload.end(), name.begin(), name.end());
         return p;
@@ -392,18 +393,19 @@ TEST_F(PTTControllerTest, RepeatedAudioDoesNotNotifyAgain) {
 
 TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
     startOnAir();
+    std::uint32_t index = 0;
     controller->setMuted(true);
-    for (int i = 0; i < 3; ++i) receive(from(peerID, PacketType::audio));
+    for (int i = 0; i < 3; ++i) receive(from(peerID, PacketType::audio, {}, index++));
     EXPECT_FALSE(isPlaying());
     EXPECT_EQ(controller->talkingPeerName(), "Someone");
 
     controller->setMuted(false);
     controller->beginTalking();
-    for (int i = 0; i < 3; ++i) receive(from(peerID, PacketType::audio));
+    for (int i = 0; i < 3; ++i) receive(from(peerID, PacketType::audio, {}, index++));
     EXPECT_FALSE(isPlaying());
 
     controller->endTalking();  // in our own tail, received audio plays again
-    for (int i = 0; i < 3; ++i) receive(from(peerID, PacketType::audio));
+    for (int i = 0; i < 3; ++i) receive(from(peerID, PacketType::audio, {}, index++));
     EXPECT_TRUE(isPlaying());
     main->advance(1s);  // let the tail finish: it holds the controller
 }
@@ -416,6 +418,38 @@ TEST_F(PTTControllerTest, SilentTalkerTimesOutStrictlyAfterFourTenths) {
     EXPECT_EQ(controller->talkingPeerName(), "Someone");
     main->advance(100ms);  // the first tick after 0.4 s clears it
     EXPECT_FALSE(controller->talkingPeerName());
+}
+
+// Several talk at once: all listed in the order they began, the most recent
+// as the one name, each dropping out on its own talk end or silence; no more
+// are tracked than the mixer plays.
+TEST_F(PTTControllerTest, TalkersAreListedTogetherAndLeaveOneByOne) {
+    startOnAir();
+    const Uuid bob = Uuid::random(), cy = Uuid::random();
+    receive(from(peerID, PacketType::talkStart, "Ada"));
+    receive(from(bob, PacketType::talkStart, "Bob"));
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        receive(from(peerID, PacketType::audio, {}, i));
+        receive(from(bob, PacketType::audio, {}, i));
+    }
+    EXPECT_EQ(controller->talkingPeerNames(), (std::vector<std::string>{"Ada", "Bob"}));
+    EXPECT_EQ(controller->talkingPeerName(), "Bob");
+    const auto out = devices->pullOutput(320);
+    EXPECT_GT(out[0], 0.9f);  // both heard, summed: each alone is 0x4040 / 32768 = 0.502
+    receive(from(cy, PacketType::audio));
+    EXPECT_EQ(controller->talkingPeerName(), "Someone");
+    receive(from(cy, PacketType::talkStart, "Cy"));  // named later: the list follows
+    EXPECT_EQ(controller->talkingPeerNames(), (std::vector<std::string>{"Ada", "Bob", "Cy"}));
+    receive(from(bob, PacketType::talkEnd));
+    EXPECT_EQ(controller->talkingPeerNames(), (std::vector<std::string>{"Ada", "Cy"}));
+    EXPECT_EQ(controller->talkingPeerName(), "Cy");
+    for (int i = 0; i < 20; ++i) receive(from(Uuid::random(), PacketType::audio));
+    EXPECT_EQ(controller->talkingPeerNames().size(), PTTController::maximumTalkers);
+    main->advance(300ms);
+    receive(from(peerID, PacketType::audio, {}, 3));
+    main->advance(300ms);  // all but Ada have been quiet for over 0.4 s
+    EXPECT_EQ(controller->talkingPeerNames(), (std::vector<std::string>{"Ada"}));
+    EXPECT_EQ(controller->talkingPeerName(), "Ada");
 }
 
 TEST_F(PTTControllerTest, AFloodOfSenderIDsKeepsTheNameTableBounded) {

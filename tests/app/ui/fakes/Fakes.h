@@ -51,6 +51,8 @@ public:
     Q_INVOKABLE void setInboundBlocked(bool value) { publishInboundBlocked(value); }
     Q_INVOKABLE void setTalkingPeer(const QString& name) { publishTalkingPeer(true, name); }
     Q_INVOKABLE void clearTalkingPeer() { publishTalkingPeer(false, {}); }
+    // Several talkers, in the order they began; the last began most recently.
+    Q_INVOKABLE void setTalkingPeers(const QStringList& names) { publishTalkingPeers(names, names.value(names.size() - 1)); }
     Q_INVOKABLE void setTransmitting(bool value) { publishTransmitting(value); }
     // `kind` names a ConnectionState::Kind: "onAir", "networkError"...
     Q_INVOKABLE void setConnectionState(const QString& kind, const QString& detail = {});

@@ -69,6 +69,14 @@ TestCase {
         // A talker who announced an empty name is still someone talking.
         controller.setTalkingPeer("")
         statusIs("\u2068\u2069 is talking\u2026", "green")
+        // Several at once: one sentence, the first to begin named.
+        for (const [names, text] of [[["Ada", "Bob"], "\u2068Ada\u2069 and \u2068Bob\u2069 are talking\u2026"],
+                                     [["Ada", "Bob", "Cy"], "\u2068Ada\u2069 and 2 others are talking\u2026"],
+                                     [["Ada", "Bob", "Cy", "Di"], "\u2068Ada\u2069 and 3 others are talking\u2026"]]) {
+            controller.setTalkingPeers(names)
+            statusIs(text, "green")
+            compare(controller.talkingPeerName, names[names.length - 1])
+        }
         controller.clearTalkingPeer()
         controller.setConnectionState("onAir")
         controller.setInboundBlocked(true)
@@ -82,6 +90,7 @@ TestCase {
             { tag: "no name, nobody", ssid: null, peers: [], heading: "On this network (0)" },
             { tag: "name, one talks", ssid: "Lab %1 WiFi", peers: ["Bob", "Carol"], talker: "Carol", heading: "On Lab %1 WiFi network (2)" },
             { tag: "empty name, talker in no row", ssid: "", peers: ["Bob"], talker: "Zed", heading: "On  network (1)" },
+            { tag: "two talk", ssid: "Lab WiFi", peers: ["Bob", "Carol", "Dan"], talkers: ["Dan", "Bob"], heading: "On Lab WiFi network (3)" },
         ]
     }
     function test_peers(data) {
@@ -90,14 +99,14 @@ TestCase {
         else
             network.setSsid(data.ssid)
         controller.setPeerNames(data.peers)
-        if (data.talker)
-            controller.setTalkingPeer(data.talker)
+        const talkers = data.talkers || (data.talker ? [data.talker] : [])
+        controller.setTalkingPeers(talkers)
         compare(child("peerHeading").text, data.heading)
         compare(child("noPeers").visible, data.peers.length === 0)
         compare(allChildren(walkie, "peerName").map(n => n.text), data.peers.map(p => "\u2068" + p + "\u2069"))
         const dots = allChildren(walkie, "peerDot")
         compare(dots.length, data.peers.length)
-        dots.forEach((d, i) => verify(Qt.colorEqual(d.color, walkie.style[data.peers[i] === data.talker ? "green" : "secondary"])))
+        dots.forEach((d, i) => verify(Qt.colorEqual(d.color, walkie.style[talkers.includes(data.peers[i]) ? "green" : "secondary"])))
     }
 
     function test_banner_data() {

@@ -1,0 +1,289 @@
+#include "core/audio/PlayoutMixer.h"
+#include "core/wire/WalkiePacket.h"
+#include "AudioTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <deque>
+#include <new>
+#include <thread>
+#include <vector>
+
+// Counts allocations, to show that placing and mixing allocate nothing. GCC
+// takes the malloc/free inside the replacements for a mismatch.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+namespace {
+std::atomic<long> allocations{0};
+}
+void* operator new(std::size_t n) {
+    ++allocations;
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace hh {
+namespace {
+
+using Samples = std::vector<float>;
+constexpr std::size_t F = PlayoutMixer::frameSamples;
+
+Bytes pcm(const Samples& s) {
+    Bytes out(s.size() * 2);
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto v = std::uint16_t(std::int16_t(std::lround(std::clamp(s[i], -1.0f, 32767.0f / 32768) * 32768)));
+        out[2 * i] = std::uint8_t(v & 0xFF);
+        out[2 * i + 1] = std::uint8_t(v >> 8);
+    }
+    return out;
+}
+// Frame i of a talker: constant (i + 1) / 1024, so the output tells which frame played.
+Bytes numbered(std::int64_t i) { return pcm(Samples(F, float(i % 1000 + 1) / 1024)); }
+
+Samples pull(PlayoutMixer& m, std::size_t n) {
+    Samples out(n, -7.0f);
+    m.render(out);
+    return out;
+}
+
+// Today's single buffer, for comparison: waits for 960 samples, pads an
+// underrun with silence and primes again, drops the oldest beyond 2 s.
+struct SingleBuffer {
+    std::deque<float> q;
+    bool isPriming = true;
+    void write(const Samples& s) {
+        for (float v : s) {
+            q.push_back(v);
+            if (q.size() > 32000) q.pop_front();
+        }
+    }
+    Samples read(std::size_t n) {
+        Samples out(n, 0.0f);
+        if (isPriming && q.size() < 960) return out;
+        isPriming = false;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (q.empty()) {
+                isPriming = true;
+                break;
+            }
+            out[i] = q.front();
+            q.pop_front();
+        }
+        return out;
+    }
+};
+
+// One talker, frames in order, pulls of any size: exactly what the single buffer played.
+TEST(PlayoutMixer, OneTalkerPlaysExactlyWhatTheSingleBufferDid) {
+    for (std::size_t pullSize : {160u, 256u, 441u, 1024u}) {
+        PlayoutMixer mixer;
+        SingleBuffer reference;
+        const Uuid talker = Uuid::random();
+        mixer.beginSpurt(talker);
+        const auto speech = test::tone(310, 16000, 1, 120 * F, 0.9);
+        Samples got, want;
+        std::size_t pulled = 0;
+        for (std::size_t f = 0; f < 120; ++f) {
+            const Samples frame(speech.begin() + std::ptrdiff_t(f * F), speech.begin() + std::ptrdiff_t((f + 1) * F));
+            const auto bytes = pcm(frame);
+            mixer.write(talker, std::uint32_t(f), bytes);
+            Samples decoded(F);
+            for (std::size_t i = 0; i < F; ++i) decoded[i] = float(test::sampleAt(bytes, i)) / 32768;
+            reference.write(decoded);
+            if (f == 119) mixer.endSpurt(talker, 120);
+            // The output keeps pace with the arrivals, 20 ms each.
+            for (; pulled + pullSize <= (f + 1) * F; pulled += pullSize) {
+                const auto a = pull(mixer, pullSize), b = reference.read(pullSize);
+                got.insert(got.end(), a.begin(), a.end());
+                want.insert(want.end(), b.begin(), b.end());
+            }
+        }
+        for (int i = 0; i < 12; ++i) {
+            const auto a = pull(mixer, pullSize), b = reference.read(pullSize);
+            got.insert(got.end(), a.begin(), a.end());
+            want.insert(want.end(), b.begin(), b.end());
+        }
+        EXPECT_EQ(got, want) << "pulls of " << pullSize;
+        EXPECT_EQ(mixer.queueCount(), 0u) << "an ended, played-out queue is freed";
+    }
+}
+
+TEST(PlayoutMixer, TwoInterleavedTalkersComeOutAsTheirSum) {
+    const auto a = test::tone(440, 16000, 1, 50 * F, 0.3), b = test::tone(1000, 16000, 1, 50 * F, 0.3);
+    const Uuid ida = Uuid::random(), idb = Uuid::random();
+    auto play = [&](bool withA, bool withB) {
+        PlayoutMixer mixer;
+        Samples out;
+        for (std::size_t f = 0; f < 50; ++f) {
+            const auto frame = [&](const Samples& s) { return pcm(Samples(s.begin() + std::ptrdiff_t(f * F), s.begin() + std::ptrdiff_t((f + 1) * F))); };
+            if (withA) mixer.write(ida, std::uint32_t(f), frame(a));
+            if (withB) mixer.write(idb, std::uint32_t(f + 7), frame(b));  // its own numbering
+            const auto o = pull(mixer, F);
+            out.insert(out.end(), o.begin(), o.end());
+        }
+        return out;
+    };
+    const auto soloA = play(true, false), soloB = play(false, true), both = play(true, true);
+    for (std::size_t i = 0; i < both.size(); ++i) ASSERT_NEAR(both[i], soloA[i] + soloB[i], 1e-6) << i;
+    const auto level = [](const Samples& s, double hz) { return 10 * std::log10(test::power<float>(s, hz, 16000)); };
+    EXPECT_NEAR(level(both, 440), level(soloA, 440), 0.1);
+    EXPECT_NEAR(level(both, 1000), level(soloB, 1000), 0.1);
+
+    // Two loud talkers neither wrap nor pass full scale.
+    PlayoutMixer mixer;
+    const auto loud = pcm(Samples(F, 0.9f));
+    for (std::uint32_t f = 0; f < 10; ++f) {
+        mixer.write(ida, f, loud);
+        mixer.write(idb, f, loud);
+    }
+    for (float v : pull(mixer, 8 * F)) ASSERT_TRUE(v >= 0 && v <= 1.0f) << v;
+}
+
+// What each 20 ms of output was: the number of the frame played, or -1 when
+// made up (concealed), -2 for silence.
+std::vector<int> frames(const Samples& out) {
+    std::vector<int> seen;
+    for (std::size_t at = 0; at + F <= out.size(); at += F) {
+        // From 100 on: past a cross-fade in, and into a concealment's fade.
+        const float v = out[at + 100];
+        const bool isFlat = std::all_of(out.begin() + std::ptrdiff_t(at + 100), out.begin() + std::ptrdiff_t(at + F),
+                                        [&](float x) { return x == v; });
+        seen.push_back(!isFlat ? -1 : v == 0 ? -2 : int(std::lround(v * 1024)) - 1);
+    }
+    while (!seen.empty() && seen.back() == -2) seen.pop_back();
+    return seen;
+}
+
+constexpr int pullOne = -1;
+constexpr std::int64_t big = 1'000'000;
+
+struct PlacementCase {
+    const char* name;
+    std::vector<std::int64_t> arrivals;  // frame indices; pullOne plays one frame
+    std::vector<int> heard;              // frame numbers (index % 1000), -1 concealed
+    SpurtFigures figures;
+};
+
+TEST(PlayoutMixer, FramesArePlacedByIndex) {
+    const std::vector<PlacementCase> cases = {
+        {"a missing frame is concealed in its place", {0, 1, 2, 4, 5, 6}, {0, 1, 2, -1, 4, 5, 6}, {6, 1, 0}},
+        {"a reordered pair plays in order", {0, 2, 1, 3, 4}, {0, 1, 2, 3, 4}, {5, 0, 0}},
+        {"a late frame is dropped", {0, 1, 2, 3, pullOne, pullOne, 1, 4}, {0, 1, 2, 3, 4}, {5, 0, 1}},
+        {"a duplicate is dropped", {0, 1, 1, 2, 3}, {0, 1, 2, 3}, {4, 0, 0}},
+        {"lost at the edge: concealed, and the next one arrives in time",
+         {0, 1, 2, pullOne, pullOne, pullOne, pullOne, 4, 5, 6}, {0, 1, 2, -1, 4, 5, 6}, {6, 1, 0}},
+        {"a jump of a million starts afresh at once", {0, 1, 2, 3, pullOne, big, big + 1, big + 2}, {0, 1, 2, 3, 0, 1, 2}, {7, 0, 0}},
+        {"the counter wraps", {4294967294, 4294967295, 0, 1}, {294, 295, 0, 1}, {4, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        PlayoutMixer mixer;
+        const Uuid talker = Uuid::random();
+        mixer.beginSpurt(talker);
+        Samples out;
+        std::int64_t newest = 0;
+        for (auto a : c.arrivals) {
+            if (a == pullOne) {
+                const auto o = pull(mixer, F);
+                out.insert(out.end(), o.begin(), o.end());
+                continue;
+            }
+            const auto index = std::uint32_t(std::uint64_t(a));
+            mixer.write(talker, index, numbered(a));
+            newest = a;
+        }
+        mixer.endSpurt(talker, std::uint32_t(std::uint64_t(newest + 1)));
+        auto figures = mixer.figures(talker);
+        for (int i = 0; i < 40; ++i) {
+            const auto o = pull(mixer, F);
+            out.insert(out.end(), o.begin(), o.end());
+            if (auto f = mixer.figures(talker)) figures = f;  // the last before the queue is freed
+        }
+        auto heard = frames(out);
+        heard.erase(heard.begin(), std::find_if(heard.begin(), heard.end(), [](int f) { return f != -2; }));
+        EXPECT_EQ(heard, c.heard) << c.name;
+        ASSERT_TRUE(figures) << c.name;
+        EXPECT_EQ(*figures, c.figures) << c.name;
+    }
+}
+
+TEST(PlayoutMixer, ConcealmentKeepsLengthAndNeverStallsOrAllocates) {
+    PlayoutMixer mixer;
+    const Uuid talker = Uuid::random();
+    Samples out(F);
+    const auto frame = pcm(test::tone(220, 16000, 1, F, 0.5));
+    const long before = allocations;
+    // 100 frames with every third lost: 100 frames come out, no silence inside.
+    mixer.beginSpurt(talker);
+    std::size_t silentRun = 0, longestSilence = 0, played = 0;
+    for (std::uint32_t f = 0; f < 104; ++f) {
+        if (f < 100 && f % 3 != 1) mixer.write(talker, f, frame);
+        if (f == 99) mixer.endSpurt(talker, 100);
+        if (!mixer.render(out)) continue;
+        ++played;
+        for (float v : out) {
+            silentRun = std::abs(v) < 1e-3f ? silentRun + 1 : 0;
+            longestSilence = std::max(longestSilence, silentRun);
+        }
+    }
+    EXPECT_EQ(played, 100u);
+    EXPECT_LT(longestSilence, 40u);  // zero crossings, no gap
+    // Indices a million apart, back and forth: each starts afresh, nothing waits for the distance.
+    for (std::uint32_t i = 0; i < 50; ++i) {
+        mixer.write(talker, i % 2 ? i * 1'000'000u : i, frame);
+        mixer.render(out);
+    }
+    const long allocated = allocations - before;
+    EXPECT_LE(mixer.queuedSamples(), std::int64_t(PlayoutMixer::queueFrames * F));
+    EXPECT_EQ(allocated, 0);
+}
+
+TEST(PlayoutMixer, ThousandSendersLeaveAtMostTheCapOfQueues) {
+    PlayoutMixer mixer;
+    std::vector<Uuid> ids(1000);
+    for (auto& id : ids) id = Uuid::random();
+    const auto frame = numbered(0);
+    const long before = allocations;
+    std::size_t accepted = 0;
+    for (const auto& id : ids) accepted += mixer.write(id, 0, frame);
+    const long allocated = allocations - before;
+    EXPECT_EQ(accepted, PlayoutMixer::maximumTalkers);
+    EXPECT_EQ(mixer.queueCount(), PlayoutMixer::maximumTalkers);
+    EXPECT_EQ(allocated, 0);
+    // A talker who has ended gives way; those gone quiet are freed after a second.
+    mixer.endSpurt(ids[3], std::nullopt);
+    EXPECT_TRUE(mixer.write(ids[500], 0, frame));
+    EXPECT_FALSE(mixer.write(ids[501], 0, frame));
+    Samples out(1600);
+    for (int i = 0; i < 11; ++i) mixer.render(out);
+    EXPECT_EQ(mixer.queueCount(), 0u);
+    EXPECT_TRUE(mixer.write(ids[501], 0, frame));
+}
+
+// The main thread writes while the output thread renders: frames come out
+// in order (some concealed or dropped when the threads drift), never torn.
+TEST(PlayoutMixerConcurrency, WriterAndRendererOnTwoThreads) {
+    PlayoutMixer mixer;
+    const Uuid talker = Uuid::random();
+    constexpr std::uint32_t total = 900;
+    std::thread writer([&] {
+        for (std::uint32_t f = 0; f < total; ++f) mixer.write(talker, f, numbered(f));
+    });
+    Samples out;
+    for (std::uint32_t i = 0; i < total * 2; ++i) {
+        const auto o = pull(mixer, F);
+        out.insert(out.end(), o.begin(), o.end());
+    }
+    writer.join();
+    std::vector<int> played;
+    for (int f : frames(out))
+        if (f >= 0) played.push_back(f);
+    EXPECT_FALSE(played.empty());
+    EXPECT_TRUE(std::is_sorted(played.begin(), played.end()) &&
+                std::adjacent_find(played.begin(), played.end()) == played.end());
+}
+
+} // namespace
+} // namespace hh
