@@ -150,7 +150,9 @@ lab exec h1 "$cli" talk --seconds 2 --name presser >/dev/null 2>&1
 kill -TERM $micPid 2>/dev/null || true
 wait_for "$tmp/listen.log" '"recorded"' 5 $((spurts + 1)) || true
 ms=$(tone_ms "$(ls -t "$tmp"/rec/*.wav | head -1)")
-check "a press captures from the new default source ($ms ms)" 1 "$((ms >= 1500))"
+# Nothing plays into the old source any more: any tone came from the new one
+# (the first of a 2 s press may go to opening a source just made).
+check "a press captures from the new default source ($ms ms)" 1 "$((ms >= 1000))"
 pactl set-default-source mic
 
 echo "== the server stopped during a press"

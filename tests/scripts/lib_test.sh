@@ -4,6 +4,8 @@
 # package.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh"
+# scripts/test.sh exports its own choice; the faked machines below must decide afresh.
+unset HH_SOUND_SERVERS
 failures=0
 check() {
     if [ "$2" = "$3" ]; then echo "ok: $1"; else echo "FAIL: $1 (expected '$2', got '$3')"; failures=$((failures + 1)); fi
