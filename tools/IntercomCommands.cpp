@@ -70,6 +70,17 @@ public:
         return stop_.waitUntil([this] { return connectionState().kind == ConnectionState::Kind::onAir; }, timeout);
     }
 
+    // Starts the controller and waits for on air: nothing when on air, else the
+    // exit status (0 on a stop request, 1 with the reason when it never came).
+    std::optional<int> startOnAir() {
+        onMain([this] { controller().start(); });
+        if (waitForOnAir(std::chrono::seconds(5))) return std::nullopt;
+        if (stop_.isRequested()) return 0;
+        std::cerr << "hollerhopper-cli: not on air after 5 s ("
+                  << connectionEvent(connectionState())["state"].get<std::string>() << ")\n";
+        return 1;
+    }
+
     ConnectionState connectionState() {
         std::lock_guard lock(mutex_);
         return connectionState_;
@@ -163,13 +174,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
 int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audio, StopSignal& stop,
                     const std::function<void()>& waitWhileTalking) {
     Session session(name, std::move(audio), stop, false);
-    session.onMain([&] { session.controller().start(); });
-    if (!session.waitForOnAir(std::chrono::seconds(5))) {
-        if (stop.isRequested()) return 0;
-        std::cerr << "hollerhopper-cli: not on air after 5 s ("
-                  << connectionEvent(session.connectionState())["state"].get<std::string>() << ")\n";
-        return 1;
-    }
+    if (auto status = session.startOnAir()) return *status;
     session.onMain([&] { session.controller().beginTalking(); });
     waitWhileTalking();
     session.release();
@@ -218,14 +223,8 @@ const char* keyStatusName(X11KeyGrab::Status status) {
 // interrupted or for the given seconds. Exits 1 when the key cannot be used.
 int runTalkWithKey(const TalkOptions& options, const KeyChord& chord, StopSignal& stop) {
     Session session(options.name, makePulseAudioPlatform(), stop, false);
-    session.onMain([&] { session.controller().start(); });
     // The key is taken once a press can be heard.
-    if (!session.waitForOnAir(std::chrono::seconds(5))) {
-        if (stop.isRequested()) return 0;
-        std::cerr << "hollerhopper-cli: not on air after 5 s ("
-                  << connectionEvent(session.connectionState())["state"].get<std::string>() << ")\n";
-        return 1;
-    }
+    if (auto status = session.startOnAir()) return *status;
     std::atomic<int> status{0};
     X11KeyGrab grab;
     grab.onPress = [&session] {
