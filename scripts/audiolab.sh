@@ -30,7 +30,8 @@
 #                          session runs, else PulseAudio if installed, else PipeWire)
 # HH_AUDIOLAB_SINKS        extra null sinks by name, e.g. "spk2"
 # HH_AUDIOLAB_SUSPEND_IDLE suspend devices idle this many seconds (default: never;
-#                          "spk" is then left without a steady reader)
+#                          "spk" is then left without a steady reader, and
+#                          there is no "stim")
 # HH_AUDIOLAB_DIR          the lab directory (default /run/hollerhopper-audiolab/$HH_LAB,
 #                          HH_LAB defaulting to "hhlab")
 set -euo pipefail
@@ -292,7 +293,9 @@ make_devices() {
     pa load-module module-null-sink sink_name=spk $rate sink_properties=device.description=spk
     pa load-module module-null-sink sink_name=micfeed $rate sink_properties=device.description=micfeed
     pa load-module module-remap-source source_name=mic master=micfeed.monitor source_properties=device.description=mic
-    pa load-module module-combine-sink sink_name=stim slaves=spk,micfeed
+    # On PipeWire the combine sink's streams keep spk running for good, so a lab
+    # that watches idle suspension goes without it.
+    [ -n "$SUSPEND_IDLE" ] || pa load-module module-combine-sink sink_name=stim slaves=spk,micfeed
     local sink
     for sink in $EXTRA_SINKS; do
         pa load-module module-null-sink sink_name="$sink" $rate sink_properties=device.description="$sink"
