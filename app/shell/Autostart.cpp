@@ -103,7 +103,7 @@ bool AutostartEntry::setEnabled(bool isEnabled) {
 
 QString AutostartEntry::defaultConfigHome() {
     const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The specification ignores a relative path.
+    // XDG base directories must be absolute; a relative one is ignored.
     if (!home.isEmpty() && QDir::isAbsolutePath(home))
         return home;
     return QDir::home().filePath(QStringLiteral(".config"));

@@ -121,7 +121,7 @@ TEST(AutostartEntry, ExecQuotingAndTheDefaultPlaces) {
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", "/somewhere/config");
     EXPECT_EQ(AutostartEntry::defaultConfigHome(), QStringLiteral("/somewhere/config"));
-    qputenv("XDG_CONFIG_HOME", "relative/config"); // ignored, as the specification says
+    qputenv("XDG_CONFIG_HOME", "relative/config"); // not absolute: ignored
     EXPECT_EQ(AutostartEntry::defaultConfigHome(), QDir::homePath() + QStringLiteral("/.config"));
     saved.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved);
 }
