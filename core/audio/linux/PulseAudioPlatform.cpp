@@ -103,10 +103,17 @@ private:
     pa_time_event* event = nullptr;
 };
 
+// The loop's lock, except on the loop's own thread: its callbacks already run
+// under it, and one of them may call back into us (a capture handler that
+// plays what it hears resumes the output).
 class LoopLock {
 public:
-    explicit LoopLock(pa_threaded_mainloop* m) : m(m) { pa_threaded_mainloop_lock(m); }
-    ~LoopLock() { pa_threaded_mainloop_unlock(m); }
+    explicit LoopLock(pa_threaded_mainloop* m) : m(pa_threaded_mainloop_in_thread(m) ? nullptr : m) {
+        if (this->m) pa_threaded_mainloop_lock(this->m);
+    }
+    ~LoopLock() {
+        if (m) pa_threaded_mainloop_unlock(m);
+    }
     LoopLock(const LoopLock&) = delete;
     LoopLock& operator=(const LoopLock&) = delete;
 
