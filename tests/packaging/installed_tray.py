@@ -7,7 +7,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "app", "ui", "tray"))
-from tray_test import check, failures, open_tray_session  # noqa: E402
+from tray_test import check, end_program, failures, open_tray_session  # noqa: E402
 
 
 def main():
@@ -21,12 +21,7 @@ def main():
               "a second launch hands over and exits 0 (%d: %s%s)" % (second.returncode, second.stdout, second.stderr))
         check(app.poll() is None, "the first copy keeps running")
     finally:
-        app.terminate()
-        try:
-            app.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            app.kill()
-            app.wait()
+        end_program(app)
     print("%d failure(s)" % len(failures))
     return 1 if failures else 0
 

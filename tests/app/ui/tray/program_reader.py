@@ -20,7 +20,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dbus  # noqa: E402
 
-from tray_test import SNI, check, failures, named, open_tray_session, wait_for  # noqa: E402
+from tray_test import SNI, check, end_program, failures, named, open_tray_session, wait_for  # noqa: E402
 
 
 def app_node(pid):
@@ -115,12 +115,7 @@ def main():
         except Exception as error:  # a missing screenshot is not a failure of the program
             print("no screenshot:", error)
     finally:
-        app.terminate()
-        try:
-            app.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            app.kill()
-            app.wait()
+        end_program(app)
     print("%d failure(s)" % len(failures))
     return 1 if failures else 0
 

@@ -78,6 +78,16 @@ class Watcher(dbus.service.Object):
                 "IsStatusNotifierHostRegistered": dbus.Boolean(True), "ProtocolVersion": dbus.Int32(0)}[name]
 
 
+def end_program(app):
+    """Ends a program started with Popen: politely, then by force."""
+    app.terminate()
+    try:
+        app.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        app.kill()
+        app.wait()
+
+
 def open_tray_session():
     """The session bus with our watcher on it, and a function giving the
     registered item's D-Bus object (None if none came within `timeout`)."""
