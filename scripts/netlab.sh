@@ -99,6 +99,9 @@ enable-wide-area=no
 [publish]
 publish-workstation=no
 publish-hinfo=no
+# Without this, hosts also answer with their IPv6 link-local address over IPv4
+# and a resolve returns either family, whichever answer comes first.
+publish-aaaa-on-ipv4=no
 CONF
     : > "$RUN/$host.avahi.log"
     mkdir -p /run/avahi-daemon
