@@ -20,6 +20,23 @@ namespace {
 
 using Property = PTTController::Property;
 
+const char* cueName(Cue cue) {
+    switch (cue) {
+    case Cue::onAir: return "onAir";
+    case Cue::released: return "released";
+    case Cue::incoming: return "incoming";
+    case Cue::failed: return "failed";
+    }
+    return "";
+}
+
+// "on" or "off", as the switches are spelled.
+void addSwitch(CLI::App* cmd, const std::string& name, bool& value, const std::string& description) {
+    cmd->add_option_function<std::string>(
+           name, [&value](const std::string& word) { value = word == "on"; }, description)
+        ->check(CLI::IsMember({"on", "off"}));
+}
+
 // One controller on Linux services with its own main thread, for commands
 // that drive it from the process's main thread.
 class Session {
@@ -55,6 +72,7 @@ public:
             default: break;
             }
         };
+        if (printsEvents) controller.onCue = [](Cue cue) { printJsonLine({{"event", "cue"}, {"cue", cueName(cue)}}); };
     }
 
     ~Session() {
@@ -116,6 +134,7 @@ struct ListenOptions {
     std::optional<std::string> recordDirectory;
     std::string audio = "pulse";
     std::optional<double> seconds;
+    bool isCuesEnabled = true;
 };
 
 int runListen(const ListenOptions& options, StopSignal& stop) {
@@ -154,6 +173,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
 
     session.onMain([&] {
         session.controller().setMuted(options.isMuted);
+        session.controller().setCuesEnabled(options.isCuesEnabled);
         session.controller().start();
     });
     stop.wait(asDuration(options.seconds));
@@ -171,9 +191,14 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
 }
 
 // Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end went out.
-int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audio, StopSignal& stop,
-                    const std::function<void()>& waitWhileTalking) {
+// Scripted transmissions play no cues: nobody waits at their speaker for them.
+int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audio, bool isNoiseSuppressing,
+                    StopSignal& stop, const std::function<void()>& waitWhileTalking) {
     Session session(name, std::move(audio), stop, false);
+    session.onMain([&] {
+        session.controller().setCuesEnabled(false);
+        session.controller().setNoiseSuppression(isNoiseSuppressing);
+    });
     if (auto status = session.startOnAir()) return *status;
     session.onMain([&] { session.controller().beginTalking(); });
     waitWhileTalking();
@@ -184,6 +209,8 @@ int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audi
 struct SayOptions {
     std::string file;
     std::string name = computerDisplayName();
+    // A file is usually clean already.
+    bool isNoiseSuppressing = false;
 };
 
 int runSay(const SayOptions& options, StopSignal& stop) {
@@ -199,13 +226,14 @@ int runSay(const SayOptions& options, StopSignal& stop) {
         std::cerr << "hollerhopper-cli: " << e.what() << '\n';
         return 2;
     }
-    return runTransmission(options.name, std::move(audio), stop, [&] { stop.wait(); });
+    return runTransmission(options.name, std::move(audio), options.isNoiseSuppressing, stop, [&] { stop.wait(); });
 }
 
 struct TalkOptions {
     std::optional<double> seconds;
     std::string name = computerDisplayName();
     std::optional<std::string> key;
+    bool isNoiseSuppressing = true;
 };
 
 const char* keyStatusName(X11KeyGrab::Status status) {
@@ -223,6 +251,10 @@ const char* keyStatusName(X11KeyGrab::Status status) {
 // interrupted or for the given seconds. Exits 1 when the key cannot be used.
 int runTalkWithKey(const TalkOptions& options, const KeyChord& chord, StopSignal& stop) {
     Session session(options.name, makePulseAudioPlatform(), stop, false);
+    session.onMain([&] {
+        session.controller().setCuesEnabled(false);
+        session.controller().setNoiseSuppression(options.isNoiseSuppressing);
+    });
     // The key is taken once a press can be heard.
     if (auto status = session.startOnAir()) return *status;
     std::atomic<int> status{0};
@@ -258,7 +290,7 @@ int runTalk(const TalkOptions& options, StopSignal& stop) {
         }
         return runTalkWithKey(options, *chord, stop);
     }
-    return runTransmission(options.name, makePulseAudioPlatform(), stop,
+    return runTransmission(options.name, makePulseAudioPlatform(), options.isNoiseSuppressing, stop,
                            [&] { stop.wait(asDuration(options.seconds)); });
 }
 
@@ -281,12 +313,14 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     cmd->add_option("--audio", listen->audio, "Sound device: pulse (default) or none")
         ->check(CLI::IsMember({"pulse", "none"}));
     cmd->add_option("--seconds", listen->seconds, "Exit after this many seconds")->check(secondsValidator());
+    addSwitch(cmd, "--cues", listen->isCuesEnabled, "Talk cues on the speaker: on (default) or off");
     cmd->callback([&chosen, listen] { chosen = [listen](StopSignal& stop) { return runListen(*listen, stop); }; });
 
     auto say = std::make_shared<SayOptions>();
     cmd = app.add_subcommand("say", "Transmit an audio file (any format and rate libsndfile reads) and exit");
     cmd->add_option("file", say->file, "The audio file")->required();
     checkName(cmd->add_option("--name", say->name, "Name others see (default: this computer's name)"));
+    addSwitch(cmd, "--noise-suppression", say->isNoiseSuppressing, "Noise suppression and level control: on or off (default)");
     cmd->callback([&chosen, say] { chosen = [say](StopSignal& stop) { return runSay(*say, stop); }; });
 
     auto talk = std::make_shared<TalkOptions>();
@@ -295,6 +329,7 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
         ->check(secondsValidator());
     cmd->add_option("--key", talk->key, "Transmit while this key is held anywhere on the X display, e.g. F9 or ctrl+space");
     checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
+    addSwitch(cmd, "--noise-suppression", talk->isNoiseSuppressing, "Noise suppression and level control: on (default) or off");
     cmd->callback([&chosen, talk] {
         if (!talk->key && !talk->seconds) throw CLI::RequiredError("--seconds (or --key)");
         chosen = [talk](StopSignal& stop) { return runTalk(*talk, stop); };

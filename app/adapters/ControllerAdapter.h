@@ -21,6 +21,8 @@ public:
 
     void setMuted(bool muted) override { controller().setMuted(muted); }
     void setDisplayName(const QString& name) override;
+    void setCuesEnabled(bool enabled) override { controller().setCuesEnabled(enabled); }
+    void setNoiseSuppression(bool enabled) override { controller().setNoiseSuppression(enabled); }
     void start() override { controller().start(); }
     void beginTalking() override { controller().beginTalking(); }
     void endTalking() override { controller().endTalking(); }

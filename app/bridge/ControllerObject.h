@@ -55,6 +55,10 @@ public:
     // Ignores an empty name or one longer than 63 bytes of UTF-8 (what DNS-SD carries).
     virtual void setDisplayName(const QString& name);
     static bool isUsableDisplayName(const QString& name);
+    // The sound switches: talk cues on the speaker, noise suppression on the
+    // microphone. Not shown in the panels, so no properties.
+    virtual void setCuesEnabled(bool enabled) = 0;
+    virtual void setNoiseSuppression(bool enabled) = 0;
     Q_INVOKABLE virtual void start() = 0;
     Q_INVOKABLE virtual void beginTalking() = 0;
     Q_INVOKABLE virtual void endTalking() = 0;

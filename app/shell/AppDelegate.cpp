@@ -95,6 +95,10 @@ void AppDelegate::restoreSettings() {
         controller->setDisplayName(values.name);
     if (values.isMuted != controller->isMuted())
         controller->setMuted(values.isMuted);
+    // Before the first press.
+    controller->setCuesEnabled(values.isCuesEnabled);
+    controller->setNoiseSuppression(values.isNoiseSuppressing);
+    soundSwitches_ = values;
     // The computer's name is stored as no name, so a renamed computer is followed.
     connect(controller, &ControllerObject::displayNameChanged, this, [this, controller, computerName] {
         settings_->setName(controller->displayName() == computerName ? QString() : controller->displayName());
@@ -117,6 +121,14 @@ void AppDelegate::buildMenu() {
     menu_ = std::make_unique<QMenu>();
     muteAction_ = menu_->addAction(QString(), this, &AppDelegate::toggleMute);
     muteAction_->setCheckable(true);
+    // The sound switches, as kept (restoreSettings() ran first and applied them).
+    cuesAction_ = menu_->addAction(QObject::tr("Talk sounds"), this, &AppDelegate::setCuesEnabled);
+    cuesAction_->setCheckable(true);
+    cuesAction_->setChecked(soundSwitches_.isCuesEnabled);
+    noiseSuppressionAction_ =
+        menu_->addAction(QObject::tr("Noise suppression"), this, &AppDelegate::setNoiseSuppression);
+    noiseSuppressionAction_->setCheckable(true);
+    noiseSuppressionAction_->setChecked(soundSwitches_.isNoiseSuppressing);
     menu_->addAction(Symbols::icon(QStringLiteral("gearshape")), QObject::tr("Settings"), this, &AppDelegate::openSettings);
     menu_->addSeparator();
     autostartAction_ = menu_->addAction(QObject::tr("Start at login"));
@@ -209,6 +221,16 @@ void AppDelegate::togglePopover() {
 
 void AppDelegate::toggleMute() {
     backend_.controller->setMuted(!backend_.controller->isMuted());
+}
+
+void AppDelegate::setCuesEnabled(bool enabled) {
+    backend_.controller->setCuesEnabled(enabled);
+    settings_->setCuesEnabled(enabled);
+}
+
+void AppDelegate::setNoiseSuppression(bool enabled) {
+    backend_.controller->setNoiseSuppression(enabled);
+    settings_->setNoiseSuppressing(enabled);
 }
 
 void AppDelegate::openSettings() {

@@ -32,6 +32,9 @@ public:
     void applicationDidFinishLaunching();
 
     void toggleMute();
+    // The sound switches, applied to the controller and kept in the settings.
+    void setCuesEnabled(bool enabled);
+    void setNoiseSuppression(bool enabled);
     void openSettings();
     void quit();
     void togglePopover();
@@ -73,6 +76,10 @@ private:
     QAction* muteAction_ = nullptr;
     QAction* autostartAction_ = nullptr;
     AutostartEntry autostart_;
+    QAction* cuesAction_ = nullptr;
+    // The sound switches as loaded, for the menu built after restoreSettings().
+    AppSettings::Values soundSwitches_;
+    QAction* noiseSuppressionAction_ = nullptr;
     bool hasTray_ = false;
 };
 

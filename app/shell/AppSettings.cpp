@@ -15,6 +15,19 @@ namespace {
 const QString keyEntry = QStringLiteral("pushToTalk/key");
 const QString mutedEntry = QStringLiteral("audio/muted");
 const QString nameEntry = QStringLiteral("identity/name");
+const QString cuesEntry = QStringLiteral("sound/cues");
+const QString noiseSuppressionEntry = QStringLiteral("sound/noiseSuppression");
+
+QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
+
+// A switch as written: true or false, else `problem` says which one is neither.
+void readSwitch(const QSettings& file, const QString& entry, const char* what, bool& value, QString& problem) {
+    if (!problem.isEmpty() || !file.contains(entry)) return;
+    const QString text = file.value(entry).toString();
+    if (text != QLatin1String("true") && text != QLatin1String("false"))
+        problem = QStringLiteral("the %1 is neither true nor false").arg(QLatin1String(what));
+    value = text == QLatin1String("true");
+}
 
 // A DNS-SD instance name is at most 63 bytes of UTF-8.
 bool isUsableName(const QString& name) {
@@ -31,7 +44,8 @@ AppSettings::AppSettings(QString path, QObject* parent) : QObject(parent), path_
 AppSettings::~AppSettings() = default;
 
 AppSettings::Values AppSettings::defaults() {
-    return Values{QString::fromLatin1(defaultPushToTalkKey.data(), qsizetype(defaultPushToTalkKey.size())), false, {}};
+    return Values{QString::fromLatin1(defaultPushToTalkKey.data(), qsizetype(defaultPushToTalkKey.size())), false, {},
+                  true, true};
 }
 
 AppSettings::Values AppSettings::load() {
@@ -49,17 +63,14 @@ AppSettings::Values AppSettings::load() {
             if (!values.key.isEmpty() && !KeyChord::parse(values.key.toStdString()))
                 problem = QStringLiteral("the push-to-talk key is not a key");
         }
-        if (problem.isEmpty() && file.contains(mutedEntry)) {
-            const QString muted = file.value(mutedEntry).toString();
-            if (muted != QLatin1String("true") && muted != QLatin1String("false"))
-                problem = QStringLiteral("the mute switch is neither true nor false");
-            values.isMuted = muted == QLatin1String("true");
-        }
+        readSwitch(file, mutedEntry, "mute switch", values.isMuted, problem);
         if (problem.isEmpty() && file.contains(nameEntry)) {
             values.name = file.value(nameEntry).toString().trimmed();
             if (!isUsableName(values.name))
                 problem = QStringLiteral("the name is not a usable name");
         }
+        readSwitch(file, cuesEntry, "talk sounds switch", values.isCuesEnabled, problem);
+        readSwitch(file, noiseSuppressionEntry, "noise suppression switch", values.isNoiseSuppressing, problem);
     }
     if (problem.isEmpty())
         return values;
@@ -85,7 +96,9 @@ void AppSettings::write(const QString& name, const QVariant& value) {
 }
 
 void AppSettings::setKey(const QString& key) { write(keyEntry, key); }
-void AppSettings::setMuted(bool muted) { write(mutedEntry, muted ? QStringLiteral("true") : QStringLiteral("false")); }
+void AppSettings::setMuted(bool muted) { write(mutedEntry, boolText(muted)); }
 void AppSettings::setName(const QString& name) { write(nameEntry, name); }
+void AppSettings::setCuesEnabled(bool enabled) { write(cuesEntry, boolText(enabled)); }
+void AppSettings::setNoiseSuppressing(bool enabled) { write(noiseSuppressionEntry, boolText(enabled)); }
 
 } // namespace hh

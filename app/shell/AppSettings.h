@@ -6,7 +6,7 @@
 namespace hh {
 
 // What the program remembers between runs: the push-to-talk key, the mute
-// switch and the name others see, in the user's configuration directory
+// switch, the name others see and the two sound switches, in the user's configuration directory
 // ($XDG_CONFIG_HOME/hollerhopper/hollerhopper.conf, an INI file). A file that
 // cannot be read or holds values we cannot use is reported once, removed and
 // replaced by the defaults. Main thread only.
@@ -20,6 +20,8 @@ public:
         QString key;  // empty: no push-to-talk key
         bool isMuted = false;
         QString name; // empty: this computer's name
+        bool isCuesEnabled = true;
+        bool isNoiseSuppressing = true;
     };
 
     // `path` empty: the file in the user's configuration directory.
@@ -33,6 +35,8 @@ public:
     void setKey(const QString& key);
     void setMuted(bool muted);
     void setName(const QString& name);
+    void setCuesEnabled(bool enabled);
+    void setNoiseSuppressing(bool enabled);
 
     static Values defaults();
 

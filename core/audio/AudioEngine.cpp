@@ -22,10 +22,12 @@ constexpr std::uint32_t preferredCaptureFrames = 1024;
 // to the output thread; `isIdle` says the output was told to stop pulling and
 // needs a resume() for new audio.
 struct AudioEngine::Playback {
-    explicit Playback(std::shared_ptr<PlayoutMixer> mixer) : mixer(std::move(mixer)) {}
+    Playback(std::shared_ptr<PlayoutMixer> mixer, std::shared_ptr<CuePlayer> cues)
+        : mixer(std::move(mixer)), cues(std::move(cues)) {}
 
     bool render(std::span<float> out) {
-        if (mixer->render(out)) {
+        const bool isHeard = mixer->render(out);
+        if (cues->mixInto(out) || isHeard) {
             quietSamples = 0;
             return true;
         }
@@ -33,13 +35,14 @@ struct AudioEngine::Playback {
         if (quietSamples < std::int64_t(quietSeconds * WalkieConfig::sampleRate)) return true;
         quietSamples = 0;
         isIdle.store(true);
-        // Audio written just before the flag went up saw no idle output: keep
-        // pulling for it, unless enqueue() already claimed the resume.
-        if (mixer->queuedSamples() > 0 && isIdle.exchange(false)) return true;
+        // Audio or a cue that came just before the flag went up saw no idle
+        // output: keep pulling for it, unless its waker already claimed the resume.
+        if ((mixer->queuedSamples() > 0 || cues->isPlaying()) && isIdle.exchange(false)) return true;
         return false;
     }
 
     std::shared_ptr<PlayoutMixer> mixer;
+    std::shared_ptr<CuePlayer> cues;
     std::int64_t quietSamples = 0;
     std::atomic<bool> isIdle{true};
 };
@@ -48,6 +51,7 @@ struct AudioEngine::Playback {
 // delivery callback holds it weakly.
 struct AudioEngine::CaptureSession {
     std::unique_ptr<AudioConverter> converter;
+    std::shared_ptr<CaptureProcessor> processor;
     Bytes accumulator;
     std::function<void(const Bytes&)> frameHandler;
     std::function<Clock::time_point()> now;
@@ -87,7 +91,12 @@ struct AudioEngine::CaptureSession {
         while (accumulator.size() - consumed >= frameBytes) {
             Bytes frame(accumulator.begin() + std::ptrdiff_t(consumed),
                         accumulator.begin() + std::ptrdiff_t(consumed + frameBytes));
-            if (frameHandler && takeAllowance()) frameHandler(frame);
+            // Only frames that go out are processed: the suppressor then costs
+            // no more than real time, however fast the device delivers.
+            if (frameHandler && takeAllowance()) {
+                processor->processBytes(frame);
+                frameHandler(frame);
+            }
             consumed += frameBytes;
         }
         accumulator.erase(accumulator.begin(), accumulator.begin() + std::ptrdiff_t(consumed));
@@ -98,7 +107,9 @@ AudioEngine::AudioEngine(std::unique_ptr<AudioPlatform> platform, std::function<
     : platform(std::move(platform)),
       now(std::move(now)),
       mixer_(std::make_shared<PlayoutMixer>()),
-      playback(std::make_shared<Playback>(mixer_)) {
+      cues(std::make_shared<CuePlayer>()),
+      playback(std::make_shared<Playback>(mixer_, cues)),
+      processor(std::make_shared<CaptureProcessor>()) {
     render = [playback = playback](std::span<float> out) { return playback->render(out); };
 }
 
@@ -117,12 +128,18 @@ void AudioEngine::stop() {
     stopCapture();
     platform->output().stop();
     mixer_->reset();
+    cues->stop();
     unnamedFrameIndex_ = 0;
     playback->isIdle.store(true);
 }
 
 void AudioEngine::wakeOutput() {
     if (playback->isIdle.exchange(false)) platform->output().resume();
+}
+
+void AudioEngine::playCue(Cue cue) {
+    cues->play(cue);
+    wakeOutput();
 }
 
 void AudioEngine::beginSpurt(const Uuid& talker) { mixer_->beginSpurt(talker); }
@@ -153,6 +170,7 @@ void AudioEngine::startCapture() {
 
     auto session = std::make_shared<CaptureSession>();
     session->converter = platform->makeConverter(format);
+    session->processor = processor;
     session->frameHandler = captureFrameHandler;
     session->now = now;
     const std::weak_ptr<CaptureSession> weakSession = session;
@@ -174,6 +192,7 @@ void AudioEngine::stopCapture() {
         Bytes last(session->accumulator.begin(),
                    session->accumulator.begin() + std::ptrdiff_t(std::min(session->accumulator.size(), frameBytes)));
         last.resize(frameBytes, 0);
+        processor->processBytes(last);
         if (captureFrameHandler) captureFrameHandler(last);
     }
     isCapturingState = false;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "core/audio/AudioPlatform.h"
+#include "core/audio/CaptureProcessor.h"
+#include "core/audio/CuePlayer.h"
 #include "core/audio/PlayoutMixer.h"
 #include "core/wire/WalkiePacket.h"
 
@@ -24,9 +26,11 @@ namespace hh {
 // framing run on the capture thread.
 //
 // Playback holds the device only while there is audio: after `quietSeconds`
-// with nothing to play the output may close, and the next enqueue() reopens it
-// while the playout queue primes. Capture never sends faster than real time:
-// frames beyond 50 a second plus `burstFrames` are dropped.
+// with nothing to play the output may close, and the next enqueue() or cue
+// reopens it while the playout queue primes. Talk cues are added after the
+// mixer, so they never delay received audio. Capture never sends faster than
+// real time: frames beyond 50 a second plus `burstFrames` are dropped; those
+// that go out pass through noise suppression and level control first.
 class AudioEngine {
 public:
     using Clock = std::chrono::steady_clock;
@@ -73,6 +77,13 @@ public:
     void stopCapture();
     bool isCapturing() const { return isCapturingState; }
 
+    // Noise suppression and level control on captured frames (on by default).
+    void setNoiseSuppression(bool enabled) { processor->setEnabled(enabled); }
+    bool isNoiseSuppressing() const { return processor->isEnabled(); }
+    // Plays a talk cue on the speaker, over received audio, waking an idle output.
+    void playCue(Cue cue);
+    const CuePlayer& cuePlayer() const { return *cues; }
+
     // The playback queues, for tests and diagnostics.
     const PlayoutMixer& mixer() const { return *mixer_; }
 
@@ -87,10 +98,15 @@ private:
     // Shared with the render callback, which may outlive a stopped stream's
     // last pull by a moment.
     std::shared_ptr<PlayoutMixer> mixer_;
+    // Shared with the render callback like the mixer.
+    std::shared_ptr<CuePlayer> cues;
     std::shared_ptr<Playback> playback;
     std::uint32_t unnamedFrameIndex_ = 0;
     AudioOutputStream::RenderCallback render;
     std::shared_ptr<CaptureSession> capture;
+    // Kept for the engine's life, so its noise estimate and gain carry from
+    // one press to the next; shared with the capture session.
+    std::shared_ptr<CaptureProcessor> processor;
     bool isCapturingState = false;
 };
 

@@ -163,6 +163,9 @@ void PTTController::beginTalking() {
     packet.payload.assign(displayName_.begin(), displayName_.end());
     transport_->send(packet);
     audio_->startCapture();
+    // On air only when both the talk start could go out and the microphone runs.
+    isPressFailed_ = connectionState_.kind != ConnectionState::Kind::onAir || !audio_->isCapturing();
+    cue(isPressFailed_ ? Cue::failed : Cue::onAir);
 }
 
 void PTTController::sendAudioFrame(const Bytes& frame) {
@@ -184,6 +187,7 @@ void PTTController::endTalking() {
         // Pressed again during the tail, or stop() has sent it already.
         if (self->isTransmitting_ || !self->isTalkEndPending_) return;
         self->sendTalkEnd();
+        if (!self->isPressFailed_) self->cue(Cue::released);
     });
 }
 
@@ -221,6 +225,23 @@ void PTTController::stop() {
     networkState_ = {ConnectionState::Kind::stopped, {}};
     audioError_.reset();
     setConnectionState(networkState_);
+}
+
+void PTTController::setNoiseSuppression(bool enabled) { audio_->setNoiseSuppression(enabled); }
+
+bool PTTController::isNoiseSuppressing() const { return audio_->isNoiseSuppressing(); }
+
+// Posted, so a cue follows the packets its operation queued and its callback
+// never runs inside the operation.
+void PTTController::cue(Cue which) {
+    if (!isCuesEnabled_) return;
+    main_->post([weak = weak_from_this(), which] {
+        auto self = weak.lock();
+        if (!self || !self->isRunning_ || !self->isCuesEnabled_) return;
+        if (which == Cue::incoming && (self->isMuted_ || self->isTransmitting_)) return;
+        self->audio_->playCue(which);
+        if (self->onCue) self->onCue(which);
+    });
 }
 
 // Presence: beacons and path health.
@@ -317,6 +338,8 @@ void PTTController::markTalker(const Uuid& sender) {
         return;
     }
     if (talkers_.size() >= maximumTalkers) return;  // the mixer does not play them either
+    // Someone starts into silence; not every talker who joins a conversation.
+    if (talkers_.empty()) cue(Cue::incoming);
     talkers_.push_back({sender, main_->now()});
     publishTalkers();
 }

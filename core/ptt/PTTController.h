@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/audio/AudioPlatform.h"
+#include "core/audio/CuePlayer.h"
 #include "core/audio/PlayoutMixer.h"
 #include "core/exec/Executor.h"
 #include "core/net/DnsSdPlatform.h"
@@ -52,6 +53,8 @@ public:
     // Called on the main executor once a talk end is handed to the transport:
     // after a release's tail, or at once when stop() ends a press.
     std::function<void()> onTalkEndSent;
+    // Called on the main executor for each talk cue as it starts playing.
+    std::function<void(Cue)> onCue;
 
     // Published state.
     const std::vector<Peer>& peers() const { return peers_; }
@@ -66,6 +69,14 @@ public:
     // Our own packets stopped coming back while on air: incoming audio is
     // blocked on this computer (a local firewall, typically).
     bool isInboundBlocked() const;
+
+    // Talk cues on this computer's speaker (on by default); Mute silences
+    // only the "incoming" one.
+    void setCuesEnabled(bool enabled) { isCuesEnabled_ = enabled; }
+    bool isCuesEnabled() const { return isCuesEnabled_; }
+    // Noise suppression and level control of the microphone (on by default).
+    void setNoiseSuppression(bool enabled);
+    bool isNoiseSuppressing() const;
 
     const std::string& displayName() const { return displayName_; }
     // The name others see, from now on: discovery advertises it again and the
@@ -111,6 +122,8 @@ private:
     void setConnectionState(ConnectionState value);
     void setTalkingPeerName(std::optional<std::string> value);
     void notify(Property property);
+    // Plays a talk cue unless cues are off (and "incoming" while muted or transmitting).
+    void cue(Cue cue);
     void startPresence();
     void sendBeacon();
 
@@ -147,6 +160,9 @@ private:
     // Advanced from the capture thread and the main thread.
     std::atomic<std::uint32_t> sequence_{0};
     std::atomic<std::uint32_t> frameIndex_{0};
+    bool isCuesEnabled_ = true;
+    // The current press could not transmit: its release gets no cue.
+    bool isPressFailed_ = false;
 };
 
 } // namespace hh

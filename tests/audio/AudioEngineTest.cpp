@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -27,6 +29,8 @@ struct EngineFixture : ::testing::Test {
     std::vector<Bytes> frames;
 
     EngineFixture() {
+        // These tests check framing sample by sample.
+        engine.setNoiseSuppression(false);
         engine.captureFrameHandler = [this](const Bytes& frame) {
             std::lock_guard lock(framesMutex);
             frames.push_back(frame);
@@ -256,6 +260,47 @@ TEST_F(EngineFixture, PlaybackOpensOnAudioAndClosesAfterTheQuietPeriod) {
     engine.start();
     enqueue(3);
     EXPECT_EQ(pull(960), 960);
+}
+
+// A cue after a long quiet period opens the closed output and is played from
+// its first sample to its last, added over received audio and never captured.
+TEST_F(EngineFixture, ACueWakesTheIdleOutputAndIsHeardInFull) {
+    const auto quiet = std::size_t(AudioEngine::quietSeconds * 16000);
+    const auto& ding = CuePlayer::synthesize(Cue::incoming);
+    engine.start();
+    engine.enqueue(Bytes(640 * 3, 0));
+    for (std::size_t done = 0; done < quiet + 16000; done += 160) devices->pullOutput(160);
+    ASSERT_FALSE(devices->isOutputOpen());
+
+    engine.playCue(Cue::incoming);
+    EXPECT_TRUE(devices->isOutputOpen());
+    engine.enqueue(Bytes(640 * 3, 0x10));  // received audio primes under the cue
+    std::vector<float> heard;
+    while (heard.size() < ding.size() + 960) {
+        const auto block = devices->pullOutput(160);
+        ASSERT_FALSE(block.empty()) << "closed while the cue sounded";
+        heard.insert(heard.end(), block.begin(), block.end());
+    }
+    const float received = 4112.0f / 32768.0f;
+    std::size_t mismatches = 0;
+    // The received frames play from the first sample; once they run out the
+    // mixer conceals a few frames, left out here.
+    const auto tail = std::size_t(PlayoutMixer::maximumTailConcealment * PlayoutMixer::frameSamples);
+    for (std::size_t i = 0; i < ding.size(); ++i) {
+        if (i >= 960 && i < 960 + tail) continue;
+        const float expected = std::clamp(ding[i] + (i < 960 ? received : 0.0f), -1.0f, 1.0f);
+        if (std::abs(heard[i] - expected) > 1e-6f) ++mismatches;
+    }
+    EXPECT_EQ(mismatches, 0u);
+    EXPECT_FALSE(engine.cuePlayer().isPlaying());
+
+    // The cue keeps the output open while it sounds, then the quiet period runs.
+    engine.playCue(Cue::failed);
+    const auto failedLength = CuePlayer::synthesize(Cue::failed).size();
+    std::size_t pulled = 0;
+    while (!devices->pullOutput(160).empty() && pulled < failedLength + quiet + 16000) pulled += 160;
+    EXPECT_GE(pulled, failedLength + quiet - 16000);
+    EXPECT_FALSE(devices->isOutputOpen());
 }
 
 TEST_F(EngineFixture, CaptureNeverSendsFasterThanRealTime) {

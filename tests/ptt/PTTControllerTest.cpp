@@ -41,6 +41,13 @@ protected:
             PTTController::Components{main, main, network, std::make_unique<FakeAudioPlatform>(devices), main, dnsSd});
         controller->onChange = [this](PTTController::Property p) { ++changes[p]; };
         controller->onTalkEndSent = [this] { ++talkEndsSent; };
+        // Frames are compared sample by sample; the processing has tests of its own.
+        controller->setNoiseSuppression(false);
+        controller->onCue = [this](Cue cue) {
+            cues.push_back(cue);
+            const auto all = network->allSent();
+            lastSentAtCue.push_back(all.empty() ? std::nullopt : std::optional(WalkiePacket::decode(all.back())->type));
+        };
     }
 
     void startOnAir() {
@@ -97,6 +104,9 @@ protected:
     std::shared_ptr<PTTController> controller;
     std::map<PTTController::Property, int> changes;
     int talkEndsSent = 0;
+    std::vector<Cue> cues;
+    // The last packet out when each cue started.
+    std::vector<std::optional<PacketType>> lastSentAtCue;
 };
 
 using Kind = ConnectionState::Kind;
@@ -392,6 +402,7 @@ TEST_F(PTTControllerTest, RepeatedAudioDoesNotNotifyAgain) {
 }
 
 TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
+    controller->setCuesEnabled(false);  // only received audio on the speaker
     startOnAir();
     std::uint32_t index = 0;
     controller->setMuted(true);
@@ -467,6 +478,114 @@ TEST_F(PTTControllerTest, AFloodOfSenderIDsKeepsTheNameTableBounded) {
     // The current talker keeps its name.
     receive(from(peerID, PacketType::audio));
     EXPECT_EQ(controller->talkingPeerName(), "Bob");
+}
+
+// Cues. The speaker is pulled in 20 ms blocks; a cue starts in the first block
+// pulled after it was decided.
+
+TEST_F(PTTControllerTest, OnAirAfterTheTalkStartAndReleasedAfterTheTalkEnd) {
+    startOnAir();
+    controller->beginTalking();
+    main->runUntilIdle();
+    ASSERT_EQ(cues, (std::vector{Cue::onAir}));
+    EXPECT_EQ(lastSentAtCue[0], PacketType::talkStart);  // the talk start had gone out
+    const auto played = devices->pullOutput(320);
+    const auto& onAir = CuePlayer::synthesize(Cue::onAir);
+    EXPECT_TRUE(std::equal(played.begin(), played.end(), onAir.begin()));
+
+    speak(2);
+    controller->endTalking();
+    main->advance(199ms);
+    EXPECT_EQ(cues.size(), 1u);  // not during the tail
+    main->advance(1ms);
+    ASSERT_EQ(cues, (std::vector{Cue::onAir, Cue::released}));
+    EXPECT_EQ(lastSentAtCue[1], PacketType::talkEnd);
+    const auto released = devices->pullOutput(320);
+    const auto& expected = CuePlayer::synthesize(Cue::released);
+    EXPECT_TRUE(std::equal(released.begin(), released.end(), expected.begin()));
+}
+
+// A press that cannot transmit gives "failed" and its release no "released".
+TEST_F(PTTControllerTest, APressThatCannotTransmitFails) {
+    struct Case {
+        const char* what;
+        std::function<void(FakeAudioDevices&, FakeNetworkPlatform&)> arrange;
+    };
+    const std::vector<Case> cases{
+        {"no microphone", [](FakeAudioDevices& d, FakeNetworkPlatform&) { d.makeCaptureUnavailable(); }},
+        {"microphone refused", [](FakeAudioDevices& d, FakeNetworkPlatform&) { d.setInputStartFails(true); }},
+        {"not on air", [](FakeAudioDevices&, FakeNetworkPlatform& n) { n.isAutoReady = false; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        devices = std::make_shared<FakeAudioDevices>();
+        devices->setInputFormat(16000, 1);
+        network = std::make_shared<FakeNetworkPlatform>();
+        network->isAutoReady = true;
+        cues.clear();
+        c.arrange(*devices, *network);
+        makeController("Ann");
+        controller->start();
+        main->runUntilIdle();
+        controller->beginTalking();
+        controller->endTalking();
+        main->advance(1s);
+        EXPECT_EQ(cues, (std::vector{Cue::failed}));
+        controller->stop();
+    }
+}
+
+TEST_F(PTTControllerTest, IncomingOnlyForTheFirstTalkerIntoSilence) {
+    startOnAir();
+    const Uuid other = Uuid::random();
+    receive(from(peerID, PacketType::talkStart, "Bob"));
+    EXPECT_EQ(cues, (std::vector{Cue::incoming}));
+    receive(from(peerID, PacketType::audio));
+    receive(from(other, PacketType::talkStart, "Cy"));  // joins during Bob
+    receive(from(other, PacketType::audio));
+    receive(from(other, PacketType::talkEnd));
+    receive(from(peerID, PacketType::audio));  // Bob still talking
+    EXPECT_EQ(cues.size(), 1u);
+    receive(from(peerID, PacketType::talkEnd));
+    receive(from(other, PacketType::audio));  // a new spurt into silence
+    EXPECT_EQ(cues.size(), 2u);
+    main->advance(500ms);  // Cy falls silent without a talk end
+    receive(from(other, PacketType::audio));
+    EXPECT_EQ(cues, (std::vector{Cue::incoming, Cue::incoming, Cue::incoming}));
+}
+
+// Mute silences "incoming" only; the switch silences all; nothing of a cue
+// ever reaches the transmitted frames.
+TEST_F(PTTControllerTest, MuteSilencesIncomingOnlyAndCuesStayOffTheAir) {
+    startOnAir();
+    controller->setMuted(true);
+    receive(from(peerID, PacketType::talkStart, "Bob"));
+    receive(from(peerID, PacketType::talkEnd));
+    controller->beginTalking();
+    main->runUntilIdle();
+    // The microphone hears silence while the cue sounds on the speaker.
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_FALSE(devices->pullOutput(320).empty());
+        ASSERT_TRUE(devices->pushInput(std::vector<float>(320, 0.0f)));
+        main->runUntilIdle();
+    }
+    controller->endTalking();
+    main->advance(300ms);
+    EXPECT_EQ(cues, (std::vector{Cue::onAir, Cue::released}));
+    for (const auto& p : sent()) {
+        if (p.type == PacketType::audio) {
+            EXPECT_TRUE(std::all_of(p.payload.begin(), p.payload.end(), [](std::uint8_t b) { return b == 0; }));
+        }
+    }
+
+    devices->pullOutput(8000);  // the release cue plays out
+    controller->setMuted(false);
+    controller->setCuesEnabled(false);
+    receive(from(peerID, PacketType::talkStart, "Bob"));
+    controller->beginTalking();
+    main->advance(300ms);
+    EXPECT_EQ(cues.size(), 2u);
+    EXPECT_FALSE(isPlaying());
 }
 
 TEST_F(PTTControllerTest, NothingReachesAControllerThatIsGone) {

@@ -31,6 +31,10 @@ public:
         publishMuted(muted);
         log.record(muted ? QStringLiteral("muted 1") : QStringLiteral("muted 0"));
     }
+    void setCuesEnabled(bool enabled) override { log.record(QStringLiteral("cues %1").arg(int(enabled))); }
+    void setNoiseSuppression(bool enabled) override {
+        log.record(QStringLiteral("noiseSuppression %1").arg(int(enabled)));
+    }
     void start() override { log.record(QStringLiteral("start")); }
     // Like the real controller, the transmitting flag follows at once.
     void beginTalking() override {

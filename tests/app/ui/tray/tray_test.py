@@ -242,9 +242,16 @@ def run(app, session, sni, login1):
         menu.Event(dbus.Int32(ident), "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
 
     items = entries()
-    check([e[0] for e in items] == ["Mute", "Settings", "-", "Start at login", "-", "Quit Hollerhopper"],
-          "the menu reads Mute, Settings, separator, Start at login, separator, Quit")
+    check([e[0] for e in items] == ["Mute", "Talk sounds", "Noise suppression", "Settings", "-", "Start at login", "-",
+                                    "Quit Hollerhopper"],
+          "the menu reads Mute, Talk sounds, Noise suppression, Settings, separator, Start at login, separator, Quit")
     check(items[0][2:] == ("checkmark", 0), "Mute is unchecked")
+    check(items[1][2:] == ("checkmark", 1) and items[2][2:] == ("checkmark", 1), "both sound switches start on")
+    click("Talk sounds")
+    check(app.expect("event cues 0") is not None, "clicking Talk sounds turns the cues off")
+    check(entries()[1][2:] == ("checkmark", 0), "and unticks it")
+    kept = os.path.join(os.environ["XDG_CONFIG_HOME"], "hollerhopper", "hollerhopper.conf")
+    check(poll(lambda: os.path.exists(kept) and "cues=false" in open(kept).read()), "the choice is kept")
     click("Mute")
     check(app.expect("event muted 1") is not None, "clicking Mute mutes")
     label, _, toggle, state = entries()[0]

@@ -1,0 +1,102 @@
+#include "core/audio/AudioEngine.h"
+#include "core/audio/CaptureProcessor.h"
+#include "support/FakeAudioPlatform.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace hh {
+namespace {
+
+// Steady white noise at about -30 dBFS RMS, reproducible.
+class Noise {
+public:
+    std::vector<std::int16_t> frame() {
+        std::vector<std::int16_t> out(CaptureProcessor::frameSamples);
+        for (auto& v : out) v = std::int16_t(std::lround(std::clamp(normal(random) * 1036.0, -32768.0, 32767.0)));
+        return out;
+    }
+
+private:
+    std::mt19937 random{42};
+    std::normal_distribution<double> normal;
+};
+
+double rmsDb(const std::vector<std::int16_t>& x) {
+    double sum = 0;
+    for (auto v : x) sum += double(v) * v;
+    return 10 * std::log10(std::max(sum / double(x.size()), 1e-9) / (32768.0 * 32768.0));
+}
+
+TEST(CaptureProcessorTest, LeavesFramesAloneWhenOffOrOfAnotherSize) {
+    CaptureProcessor processor;
+    Noise noise;
+    auto frame = noise.frame();
+    const auto original = frame;
+    processor.setEnabled(false);
+    processor.process(frame);
+    EXPECT_EQ(frame, original);
+    processor.setEnabled(true);
+    std::span<std::int16_t> shorter(frame.data(), frame.size() - 1);
+    processor.process(shorter);
+    EXPECT_EQ(frame, original);
+}
+
+// Two seconds of steady noise teach it the noise; a later press starts clean
+// at once, because the estimate carries over.
+TEST(CaptureProcessorTest, SteadyNoiseDropsByTenDecibelsFromTheFirstFrameOfTheNextPress) {
+    CaptureProcessor processor;
+    Noise noise;
+    for (int i = 0; i < 100; ++i) {
+        auto frame = noise.frame();
+        processor.process(frame);
+    }
+    auto frame = noise.frame();
+    const double before = rmsDb(frame);
+    processor.process(frame);
+    EXPECT_LE(rmsDb(frame), before - 10) << "in: " << before << " dBFS";
+}
+
+// The engine runs the frames it hands out through its processor, the padded
+// last one included, and the switch turns that off.
+TEST(CaptureProcessorTest, EngineProcessesCapturedFramesOnlyWhenSwitchedOn) {
+    auto devices = std::make_shared<FakeAudioDevices>();
+    devices->setInputFormat(16000, 1);
+    // Each frame comes a frame's time after the last, so none is over the real-time allowance.
+    AudioEngine engine(std::make_unique<FakeAudioPlatform>(devices),
+                       [t = AudioEngine::Clock::time_point{}]() mutable { return t += std::chrono::milliseconds(20); });
+    std::vector<Bytes> frames;
+    engine.captureFrameHandler = [&](const Bytes& frame) { frames.push_back(frame); };
+    Noise noise;
+    auto pressAndSpeak = [&](int count) {
+        frames.clear();
+        engine.startCapture();
+        std::vector<std::int16_t> all;
+        for (int i = 0; i < count; ++i) {
+            const auto f = noise.frame();
+            all.insert(all.end(), f.begin(), f.end());
+        }
+        std::vector<float> input(all.size() + 100);
+        for (std::size_t i = 0; i < all.size(); ++i) input[i] = float(all[i]) / 32768.0f;
+        EXPECT_TRUE(devices->pushInput(input));
+        engine.stopCapture();
+        std::vector<std::int16_t> out;
+        for (const auto& f : frames)
+            for (std::size_t i = 0; i + 1 < f.size(); i += 2) out.push_back(std::int16_t(f[i] | f[i + 1] << 8));
+        return std::pair(rmsDb(all), rmsDb(out));
+    };
+    EXPECT_TRUE(engine.isNoiseSuppressing());
+    pressAndSpeak(100);
+    const auto [in, out] = pressAndSpeak(10);
+    EXPECT_EQ(frames.size(), 11u);
+    EXPECT_LE(out, in - 10);
+    engine.setNoiseSuppression(false);
+    const auto [rawIn, rawOut] = pressAndSpeak(10);
+    EXPECT_NEAR(rawOut, rawIn, 0.5);
+}
+
+} // namespace
+} // namespace hh
