@@ -3,7 +3,8 @@
 # mouth-to-ear delay (click into "stim" -> h1's microphone -> network -> h2's
 # jitter buffer -> "spk", median of 10 clicks), the same for the first spurt
 # after the listener's playback stream closed, CPU and peak RSS of listen
-# (idle, receiving one talker, two talkers) and of talk (transmitting), and the
+# (idle, receiving one talker, two talkers) and of talk (transmitting, noise
+# suppression on and off), and the
 # time from the sound server's return (killed and started again) to audio heard,
 # and the tray program's idle CPU and peak RSS under Xvfb. $1: the build directory.
 set -euo pipefail
@@ -74,11 +75,14 @@ otherPid=$!
 sleep 2
 measure "$listenPid" 10 "listen, receiving two talkers" 3
 wait $sayPid $otherPid || true
-lab_background lab exec h1 "$cli" talk --seconds 14 --name mouth >/dev/null 2>&1
-talkPid=$!
-sleep 2
-measure "$(program_pid "$talkPid")" 10 "talk, transmitting" 2
-wait $talkPid || true
+# With noise suppression on (the default) and off: what it adds to transmitting.
+for ns in on off; do
+    lab_background lab exec h1 "$cli" talk --seconds 14 --noise-suppression $ns --name mouth >/dev/null 2>&1
+    talkPid=$!
+    sleep 2
+    measure "$(program_pid "$talkPid")" 10 "talk, transmitting, noise suppression $ns" 2
+    wait $talkPid || true
+done
 
 echo "== first spurt after idle: mouth-to-ear delay"
 # Each click is its own press, after the listener has had nothing to play for

@@ -3,15 +3,18 @@
 # h1 says a spurt (a 440 Hz tone standing in for speech after 0.3 s of quiet),
 # h3 joins during it (660 Hz). On spk.monitor the cue's 1320 Hz ding must start
 # before h1's first sound, and sound once only: none for the second talker.
-# $1: the build directory.
+# After a quiet period long enough for the listener's output to close, h1's
+# next spurt must be cued again, the ding heard whole (its full level and
+# length) on the output it woke. $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/labkit.sh"
 lab_begin hhcu "$1"
 eval "$("$root/scripts/audiolab.sh" up)"
 lab up 3
 
-sox -n -r 16000 -c 1 -b 16 "$tmp/first.wav" synth 0.3 sine 440 vol 0 : synth 3 sine 440 vol 0.3
-sox -n -r 16000 -c 1 -b 16 "$tmp/second.wav" synth 1.5 sine 660 vol 0.3
+sox -n -r 16000 -c 1 -b 16 "$tmp/first.wav" synth 0.3 sine 440 vol 0 : synth 2 sine 440 vol 0.3
+sox -n -r 16000 -c 1 -b 16 "$tmp/second.wav" synth 0.8 sine 660 vol 0.3
+sox -n -r 16000 -c 1 -b 16 "$tmp/later.wav" synth 0.3 sine 440 vol 0 : synth 0.8 sine 440 vol 0.3
 lab_background lab exec h2 "$cli" listen --name ear >"$tmp/listen.log" 2>&1
 sleep 2
 lab_background parecord --latency-msec=10 -d spk.monitor --file-format=wav "$tmp/heard.wav"
@@ -19,37 +22,65 @@ recorder=$!
 sleep 0.5
 lab exec h1 "$cli" say "$tmp/first.wav" --name one >/dev/null 2>&1 &
 first=$!
-sleep 1.5
+sleep 1.3
 lab exec h3 "$cli" say "$tmp/second.wav" --name three >/dev/null 2>&1 || true
 wait $first || true
+# The listener's quiet period (3 s) runs out and its output closes.
+sleep 4.5
+lab exec h1 "$cli" say "$tmp/later.wav" --name one >/dev/null 2>&1 || true
 sleep 0.8
 kill -TERM $recorder; wait $recorder 2>/dev/null || true
 
-check "listen cued incoming once" 1 "$(grep -c '"cue":"incoming"' "$tmp/listen.log" || true)"
-read -r dings dingAt toneAt < <(/usr/bin/python3 - "$tmp/heard.wav" <<'PY'
+check "listen cued incoming twice" 2 "$(grep -c '"cue":"incoming"' "$tmp/listen.log" || true)"
+read -r dings dingAt toneAt laterDingAt laterToneAt peaks lengths < <(/usr/bin/python3 - "$tmp/heard.wav" <<'PY'
 import math, struct, sys, wave
 w = wave.open(sys.argv[1])
 rate, ch, n = w.getframerate(), w.getnchannels(), w.getnframes()
 x = struct.unpack('<%dh' % (n * ch), w.readframes(n))[::ch]
 block = rate // 100
 def level(f, i):
-    # Goertzel power of frequency f in the 10 ms block at i, in dBFS.
+    # Goertzel power of frequency f in the 10 ms block at i, in dBFS of a sine's peak.
     k = 2 * math.cos(2 * math.pi * f / rate); s1 = s2 = 0.0
     for v in x[i:i + block]:
         s1, s2 = v + k * s1 - s2, s1
     p = (s1 * s1 + s2 * s2 - k * s1 * s2) / (block * block / 4)
     return 10 * math.log10(max(p, 1e-9) / 32768.0 ** 2)
-# Two talkers share one playback queue here, and their interleaved frames click
-# across the spectrum: the ding is where 1320 Hz stands out over both tones.
-ding = [level(1320, i) > max(-45, level(440, i) + 6, level(660, i) + 6) for i in range(0, len(x) - block, block)]
+starts = range(0, len(x) - block, block)
+l1320 = [level(1320, i) for i in starts]
+l440 = [level(440, i) for i in starts]
+l660 = [level(660, i) for i in starts]
+# Two talkers' frames mixed click across the spectrum: the ding is where
+# 1320 Hz stands out over both tones.
+ding = [a > max(-45, b + 6, c + 6) for a, b, c in zip(l1320, l440, l660)]
 # The ding's leakage reaches the 440 Hz bin too: speech is where 440 Hz leads.
-tone = [level(440, i) > max(-45, level(1320, i) + 6) for i in range(0, len(x) - block, block)]
-onsets = sum(1 for i in range(1, len(ding)) if ding[i] and not any(ding[max(0, i - 30):i]))
-first = lambda v: next((i * 10 for i, b in enumerate(v) if b), -1)
-print(onsets, first(ding), first(tone))
+tone = [b > max(-45, a + 6) for a, b in zip(l1320, l440)]
+onsets = [i for i in range(len(ding)) if ding[i] and not any(ding[max(0, i - 30):i])]
+first = lambda v, at=0: next((i * 10 for i in range(at, len(v)) if v[i]), -1)
+# Each ding: its peak level and how long it stands out (ms).
+peaks, lengths = [], []
+for o in onsets:
+    end = o
+    while end < len(ding) and any(ding[end:end + 3]):
+        end += 1
+    peaks.append('%.1f' % max(l1320[o:end]))
+    lengths.append(str((end - o) * 10))
+later = onsets[1] if len(onsets) > 1 else len(ding)
+print(len(onsets), first(ding), first(tone), first(ding, later) if len(onsets) > 1 else -1, first(tone, later),
+      ','.join(peaks) or '-', ','.join(lengths) or '-')
 PY
 )
-echo "ding onsets: $dings; first ding at $dingAt ms, first speech at $toneAt ms of the recording"
-check "one ding on the speaker" 1 "$dings"
-check "the ding comes before the first speech" 1 "$([ "$dingAt" -ge 0 ] && [ "$toneAt" -gt "$dingAt" ] && echo 1 || echo 0)"
+echo "ding onsets: $dings (peaks $peaks dBFS, lengths $lengths ms); first ding at $dingAt ms, speech at $toneAt ms;" \
+     "after the quiet period ding at $laterDingAt ms, speech at $laterToneAt ms"
+check "two dings on the speaker" 2 "$dings"
+# Each spurt starts with 0.3 s of quiet: a ding that waited for the speech to
+# wake the output would come only a moment before it.
+check "the ding comes well before the first speech" 1 \
+    "$([ "$dingAt" -ge 0 ] && [ "$toneAt" -ge $((dingAt + 150)) ] && echo 1 || echo 0)"
+check "after the quiet period the ding comes well before the speech" 1 \
+    "$([ "$laterDingAt" -ge 0 ] && [ "$laterToneAt" -ge $((laterDingAt + 150)) ] && echo 1 || echo 0)"
+# The ding starts at -15.6 dBFS (a 10 ms block of it) and decays, standing out
+# for about 200 ms: a cut start shows as a lower peak and a shorter ding.
+check "the ding after the quiet period is heard whole" 1 "$(awk -v p="$peaks" -v l="$lengths" 'BEGIN {
+    n = split(p, P, ","); split(l, L, ",")
+    print (n == 2 && P[2] >= P[1] - 3 && P[2] >= -22 && L[2] >= 150) ? 1 : 0 }')"
 lab_summary
