@@ -98,7 +98,8 @@ void AppDelegate::restoreSettings() {
     // Before the first press.
     controller->setCuesEnabled(values.isCuesEnabled);
     controller->setNoiseSuppression(values.isNoiseSuppressing);
-    soundSwitches_ = values;
+    isCuesEnabled_ = values.isCuesEnabled;
+    isNoiseSuppressing_ = values.isNoiseSuppressing;
     // The computer's name is stored as no name, so a renamed computer is followed.
     connect(controller, &ControllerObject::displayNameChanged, this, [this, controller, computerName] {
         settings_->setName(controller->displayName() == computerName ? QString() : controller->displayName());
@@ -121,14 +122,14 @@ void AppDelegate::buildMenu() {
     menu_ = std::make_unique<QMenu>();
     muteAction_ = menu_->addAction(QString(), this, &AppDelegate::toggleMute);
     muteAction_->setCheckable(true);
-    // The sound switches, as kept (restoreSettings() ran first and applied them).
+    // The sound switches, as kept (restoreSettings() has applied them).
     cuesAction_ = menu_->addAction(QObject::tr("Talk sounds"), this, &AppDelegate::setCuesEnabled);
     cuesAction_->setCheckable(true);
-    cuesAction_->setChecked(soundSwitches_.isCuesEnabled);
+    cuesAction_->setChecked(isCuesEnabled_);
     noiseSuppressionAction_ =
         menu_->addAction(QObject::tr("Noise suppression"), this, &AppDelegate::setNoiseSuppression);
     noiseSuppressionAction_->setCheckable(true);
-    noiseSuppressionAction_->setChecked(soundSwitches_.isNoiseSuppressing);
+    noiseSuppressionAction_->setChecked(isNoiseSuppressing_);
     menu_->addAction(Symbols::icon(QStringLiteral("gearshape")), QObject::tr("Settings"), this, &AppDelegate::openSettings);
     menu_->addSeparator();
     autostartAction_ = menu_->addAction(QObject::tr("Start at login"));

@@ -77,9 +77,10 @@ private:
     QAction* autostartAction_ = nullptr;
     AutostartEntry autostart_;
     QAction* cuesAction_ = nullptr;
-    // The sound switches as loaded, for the menu built after restoreSettings().
-    AppSettings::Values soundSwitches_;
     QAction* noiseSuppressionAction_ = nullptr;
+    // The sound switches as loaded, for the menu built after restoreSettings().
+    bool isCuesEnabled_ = true;
+    bool isNoiseSuppressing_ = true;
     bool hasTray_ = false;
 };
 

@@ -6,7 +6,8 @@
 namespace hh {
 
 // What the program remembers between runs: the push-to-talk key, the mute
-// switch, the name others see and the two sound switches, in the user's configuration directory
+// switch, the name others see and the two sound switches (talk cues, noise
+// suppression), in the user's configuration directory
 // ($XDG_CONFIG_HOME/hollerhopper/hollerhopper.conf, an INI file). A file that
 // cannot be read or holds values we cannot use is reported once, removed and
 // replaced by the defaults. Main thread only.
