@@ -4,6 +4,7 @@
 #include "core/audio/CuePlayer.h"
 #include "core/audio/PlayoutMixer.h"
 #include "core/exec/Executor.h"
+#include "core/exec/OneShotTimer.h"
 #include "core/net/DnsSdPlatform.h"
 #include "core/net/Peer.h"
 #include "core/net/Transport.h"
@@ -34,14 +35,13 @@ public:
     // The published properties, named in change notifications.
     enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked, talkingPeerNames };
 
-    // Where the controller and its components run, and the platform services
-    // they use. The Linux factory fills this; tests use fakes and virtual time.
+    // Where the controller runs, and the platform services its components use
+    // (each on the executor it was made for). The Linux factory fills this;
+    // tests use fakes and virtual time.
     struct Components {
         std::shared_ptr<Executor> main;
-        std::shared_ptr<Executor> transportQueue;
         std::shared_ptr<NetworkPlatform> network;
         std::unique_ptr<AudioPlatform> audio;
-        std::shared_ptr<Executor> discoveryQueue;
         std::shared_ptr<DnsSdPlatform> dnsSd;
     };
 
@@ -55,6 +55,9 @@ public:
     std::function<void()> onTalkEndSent;
     // Called on the main executor for each talk cue as it starts playing.
     std::function<void(Cue)> onCue;
+    // Called on the main executor with each packet from another sender, before
+    // it is handled: for a recorder, which then needs no socket of its own.
+    std::function<void(const WalkiePacket&)> onPacketHeard;
 
     // Published state.
     const std::vector<Peer>& peers() const { return peers_; }
@@ -91,7 +94,6 @@ public:
     void refreshTransport();
 
     static constexpr double releaseTailSeconds = 0.2;
-    static constexpr double talkerTimerInterval = 0.1;
     // Announced names kept; a flood of ever new sender IDs cannot grow memory.
     static constexpr std::size_t maximumTalkerNames = 256;
     // Talkers tracked at once: as many as the mixer plays.
@@ -156,7 +158,8 @@ private:
     };
     // Who is talking, in the order they began.
     std::vector<Talker> talkers_;
-    std::unique_ptr<Executor::RepeatingTimer> talkerTimer_;
+    // Due when the quietest talker times out; idle while nobody talks.
+    std::unique_ptr<OneShotTimer> talkerTimeout_;
     // Advanced from the capture thread and the main thread.
     std::atomic<std::uint32_t> sequence_{0};
     std::atomic<std::uint32_t> frameIndex_{0};

@@ -38,7 +38,7 @@ protected:
     void makeController(std::string name) {
         controller = std::make_shared<PTTController>(
             std::move(name), ownID,
-            PTTController::Components{main, main, network, std::make_unique<FakeAudioPlatform>(devices), main, dnsSd});
+            PTTController::Components{main, network, std::make_unique<FakeAudioPlatform>(devices), dnsSd});
         controller->onChange = [this](PTTController::Property p) { ++changes[p]; };
         controller->onTalkEndSent = [this] { ++talkEndsSent; };
         // Frames are compared sample by sample; the processing has tests of its own.
@@ -96,9 +96,9 @@ protected:
     }
 
     std::shared_ptr<ManualExecutor> main = std::make_shared<ManualExecutor>();
-    std::shared_ptr<FakeNetworkPlatform> network = std::make_shared<FakeNetworkPlatform>();
+    std::shared_ptr<FakeNetworkPlatform> network = std::make_shared<FakeNetworkPlatform>(main);
     std::shared_ptr<FakeAudioDevices> devices = std::make_shared<FakeAudioDevices>();
-    std::shared_ptr<FakeDnsSdPlatform> dnsSd = std::make_shared<FakeDnsSdPlatform>();
+    std::shared_ptr<FakeDnsSdPlatform> dnsSd = std::make_shared<FakeDnsSdPlatform>(main);
     Uuid ownID = Uuid::random();
     Uuid peerID = Uuid::random();
     std::shared_ptr<PTTController> controller;
@@ -292,7 +292,7 @@ TEST_F(PTTControllerTest, WrongStateOperationsDoNothing) {
 TEST_F(PTTControllerTest, StopSendsTheTalkEndOfAPressOrATail) {
     for (bool isReleasedFirst : {false, true}) {
         SCOPED_TRACE(isReleasedFirst ? "during the tail" : "while pressed");
-        network = std::make_shared<FakeNetworkPlatform>();
+        network = std::make_shared<FakeNetworkPlatform>(main);
         network->isAutoReady = true;
         makeController("Ann");
         talkEndsSent = 0;
@@ -423,12 +423,16 @@ TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
 
 TEST_F(PTTControllerTest, SilentTalkerTimesOutStrictlyAfterFourTenths) {
     startOnAir();
-    main->advance(100ms);  // a tick has just run
+    const auto idleTimers = main->pendingCount();
     receive(from(peerID, PacketType::audio));
-    main->advance(400ms);  // the tick at exactly 0.4 s keeps the talker
+    main->advance(300ms);
+    receive(from(peerID, PacketType::audio));
+    main->advance(400ms);  // exactly 0.4 s since the last audio keeps the talker
     EXPECT_EQ(controller->talkingPeerName(), "Someone");
-    main->advance(100ms);  // the first tick after 0.4 s clears it
+    main->advance(2ms);
     EXPECT_FALSE(controller->talkingPeerName());
+    main->advance(10s);
+    EXPECT_EQ(main->pendingCount(), idleTimers);  // nobody talks: no talker timer left waking the program
 }
 
 // Several talk at once: all listed in the order they began, the most recent
@@ -520,7 +524,7 @@ TEST_F(PTTControllerTest, APressThatCannotTransmitFails) {
         SCOPED_TRACE(c.what);
         devices = std::make_shared<FakeAudioDevices>();
         devices->setInputFormat(16000, 1);
-        network = std::make_shared<FakeNetworkPlatform>();
+        network = std::make_shared<FakeNetworkPlatform>(main);
         network->isAutoReady = true;
         cues.clear();
         c.arrange(*devices, *network);
@@ -647,13 +651,13 @@ TEST_F(PTTControllerTest, PeersCarryTheirReachAndTheInboundPathIsWatched) {
 
 TEST(PTTControllerConcurrency, CountersStayIndivisibleAcrossThreads) {
     auto main = std::make_shared<ManualExecutor>();
-    auto network = std::make_shared<FakeNetworkPlatform>();
+    auto transportQueue = std::make_shared<ManualExecutor>();
+    auto network = std::make_shared<FakeNetworkPlatform>(transportQueue);
     network->isAutoReady = true;
     auto devices = std::make_shared<FakeAudioDevices>();
     devices->setInputFormat(16000, 1);
-    auto transportQueue = std::make_shared<ManualExecutor>();
-    PTTController::Components components{main, transportQueue, network, std::make_unique<FakeAudioPlatform>(devices),
-                                         main, std::make_shared<FakeDnsSdPlatform>()};
+    PTTController::Components components{main, network, std::make_unique<FakeAudioPlatform>(devices),
+                                         std::make_shared<FakeDnsSdPlatform>(main)};
     auto controller = std::make_shared<PTTController>("Ann", Uuid::random(), std::move(components));
     controller->start();
     main->runUntilIdle();
