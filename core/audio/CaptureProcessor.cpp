@@ -15,6 +15,7 @@ namespace {
 // How fast the trackers follow, per 20 ms frame.
 constexpr float speechFollow = 0.05f;     // speech loudness follows over ~0.4 s
 constexpr float gainStepDb = 0.3f;        // and the gain moves at most 15 dB/s
+constexpr float pauseStepDb = 1.0f;       // a pause is lowered over 0.2 s
 constexpr float silenceDb = -70.0f;       // below this a frame is never speech
 
 float toDb(double power) { return float(10 * std::log10(std::max(power, 1e-12) / (32768.0 * 32768.0))); }
@@ -65,10 +66,12 @@ void CaptureProcessor::controlLevel(std::span<std::int16_t> frame) {
     } else if (framesSinceSpeech_ < pauseHoldFrames) {
         ++framesSinceSpeech_;
     }
-    const float wantedDb = std::clamp(targetDb - toDb(speechPower_), minimumGainDb, maximumGainDb) -
-                           (framesSinceSpeech_ >= pauseHoldFrames ? pauseAttenuationDb : 0.0f);
-    const float currentDb = 20 * std::log10(gain_);
-    const float nextGain = fromDb(currentDb + std::clamp(wantedDb - currentDb, -gainStepDb, gainStepDb));
+    // The talker's level moves slowly; the pause's lowering comes gently but
+    // lets go at once, so the start of a word after a pause is not held down.
+    const float wantedDb = std::clamp(targetDb - toDb(speechPower_), minimumGainDb, maximumGainDb);
+    levelGainDb_ += std::clamp(wantedDb - levelGainDb_, -gainStepDb, gainStepDb);
+    pauseGainDb_ = framesSinceSpeech_ >= pauseHoldFrames ? std::max(pauseGainDb_ - pauseStepDb, -pauseAttenuationDb) : 0.0f;
+    const float nextGain = fromDb(levelGainDb_ + pauseGainDb_);
     // Ramped across the frame, so a gain change makes no step.
     const float step = (nextGain - gain_) / float(frame.size());
     for (auto& v : frame) {

@@ -18,7 +18,8 @@ namespace hh {
 // The level control adapts only on frames well above the residual noise floor
 // and holds its gain in pauses (speexdsp's own AGC lifts the gain in pauses and
 // with it the noise); pauses are lowered a further `pauseAttenuationDb` after a
-// short hold, so word endings are kept.
+// short hold, so word endings are kept, and the lowering lets go within the
+// first frame of speech, so word starts are kept too.
 //
 // One instance lives as long as the engine, so its noise estimate and gain
 // carry over from one press to the next and the first frames of a press are
@@ -71,7 +72,9 @@ private:
     int blockFrames_ = 0;
     float floorDb_ = 0.0f;
     double speechPower_ = 32768.0 * 32768.0 * 0.005;  // at the target
-    float gain_ = 1.0f;  // linear, as applied at the end of the last frame
+    float levelGainDb_ = 0.0f;  // the level control's
+    float pauseGainDb_ = 0.0f;  // the pause's lowering, 0 while speaking
+    float gain_ = 1.0f;         // both, linear, as applied at the end of the last frame
     int framesSinceSpeech_ = pauseHoldFrames;
 };
 

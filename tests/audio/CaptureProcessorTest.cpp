@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -58,6 +59,37 @@ TEST(CaptureProcessorTest, SteadyNoiseDropsByTenDecibelsFromTheFirstFrameOfTheNe
     const double before = rmsDb(frame);
     processor.process(frame);
     EXPECT_LE(rmsDb(frame), before - 10) << "in: " << before << " dBFS";
+}
+
+// Pauses are lowered, but a word after a long pause is not: the pause's
+// lowering lets go within the word's first frame, so its start is not swallowed.
+TEST(CaptureProcessorTest, AWordAfterALongPauseIsNotHeldDown) {
+    CaptureProcessor processor;
+    Noise noise;
+    std::vector<std::int16_t> pause;
+    for (int i = 0; i < 150; ++i) {
+        auto frame = noise.frame();
+        processor.process(frame);
+        if (i >= 140) pause.insert(pause.end(), frame.begin(), frame.end());
+    }
+    // A vowel-like tone at -20 dBFS over the noise, for 0.2 s.
+    std::vector<std::int16_t> in, out;
+    for (int i = 0; i < 10; ++i) {
+        auto frame = noise.frame();
+        for (std::size_t k = 0; k < frame.size(); ++k) {
+            const double t = double(i * CaptureProcessor::frameSamples + int(k)) / 16000;
+            frame[k] = std::int16_t(std::clamp(frame[k] + 4600 * std::sin(2 * 3.14159265 * 220 * t), -32768.0, 32767.0));
+        }
+        in.insert(in.end(), frame.begin(), frame.end());
+        processor.process(frame);
+        out.insert(out.end(), frame.begin(), frame.end());
+    }
+    const auto from = [](const std::vector<std::int16_t>& x, int frame) {
+        return std::vector<std::int16_t>(x.begin() + frame * CaptureProcessor::frameSamples, x.end());
+    };
+    EXPECT_LE(rmsDb(pause), -45);  // the pause, lowered
+    // From the second frame on, the word comes through at its own level.
+    EXPECT_GE(rmsDb(from(out, 1)), rmsDb(from(in, 1)) - 3) << "in: " << rmsDb(from(in, 1)) << " dBFS";
 }
 
 // The engine runs the frames it hands out through its processor, the padded
