@@ -11,6 +11,8 @@
 #include <QMenu>
 #include <QPalette>
 #include <QQmlEngine>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QTimer>
 
 namespace hh {
@@ -99,6 +101,12 @@ PanelWindow* AppDelegate::ensurePanel() {
     if (panel_)
         return panel_;
     if (!engine_) {
+        // The panel is small and plain: drawn in software it opens at once
+        // and keeps no OpenGL driver in memory (Mesa's software rasterizer
+        // maps about 50 MB and takes a few hundred ms to load on a busy
+        // machine). QT_QUICK_BACKEND still chooses otherwise.
+        if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND"))
+            QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
         engine_ = std::make_unique<QQmlEngine>();
         engine_->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
     }
