@@ -38,7 +38,7 @@ protected:
     void makeController(std::string name) {
         controller = std::make_shared<PTTController>(
             std::move(name), ownID,
-            PTTController::Components{main, main, network, std::make_unique<FakeAudioPlatform>(devices), main, dnsSd});
+            PTTController::Components{main, network, std::make_unique<FakeAudioPlatform>(devices), dnsSd});
         controller->onChange = [this](PTTController::Property p) { ++changes[p]; };
         controller->onTalkEndSent = [this] { ++talkEndsSent; };
     }
@@ -89,9 +89,9 @@ protected:
     }
 
     std::shared_ptr<ManualExecutor> main = std::make_shared<ManualExecutor>();
-    std::shared_ptr<FakeNetworkPlatform> network = std::make_shared<FakeNetworkPlatform>();
+    std::shared_ptr<FakeNetworkPlatform> network = std::make_shared<FakeNetworkPlatform>(main);
     std::shared_ptr<FakeAudioDevices> devices = std::make_shared<FakeAudioDevices>();
-    std::shared_ptr<FakeDnsSdPlatform> dnsSd = std::make_shared<FakeDnsSdPlatform>();
+    std::shared_ptr<FakeDnsSdPlatform> dnsSd = std::make_shared<FakeDnsSdPlatform>(main);
     Uuid ownID = Uuid::random();
     Uuid peerID = Uuid::random();
     std::shared_ptr<PTTController> controller;
@@ -282,7 +282,7 @@ TEST_F(PTTControllerTest, WrongStateOperationsDoNothing) {
 TEST_F(PTTControllerTest, StopSendsTheTalkEndOfAPressOrATail) {
     for (bool isReleasedFirst : {false, true}) {
         SCOPED_TRACE(isReleasedFirst ? "during the tail" : "while pressed");
-        network = std::make_shared<FakeNetworkPlatform>();
+        network = std::make_shared<FakeNetworkPlatform>(main);
         network->isAutoReady = true;
         makeController("Ann");
         talkEndsSent = 0;
@@ -532,13 +532,13 @@ TEST_F(PTTControllerTest, PeersCarryTheirReachAndTheInboundPathIsWatched) {
 
 TEST(PTTControllerConcurrency, CountersStayIndivisibleAcrossThreads) {
     auto main = std::make_shared<ManualExecutor>();
-    auto network = std::make_shared<FakeNetworkPlatform>();
+    auto transportQueue = std::make_shared<ManualExecutor>();
+    auto network = std::make_shared<FakeNetworkPlatform>(transportQueue);
     network->isAutoReady = true;
     auto devices = std::make_shared<FakeAudioDevices>();
     devices->setInputFormat(16000, 1);
-    auto transportQueue = std::make_shared<ManualExecutor>();
-    PTTController::Components components{main, transportQueue, network, std::make_unique<FakeAudioPlatform>(devices),
-                                         main, std::make_shared<FakeDnsSdPlatform>()};
+    PTTController::Components components{main, network, std::make_unique<FakeAudioPlatform>(devices),
+                                         std::make_shared<FakeDnsSdPlatform>(main)};
     auto controller = std::make_shared<PTTController>("Ann", Uuid::random(), std::move(components));
     controller->start();
     main->runUntilIdle();
