@@ -17,7 +17,7 @@ measure="$(dirname "$0")/speech_noise.py"
 
 espeak-ng -w "$tmp/a.wav" "Hello from the front door. Is anyone there?"
 espeak-ng -w "$tmp/b.wav" "The package needs a signature."
-sox -n -r 16000 -c 1 -b 16 "$tmp/gap.wav" trim 0 1.2
+sox -n -r 16000 -c 1 -b 16 "$tmp/gap.wav" trim 0 1.5
 sox "$tmp/a.wav" -r 16000 -c 1 -b 16 "$tmp/a16.wav"
 sox "$tmp/b.wav" -r 16000 -c 1 -b 16 "$tmp/b16.wav"
 # Noise first: the suppressor learns the room before the words.
