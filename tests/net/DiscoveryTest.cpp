@@ -41,14 +41,7 @@ TEST_F(DiscoveryTest, StartAdvertisesThenBrowsesOnTheQueueAndTwiceCreatesNothing
     start();
     start();
     EXPECT_EQ(platform->log, (Strings{"make listener 1", "start listener 1", "make browser 1", "start browser 1"}));
-    const auto& service = platform->listeners.at(0)->service;
-    ASSERT_TRUE(service);
-    EXPECT_EQ(service->name, "Desk One");
-    EXPECT_EQ(service->type, "_hollerhopper._tcp");
-    EXPECT_FALSE(service->domain) << "the platform's default domain";
-    EXPECT_FALSE(service->txtRecord);
-    EXPECT_EQ(browser().type, "_hollerhopper._tcp");
-    EXPECT_EQ(browser().domain, "local.");
+    EXPECT_EQ(platform->listeners.at(0)->service->name, "Desk One");
     EXPECT_TRUE(delivered.empty());
     // Incoming connections are closed at once.
     EXPECT_TRUE(platform->listeners[0]->connect()->isCancelled);

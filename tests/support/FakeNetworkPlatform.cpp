@@ -18,7 +18,6 @@ public:
     void setStateUpdateHandler(StateHandler handler) override { record_->stateHandler = std::move(handler); }
     void start(Executor& queue) override {
         record_->queue = &queue;
-        record_->isStarted = true;
         if (isAutoReady_) {
             record_->deliverState({GroupState::Kind::setup, {}});
             record_->deliverState({GroupState::Kind::ready, {}});
@@ -45,10 +44,7 @@ class FakeMonitor final : public PathMonitor {
 public:
     explicit FakeMonitor(std::shared_ptr<FakeNetworkPlatform::MonitorRecord> record) : record_(std::move(record)) {}
     void setPathUpdateHandler(UpdateHandler handler) override { record_->handler = std::move(handler); }
-    void start(Executor& queue) override {
-        record_->queue = &queue;
-        record_->isStarted = true;
-    }
+    void start(Executor& queue) override { record_->queue = &queue; }
     void cancel() override { record_->isCancelled = true; }
 
 private:
@@ -84,14 +80,12 @@ void FakeNetworkPlatform::MonitorRecord::deliverPath(NetworkPath path) {
     });
 }
 
-std::unique_ptr<MulticastGroup> FakeNetworkPlatform::makeMulticastGroup(std::string_view host, std::uint16_t port) {
+std::unique_ptr<MulticastGroup> FakeNetworkPlatform::makeMulticastGroup(std::string_view, std::uint16_t) {
     if (groupCreationError) {
         ++creationFailures;
         throw NetworkError(*groupCreationError);
     }
     auto record = std::make_shared<GroupRecord>();
-    record->host = std::string(host);
-    record->port = port;
     groups.push_back(record);
     return std::make_unique<FakeGroup>(record, isAutoReady);
 }
