@@ -137,12 +137,7 @@ for k in 1 2 3; do
         "all(heard(n) and peers[n]['source'] == 'beacons' for n in [$others])"
 done
 # Audio flows without DNS-SD: a short tone from h1 is recorded in h2.
-$py - "$tmp/tone.wav" <<'PY'
-import math, struct, sys, wave
-w = wave.open(sys.argv[1], "wb"); w.setnchannels(1); w.setsampwidth(2); w.setframerate(16000)
-w.writeframes(b"".join(struct.pack("<h", int(9000 * math.sin(2 * math.pi * 440 * i / 16000))) for i in range(8000)))
-w.close()
-PY
+sox -r 16000 -n -c 1 -b 16 "$tmp/tone.wav" synth 0.5 sine 440 vol 0.27
 status=0
 lab exec h1 "$cli" say "$tmp/tone.wav" --name "Host One" >/dev/null 2>&1 || status=$?
 check "say from h1 exits 0" 0 "$status"
