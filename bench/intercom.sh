@@ -58,7 +58,8 @@ python3 "$root/bench/click_delays.py" "$work/rec.wav" mouth-to-ear || true
 wait $talkPid || true
 
 echo "== CPU and memory"
-sleep 1
+# Idle means after the 3 s quiet period, once the playback stream has closed.
+sleep 4
 listenPid=$(program_pid "$listenPid")
 measure "$listenPid" 10 "listen, idle" 0.2
 sox -n -r 16000 -c 1 -b 16 "$work/long.wav" synth 14 sine 440 vol 0.3

@@ -2,7 +2,6 @@
 #include "core/audio/linux/LinuxAudioPlatform.h"
 #include "core/env/linux/ComputerName.h"
 #include "core/exec/AsioExecutor.h"
-#include "core/net/linux/LinuxNetworkPlatform.h"
 #include "core/ptt/key/linux/X11KeyGrab.h"
 #include "core/ptt/linux/LinuxIntercom.h"
 #include "tools/Cli.h"
@@ -122,8 +121,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     auto audio = options.audio == "none" ? makeNullAudioPlatform() : makePulseAudioPlatform();
     Session session(options.name, std::move(audio), stop, true);
 
-    // The recorder listens on the group with a transport of its own, so the
-    // controller stays exactly what the tray app runs. Without a directory it
+    // The recorder hears what the controller hears. Without a directory it
     // only reports each spurt's figures.
     auto recorder = std::make_unique<Recorder>(options.recordDirectory, session.controller().senderID(), session.main());
     recorder->onRecorded = [](const Recorder::Recording& r) {
@@ -140,33 +138,21 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     recorder->onError = [](const std::string& message) {
         printJsonLine({{"event", "error"}, {"message", message + "; recording stopped"}});
     };
-    auto recorderQueue = std::make_shared<AsioExecutor>("org.hollerhopper.recorder");
-    auto recorderTransport = std::make_shared<Transport>(recorderQueue, makeLinuxNetworkPlatform(recorderQueue->context()));
-    recorderTransport->onPacket = [&session, r = recorder.get()](const WalkiePacket& packet) {
-        session.main().post([r, packet] { r->handlePacket(packet); });
-    };
-    recorderTransport->start();
-    std::unique_ptr<Executor::RepeatingTimer> recorderTimer;
-    session.onMain([&] {
-        recorderTimer = session.main().startRepeating(seconds(PTTController::talkerTimerInterval),
-                                                      [r = recorder.get()] { r->checkTimeouts(); });
-    });
 
     session.onMain([&] {
+        session.controller().onPacketHeard = [r = recorder.get()](const WalkiePacket& packet) { r->handlePacket(packet); };
         session.controller().setMuted(options.isMuted);
         session.controller().start();
     });
     stop.wait(asDuration(options.seconds));
 
-    recorderTransport->stop();
-    recorderQueue->runAndWait([] {});
     bool hasFailed = false;
     session.onMain([&] {
-        recorderTimer.reset();
+        session.controller().onPacketHeard = nullptr;
         recorder->finish();
         hasFailed = recorder->hasFailed();
+        recorder.reset();  // on the thread its timer runs on
     });
-    recorderTransport->onPacket = nullptr;
     return hasFailed ? 1 : 0;
 }
 

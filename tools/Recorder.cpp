@@ -8,7 +8,7 @@
 namespace hh::cli {
 
 Recorder::Recorder(std::optional<std::filesystem::path> directory, Uuid ownID, Executor& executor)
-    : directory_(std::move(directory)), ownID_(ownID), executor_(executor) {}
+    : directory_(std::move(directory)), ownID_(ownID), executor_(executor), timeout_(executor, [this] { checkTimeouts(); }) {}
 
 Recorder::~Recorder() = default;
 
@@ -38,6 +38,8 @@ Recorder::Spurt* Recorder::open(const Uuid& sender, bool hasTalkStart) {
         if (open_.size() >= maximumSpurts) return nullptr;  // as many as playback mixes
         found = open_.emplace(sender, Spurt{}).first;
         found->second.hasTalkStart = hasTalkStart;
+        // Set for the earliest spurt; it moves on to the next when due.
+        if (!timeout_.isPending()) timeout_.runAt(executor_.now() + seconds(WalkieConfig::talkerTimeout) + std::chrono::milliseconds(1));
     }
     found->second.lastActivity = executor_.now();
     return &found->second;
@@ -134,10 +136,16 @@ void Recorder::close(const Uuid& sender, std::optional<std::uint32_t> frameCount
 
 void Recorder::checkTimeouts() {
     const auto now = executor_.now();
+    const auto timeout = seconds(WalkieConfig::talkerTimeout);
+    const auto due = timeout + std::chrono::milliseconds(1);  // more than the time-out
     std::vector<Uuid> silent;
-    for (const auto& [sender, spurt] : open_)
-        if (now - spurt.lastActivity > seconds(WalkieConfig::talkerTimeout)) silent.push_back(sender);
+    std::optional<Executor::TimePoint> next;
+    for (const auto& [sender, spurt] : open_) {
+        if (now - spurt.lastActivity > timeout) silent.push_back(sender);
+        else if (!next || spurt.lastActivity + due < *next) next = spurt.lastActivity + due;
+    }
     for (const auto& sender : silent) close(sender, std::nullopt);
+    if (next) timeout_.runAt(*next);
 }
 
 void Recorder::finish() {

@@ -2,6 +2,7 @@
 
 #include "core/audio/PlayoutMixer.h"
 #include "core/exec/Executor.h"
+#include "core/exec/OneShotTimer.h"
 #include "core/wire/WalkiePacket.h"
 
 #include <sndfile.h>
@@ -30,7 +31,7 @@ namespace hh::cli {
 // is closed as a valid WAV of what was written, `onError` says why, and spurts
 // are still reported without files.
 //
-// Everything runs on one executor.
+// Everything runs on one executor; destroy it there too.
 class Recorder {
 public:
     static constexpr std::size_t maximumSpurts = PlayoutMixer::maximumTalkers;
@@ -53,7 +54,8 @@ public:
     std::function<void(const std::string& message)> onError;
 
     void handlePacket(const WalkiePacket& packet);
-    // Closes spurts whose sender has been silent too long; call regularly.
+    // Closes spurts whose sender has been silent too long. Runs on its own
+    // while spurts are open.
     void checkTimeouts();
     // Closes every open spurt.
     void finish();
@@ -97,6 +99,7 @@ private:
     std::map<Uuid, Spurt> open_;
     int counter_ = 0;
     bool hasFailed_ = false;
+    OneShotTimer timeout_;
 };
 
 } // namespace hh::cli

@@ -82,7 +82,10 @@ void PTTController::start() {
             if (auto self = weak.lock()) self->applyTransportState(state);
         });
     };
-    transport_->onPacket = [weak, main](const WalkiePacket& packet) {
+    transport_->onPacket = [weak, main, ownID = senderID_](const WalkiePacket& packet) {
+        // Our own audio, looped back 50 times a second, is not worth a wake-up of
+        // the main thread: beacons and talk starts prove the inbound path.
+        if (packet.type == PacketType::audio && packet.senderID == ownID) return;
         if (auto executor = main.lock()) executor->post([weak, packet] {
             if (auto self = weak.lock()) self->handlePacket(packet);
         });
@@ -111,11 +114,10 @@ void PTTController::start() {
     }
     transport_->start();
     discovery_->start();
-    talkerTimer_ = main_->startRepeating(seconds(talkerTimerInterval), [weak, main] {
-        if (auto executor = main.lock()) executor->post([weak] {
-            if (auto self = weak.lock()) self->checkTalkerTimeout();
-        });
+    if (!talkerTimeout_) talkerTimeout_ = std::make_unique<OneShotTimer>(*main_, [weak] {
+        if (auto self = weak.lock()) self->checkTalkerTimeout();
     });
+    if (!talkers_.empty()) checkTalkerTimeout();  // heard before a stop
     isRunning_ = true;
     notify(Property::isRunning);
 }
@@ -212,10 +214,7 @@ void PTTController::stop() {
     discovery_->stop();
     audio_->stop();
     presence_->stop();
-    if (talkerTimer_) {
-        talkerTimer_->invalidate();
-        talkerTimer_.reset();
-    }
+    if (talkerTimeout_) talkerTimeout_->cancel();
     isRunning_ = false;
     notify(Property::isRunning);
     networkState_ = {ConnectionState::Kind::stopped, {}};
@@ -269,6 +268,7 @@ void PTTController::refreshTransport() {
 void PTTController::handlePacket(const WalkiePacket& packet) {
     presence_->packetReceived(packet);  // our own too: they prove the inbound path
     if (packet.senderID == senderID_) return;  // our own, looped back by the group
+    if (onPacketHeard) onPacketHeard(packet);
     switch (packet.type) {
     case PacketType::audio:
         if (!isMuted_ && !isTransmitting_) audio_->enqueue(packet.senderID, packet.frameIndex, packet.payload);
@@ -318,6 +318,8 @@ void PTTController::markTalker(const Uuid& sender) {
     }
     if (talkers_.size() >= maximumTalkers) return;  // the mixer does not play them either
     talkers_.push_back({sender, main_->now()});
+    // Set for the earliest talker; it moves on to the next when due.
+    if (talkerTimeout_ && !talkerTimeout_->isPending()) talkerTimeout_->runAt(main_->now() + seconds(WalkieConfig::talkerTimeout) + std::chrono::milliseconds(1));
     publishTalkers();
 }
 
@@ -344,10 +346,18 @@ void PTTController::publishTalkers() {
 
 void PTTController::checkTalkerTimeout() {
     const auto now = main_->now();
+    const auto timeout = seconds(WalkieConfig::talkerTimeout);
+    // Silent for more than the time-out: checked just after it.
+    const auto due = timeout + std::chrono::milliseconds(1);
     std::vector<Uuid> silent;
     for (const auto& talker : talkers_)
-        if (now - talker.lastActivity > seconds(WalkieConfig::talkerTimeout)) silent.push_back(talker.id);
+        if (now - talker.lastActivity > timeout) silent.push_back(talker.id);
     for (const auto& id : silent) endTalker(id, std::nullopt);
+    if (talkers_.empty()) return;
+    auto quietest = std::min_element(talkers_.begin(), talkers_.end(), [](const Talker& a, const Talker& b) {
+        return a.lastActivity < b.lastActivity;
+    });
+    talkerTimeout_->runAt(quietest->lastActivity + due);
 }
 
 } // namespace hh

@@ -3,6 +3,7 @@
 #include "core/audio/AudioPlatform.h"
 #include "core/audio/PlayoutMixer.h"
 #include "core/exec/Executor.h"
+#include "core/exec/OneShotTimer.h"
 #include "core/net/DnsSdPlatform.h"
 #include "core/net/Peer.h"
 #include "core/net/Transport.h"
@@ -52,6 +53,9 @@ public:
     // Called on the main executor once a talk end is handed to the transport:
     // after a release's tail, or at once when stop() ends a press.
     std::function<void()> onTalkEndSent;
+    // Called on the main executor with each packet from another sender, before
+    // it is handled: for a recorder, which then needs no socket of its own.
+    std::function<void(const WalkiePacket&)> onPacketHeard;
 
     // Published state.
     const std::vector<Peer>& peers() const { return peers_; }
@@ -80,7 +84,6 @@ public:
     void refreshTransport();
 
     static constexpr double releaseTailSeconds = 0.2;
-    static constexpr double talkerTimerInterval = 0.1;
     // Announced names kept; a flood of ever new sender IDs cannot grow memory.
     static constexpr std::size_t maximumTalkerNames = 256;
     // Talkers tracked at once: as many as the mixer plays.
@@ -143,7 +146,8 @@ private:
     };
     // Who is talking, in the order they began.
     std::vector<Talker> talkers_;
-    std::unique_ptr<Executor::RepeatingTimer> talkerTimer_;
+    // Due when the quietest talker times out; idle while nobody talks.
+    std::unique_ptr<OneShotTimer> talkerTimeout_;
     // Advanced from the capture thread and the main thread.
     std::atomic<std::uint32_t> sequence_{0};
     std::atomic<std::uint32_t> frameIndex_{0};

@@ -365,12 +365,16 @@ TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
 
 TEST_F(PTTControllerTest, SilentTalkerTimesOutStrictlyAfterFourTenths) {
     startOnAir();
-    main->advance(100ms);  // a tick has just run
+    const auto idleTimers = main->pendingCount();
     receive(from(peerID, PacketType::audio));
-    main->advance(400ms);  // the tick at exactly 0.4 s keeps the talker
+    main->advance(300ms);
+    receive(from(peerID, PacketType::audio));
+    main->advance(400ms);  // exactly 0.4 s since the last audio keeps the talker
     EXPECT_EQ(controller->talkingPeerName(), "Someone");
-    main->advance(100ms);  // the first tick after 0.4 s clears it
+    main->advance(2ms);
     EXPECT_FALSE(controller->talkingPeerName());
+    main->advance(10s);
+    EXPECT_EQ(main->pendingCount(), idleTimers);  // nobody talks: no talker timer left waking the program
 }
 
 // Several talk at once: all listed in the order they began, the most recent
