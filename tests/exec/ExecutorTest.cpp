@@ -1,5 +1,5 @@
 #include "core/exec/AsioExecutor.h"
-#include "core/log/Log.h"
+#include "support/LogCapture.h"
 #include "support/ManualExecutor.h"
 
 #include <gtest/gtest.h>
@@ -80,10 +80,7 @@ TEST(AsioExecutor, RepeatingTimerStopsWhenInvalidated) {
 // A task that throws is logged once and the thread goes on; runAndWait hands
 // the exception to its caller instead of leaving it waiting.
 TEST(AsioExecutor, AThrowingTaskIsLoggedAndTheThreadGoesOn) {
-    std::vector<std::string> lines;
-    setLogWriter([](LogCategory, LogLevel, std::string_view m, void* c) {
-        static_cast<std::vector<std::string>*>(c)->emplace_back(m);
-    }, &lines);
+    LogCapture log;
     {
         AsioExecutor ex("test.throws");
         ex.post([] { throw std::runtime_error("boom"); });
@@ -92,8 +89,7 @@ TEST(AsioExecutor, AThrowingTaskIsLoggedAndTheThreadGoesOn) {
         ex.runAndWait([&] { ran = true; });
         EXPECT_TRUE(ran);
     }
-    setLogWriter(nullptr, nullptr);
-    EXPECT_EQ(lines, (std::vector<std::string>{"test.throws: a task failed: boom"}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"exec: test.throws: a task failed: boom"}));
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "core/exec/AsioExecutor.h"
 #include "support/ManualExecutor.h"
-#include "core/log/Log.h"
 #include "core/net/Discovery.h"
 #include "support/FakeDnsSdPlatform.h"
+#include "support/LogCapture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -145,10 +145,7 @@ TEST(DiscoveryThreadsTest, StartAndStopFromAnyThread) {
 
 // The browser's state reports reach the log once per failure, not once per report.
 TEST_F(DiscoveryTest, BrowserWaitingIsLoggedOnceAndAgainWhenItResumes) {
-    std::vector<std::string> lines;
-    setLogWriter([](LogCategory, LogLevel, std::string_view m, void* c) {
-        static_cast<std::vector<std::string>*>(c)->emplace_back(m);
-    }, &lines);
+    LogCapture log;
     start();
     const DnsSdBrowserState waiting{DnsSdBrowserState::Kind::waiting,
                                     DnsSdError{DnsSdErrorCode::serviceNotRunning, "Daemon not running"}};
@@ -158,9 +155,8 @@ TEST_F(DiscoveryTest, BrowserWaitingIsLoggedOnceAndAgainWhenItResumes) {
                               DnsSdBrowserState{DnsSdBrowserState::Kind::ready, {}}})
         browser().deliverState(state);
     queue->runUntilIdle();
-    setLogWriter(nullptr, nullptr);
-    EXPECT_THAT(lines, ElementsAre("browsing for peers: waiting: the DNS-SD daemon is not running",
-                                   "browsing for peers: working again"));
+    EXPECT_THAT(log.lines, ElementsAre("discovery: browsing for peers: waiting: the DNS-SD daemon is not running",
+                                       "discovery: browsing for peers: working again"));
 }
 
 } // namespace
