@@ -30,11 +30,10 @@ protected:
         makeController("Ann");
     }
 
-    // Everything on the one virtual-time executor.
     void makeController(std::string name) {
         controller = std::make_shared<PTTController>(
             std::move(name), ownID,
-            PTTController::Components{main, main, network, std::make_unique<FakeAudioPlatform>(devices), main, dnsSd});
+            PTTController::Components{main, transportQueue, network, std::make_unique<FakeAudioPlatform>(devices), main, dnsSd});
         controller->onChange = [this](PTTController::Property p) { ++changes[p]; };
         controller->onTalkEndSent = [this] { ++talkEndsSent; };
     }
@@ -91,6 +90,7 @@ protected:
     }
 
     std::shared_ptr<ManualExecutor> main = std::make_shared<ManualExecutor>();
+    std::shared_ptr<ManualExecutor> transportQueue = main;  // everything on one executor, unless a test splits them
     std::shared_ptr<FakeNetworkPlatform> network = std::make_shared<FakeNetworkPlatform>();
     std::shared_ptr<FakeAudioDevices> devices = std::make_shared<FakeAudioDevices>();
     std::shared_ptr<FakeDnsSdPlatform> dnsSd = std::make_shared<FakeDnsSdPlatform>();
@@ -482,16 +482,9 @@ TEST_F(PTTControllerTest, PeersCarryTheirReachAndTheInboundPathIsWatched) {
 
 // The capture thread advances the counters while the main thread presses and
 // releases: every packet still gets its own sequence number.
-TEST(PTTControllerConcurrency, CountersStayIndivisibleAcrossThreads) {
-    auto main = std::make_shared<ManualExecutor>();
-    auto network = std::make_shared<FakeNetworkPlatform>();
-    network->isAutoReady = true;
-    auto devices = std::make_shared<FakeAudioDevices>();
-    devices->setInputFormat(16000, 1);
-    auto transportQueue = std::make_shared<ManualExecutor>();
-    PTTController::Components components{main, transportQueue, network, std::make_unique<FakeAudioPlatform>(devices),
-                                         main, std::make_shared<FakeDnsSdPlatform>()};
-    auto controller = std::make_shared<PTTController>("Ann", Uuid::random(), std::move(components));
+TEST_F(PTTControllerTest, CountersStayIndivisibleAcrossThreads) {
+    transportQueue = std::make_shared<ManualExecutor>();
+    makeController("Ann");
     controller->start();
     main->runUntilIdle();
     transportQueue->runUntilIdle();
