@@ -31,21 +31,19 @@ sys.exit(0 if eval(sys.argv[2]) else 1)
 PY
 
 # mark: the moment the next measurements count from (the change they watch).
-mark() { t0=$EPOCHREALTIME; }
+mark() { t0=${EPOCHREALTIME/./}; }
 
 # within SECONDS LOG EXPR: waits until EXPR holds, at most SECONDS after the
 # mark; prints the seconds since the mark, or "timeout".
 within() {
-    local limit=$1 log=$2 expr=$3 start=$t0
+    local elapsed
     while :; do
-        if $py "$tmp/holds.py" "$log" "$expr"; then
-            $py -c "print(f'{$EPOCHREALTIME - $start:.1f}')"
+        elapsed=$(( ${EPOCHREALTIME/./} - t0 ))  # microseconds
+        if $py "$tmp/holds.py" "$2" "$3"; then
+            printf '%d.%d\n' $(( elapsed / 1000000 )) $(( elapsed / 100000 % 10 ))
             return 0
         fi
-        if $py -c "import sys; sys.exit(0 if $EPOCHREALTIME - $start > $limit else 1)"; then
-            echo timeout
-            return 0
-        fi
+        (( elapsed > $1 * 1000000 )) && { echo timeout; return 0; }
         sleep 0.25
     done
 }
