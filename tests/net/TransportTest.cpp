@@ -67,10 +67,8 @@ TEST_F(TransportTest, StatesMapAndMalformedDatagramsAreDroppedSilently) {
     auto g = platform->lastGroup();
     g->deliverState({Kind::setup, {}});
     g->deliverState({Kind::ready, {}});
-    Bytes wrongVersion = talkEnd();
-    wrongVersion[0] = 2;
-    for (auto bad : {std::optional(Bytes(25, 1)), std::optional<Bytes>(), std::optional(wrongVersion)})
-        g->deliverDatagram(bad);
+    g->deliverDatagram(Bytes(25, 1));  // what decodes is the decoder's test; here only that a failure is dropped
+    g->deliverDatagram(std::nullopt);  // a receive error
     g->deliverDatagram(talkEnd());
     queue->runUntilIdle();
     EXPECT_EQ(states, (std::vector{State::setup(), State::ready()}));
