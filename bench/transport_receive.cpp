@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     using Clock = std::chrono::steady_clock;
     const int total = argc > 1 ? std::atoi(argv[1]) : 300000;
     auto queue = std::make_shared<hh::AsioExecutor>("bench.transport");
-    auto transport = std::make_shared<hh::Transport>(queue, hh::makeLinuxNetworkPlatform(queue->context()));
+    auto transport = std::make_shared<hh::Transport>(hh::makeLinuxNetworkPlatform(queue));
     std::atomic<int> received{0};
     std::atomic<std::int64_t> firstNs{0}, lastNs{0};
     std::promise<void> ready;

@@ -39,7 +39,7 @@ struct MonitorOptions {
 
 int runMonitor(const MonitorOptions& options, StopSignal& stop) {
     auto queue = std::make_shared<AsioExecutor>("org.hollerhopper.transport");
-    auto transport = std::make_shared<Transport>(queue, makeLinuxNetworkPlatform(queue->context()));
+    auto transport = std::make_shared<Transport>(makeLinuxNetworkPlatform(queue));
     std::atomic<std::uint64_t> received{0};
     transport->onState = [](const Transport::State& state) { printJsonLine(stateEvent(state)); };
     transport->onPacket = [&](const WalkiePacket& packet) {

@@ -48,9 +48,9 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
     auto main = std::make_shared<AsioExecutor>("hollerhopper.main");
     auto queue = std::make_shared<AsioExecutor>("hollerhopper.discovery");
     auto transportQueue = std::make_shared<AsioExecutor>("hollerhopper.transport");
-    auto platform = makeAvahiDnsSdPlatform(*queue);
-    auto discovery = std::make_shared<Discovery>(options.name, queue, platform);
-    auto transport = std::make_shared<Transport>(transportQueue, makeLinuxNetworkPlatform(transportQueue->context()));
+    auto platform = makeAvahiDnsSdPlatform(queue);
+    auto discovery = std::make_shared<Discovery>(options.name, platform);
+    auto transport = std::make_shared<Transport>(makeLinuxNetworkPlatform(transportQueue));
     const Uuid ownID = Uuid::random();
     auto presence = std::make_shared<PresenceTracker>(main, ownID);
 

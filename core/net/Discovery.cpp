@@ -6,9 +6,9 @@
 
 namespace hh {
 
-Discovery::Discovery(std::string displayName, std::shared_ptr<Executor> queue,
+Discovery::Discovery(std::string displayName,
                      std::shared_ptr<DnsSdPlatform> platform)
-    : displayName_(std::move(displayName)), queue_(std::move(queue)), platform_(std::move(platform)) {}
+    : displayName_(std::move(displayName)), queue_(platform->queue()), platform_(std::move(platform)) {}
 
 void Discovery::start() {
     queue_->post([weak = weak_from_this()] {
@@ -54,8 +54,7 @@ void Discovery::startAdvertising() {
         return;
     }
     if (!listener) return;
-    listener->service = DnsSdListener::Service{
-        displayName_, std::string(WalkieConfig::bonjourServiceType), std::nullopt, std::nullopt};
+    listener->service = DnsSdListener::Service{displayName_, std::string(WalkieConfig::bonjourServiceType)};
     // Nobody is meant to talk to us over this port: it only carries the advertisement.
     listener->onNewConnection = [](std::shared_ptr<DnsSdConnection> connection) {
         if (connection) connection->cancel();

@@ -14,10 +14,11 @@ namespace hh {
 
 // Makes this instance visible to the others on the local network (a DNS-SD
 // service named after the display name) and keeps the list of instances it sees.
-// All its state lives on `queue`; start() and stop() may be called from any thread.
+// All its state lives on the platform's executor; start() and stop() may be
+// called from any thread.
 class Discovery : public std::enable_shared_from_this<Discovery> {
 public:
-    Discovery(std::string displayName, std::shared_ptr<Executor> queue, std::shared_ptr<DnsSdPlatform> platform);
+    Discovery(std::string displayName, std::shared_ptr<DnsSdPlatform> platform);
 
     Discovery(const Discovery&) = delete;
     Discovery& operator=(const Discovery&) = delete;

@@ -5,6 +5,8 @@
 // services of one type. Handlers run on the serial executor the platform was made
 // for; after cancel() no handler is called again.
 
+#include "core/exec/Executor.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -71,11 +73,10 @@ public:
 // advertises `service` while it runs.
 class DnsSdListener {
 public:
+    // Advertised in the platform's default domain, with no TXT record.
     struct Service {
         std::string name;
         std::string type;
-        std::optional<std::string> domain;           // absent: the platform's default
-        std::optional<std::vector<std::uint8_t>> txtRecord;  // absent: none
     };
 
     virtual ~DnsSdListener() = default;
@@ -105,6 +106,8 @@ public:
 class DnsSdPlatform {
 public:
     virtual ~DnsSdPlatform() = default;
+    // The executor this platform was made for; discovery keeps its state there too.
+    virtual std::shared_ptr<Executor> queue() const = 0;
 
     // A TCP listener on any port, local endpoint reuse on. Throws when no socket
     // can be had.

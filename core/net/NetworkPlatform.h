@@ -16,8 +16,8 @@
 namespace hh {
 
 // The operations the transport needs from the platform's network stack: one
-// multicast group and a monitor of the network path. Handlers run on the
-// executor given to start().
+// multicast group and a monitor of the network path. A platform is made for one
+// serial executor: its objects start, deliver and are used there.
 
 // A failure the platform describes in words for the user.
 class NetworkError : public std::runtime_error {
@@ -35,19 +35,16 @@ struct GroupState {
 
 class MulticastGroup {
 public:
-    // Content is absent when the platform delivers an empty event. The bytes are
-    // only valid during the call.
-    using ReceiveHandler =
-        std::function<void(std::optional<std::span<const std::uint8_t>> content, bool isComplete)>;
+    // The bytes are only valid during the call.
+    using ReceiveHandler = std::function<void(std::span<const std::uint8_t> content)>;
     using StateHandler = std::function<void(const GroupState&)>;
 
     virtual ~MulticastGroup() = default;
-    // Oversized datagrams are dropped whole when `rejectOversizedMessages` is set.
-    virtual void setReceiveHandler(std::size_t maximumMessageSize, bool rejectOversizedMessages,
-                                   ReceiveHandler handler) = 0;
+    // Datagrams longer than `maximumMessageSize` are dropped whole.
+    virtual void setReceiveHandler(std::size_t maximumMessageSize, ReceiveHandler handler) = 0;
     // An empty handler detaches: no further state reports, not even cancelled.
     virtual void setStateUpdateHandler(StateHandler handler) = 0;
-    virtual void start(Executor& queue) = 0;
+    virtual void start() = 0;
     // To the whole group; errors are not reported.
     virtual void send(Bytes content) = 0;
     // No deliveries after this, except a final cancelled state while a state
@@ -66,13 +63,15 @@ public:
     virtual ~PathMonitor() = default;
     virtual void setPathUpdateHandler(UpdateHandler handler) = 0;
     // Reports the current path soon after starting, then on every change.
-    virtual void start(Executor& queue) = 0;
+    virtual void start() = 0;
     virtual void cancel() = 0;
 };
 
 class NetworkPlatform {
 public:
     virtual ~NetworkPlatform() = default;
+    // The executor this platform was made for; the transport keeps its state there too.
+    virtual std::shared_ptr<Executor> queue() const = 0;
     // Describes the group host:port; throws NetworkError when it cannot.
     virtual std::unique_ptr<MulticastGroup> makeMulticastGroup(std::string_view host, std::uint16_t port) = 0;
     virtual std::unique_ptr<PathMonitor> makePathMonitor() = 0;

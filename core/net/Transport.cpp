@@ -19,8 +19,8 @@ std::string describe(const Bytes& bytes) {
 }
 } // namespace
 
-Transport::Transport(std::shared_ptr<Executor> queue, std::shared_ptr<NetworkPlatform> platform)
-    : queue_(std::move(queue)), platform_(std::move(platform)) {}
+Transport::Transport(std::shared_ptr<NetworkPlatform> platform)
+    : queue_(platform->queue()), platform_(std::move(platform)) {}
 
 // Platform objects are released without cancelling; their handlers hold only
 // weak references, so nothing reaches a transport that is gone.
@@ -84,22 +84,20 @@ void Transport::startGroup() {
         return;
     }
     std::weak_ptr<Transport> weak = weak_from_this();
-    group->setReceiveHandler(maximumDatagramSize, true,
-                            [weak](std::optional<std::span<const std::uint8_t>> content, bool) {
+    group->setReceiveHandler(maximumDatagramSize, [weak](std::span<const std::uint8_t> content) {
         if (auto self = weak.lock()) self->handleDatagram(content);
     });
     group->setStateUpdateHandler([weak](const GroupState& state) {
         if (auto self = weak.lock()) self->handleGroupState(state);
     });
-    group->start(*queue_);
+    group->start();
     group_ = std::move(group);
 }
 
-void Transport::handleDatagram(std::optional<std::span<const std::uint8_t>> content) {
-    if (!content) return;
-    auto packet = WalkiePacket::decode(*content);
+void Transport::handleDatagram(std::span<const std::uint8_t> content) {
+    auto packet = WalkiePacket::decode(content);
     if (!packet) {
-        HH_LOG_DEBUG(logcat::net, "dropped a datagram of " << content->size() << " bytes that is not ours");
+        HH_LOG_DEBUG(logcat::net, "dropped a datagram of " << content.size() << " bytes that is not ours");
         return;
     }
     HH_LOG_DEBUG(logcat::net, "received " << describe(*packet));
@@ -152,7 +150,7 @@ void Transport::startPathMonitor() {
     monitor->setPathUpdateHandler([weak = weak_from_this()](const NetworkPath& path) {
         if (auto self = weak.lock()) self->handlePathUpdate(path);
     });
-    monitor->start(*queue_);
+    monitor->start();
     if (pathMonitor_) pathMonitor_->cancel();
     pathMonitor_ = std::move(monitor);
 }

@@ -33,8 +33,8 @@ public:
     static constexpr std::size_t maximumDatagramSize = 2048;
     static constexpr double rebuildDelaySeconds = 2.0;
 
-    // `queue` must be serial; platform objects are started on it.
-    Transport(std::shared_ptr<Executor> queue, std::shared_ptr<NetworkPlatform> platform);
+    // Runs on the platform's executor.
+    explicit Transport(std::shared_ptr<NetworkPlatform> platform);
     ~Transport();
 
     // Called on the queue. Assign before start().
@@ -47,8 +47,6 @@ public:
     // Encodes on the caller's thread and returns; the bytes leave from the queue.
     void send(const WalkiePacket& packet);
 
-    Executor& queue() const { return *queue_; }
-
 private:
     void startGroup();
     void scheduleRestart();
@@ -56,7 +54,7 @@ private:
     void startPathMonitor();
     void handlePathUpdate(const NetworkPath& path);
     void handleGroupState(const GroupState& state);
-    void handleDatagram(std::optional<std::span<const std::uint8_t>> content);
+    void handleDatagram(std::span<const std::uint8_t> content);
 
     std::shared_ptr<Executor> queue_;
     std::shared_ptr<NetworkPlatform> platform_;

@@ -33,10 +33,9 @@ PTTController::PTTController(std::string displayName, Uuid senderID, Components 
     : main_(std::move(components.main)),
       displayName_(std::move(displayName)),
       senderID_(senderID),
-      transport_(std::make_shared<Transport>(std::move(components.transportQueue), std::move(components.network))),
+      transport_(std::make_shared<Transport>(std::move(components.network))),
       audio_(std::make_shared<AudioEngine>(std::move(components.audio))),
-      discovery_(std::make_shared<Discovery>(displayName_, std::move(components.discoveryQueue),
-                                             std::move(components.dnsSd))),
+      discovery_(std::make_shared<Discovery>(displayName_, std::move(components.dnsSd))),
       presence_(std::make_shared<PresenceTracker>(main_, senderID_)) {}
 
 PTTController::~PTTController() = default;

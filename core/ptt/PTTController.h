@@ -34,14 +34,13 @@ public:
     // The published properties, named in change notifications.
     enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked, talkingPeerNames };
 
-    // Where the controller and its components run, and the platform services
-    // they use. The Linux factory fills this; tests use fakes and virtual time.
+    // Where the controller runs, and the platform services its components use
+    // (each on the executor it was made for). The Linux factory fills this;
+    // tests use fakes and virtual time.
     struct Components {
         std::shared_ptr<Executor> main;
-        std::shared_ptr<Executor> transportQueue;
         std::shared_ptr<NetworkPlatform> network;
         std::unique_ptr<AudioPlatform> audio;
-        std::shared_ptr<Executor> discoveryQueue;
         std::shared_ptr<DnsSdPlatform> dnsSd;
     };
 

@@ -28,13 +28,13 @@ TEST(AvahiErrorTest, PolicyAndMissingDaemonHaveTheirDnsSdCodes) {
 // while the client retries.
 TEST(AvahiDnsSdTest, WithoutABusTheBrowserWaitsWithServiceNotRunning) {
     ::setenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/hollerhopper-test.bus", 1);
-    AsioExecutor queue{"test.discovery"};
+    auto queue = std::make_shared<AsioExecutor>("test.discovery");
     std::shared_ptr<DnsSdPlatform> platform = makeAvahiDnsSdPlatform(queue);
     std::shared_ptr<DnsSdBrowser> browser;
     std::vector<DnsSdBrowserState> states;  // only touched on the queue
     bool hasResults = false, isWaiting = false;
     std::promise<void> waiting;
-    queue.runAndWait([&] {
+    queue->runAndWait([&] {
         browser = platform->makeBrowser("_hollerhopper._tcp", "local.");
         browser->onState = [&](DnsSdBrowserState state) {
             states.push_back(state);
@@ -46,7 +46,7 @@ TEST(AvahiDnsSdTest, WithoutABusTheBrowserWaitsWithServiceNotRunning) {
         browser->start();
     });
     ASSERT_EQ(waiting.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    queue.runAndWait([&] {
+    queue->runAndWait([&] {
         EXPECT_EQ(states.front().kind, Kind::setup);
         for (const auto& s : states) EXPECT_NE(s.kind, Kind::ready);
         EXPECT_FALSE(hasResults);

@@ -30,8 +30,8 @@ protected:
     }
 
     std::shared_ptr<ManualExecutor> queue = std::make_shared<ManualExecutor>();
-    std::shared_ptr<FakeDnsSdPlatform> platform = std::make_shared<FakeDnsSdPlatform>();
-    std::shared_ptr<Discovery> discovery = std::make_shared<Discovery>("Desk One", queue, platform);
+    std::shared_ptr<FakeDnsSdPlatform> platform = std::make_shared<FakeDnsSdPlatform>(queue);
+    std::shared_ptr<Discovery> discovery = std::make_shared<Discovery>("Desk One", platform);
     std::vector<std::vector<Peer>> delivered;
 };
 
@@ -113,7 +113,7 @@ TEST_F(DiscoveryTest, NothingHappensOnceTheDiscoveryIsGone) {
     EXPECT_FALSE(browser().isCancelled) << "the stop job must not run for a discovery that is gone";
     report({"Late"});
     EXPECT_TRUE(delivered.empty());
-    auto second = std::make_shared<Discovery>("Desk Two", queue, platform);
+    auto second = std::make_shared<Discovery>("Desk Two", platform);
     second->start();
     second.reset();
     queue->runUntilIdle();
@@ -123,8 +123,8 @@ TEST_F(DiscoveryTest, NothingHappensOnceTheDiscoveryIsGone) {
 // start()/stop() from another thread while the queue runs on its own.
 TEST(DiscoveryThreadsTest, StartAndStopFromAnyThread) {
     auto queue = std::make_shared<AsioExecutor>("test.discovery");
-    auto platform = std::make_shared<FakeDnsSdPlatform>();
-    auto discovery = std::make_shared<Discovery>("Desk One", queue, platform);
+    auto platform = std::make_shared<FakeDnsSdPlatform>(queue);
+    auto discovery = std::make_shared<Discovery>("Desk One", platform);
     std::promise<std::vector<Peer>> received;
     discovery->onPeersChanged = [&](std::vector<Peer> peers) {
         EXPECT_TRUE(queue->isCurrentThread());

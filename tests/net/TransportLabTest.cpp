@@ -49,7 +49,7 @@ public:
     }
 
     std::shared_ptr<AsioExecutor> queue = std::make_shared<AsioExecutor>("lab.transport");
-    std::shared_ptr<Transport> transport = std::make_shared<Transport>(queue, makeLinuxNetworkPlatform(queue->context()));
+    std::shared_ptr<Transport> transport = std::make_shared<Transport>(makeLinuxNetworkPlatform(queue));
     Packets packets;
     States states;
 

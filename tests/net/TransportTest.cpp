@@ -32,8 +32,8 @@ protected:
     std::size_t groups() const { return platform->groups.size(); }
 
     std::shared_ptr<ManualExecutor> queue = std::make_shared<ManualExecutor>();
-    std::shared_ptr<FakeNetworkPlatform> platform = std::make_shared<FakeNetworkPlatform>();
-    std::shared_ptr<Transport> transport = std::make_shared<Transport>(queue, platform);
+    std::shared_ptr<FakeNetworkPlatform> platform = std::make_shared<FakeNetworkPlatform>(queue);
+    std::shared_ptr<Transport> transport = std::make_shared<Transport>(platform);
     std::vector<WalkiePacket> packets;
     std::vector<State> states;
 };
@@ -68,7 +68,7 @@ TEST_F(TransportTest, StatesMapAndMalformedDatagramsAreDroppedSilently) {
     g->deliverState({Kind::setup, {}});
     g->deliverState({Kind::ready, {}});
     g->deliverDatagram(Bytes(25, 1));  // what decodes is the decoder's test; here only that a failure is dropped
-    g->deliverDatagram(std::nullopt);  // a receive error
+    g->deliverDatagram(Bytes());
     g->deliverDatagram(talkEnd());
     queue->runUntilIdle();
     EXPECT_EQ(states, (std::vector{State::setup(), State::ready()}));

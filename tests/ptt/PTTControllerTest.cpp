@@ -33,7 +33,7 @@ protected:
     void makeController(std::string name) {
         controller = std::make_shared<PTTController>(
             std::move(name), ownID,
-            PTTController::Components{main, transportQueue, network, std::make_unique<FakeAudioPlatform>(devices), main, dnsSd});
+            PTTController::Components{main, network, std::make_unique<FakeAudioPlatform>(devices), dnsSd});
         controller->onChange = [this](PTTController::Property p) { ++changes[p]; };
         controller->onTalkEndSent = [this] { ++talkEndsSent; };
     }
@@ -90,10 +90,9 @@ protected:
     }
 
     std::shared_ptr<ManualExecutor> main = std::make_shared<ManualExecutor>();
-    std::shared_ptr<ManualExecutor> transportQueue = main;  // everything on one executor, unless a test splits them
-    std::shared_ptr<FakeNetworkPlatform> network = std::make_shared<FakeNetworkPlatform>();
+    std::shared_ptr<FakeNetworkPlatform> network = std::make_shared<FakeNetworkPlatform>(main);
     std::shared_ptr<FakeAudioDevices> devices = std::make_shared<FakeAudioDevices>();
-    std::shared_ptr<FakeDnsSdPlatform> dnsSd = std::make_shared<FakeDnsSdPlatform>();
+    std::shared_ptr<FakeDnsSdPlatform> dnsSd = std::make_shared<FakeDnsSdPlatform>(main);
     Uuid ownID = Uuid::random();
     Uuid peerID = Uuid::random();
     std::shared_ptr<PTTController> controller;
@@ -253,7 +252,7 @@ TEST_F(PTTControllerTest, WrongStateOperationsDoNothing) {
 TEST_F(PTTControllerTest, StopSendsTheTalkEndOfAPressOrATail) {
     for (bool isReleasedFirst : {false, true}) {
         SCOPED_TRACE(isReleasedFirst ? "during the tail" : "while pressed");
-        network = std::make_shared<FakeNetworkPlatform>();
+        network = std::make_shared<FakeNetworkPlatform>(main);
         network->isAutoReady = true;
         makeController("Ann");
         talkEndsSent = 0;
@@ -483,7 +482,9 @@ TEST_F(PTTControllerTest, PeersCarryTheirReachAndTheInboundPathIsWatched) {
 // The capture thread advances the counters while the main thread presses and
 // releases: every packet still gets its own sequence number.
 TEST_F(PTTControllerTest, CountersStayIndivisibleAcrossThreads) {
-    transportQueue = std::make_shared<ManualExecutor>();
+    auto transportQueue = std::make_shared<ManualExecutor>();
+    network = std::make_shared<FakeNetworkPlatform>(transportQueue);
+    network->isAutoReady = true;
     makeController("Ann");
     controller->start();
     main->runUntilIdle();

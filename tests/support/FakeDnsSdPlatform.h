@@ -15,6 +15,9 @@ namespace hh {
 
 class FakeDnsSdPlatform final : public DnsSdPlatform {
 public:
+    explicit FakeDnsSdPlatform(std::shared_ptr<Executor> queue) : queue_(std::move(queue)) {}
+    std::shared_ptr<Executor> queue() const override { return queue_; }
+
     class Connection final : public DnsSdConnection {
     public:
         void cancel() override { isCancelled = true; }
@@ -65,6 +68,10 @@ public:
 
     std::vector<std::shared_ptr<Listener>> listeners;  // every listener made, in order
     std::vector<std::shared_ptr<Browser>> browsers;    // every browser made, in order
+
+private:
+    std::shared_ptr<Executor> queue_;
+public:
     // Every call in order, e.g. "make listener 1", "start browser 1", "cancel listener 1".
     std::vector<std::string> log;
 };

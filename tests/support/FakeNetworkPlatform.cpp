@@ -6,18 +6,17 @@ namespace {
 
 class FakeGroup final : public MulticastGroup {
 public:
-    FakeGroup(std::shared_ptr<FakeNetworkPlatform::GroupRecord> record, bool isAutoReady)
-        : record_(std::move(record)), isAutoReady_(isAutoReady) {}
+    FakeGroup(std::shared_ptr<FakeNetworkPlatform::GroupRecord> record, bool isAutoReady, Executor& queue)
+        : record_(std::move(record)), isAutoReady_(isAutoReady), queue_(queue) {}
     ~FakeGroup() override { record_->isDestroyed = true; }
 
-    void setReceiveHandler(std::size_t maximumMessageSize, bool rejectOversized, ReceiveHandler handler) override {
+    void setReceiveHandler(std::size_t maximumMessageSize, ReceiveHandler handler) override {
         record_->maximumMessageSize = maximumMessageSize;
-        record_->rejectOversized = rejectOversized;
         record_->receiveHandler = std::move(handler);
     }
     void setStateUpdateHandler(StateHandler handler) override { record_->stateHandler = std::move(handler); }
-    void start(Executor& queue) override {
-        record_->queue = &queue;
+    void start() override {
+        record_->queue = &queue_;
         if (isAutoReady_) {
             record_->deliverState({GroupState::Kind::setup, {}});
             record_->deliverState({GroupState::Kind::ready, {}});
@@ -38,17 +37,20 @@ public:
 private:
     std::shared_ptr<FakeNetworkPlatform::GroupRecord> record_;
     bool isAutoReady_;
+    Executor& queue_;
 };
 
 class FakeMonitor final : public PathMonitor {
 public:
-    explicit FakeMonitor(std::shared_ptr<FakeNetworkPlatform::MonitorRecord> record) : record_(std::move(record)) {}
+    FakeMonitor(std::shared_ptr<FakeNetworkPlatform::MonitorRecord> record, Executor& queue)
+        : record_(std::move(record)), queue_(queue) {}
     void setPathUpdateHandler(UpdateHandler handler) override { record_->handler = std::move(handler); }
-    void start(Executor& queue) override { record_->queue = &queue; }
+    void start() override { record_->queue = &queue_; }
     void cancel() override { record_->isCancelled = true; }
 
 private:
     std::shared_ptr<FakeNetworkPlatform::MonitorRecord> record_;
+    Executor& queue_;
 };
 
 } // namespace
@@ -61,15 +63,10 @@ void FakeNetworkPlatform::GroupRecord::deliverState(const GroupState& state) {
     });
 }
 
-void FakeNetworkPlatform::GroupRecord::deliverDatagram(std::optional<Bytes> content) {
-    if (!queue || isCancelled) return;
-    if (content && content->size() > maximumMessageSize && rejectOversized) return;
+void FakeNetworkPlatform::GroupRecord::deliverDatagram(Bytes content) {
+    if (!queue || isCancelled || content.size() > maximumMessageSize) return;
     queue->post([this, content = std::move(content)] {
-        if (!receiveHandler || isCancelled) return;
-        if (content)
-            receiveHandler(std::span<const std::uint8_t>(*content), true);
-        else
-            receiveHandler(std::nullopt, true);
+        if (receiveHandler && !isCancelled) receiveHandler(std::span<const std::uint8_t>(content));
     });
 }
 
@@ -87,13 +84,13 @@ std::unique_ptr<MulticastGroup> FakeNetworkPlatform::makeMulticastGroup(std::str
     }
     auto record = std::make_shared<GroupRecord>();
     groups.push_back(record);
-    return std::make_unique<FakeGroup>(record, isAutoReady);
+    return std::make_unique<FakeGroup>(record, isAutoReady, *queue_);
 }
 
 std::unique_ptr<PathMonitor> FakeNetworkPlatform::makePathMonitor() {
     auto record = std::make_shared<MonitorRecord>();
     monitors.push_back(record);
-    return std::make_unique<FakeMonitor>(record);
+    return std::make_unique<FakeMonitor>(record, *queue_);
 }
 
 std::vector<Bytes> FakeNetworkPlatform::allSent() const {

@@ -8,13 +8,15 @@
 namespace hh {
 
 // An in-memory network for tests. Every group and monitor it makes stays
-// inspectable through the platform; deliveries go through the executor the
-// object was started on, as a real platform's would.
+// inspectable through the platform; deliveries of started objects go through
+// the platform's executor, as a real platform's would.
 class FakeNetworkPlatform final : public NetworkPlatform {
 public:
+    explicit FakeNetworkPlatform(std::shared_ptr<Executor> queue) : queue_(std::move(queue)) {}
+    std::shared_ptr<Executor> queue() const override { return queue_; }
+
     struct GroupRecord {
         std::size_t maximumMessageSize = 0;
-        bool rejectOversized = false;
         MulticastGroup::ReceiveHandler receiveHandler;
         MulticastGroup::StateHandler stateHandler;
         Executor* queue = nullptr;
@@ -24,7 +26,7 @@ public:
 
         // Delivers on the group's queue, unless it was cancelled.
         void deliverState(const GroupState& state);
-        void deliverDatagram(std::optional<Bytes> content);
+        void deliverDatagram(Bytes content);
     };
     struct MonitorRecord {
         PathMonitor::UpdateHandler handler;
@@ -49,6 +51,9 @@ public:
     std::shared_ptr<MonitorRecord> lastMonitor() const { return monitors.empty() ? nullptr : monitors.back(); }
     // Every datagram sent through any group, in order.
     std::vector<Bytes> allSent() const;
+
+private:
+    std::shared_ptr<Executor> queue_;
 };
 
 } // namespace hh

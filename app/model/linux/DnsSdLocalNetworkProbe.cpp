@@ -15,7 +15,7 @@ struct ProbeServices {
     std::shared_ptr<AsioExecutor> queue = std::make_shared<AsioExecutor>("org.hollerhopper.permissionprobe");
     std::shared_ptr<DnsSdPlatform> platform;
     ProbeServices() {
-        queue->runAndWait([this] { platform = makeAvahiDnsSdPlatform(*queue); });
+        queue->runAndWait([this] { platform = makeAvahiDnsSdPlatform(queue); });
     }
     ~ProbeServices() {
         queue->runAndWait([this] { platform.reset(); });

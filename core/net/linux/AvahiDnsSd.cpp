@@ -55,7 +55,6 @@ struct AvahiFree {
 using AvahiClientPtr = std::unique_ptr<AvahiClient, AvahiFree<avahi_client_free>>;
 using AvahiEntryGroupPtr = std::unique_ptr<AvahiEntryGroup, AvahiFree<avahi_entry_group_free>>;
 using AvahiServiceBrowserPtr = std::unique_ptr<AvahiServiceBrowser, AvahiFree<avahi_service_browser_free>>;
-using AvahiStringListPtr = std::unique_ptr<AvahiStringList, AvahiFree<avahi_string_list_free>>;
 
 // Objects holding Avahi or Asio state are destroyed on the executor's thread,
 // wherever their last owner lets go of them.
@@ -293,19 +292,13 @@ private:
     }
 
     void advertise() {
-        AvahiStringList* parsed = nullptr;
-        if (service->txtRecord && !service->txtRecord->empty() &&
-            avahi_string_list_parse(service->txtRecord->data(), service->txtRecord->size(), &parsed) != 0)
-            parsed = nullptr;
-        const AvahiStringListPtr txt(parsed);
-        const char* domain = service->domain ? service->domain->c_str() : nullptr;
         // A name another service on this daemon already holds is settled at once
         // with the alternative name; a conflict on the network comes later as
         // AVAHI_ENTRY_GROUP_COLLISION.
         for (int attempt = 0; attempt < 100; ++attempt) {
             const int error = avahi_entry_group_add_service_strlst(
                 group_.get(), AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, AvahiPublishFlags(0), name_.c_str(),
-                service->type.c_str(), domain, nullptr, port_, txt.get());
+                service->type.c_str(), nullptr, nullptr, port_, nullptr);
             if (error == AVAHI_ERR_COLLISION) {
                 rename();
                 continue;
@@ -545,8 +538,10 @@ private:
 
 class AvahiDnsSdPlatform final : public DnsSdPlatform {
 public:
-    explicit AvahiDnsSdPlatform(AsioExecutor& executor)
-        : executor_(executor), session_(makeOnExecutor<AvahiSession>(executor)) {}
+    explicit AvahiDnsSdPlatform(std::shared_ptr<AsioExecutor> queue)
+        : queue_(std::move(queue)), executor_(*queue_), session_(makeOnExecutor<AvahiSession>(executor_)) {}
+
+    std::shared_ptr<Executor> queue() const override { return queue_; }
 
     std::shared_ptr<DnsSdListener> makeListener() override {
         return makeOnExecutor<AvahiListener>(executor_, session_);
@@ -557,14 +552,15 @@ public:
     }
 
 private:
+    std::shared_ptr<AsioExecutor> queue_;
     AsioExecutor& executor_;
     std::shared_ptr<AvahiSession> session_;
 };
 
 } // namespace
 
-std::shared_ptr<DnsSdPlatform> makeAvahiDnsSdPlatform(AsioExecutor& queue) {
-    return std::make_shared<AvahiDnsSdPlatform>(queue);
+std::shared_ptr<DnsSdPlatform> makeAvahiDnsSdPlatform(std::shared_ptr<AsioExecutor> queue) {
+    return std::make_shared<AvahiDnsSdPlatform>(std::move(queue));
 }
 
 } // namespace hh

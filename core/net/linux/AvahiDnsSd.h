@@ -19,8 +19,8 @@ namespace hh {
 // whatever name a collision gave it.
 //
 // The objects made here may be released on any thread; they are torn down on
-// `queue`, which must outlive them.
-std::shared_ptr<DnsSdPlatform> makeAvahiDnsSdPlatform(AsioExecutor& queue);
+// `queue`, which the platform keeps.
+std::shared_ptr<DnsSdPlatform> makeAvahiDnsSdPlatform(std::shared_ptr<AsioExecutor> queue);
 
 // The DNS-SD error for an Avahi error number.
 DnsSdError dnsSdErrorFromAvahi(int avahiError);

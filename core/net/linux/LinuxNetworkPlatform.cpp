@@ -32,7 +32,6 @@ public:
     MulticastGroup::ReceiveHandler receiveHandler;
     MulticastGroup::StateHandler stateHandler;
     std::size_t maximumMessageSize = 2048;
-    bool rejectOversized = true;
 
     void start() {
         asio::post(context_, [self = shared_from_this()] { self->open(); });
@@ -145,11 +144,10 @@ private:
             for (int i = 0; i < n && !isCancelled_; ++i) {
                 const auto& m = messages_[std::size_t(i)];
                 const bool isOversized = (m.msg_hdr.msg_flags & MSG_TRUNC) || m.msg_len > maximumMessageSize;
-                if (isOversized && rejectOversized) continue;
+                if (isOversized) continue;
                 const std::size_t length = std::min<std::size_t>(m.msg_len, maximumMessageSize);
                 if (receiveHandler)
-                    receiveHandler(std::span<const std::uint8_t>(buffer_.data() + std::size_t(i) * slotSize_, length),
-                                   true);
+                    receiveHandler(std::span<const std::uint8_t>(buffer_.data() + std::size_t(i) * slotSize_, length));
             }
             if (std::size_t(n) < messages_.size()) return;
         }
@@ -190,13 +188,12 @@ public:
             asio::post(context, [core = core_] { core->cancel(false); });
     }
 
-    void setReceiveHandler(std::size_t maximumMessageSize, bool rejectOversized, ReceiveHandler handler) override {
+    void setReceiveHandler(std::size_t maximumMessageSize, ReceiveHandler handler) override {
         core_->maximumMessageSize = maximumMessageSize;
-        core_->rejectOversized = rejectOversized;
         core_->receiveHandler = std::move(handler);
     }
     void setStateUpdateHandler(StateHandler handler) override { core_->stateHandler = std::move(handler); }
-    void start(Executor&) override { core_->start(); }
+    void start() override { core_->start(); }
     void send(Bytes content) override { core_->send(content); }
     void cancel() override { core_->cancel(true); }
 
@@ -294,7 +291,7 @@ public:
             asio::post(context, [core = core_] { core->cancel(); });
     }
     void setPathUpdateHandler(UpdateHandler handler) override { core_->handler = std::move(handler); }
-    void start(Executor&) override { core_->start(); }
+    void start() override { core_->start(); }
     void cancel() override { core_->cancel(); }
 
 private:
@@ -303,7 +300,9 @@ private:
 
 class LinuxNetworkPlatform final : public NetworkPlatform {
 public:
-    explicit LinuxNetworkPlatform(asio::io_context& context) : context_(context) {}
+    explicit LinuxNetworkPlatform(std::shared_ptr<AsioExecutor> queue) : queue_(std::move(queue)), context_(queue_->context()) {}
+
+    std::shared_ptr<Executor> queue() const override { return queue_; }
 
     std::unique_ptr<MulticastGroup> makeMulticastGroup(std::string_view host, std::uint16_t port) override {
         sockaddr_in group{};
@@ -318,13 +317,14 @@ public:
     std::unique_ptr<PathMonitor> makePathMonitor() override { return std::make_unique<LinuxPathMonitor>(context_); }
 
 private:
+    std::shared_ptr<AsioExecutor> queue_;
     asio::io_context& context_;
 };
 
 } // namespace
 
-std::shared_ptr<NetworkPlatform> makeLinuxNetworkPlatform(asio::io_context& context) {
-    return std::make_shared<LinuxNetworkPlatform>(context);
+std::shared_ptr<NetworkPlatform> makeLinuxNetworkPlatform(std::shared_ptr<AsioExecutor> queue) {
+    return std::make_shared<LinuxNetworkPlatform>(std::move(queue));
 }
 
 } // namespace hh

@@ -2,15 +2,15 @@
 
 #include "core/net/NetworkPlatform.h"
 
-#include <asio/io_context.hpp>
+#include "core/exec/AsioExecutor.h"
 
 #include <memory>
 
 namespace hh {
 
 // The multicast group on a UDP socket (joined and sending on the primary
-// interface, TTL 1, loopback on) and the path monitor on rtnetlink. Both run on
-// `context`, which must be the io_context of the executor they are started on.
-std::shared_ptr<NetworkPlatform> makeLinuxNetworkPlatform(asio::io_context& context);
+// interface, TTL 1, loopback on) and the path monitor on rtnetlink, both on
+// `queue`'s thread.
+std::shared_ptr<NetworkPlatform> makeLinuxNetworkPlatform(std::shared_ptr<AsioExecutor> queue);
 
 } // namespace hh

@@ -10,13 +10,11 @@ LinuxIntercom::LinuxIntercom(std::string displayName, Uuid senderID, std::shared
                              std::unique_ptr<AudioPlatform> audio)
     : transportQueue_(std::make_shared<AsioExecutor>("org.hollerhopper.transport")),
       discoveryQueue_(std::make_shared<AsioExecutor>("org.hollerhopper.discovery")),
-      dnsSd_(makeAvahiDnsSdPlatform(*discoveryQueue_)) {
+      dnsSd_(makeAvahiDnsSdPlatform(discoveryQueue_)) {
     PTTController::Components components;
     components.main = std::move(main);
-    components.transportQueue = transportQueue_;
-    components.network = makeLinuxNetworkPlatform(transportQueue_->context());
+    components.network = makeLinuxNetworkPlatform(transportQueue_);
     components.audio = std::move(audio);
-    components.discoveryQueue = discoveryQueue_;
     components.dnsSd = dnsSd_;
     controller_ = std::make_shared<PTTController>(std::move(displayName), senderID, std::move(components));
 }
