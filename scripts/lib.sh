@@ -3,7 +3,7 @@
 
 HH_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-hh_log() { printf '== %s\n' "$*" >&2; }
+hh_log() { printf '== [%dm%02ds] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*" >&2; }
 
 # The Debian packages the project needs, from scripts/deps/*.txt (one name a
 # line, # comments): `hh_required_packages` for everything, `hh_required_packages
