@@ -31,6 +31,8 @@ class ControllerObject : public QObject {
     Q_PROPERTY(bool isTransmitting READ isTransmitting NOTIFY isTransmittingChanged)
     // The connection in the words shown to the user ("on air").
     Q_PROPERTY(QString connectionState READ connectionState NOTIFY connectionStateChanged)
+    // The sound services fail (no sound server, a silent microphone...).
+    Q_PROPERTY(bool hasAudioError READ hasAudioError NOTIFY connectionStateChanged)
     Q_PROPERTY(bool isMuted READ isMuted WRITE setMuted NOTIFY isMutedChanged)
     // The name others see; a change is advertised at once and sent with the next talk start.
     Q_PROPERTY(QString displayName READ displayName WRITE setDisplayName NOTIFY displayNameChanged)
@@ -48,6 +50,7 @@ public:
     bool isInboundBlocked() const { return isInboundBlocked_; }
     bool isTransmitting() const { return isTransmitting_; }
     QString connectionState() const;
+    bool hasAudioError() const { return connectionState_.kind == ConnectionState::Kind::audioError; }
     bool isMuted() const { return isMuted_; }
     const QString& displayName() const { return displayName_; }
 

@@ -2,8 +2,9 @@ import QtQuick
 import QtQuick.Controls.Basic
 
 // The two permissions the program needs, each with its state and its action.
-// Re-reads them whenever it comes on screen and whenever the application
-// becomes active again, so a grant made in the system settings shows at once.
+// Re-reads them whenever it comes on screen, whenever the application
+// becomes active again (so a grant made in the system settings shows at once)
+// and whenever audio starts or stops failing while it is on screen.
 Column {
     id: settings
     required property QtObject model
@@ -18,6 +19,10 @@ Column {
     spacing: 4
 
     onOnScreenChanged: if (onScreen) model.refresh()
+    // The sound server going away or coming back changes what the microphone
+    // row can say: read again while on screen, not only when opened.
+    readonly property bool hasAudioError: controller !== null && controller.hasAudioError
+    onHasAudioErrorChanged: if (onScreen) model.refresh()
     Component.onCompleted: if (onScreen) model.refresh()
     Connections {
         target: settings.application

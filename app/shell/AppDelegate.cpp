@@ -11,6 +11,8 @@
 #include <QMenu>
 #include <QPalette>
 #include <QQmlEngine>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QTimer>
 
 namespace hh {
@@ -24,26 +26,8 @@ AppDelegate::~AppDelegate() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
-    engine_ = std::make_unique<QQmlEngine>();
-    engine_->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
-
     hasTray_ = QSystemTrayIcon::isSystemTrayAvailable();
     restoreSettings();
-    const QVariantMap objects{
-        {QStringLiteral("hotkey"), QVariant::fromValue<QObject*>(backend_.hotkey.get())},
-        {QStringLiteral("preferences"), QVariant::fromValue<QObject*>(settings_.get())},
-        {QStringLiteral("controller"), QVariant::fromValue<QObject*>(backend_.controller.get())},
-        {QStringLiteral("networkInfo"), QVariant::fromValue<QObject*>(backend_.networkName.get())},
-        {QStringLiteral("permissions"), QVariant::fromValue<QObject*>(backend_.permissions.get())},
-        {QStringLiteral("messages"), QVariant::fromValue<QObject*>(&messages_)},
-    };
-    panel_ = new PanelWindow(engine_.get(), objects, hasTray_ ? PanelWindow::Mode::popup : PanelWindow::Mode::window);
-    connect(panel_, &PanelWindow::quitRequested, this, &AppDelegate::quit);
-    if (!panel_->isLoaded()) {
-        for (const QQmlError& error : panel_->errors())
-            qCCritical(logShell).noquote() << error.toString();
-    }
-
     buildMenu();
     if (hasTray_) {
         QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -113,6 +97,39 @@ PanelWindow* AppDelegate::panel() const {
     return panel_.data();
 }
 
+PanelWindow* AppDelegate::ensurePanel() {
+    if (panel_)
+        return panel_;
+    if (!engine_) {
+        // The panel is small and plain: drawn in software it opens at once
+        // and keeps no OpenGL driver in memory (Mesa's software rasterizer
+        // maps about 50 MB and takes a few hundred ms to load on a busy
+        // machine). QT_QUICK_BACKEND still chooses otherwise.
+        if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && qEnvironmentVariableIsEmpty("QSG_RHI_BACKEND"))
+            QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        engine_ = std::make_unique<QQmlEngine>();
+        engine_->addImageProvider(QStringLiteral("symbol"), new SymbolImageProvider);
+    }
+    const QVariantMap objects{
+        {QStringLiteral("hotkey"), QVariant::fromValue<QObject*>(backend_.hotkey.get())},
+        {QStringLiteral("preferences"), QVariant::fromValue<QObject*>(settings_.get())},
+        {QStringLiteral("controller"), QVariant::fromValue<QObject*>(backend_.controller.get())},
+        {QStringLiteral("networkInfo"), QVariant::fromValue<QObject*>(backend_.networkName.get())},
+        {QStringLiteral("permissions"), QVariant::fromValue<QObject*>(backend_.permissions.get())},
+        {QStringLiteral("messages"), QVariant::fromValue<QObject*>(&messages_)},
+    };
+    panel_ = new PanelWindow(engine_.get(), objects, hasTray_ ? PanelWindow::Mode::popup : PanelWindow::Mode::window);
+    connect(panel_, &PanelWindow::quitRequested, this, &AppDelegate::quit);
+    if (!panel_->isLoaded()) {
+        for (const QQmlError& error : panel_->errors())
+            qCCritical(logShell).noquote() << error.toString();
+    }
+    if (!hasTray_)
+        panel_->setIcon(statusIcon(currentLook(), monoIconColor()));
+    emit panelCreated();
+    return panel_;
+}
+
 void AppDelegate::buildMenu() {
     menu_ = std::make_unique<QMenu>();
     muteAction_ = menu_->addAction(QString(), this, &AppDelegate::toggleMute);
@@ -175,8 +192,7 @@ void AppDelegate::updateStatusIcon() {
 }
 
 void AppDelegate::showPanel(bool activate) {
-    if (!panel_)
-        return;
+    ensurePanel();
     if (!hasTray_) {
         panel_->show();
         panel_->raise();
@@ -189,20 +205,18 @@ void AppDelegate::showPanel(bool activate) {
 }
 
 void AppDelegate::revealPanel() {
-    if (panel_ && !panel_->isVisible())
+    if (!ensurePanel()->isVisible())
         showPanel(true);
-    else if (panel_)
+    else
         panel_->requestActivate();
 }
 
 void AppDelegate::togglePopover() {
-    if (!panel_)
-        return;
-    if (panel_->isVisible() && hasTray_) {
+    if (panel_ && panel_->isVisible() && hasTray_) {
         panel_->hide();
         return;
     }
-    if (panel_->justClosedByFocusLoss())
+    if (panel_ && panel_->justClosedByFocusLoss())
         return; // this click took the focus away and so already closed it
     showPanel(true);
 }
@@ -212,7 +226,7 @@ void AppDelegate::toggleMute() {
 }
 
 void AppDelegate::openSettings() {
-    if (panel_ && !panel_->isVisible())
+    if (!ensurePanel()->isVisible())
         showPanel(true);
     messages_.post(QString::fromLatin1(openSettingsMessage));
 }

@@ -43,10 +43,18 @@ public:
     void updateToolTip();
 
     StatusLook currentLook() const;
+    // The panel, or null until it is first needed: its QML engine and scene
+    // graph cost tens of megabytes that a program left in the tray never uses.
     PanelWindow* panel() const;
+    // The panel, made now if it does not exist yet.
+    PanelWindow* ensurePanel();
     QSystemTrayIcon* statusItem() const { return statusItem_; }
     QMenu* contextMenu() const { return menu_.get(); }
     AppSettings* settings() const { return settings_.get(); }
+
+signals:
+    // The panel was made (panel() is no longer null).
+    void panelCreated();
 
 public slots:
     // logind's PrepareForSleep: false means the computer has just woken up.

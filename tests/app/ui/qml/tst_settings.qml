@@ -103,6 +103,24 @@ TestCase {
         verify(!control("microphoneRow", "openSettingsButton"))
     }
 
+    // The sound server gone or back while on screen: read again once per change.
+    function test_refreshOnAudioErrorChange() {
+        const controller = createTemporaryObject(controllerComponent, testCase)
+        controller.setConnectionState("onAir")
+        settings.controller = controller
+        controller.setConnectionState("audioError", "no sound server is running") // not on screen
+        controller.setConnectionState("onAir")
+        compare(model.count("refresh"), 0)
+        settings.onScreen = true
+        compare(model.count("refresh"), 1)
+        const steps = [["audioError", 2], ["audioError", 2], ["onAir", 3], ["networkError", 3], ["audioError", 4],
+                       ["starting", 5]]
+        for (const [kind, refreshes] of steps) {
+            controller.setConnectionState(kind, "detail")
+            compare(model.count("refresh"), refreshes, kind)
+        }
+    }
+
     // The key-capture field: a click (or Space) listens, the next key with its
     // modifiers becomes the key, a modifier alone waits, Escape gives up; Clear
     // empties it. Each status is said in words.

@@ -1,7 +1,7 @@
 // The tray program on fakes, for tests that drive it as a desktop does (and,
 // like the program, the only copy on its display). It
-// prints what happens as lines on stdout ("event beginTalking", "panel shown
-// x y w h", ...) and takes commands on stdin, answering each with "ok COMMAND":
+// prints what happens as lines on stdout ("event beginTalking", "panel created",
+// "panel shown x y w h", ...) and takes commands on stdin, answering each with "ok COMMAND":
 //   talk NAME | silence | transmit 0|1 | peers A,B | perms MIC NET
 //   view (prints "showSettings 0|1") | geometry (prints "tray x y w h") | hide | quit
 //   hotkey (prints "hotkey STATUS KEY") | setkey CHORD | settings (opens them,
@@ -19,6 +19,7 @@
 #include <QQuickItem>
 #include <QSocketNotifier>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <unistd.h>
 
@@ -59,20 +60,26 @@ int main(int argc, char** argv) {
     });
     hh::AppDelegate delegate(hh::AppBackend{std::move(controller), std::make_unique<hh::FakeNetworkName>(),
                                             std::move(permissions), std::move(hotkey)});
+    // The panel is made when first shown (at once without a tray): watched from then on.
+    hh::PanelWindow* panel = nullptr;
+    QObject::connect(&delegate, &hh::AppDelegate::panelCreated, [&] {
+        panel = delegate.panel();
+        if (!panel->isLoaded())
+            std::exit(2);
+        say(QStringLiteral("panel created"));
+        QObject::connect(panel, &QWindow::visibleChanged, [panel](bool visible) {
+            say(visible ? QStringLiteral("panel shown ") + rect(panel->geometry()) : QStringLiteral("panel hidden"));
+        });
+        QObject::connect(panel, &QWindow::activeChanged, [panel] {
+            if (panel->isActive())
+                say(QStringLiteral("panel active"));
+        });
+    });
     delegate.applicationDidFinishLaunching();
-    hh::PanelWindow* panel = delegate.panel();
-    if (!panel || !panel->isLoaded())
-        return 2;
+    if (delegate.statusItem() && delegate.panel())
+        return 3; // a program in the tray makes its panel only when it is first opened
     instance.onShowPanel = [&delegate] { delegate.revealPanel(); };
     instance.start();
-
-    QObject::connect(panel, &QWindow::visibleChanged, [panel](bool visible) {
-        say(visible ? QStringLiteral("panel shown ") + rect(panel->geometry()) : QStringLiteral("panel hidden"));
-    });
-    QObject::connect(panel, &QWindow::activeChanged, [panel] {
-        if (panel->isActive())
-            say(QStringLiteral("panel active"));
-    });
     QObject::connect(delegate.contextMenu(), &QMenu::aboutToShow, [] { say(QStringLiteral("menu shown")); });
 
     using Argument = const QString&;
@@ -83,17 +90,19 @@ int main(int argc, char** argv) {
         {QStringLiteral("peers"), [&](Argument a) { fake->setPeerNames(a.split(QLatin1Char(','), Qt::SkipEmptyParts)); }},
         {QStringLiteral("perms"), [&](Argument a) { fakePermissions->setStatuses(a.section(' ', 0, 0), a.section(' ', 1, 1)); }},
         {QStringLiteral("view"),
-         [&](Argument) { say(QStringLiteral("showSettings %1").arg(int(panel->rootObject()->property("showSettings").toBool()))); }},
+         [&](Argument) {
+             say(QStringLiteral("showSettings %1").arg(int(delegate.ensurePanel()->rootObject()->property("showSettings").toBool())));
+         }},
         {QStringLiteral("geometry"),
          [&](Argument) { say(QStringLiteral("tray ") + rect(delegate.statusItem() ? delegate.statusItem()->geometry() : QRect())); }},
-        {QStringLiteral("hide"), [&](Argument) { panel->hide(); }},
+        {QStringLiteral("hide"), [&](Argument) { if (panel) panel->hide(); }},
         {QStringLiteral("hotkey"),
          [&](Argument) { say(QStringLiteral("hotkey %1 %2").arg(realHotkey->statusName(), realHotkey->key())); }},
         {QStringLiteral("setkey"), [&](Argument a) { realHotkey->setKey(a); }},
         {QStringLiteral("settings"),
          [&](Argument) {
              delegate.openSettings();
-             QQuickItem* root = panel->rootObject();
+             QQuickItem* root = delegate.panel()->rootObject();
              auto* status = root->findChild<QQuickItem*>(QStringLiteral("keyStatus"));
              auto* reset = root->findChild<QQuickItem*>(QStringLiteral("settingsReset"));
              say(QStringLiteral("keyStatus ") + (status ? status->property("text").toString() : QString()));
