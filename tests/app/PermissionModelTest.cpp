@@ -76,31 +76,26 @@ struct PermissionModelTest : ::testing::Test {
     }
 };
 
-TEST_F(PermissionModelTest, FreshModelBeforeAnyProbeReport) {
+// Each microphone answer as shown, and listed as missing before the network.
+TEST_F(PermissionModelTest, MicrophoneStatusesAndWhatIsListedMissing) {
     auto model = make();
-    EXPECT_EQ(model->microphone(), Status::notDetermined);
-    EXPECT_EQ(model->localNetwork(), Status::unknown);
-    EXPECT_FALSE(model->allGranted());
-    EXPECT_THAT(model->missingPermissions(), ElementsAre("Microphone"));
     EXPECT_THAT(probes->events, ElementsAre("create 1", "start 1"));
-}
-
-TEST_F(PermissionModelTest, RestrictedShowsAsDeniedBothListedInOrderUnrecognisedAsUnknownNeverListed) {
-    microphone->value = MicrophoneAuthorization::restricted;
-    auto model = make();
-    EXPECT_EQ(model->microphone(), Status::denied);
-    EXPECT_THAT(model->missingPermissions(), ElementsAre("Microphone"));
-    microphone->value = MicrophoneAuthorization::denied;
-    model->refresh();
     report(Kind::waiting, policyDenied);
-    EXPECT_EQ(model->microphone(), Status::denied);
-    EXPECT_THAT(model->missingPermissions(), ElementsAre("Microphone", "Local Network"));
-    for (auto [other, status] : {std::pair{MicrophoneAuthorization::unavailable, Status::unavailable},
-                                 std::pair{static_cast<MicrophoneAuthorization>(7), Status::unknown}}) {
-        microphone->value = other;
+    using A = MicrophoneAuthorization;
+    const struct {
+        A authorization;
+        Status shown;
+        bool isListed;
+    } cases[] = {{A::notDetermined, Status::notDetermined, true}, {A::restricted, Status::denied, true},
+                 {A::denied, Status::denied, true},                {A::authorized, Status::granted, false},
+                 {A::unavailable, Status::unavailable, false},     {static_cast<A>(7), Status::unknown, false}};
+    for (const auto& c : cases) {
+        microphone->value = c.authorization;
         model->refresh();
-        EXPECT_EQ(model->microphone(), status);
-        EXPECT_THAT(model->missingPermissions(), ElementsAre("Local Network"));
+        report(Kind::waiting, policyDenied);
+        EXPECT_EQ(model->microphone(), c.shown) << int(c.authorization);
+        using Names = std::vector<std::string>;
+        EXPECT_EQ(model->missingPermissions(), (c.isListed ? Names{"Microphone", "Local Network"} : Names{"Local Network"}));
     }
 }
 

@@ -9,24 +9,14 @@
 #   "unavailable" with no server at all and once it is stopped.
 # Usage: permission_lab.sh BUILD_DIR
 set -euo pipefail
-BUILD=$(cd "$1" && pwd)
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-TOOL=$BUILD/tests/app/permission_lab_tool
-export HH_LAB=hhenv$$
-DIR=$(mktemp -d /tmp/hh-envlab.XXXXXX)
+source "$(dirname "$0")/../../scripts/labkit.sh"
+lab_begin hhenv "$1"
+TOOL=$build/tests/app/permission_lab_tool
+DIR=$tmp
 chmod 755 "$DIR"
 export HH_AUDIOLAB_DIR=$DIR/audio
-failures=0
-
-lab() { "$ROOT/scripts/netlab.sh" exec h1 "$@"; }
-audiolab() { "$ROOT/scripts/audiolab.sh" "$@" >/dev/null; }
-
-cleanup() {
-    "$ROOT/scripts/audiolab.sh" down || true
-    "$ROOT/scripts/netlab.sh" down || true
-    rm -rf "$DIR"
-}
-trap cleanup EXIT
+h1() { lab exec h1 "$@"; }
+audiolab() { "$root/scripts/audiolab.sh" "$@" >/dev/null; }
 
 # The client sees only this directory: no other sound server, cookie or
 # configuration of the machine's is used.
@@ -34,48 +24,41 @@ clientEnv=(env -i PATH="$PATH" HOME="$DIR/home" XDG_RUNTIME_DIR="$DIR/runtime"
            PULSE_SERVER="unix:$HH_AUDIOLAB_DIR/native" PULSE_COOKIE="$DIR/client-cookie")
 refusedEnv=("${clientEnv[@]}" PULSE_SERVER="unix:$HH_AUDIOLAB_DIR/refusing")
 
-expect() {
-    local want=$1 what=$2 got
-    shift 2
-    got=$("$@" 2>&1) || true
-    [ "$got" = "$want" ] && echo "ok: $what: $got" && return
-    echo "FAIL: $what: got '$got', expected '$want'"
-    failures=$((failures + 1))
-}
+# expect WANT WHAT CMD...: CMD prints WANT.
+expect() { check "$2" "$1" "$("${@:3}" 2>&1 || true)"; }
 
-"$ROOT/scripts/netlab.sh" up 1 --avahi
+lab up 1 --avahi
 
-expect granted "a running avahi-daemon: the DNS-SD probe grants" lab "$TOOL" dnssd-probe
+expect granted "a running avahi-daemon: the DNS-SD probe grants" h1 "$TOOL" dnssd-probe
 # With joins refused only the browse itself can grant: proof it was not the fallback.
-expect granted "a running avahi-daemon grants without the fallback" lab "$TOOL" dnssd-probe --refuse-joins
-"$ROOT/scripts/netlab.sh" avahi down h1
-expect granted "avahi-daemon stopped: the fallback check grants" lab "$TOOL" dnssd-probe
-expect denied "avahi-daemon stopped, join refused: denied" lab "$TOOL" dnssd-probe --refuse-joins
+expect granted "a running avahi-daemon grants without the fallback" h1 "$TOOL" dnssd-probe --refuse-joins
+lab avahi down h1
+expect granted "avahi-daemon stopped: the fallback check grants" h1 "$TOOL" dnssd-probe
+expect denied "avahi-daemon stopped, join refused: denied" h1 "$TOOL" dnssd-probe --refuse-joins
 
-expect granted "avahi-daemon stopped, a host with only loopback" lab unshare -n "$TOOL" dnssd-probe
+expect granted "avahi-daemon stopped, a host with only loopback" h1 unshare -n "$TOOL" dnssd-probe
 
 mkdir -p "$DIR/home" "$DIR/runtime"
 head -c 256 /dev/urandom > "$DIR/client-cookie"
 chmod 644 "$DIR/client-cookie"
 
-expect unavailable "microphone, no sound server" lab "${clientEnv[@]}" "$TOOL" microphone
+expect unavailable "microphone, no sound server" h1 "${clientEnv[@]}" "$TOOL" microphone
 
 audiolab up
-kind=$("$ROOT/scripts/audiolab.sh" kind)
-expect granted "microphone, $kind with an input" lab "${clientEnv[@]}" "$TOOL" microphone
+kind=$("$root/scripts/audiolab.sh" kind)
+expect granted "microphone, $kind with an input" h1 "${clientEnv[@]}" "$TOOL" microphone
 # PulseAudio admits its own user and holders of its cookie on the refusing
 # socket, PipeWire shows no source there: another user with another cookie is
 # refused either way, while the lab's own socket admits them.
 nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
-expect granted "microphone, $kind admitting another user" lab "${nobody[@]}" "${clientEnv[@]}" "$TOOL" microphone
-expect denied "microphone, $kind refusing us" lab "${nobody[@]}" "${refusedEnv[@]}" "$TOOL" microphone
+expect granted "microphone, $kind admitting another user" h1 "${nobody[@]}" "${clientEnv[@]}" "$TOOL" microphone
+expect denied "microphone, $kind refusing us" h1 "${nobody[@]}" "${refusedEnv[@]}" "$TOOL" microphone
 audiolab stop
-expect unavailable "microphone, $kind stopped" lab "${clientEnv[@]}" "$TOOL" microphone
+expect unavailable "microphone, $kind stopped" h1 "${clientEnv[@]}" "$TOOL" microphone
 
 audiolab start
 remap=$(PULSE_SERVER="unix:$HH_AUDIOLAB_DIR/native" pactl list short modules | awk '$2 == "module-remap-source" {print $1}')
 PULSE_SERVER="unix:$HH_AUDIOLAB_DIR/native" pactl unload-module "$remap"
-expect denied "microphone, $kind without an input" lab "${clientEnv[@]}" "$TOOL" microphone
+expect denied "microphone, $kind without an input" h1 "${clientEnv[@]}" "$TOOL" microphone
 
-[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
-echo "all permission lab checks passed"
+lab_summary

@@ -1,4 +1,5 @@
 #include "core/log/Log.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -9,26 +10,11 @@
 namespace hh {
 namespace {
 
-struct Captured {
-    std::vector<std::string> lines;
-};
-
-void capture(LogCategory category, LogLevel, std::string_view message, void* context) {
-    static_cast<Captured*>(context)->lines.push_back(std::string(category.name) + ": " + std::string(message));
-}
-
 class LogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        saved = logLevel();
-        setLogWriter(&capture, &captured);
-    }
-    void TearDown() override {
-        setLogWriter(nullptr, nullptr);
-        setLogLevel(saved);
-    }
-    Captured captured;
-    LogLevel saved{};
+    void TearDown() override { setLogLevel(saved); }
+    LogCapture captured;
+    LogLevel saved = logLevel();
 };
 
 TEST_F(LogTest, LevelNamesAndFallback) {

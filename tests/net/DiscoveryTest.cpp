@@ -1,8 +1,8 @@
 #include "core/exec/AsioExecutor.h"
 #include "support/ManualExecutor.h"
-#include "core/log/Log.h"
 #include "core/net/Discovery.h"
 #include "support/FakeDnsSdPlatform.h"
+#include "support/LogCapture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -41,12 +41,7 @@ TEST_F(DiscoveryTest, StartAdvertisesThenBrowsesOnTheQueueAndTwiceCreatesNothing
     start();
     start();
     EXPECT_EQ(platform->log, (Strings{"make listener 1", "start listener 1", "make browser 1", "start browser 1"}));
-    const auto& service = platform->listeners.at(0)->service;
-    ASSERT_TRUE(service);
-    EXPECT_EQ(service->name, "Desk One");
-    EXPECT_EQ(service->type, "_hollerhopper._tcp");
-    EXPECT_EQ(browser().type, "_hollerhopper._tcp");
-    EXPECT_EQ(browser().domain, "local.");
+    EXPECT_EQ(platform->listeners.at(0)->service->name, "Desk One");
     EXPECT_TRUE(delivered.empty());
     // Incoming connections are closed at once.
     EXPECT_TRUE(platform->listeners[0]->connect()->isCancelled);
@@ -150,10 +145,7 @@ TEST(DiscoveryThreadsTest, StartAndStopFromAnyThread) {
 
 // The browser's state reports reach the log once per failure, not once per report.
 TEST_F(DiscoveryTest, BrowserWaitingIsLoggedOnceAndAgainWhenItResumes) {
-    std::vector<std::string> lines;
-    setLogWriter([](LogCategory, LogLevel, std::string_view m, void* c) {
-        static_cast<std::vector<std::string>*>(c)->emplace_back(m);
-    }, &lines);
+    LogCapture log;
     start();
     const DnsSdBrowserState waiting{DnsSdBrowserState::Kind::waiting,
                                     DnsSdError{DnsSdErrorCode::serviceNotRunning, "Daemon not running"}};
@@ -163,9 +155,8 @@ TEST_F(DiscoveryTest, BrowserWaitingIsLoggedOnceAndAgainWhenItResumes) {
                               DnsSdBrowserState{DnsSdBrowserState::Kind::ready, {}}})
         browser().deliverState(state);
     queue->runUntilIdle();
-    setLogWriter(nullptr, nullptr);
-    EXPECT_THAT(lines, ElementsAre("browsing for peers: waiting: the DNS-SD daemon is not running",
-                                   "browsing for peers: working again"));
+    EXPECT_THAT(log.lines, ElementsAre("discovery: browsing for peers: waiting: the DNS-SD daemon is not running",
+                                       "discovery: browsing for peers: working again"));
 }
 
 } // namespace

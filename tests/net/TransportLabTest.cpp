@@ -107,7 +107,8 @@ TEST(TransportLab, TwoInstancesInOneNamespaceHearEachOther) {
     });
 }
 
-TEST(TransportLab, OversizedDatagramIsDroppedWholeAndMalformedOnesSilently) {
+// Malformed headers are the decoder's (unit-tested); here only what the socket decides.
+TEST(TransportLab, OversizedDatagramIsDroppedWhole) {
     Instance a;
     ASSERT_TRUE(a.waitReady());
     const Uuid id = Uuid::random();
@@ -115,13 +116,7 @@ TEST(TransportLab, OversizedDatagramIsDroppedWholeAndMalformedOnesSilently) {
     big.resize(2049, 0xAB);
     auto exact = packet(id, 2, PacketType::hello).encode();
     exact.resize(2048, 0xCD);
-    Bytes v0 = packet(id, 3).encode(), v2 = v0, t4 = v0, t255 = v0;
-    v0[0] = 0;
-    v2[0] = 2;
-    t4[1] = 4;
-    t255[1] = 255;
-    for (const auto& datagram : {big, Bytes(25, 1), v0, v2, t4, t255, exact, packet(id, 4, PacketType::talkEnd).encode()})
-        sendRaw(datagram);
+    for (const auto& datagram : {big, exact, packet(id, 4, PacketType::talkEnd).encode()}) sendRaw(datagram);
     ASSERT_TRUE(a.waitFor([](const Packets& p, const States&) { return p.size() >= 2; }));
     std::this_thread::sleep_for(100ms);  // anything wrongly let through would be here by now
     a.locked([&] {

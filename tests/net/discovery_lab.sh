@@ -5,19 +5,9 @@
 # Prints how long a peer takes to appear and to disappear.
 #   $1: the build directory
 set -euo pipefail
-BUILD=$(cd "${1:?build directory}" && pwd)
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-CLI="$BUILD/tools/hollerhopper-cli"
-export HH_LAB=hhdisc$$
-NETLAB="$ROOT/scripts/netlab.sh"
-OUT=$(mktemp -d)
-PIDS=()
-cleanup() {
-    for pid in "${PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    "$NETLAB" down >/dev/null 2>&1 || true
-    rm -rf "$OUT"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../../scripts/labkit.sh"
+lab_begin hhdisc "$1"
+OUT=$tmp
 trap 'echo "FAIL: discovery_lab stopped at line $LINENO" >&2' ERR
 fail() {
     echo "FAIL: $*" >&2
@@ -29,11 +19,10 @@ now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 # run_bg NAME hK CMD...: runs CMD in hK in the background, output in $OUT/NAME.out,
 # its pid in $NAME (ip netns exec replaces itself with CMD).
 run_bg() {
-    "$NETLAB" exec "$2" "${@:3}" > "$OUT/$1.out" 2>&1 &
+    lab_background "$root/scripts/netlab.sh" exec "$2" "${@:3}" > "$OUT/$1.out" 2>&1
     printf -v "$1" %s "$!"
-    PIDS+=("$!")
 }
-peers() { run_bg "$1" "$2" "$CLI" peers --name "$3"; }
+peers() { run_bg "$1" "$2" "$cli" peers --name "$3"; }
 stop_pid() { kill -TERM "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
 
 # The names in the last list a peers command printed, sorted, "|"-separated.
@@ -67,7 +56,7 @@ wait_until() {
 
 # What avahi-browse in hK resolves for our type, one "name;address;port" a line.
 browse_resolved() {
-    "$NETLAB" exec "$1" avahi-browse -rpt _hollerhopper._tcp 2>/dev/null | python3 -c '
+    lab exec "$1" avahi-browse -rpt _hollerhopper._tcp 2>/dev/null | python3 -c '
 import re, sys
 for line in sys.stdin:
     f = line.rstrip("\n").split(";")
@@ -76,7 +65,7 @@ for line in sys.stdin:
         print(f"{name};{f[7]};{f[8]}")'
 }
 
-"$NETLAB" up 3 --avahi
+lab up 3 --avahi
 
 echo "== a service published by avahi-publish appears and goes"
 peers two h2 "Desk Two"
@@ -97,9 +86,9 @@ wait_until 5 both_on_h1 >/dev/null || fail "two instances in h1 do not list each
 resolved_one() { ENTRY=$(browse_resolved h3 | { grep "^Desk One;" || true; } | head -n1); [ -n "$ENTRY" ]; }
 wait_until 5 resolved_one >/dev/null || fail "avahi-browse in h3 does not resolve Desk One"
 IFS=';' read -r _ address port <<< "$ENTRY"
-[ "$address" = "$("$NETLAB" addr h1)" ] || fail "Desk One resolves to $address"
+[ "$address" = "$(lab addr h1)" ] || fail "Desk One resolves to $address"
 [[ $port =~ ^[1-9][0-9]*$ ]] || fail "Desk One has no port: $ENTRY"
-"$NETLAB" exec h3 python3 - "$address" "$port" <<'PY' || fail "the advertised port did not hang up at once"
+lab exec h3 python3 - "$address" "$port" <<'PY' || fail "the advertised port did not hang up at once"
 import socket, sys, time
 s = socket.create_connection((sys.argv[1], int(sys.argv[2])), timeout=2)
 start = time.monotonic()
@@ -141,13 +130,13 @@ stop_pid "$twin1"
 stop_pid "$twin2"
 
 echo "== avahi-daemon starting late and restarting"
-"$NETLAB" avahi down h1
+lab avahi down h1
 peers late h1 "Late Desk"
 peers watcher h2 "Watcher"
 sleep 2
 kill -0 "$late" 2>/dev/null || fail "peers without a daemon exited"
 start=$(now_ms)
-"$NETLAB" avahi up h1
+lab avahi up h1
 up_ms=$(( $(now_ms) - start ))
 late_ms=$(wait_until 5 lists watcher "Late Desk") || fail "Late Desk not advertised 5 s after the daemon came"
 wait_until 5 lists late "Watcher" >/dev/null || fail "Late Desk does not browse 5 s after the daemon came"
@@ -163,7 +152,7 @@ echo "the log: $(grep -c '^hollerhopper: ' "$OUT/late.out") lines, waiting and r
 # and come back; a new peer shows that browsing resumed too.
 lines=$(wc -l < "$OUT/watcher.out")
 start=$(now_ms)
-"$NETLAB" avahi restart h1
+lab avahi restart h1
 restart_ms=$(( $(now_ms) - start ))
 gone_and_back() {
     tail -n +$((lines + 1)) "$OUT/watcher.out" |
@@ -180,7 +169,7 @@ stop_pid "$watcher"
 
 echo "== peers exits by itself after --seconds"
 start=$(now_ms)
-"$NETLAB" exec h3 "$CLI" peers --name "Brief" --seconds 1 > "$OUT/brief.out" 2>&1 || fail "peers --seconds 1 exited with $?"
+lab exec h3 "$cli" peers --name "Brief" --seconds 1 > "$OUT/brief.out" 2>&1 || fail "peers --seconds 1 exited with $?"
 (( $(now_ms) - start < 3000 )) || fail "peers --seconds 1 took $(( $(now_ms) - start )) ms"
 
 echo "discovery_lab: passed"

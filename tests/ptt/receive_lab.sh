@@ -125,10 +125,10 @@ lab_background lab exec h2 "$cli" listen --audio none --record "$tmp/rec" --name
 recPid=$!
 sleep 2
 before=$(rss $recPid)
-lab exec h1 $py "$tmp/flood.py" audio 10 20000
+lab exec h1 $py "$tmp/flood.py" audio 5 20000
 sleep 1
 afterAudio=$(rss $recPid)
-lab exec h3 $py "$tmp/flood.py" hello 10 20000
+lab exec h3 $py "$tmp/flood.py" hello 5 20000
 sleep 1
 afterHello=$(rss $recPid)
 files=$({ find "$tmp/rec" -type f 2>/dev/null || true; } | wc -l)

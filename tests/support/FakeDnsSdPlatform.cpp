@@ -4,30 +4,23 @@
 
 namespace hh {
 
-void FakeDnsSdPlatform::Listener::start() {
-    platform_.log.push_back("start listener " + std::to_string(number));
-    isStarted = true;
+namespace {
+// Logs "start listener 1", "cancel browser 2"... and sets the flag.
+void note(std::vector<std::string>& log, const char* what, int number, bool& flag) {
+    log.push_back(what + std::to_string(number));
+    flag = true;
 }
+} // namespace
 
-void FakeDnsSdPlatform::Listener::cancel() {
-    platform_.log.push_back("cancel listener " + std::to_string(number));
-    isCancelled = true;
-}
+void FakeDnsSdPlatform::Listener::start() { note(platform_.log, "start listener ", number, isStarted); }
+void FakeDnsSdPlatform::Listener::cancel() { note(platform_.log, "cancel listener ", number, isCancelled); }
+void FakeDnsSdPlatform::Browser::start() { note(platform_.log, "start browser ", number, isStarted); }
+void FakeDnsSdPlatform::Browser::cancel() { note(platform_.log, "cancel browser ", number, isCancelled); }
 
 std::shared_ptr<FakeDnsSdPlatform::Connection> FakeDnsSdPlatform::Listener::connect() {
     auto connection = std::make_shared<Connection>();
     if (isStarted && !isCancelled && onNewConnection) onNewConnection(connection);
     return connection;
-}
-
-void FakeDnsSdPlatform::Browser::start() {
-    platform_.log.push_back("start browser " + std::to_string(number));
-    isStarted = true;
-}
-
-void FakeDnsSdPlatform::Browser::cancel() {
-    platform_.log.push_back("cancel browser " + std::to_string(number));
-    isCancelled = true;
 }
 
 void FakeDnsSdPlatform::Browser::deliverResults(std::vector<DnsSdBrowseResult> results) {
@@ -49,8 +42,8 @@ std::shared_ptr<DnsSdListener> FakeDnsSdPlatform::makeListener() {
     return listener;
 }
 
-std::shared_ptr<DnsSdBrowser> FakeDnsSdPlatform::makeBrowser(const std::string& type, const std::string& domain) {
-    auto browser = std::make_shared<Browser>(*this, int(browsers.size()) + 1, type, domain);
+std::shared_ptr<DnsSdBrowser> FakeDnsSdPlatform::makeBrowser(const std::string&, const std::string&) {
+    auto browser = std::make_shared<Browser>(*this, int(browsers.size()) + 1);
     log.push_back("make browser " + std::to_string(browser->number));
     browsers.push_back(browser);
     return browser;

@@ -42,8 +42,7 @@ public:
 
     class Browser final : public DnsSdBrowser {
     public:
-        Browser(FakeDnsSdPlatform& platform, int number, std::string type, std::string domain)
-            : number(number), type(std::move(type)), domain(std::move(domain)), platform_(platform) {}
+        Browser(FakeDnsSdPlatform& platform, int number) : number(number), platform_(platform) {}
         void start() override;
         void cancel() override;
         // Delivered only while started and not cancelled, as a real browser would.
@@ -51,8 +50,6 @@ public:
         void deliverState(DnsSdBrowserState state);
 
         const int number;
-        const std::string type;
-        const std::string domain;
         bool isStarted = false;
         bool isCancelled = false;
 

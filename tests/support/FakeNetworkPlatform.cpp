@@ -17,7 +17,6 @@ public:
     void setStateUpdateHandler(StateHandler handler) override { record_->stateHandler = std::move(handler); }
     void start() override {
         record_->queue = &queue_;
-        record_->isStarted = true;
         if (isAutoReady_) {
             record_->deliverState({GroupState::Kind::setup, {}});
             record_->deliverState({GroupState::Kind::ready, {}});
@@ -46,10 +45,7 @@ public:
     FakeMonitor(std::shared_ptr<FakeNetworkPlatform::MonitorRecord> record, Executor& queue)
         : record_(std::move(record)), queue_(queue) {}
     void setPathUpdateHandler(UpdateHandler handler) override { record_->handler = std::move(handler); }
-    void start() override {
-        record_->queue = &queue_;
-        record_->isStarted = true;
-    }
+    void start() override { record_->queue = &queue_; }
     void cancel() override { record_->isCancelled = true; }
 
 private:
@@ -81,14 +77,12 @@ void FakeNetworkPlatform::MonitorRecord::deliverPath(NetworkPath path) {
     });
 }
 
-std::unique_ptr<MulticastGroup> FakeNetworkPlatform::makeMulticastGroup(std::string_view host, std::uint16_t port) {
+std::unique_ptr<MulticastGroup> FakeNetworkPlatform::makeMulticastGroup(std::string_view, std::uint16_t) {
     if (groupCreationError) {
         ++creationFailures;
         throw NetworkError(*groupCreationError);
     }
     auto record = std::make_shared<GroupRecord>();
-    record->host = std::string(host);
-    record->port = port;
     groups.push_back(record);
     return std::make_unique<FakeGroup>(record, isAutoReady, *queue_);
 }

@@ -16,13 +16,10 @@ public:
     std::shared_ptr<Executor> queue() const override { return queue_; }
 
     struct GroupRecord {
-        std::string host;
-        std::uint16_t port = 0;
         std::size_t maximumMessageSize = 0;
         MulticastGroup::ReceiveHandler receiveHandler;
         MulticastGroup::StateHandler stateHandler;
         Executor* queue = nullptr;
-        bool isStarted = false;
         bool isCancelled = false;
         bool isDestroyed = false;
         std::vector<Bytes> sent;
@@ -34,12 +31,11 @@ public:
     struct MonitorRecord {
         PathMonitor::UpdateHandler handler;
         Executor* queue = nullptr;
-        bool isStarted = false;
         bool isCancelled = false;
         void deliverPath(NetworkPath path);
     };
 
-    std::unique_ptr<MulticastGroup> makeMulticastGroup(std::string_view host, std::uint16_t port) override;
+    std::unique_ptr<MulticastGroup> makeMulticastGroup(std::string_view, std::uint16_t) override;
     std::unique_ptr<PathMonitor> makePathMonitor() override;
 
     // When set, makeMulticastGroup throws a NetworkError with this text.

@@ -32,12 +32,6 @@ TEST(MonitorEvents, PacketLineIsValidJsonWhateverTheName) {
     EXPECT_FALSE(packetEvent(p).contains("name"));
 }
 
-TEST(MonitorEvents, StateLineHasMessageOnlyWhenFailed) {
-    EXPECT_EQ(stateEvent(Transport::State::ready()).dump(), R"({"event":"state","state":"ready"})");
-    EXPECT_EQ(stateEvent(Transport::State::failed("No such device")).dump(),
-              R"({"event":"state","state":"failed","message":"No such device"})");
-}
-
 struct Parsed {
     std::optional<int> status;
     std::string out, err;
@@ -110,7 +104,7 @@ TEST(CommandLine, HelpAndVersionExitZeroOnStdout) {
     EXPECT_EQ(parse({"--version"}).out, std::string("hollerhopper-cli ") + HH_VERSION + "\n");
 }
 
-TEST(MonitorEvents, ConnectionLineInTheWordsThePanelShows) {
+TEST(MonitorEvents, StateLinesInTheWordsThePanelShows) {
     using K = ConnectionState::Kind;
     const std::vector<std::pair<ConnectionState, std::string>> cases = {
         {{K::starting, {}}, "starting\u2026"},
@@ -122,6 +116,10 @@ TEST(MonitorEvents, ConnectionLineInTheWordsThePanelShows) {
     };
     for (const auto& [state, text] : cases)
         EXPECT_EQ(connectionEvent(state), (Json{{"event", "connection"}, {"state", text}}));
+    // The transport's own state: a message only when failed.
+    EXPECT_EQ(stateEvent(Transport::State::ready()).dump(), R"({"event":"state","state":"ready"})");
+    EXPECT_EQ(stateEvent(Transport::State::failed("No such device")).dump(),
+              R"({"event":"state","state":"failed","message":"No such device"})");
 }
 
 } // namespace

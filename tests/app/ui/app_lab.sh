@@ -4,34 +4,22 @@
 # h1's panel must list h2 and show "<name> is talking…" while h2 talks.
 # $1: the build directory. HH_SCREENSHOT_DIR: where to save the screenshot.
 set -euo pipefail
-build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../../.." && pwd)
-export HH_LAB=hhapp$$
-lab() { "$root/scripts/netlab.sh" "$@"; }
-tmp=$(mktemp -d)
+source "$here/../../../scripts/labkit.sh"
+lab_begin hhapp "$1"
 chmod 755 "$tmp"
-trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; lab down >/dev/null 2>&1 || true; rm -rf "$tmp"' EXIT
-
-# Four seconds of sound to say.
-/usr/bin/python3 - "$tmp/speech.wav" <<'PY'
-import math, struct, sys, wave
-w = wave.open(sys.argv[1], "wb"); w.setnchannels(1); w.setsampwidth(2); w.setframerate(16000)
-w.writeframes(b"".join(struct.pack("<h", int(9000 * math.sin(2 * math.pi * 440 * i / 16000))) for i in range(64000)))
-w.close()
-PY
+sox -r 16000 -n -c 1 -b 16 "$tmp/speech.wav" synth 4 sine 440 vol 0.27
 
 lab up 2 --avahi
-lab exec h1 "$here/tray/with_display.sh" /usr/bin/python3 "$here/tray/program_reader.py" \
-    "$build/app/hollerhopper" "$tmp/ready" "Hal Two" "$tmp/panel-lab.png" &
+lab_background lab exec h1 "$here/tray/with_display.sh" /usr/bin/python3 "$here/tray/program_reader.py" \
+    "$build/app/hollerhopper" "$tmp/ready" "Hal Two" "$tmp/panel-lab.png"
 reader=$!
 for _ in $(seq 300); do [ -e "$tmp/ready" ] && break; sleep 0.1; done
 [ -e "$tmp/ready" ] || { echo "FAIL the program did not open its panel"; exit 1; }
 # Say it twice, so the panel sees both the peer and the talker for a while.
-for _ in 1 2; do lab exec h2 "$build/tools/hollerhopper-cli" say "$tmp/speech.wav" --name "Hal Two"; done &
+for _ in 1 2; do lab exec h2 "$cli" say "$tmp/speech.wav" --name "Hal Two"; done &
+lab_pids+=($!)
 status=0
 wait $reader || status=$?
-if [ -n "${HH_SCREENSHOT_DIR:-}" ] && [ -e "$tmp/panel-lab.png" ]; then
-    cp "$tmp/panel-lab.png" "$HH_SCREENSHOT_DIR/panel-lab.png"
-fi
+[ -z "${HH_SCREENSHOT_DIR:-}" ] || [ ! -e "$tmp/panel-lab.png" ] || cp "$tmp/panel-lab.png" "$HH_SCREENSHOT_DIR/"
 exit $status

@@ -17,8 +17,6 @@ lab_background lab exec h2 "$cli" peers --name "Hal Two" >/dev/null 2>&1
 status=0
 lab exec h1 "$here/tray/with_display.sh" /usr/bin/python3 "$here/tray/program_reader.py" \
     "$build/app/hollerhopper" "$tmp/ready" "Hal Two" "$tmp/panel-not-heard.png" not-heard || status=$?
-if [ -n "${HH_SCREENSHOT_DIR:-}" ] && [ -e "$tmp/panel-not-heard.png" ]; then
-    cp "$tmp/panel-not-heard.png" "$HH_SCREENSHOT_DIR/panel-not-heard.png"
-fi
+[ -z "${HH_SCREENSHOT_DIR:-}" ] || [ ! -e "$tmp/panel-not-heard.png" ] || cp "$tmp/panel-not-heard.png" "$HH_SCREENSHOT_DIR/"
 check "the panel shows the peer it cannot hear" 0 "$status"
 lab_summary
