@@ -15,7 +15,7 @@ namespace {
 // How fast the trackers follow, per 20 ms frame.
 constexpr float speechFollow = 0.05f;     // speech loudness follows over ~0.4 s
 constexpr float gainStepDb = 0.3f;        // and the gain moves at most 15 dB/s
-constexpr float pauseStepDb = 1.0f;       // a pause is lowered over 0.2 s
+constexpr float pauseStepDb = 1.2f;       // a pause is lowered over 0.2 s
 constexpr float silenceDb = -70.0f;       // below this a frame is never speech
 
 float toDb(double power) { return float(10 * std::log10(std::max(power, 1e-12) / (32768.0 * 32768.0))); }

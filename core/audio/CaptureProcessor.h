@@ -12,8 +12,9 @@ namespace hh {
 // Noise suppression and automatic level control for the microphone, on whole
 // 20 ms frames of 16 kHz mono 16-bit audio, in place: speexdsp's preprocessor
 // removes the steady noise, then a level control of ours brings speech towards
-// a common loudness. It works on the frame it is given and keeps no lookahead,
-// so it adds no delay beyond the frame the framer already collects.
+// a common loudness. The preprocessor hands each frame back one frame late (its
+// analysis overlaps frames), so suppression adds 20 ms; the level control keeps
+// no lookahead and adds nothing.
 //
 // The level control adapts only on frames well above the residual noise floor
 // and holds its gain in pauses (speexdsp's own AGC lifts the gain in pauses and
@@ -41,7 +42,7 @@ public:
     static constexpr float speechAboveFloorDb = 15.0f;
     // ...and this far, speech loud enough to measure the talker's level by.
     static constexpr float levelAboveFloorDb = 20.0f;
-    static constexpr float pauseAttenuationDb = 10.0f;
+    static constexpr float pauseAttenuationDb = 12.0f;
     // Frames a pause must last before it is lowered.
     static constexpr int pauseHoldFrames = 10;
 
