@@ -49,3 +49,17 @@ lab_summary() {
     echo "$((failures == 0 ? 1 : 0)) passed, $failures failed"
     [ "$failures" -eq 0 ]
 }
+
+# tone_ms WAV: the milliseconds of 10 ms windows above a low level (one tone in
+# it: a lost start shows, a late wake-up of a loaded machine costs little).
+tone_ms() {
+    python3 - "$1" <<'PY'
+import struct, sys, wave
+w = wave.open(sys.argv[1])
+r, ch, n = w.getframerate(), w.getnchannels(), w.getnframes()
+x = struct.unpack('<%dh' % (n * ch), w.readframes(n))[::ch]
+step = r // 100
+print(10 * sum(1 for i in range(0, len(x) - step, step)
+               if (sum(v * v for v in x[i:i + step]) / step) ** 0.5 / 32768 > 0.02))
+PY
+}

@@ -9,18 +9,6 @@ export HH_AUDIOLAB_SINKS="spk3"
 eval "$("$root/scripts/audiolab.sh" up)"
 lab up 2
 
-# The milliseconds of 10 ms windows above a low level in a WAV.
-tone_ms() {
-    python3 - "$1" <<'PY'
-import struct, sys, wave
-w = wave.open(sys.argv[1])
-r, ch, n = w.getframerate(), w.getnchannels(), w.getnframes()
-x = struct.unpack('<%dh' % (n * ch), w.readframes(n))[::ch]
-step = r // 100
-print(10 * sum(1 for i in range(0, len(x) - step, step)
-               if (sum(v * v for v in x[i:i + step]) / step) ** 0.5 / 32768 > 0.02))
-PY
-}
 
 lab_background lab exec h2 "$cli" listen --name ear >"$tmp/listen.log" 2>/dev/null
 for _ in $(seq 100); do grep -q '"on air"' "$tmp/listen.log" && break; sleep 0.1; done
