@@ -43,7 +43,7 @@ measure() {
 echo "== mouth-to-ear delay"
 sox -n -r 48000 -c 2 -b 16 "$work/click.wav" synth 0.005 sine 2000 vol 0.5 pad 0 0.995
 sox "$work/click.wav" "$work/clicks.wav" repeat 9
-lab_background lab exec h2 "$cli" listen --name ear >/dev/null 2>&1
+lab_background lab exec h2 "$cli" listen --name ear --cues off >/dev/null 2>&1
 listenPid=$!
 sleep 1.5
 lab_background lab exec h1 "$cli" talk --seconds 14 --name mouth >/dev/null 2>&1

@@ -10,7 +10,7 @@ eval "$("$root/scripts/audiolab.sh" up)"
 lab up 2
 
 
-lab_background lab exec h2 "$cli" listen --name ear >"$tmp/listen.log" 2>/dev/null
+lab_background lab exec h2 "$cli" listen --name ear --cues off >"$tmp/listen.log" 2>/dev/null
 for _ in $(seq 100); do grep -q '"on air"' "$tmp/listen.log" && break; sleep 0.1; done
 
 # spk3 is the default while a 3 s tone plays on it; its module is unloaded

@@ -60,7 +60,7 @@ mkdir -p "$tmp/rec"
 lab_background lab exec h3 "$cli" monitor > >(python3 -u -c '
 import sys, time
 for line in sys.stdin: print("%.3f %s" % (time.time(), line), end="", flush=True)' >"$tmp/wire.log")
-lab_background lab exec h2 "$cli" listen --name ear --record "$tmp/rec" >"$tmp/listen.log" 2>"$tmp/listen.err"
+lab_background lab exec h2 "$cli" listen --name ear --cues off --record "$tmp/rec" >"$tmp/listen.log" 2>"$tmp/listen.err"
 listenPid=$(program_pid $!)
 wait_for "$tmp/listen.log" '"on air"' 10 || echo "FAIL: listen not on air"
 

@@ -10,7 +10,7 @@ eval "$("$root/scripts/audiolab.sh" up)"
 lab up 2
 
 espeak-ng -w "$tmp/speech.wav" "Hello from the front door. Is anyone there? Please come down."
-lab_background lab exec h2 "$cli" listen --name listener >"$tmp/listen.log" 2>&1
+lab_background lab exec h2 "$cli" listen --name listener --cues off >"$tmp/listen.log" 2>&1
 sleep 1.5
 lab_background parecord --latency-msec=10 -d spk.monitor --file-format=wav "$tmp/heard.wav"
 recorder=$!

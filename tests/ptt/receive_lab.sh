@@ -51,7 +51,7 @@ PY
 # within A B TOLERANCE (plus the 10 ms step of the analysis, for durations)
 within() { $py -c "print(1 if abs($1 - $2) <= $3 + 1e-6 else 0)"; }
 
-lab_background lab exec h2 "$cli" listen --name ear >"$tmp/ear.log" 2>&1
+lab_background lab exec h2 "$cli" listen --name ear --cues off >"$tmp/ear.log" 2>&1
 sleep 2
 # record SECONDS FILE CMD...: records spk while CMD runs.
 record() {
