@@ -29,6 +29,9 @@ bool isSameName(const std::string& a, const std::string& b) {
 
 } // namespace
 
+// A talker silent for more than the time-out ends: checked just after it.
+constexpr auto talkerCheckDelay = seconds(WalkieConfig::talkerTimeout) + std::chrono::milliseconds(1);
+
 PTTController::PTTController(std::string displayName, Uuid senderID, Components components)
     : main_(std::move(components.main)),
       displayName_(std::move(displayName)),
@@ -156,13 +159,7 @@ void PTTController::beginTalking() {
     setTransmitting(true);
     isTalkEndPending_ = false;  // a press during the tail carries on the same capture
     frameIndex_.store(0);
-    WalkiePacket packet;
-    packet.type = PacketType::talkStart;
-    packet.senderID = senderID_;
-    packet.sequence = sequence_.fetch_add(1);
-    packet.frameIndex = 0;
-    packet.payload.assign(displayName_.begin(), displayName_.end());
-    transport_->send(packet);
+    send(PacketType::talkStart, 0, Bytes(displayName_.begin(), displayName_.end()));
     audio_->startCapture();
     // On air only when both the talk start could go out and the microphone runs.
     isPressFailed_ = connectionState_.kind != ConnectionState::Kind::onAir || !audio_->isCapturing();
@@ -170,12 +167,17 @@ void PTTController::beginTalking() {
 }
 
 void PTTController::sendAudioFrame(const Bytes& frame) {
+    send(PacketType::audio, frameIndex_.fetch_add(1), frame);
+}
+
+// Any thread: the counters are atomic, the rest is fixed at construction.
+void PTTController::send(PacketType type, std::uint32_t frameIndex, Bytes payload) {
     WalkiePacket packet;
-    packet.type = PacketType::audio;
+    packet.type = type;
     packet.senderID = senderID_;
     packet.sequence = sequence_.fetch_add(1);
-    packet.frameIndex = frameIndex_.fetch_add(1);
-    packet.payload = frame;
+    packet.frameIndex = frameIndex;
+    packet.payload = std::move(payload);
     transport_->send(packet);
 }
 
@@ -195,12 +197,7 @@ void PTTController::endTalking() {
 void PTTController::sendTalkEnd() {
     isTalkEndPending_ = false;
     audio_->stopCapture();  // hands over the padded last frame first
-    WalkiePacket packet;
-    packet.type = PacketType::talkEnd;
-    packet.senderID = senderID_;
-    packet.sequence = sequence_.fetch_add(1);
-    packet.frameIndex = frameIndex_.load();
-    transport_->send(packet);
+    send(PacketType::talkEnd, frameIndex_.load(), {});
     if (onTalkEndSent) onTalkEndSent();
 }
 
@@ -270,13 +267,7 @@ void PTTController::startPresence() {
 
 void PTTController::sendBeacon() {
     // The current name: it may have changed since the last beacon.
-    WalkiePacket packet;
-    packet.type = PacketType::hello;
-    packet.senderID = senderID_;
-    packet.sequence = sequence_.fetch_add(1);
-    packet.frameIndex = 0;
-    packet.payload.assign(displayName_.begin(), displayName_.end());
-    transport_->send(packet);
+    send(PacketType::hello, 0, Bytes(displayName_.begin(), displayName_.end()));
 }
 
 void PTTController::refreshTransport() {
@@ -341,7 +332,7 @@ void PTTController::markTalker(const Uuid& sender) {
     if (talkers_.empty()) cue(Cue::incoming);
     talkers_.push_back({sender, main_->now()});
     // Set for the earliest talker; it moves on to the next when due.
-    if (talkerTimeout_ && !talkerTimeout_->isPending()) talkerTimeout_->runAt(main_->now() + seconds(WalkieConfig::talkerTimeout) + std::chrono::milliseconds(1));
+    if (talkerTimeout_ && !talkerTimeout_->isPending()) talkerTimeout_->runAt(main_->now() + talkerCheckDelay);
     publishTalkers();
 }
 
@@ -368,18 +359,15 @@ void PTTController::publishTalkers() {
 
 void PTTController::checkTalkerTimeout() {
     const auto now = main_->now();
-    const auto timeout = seconds(WalkieConfig::talkerTimeout);
-    // Silent for more than the time-out: checked just after it.
-    const auto due = timeout + std::chrono::milliseconds(1);
     std::vector<Uuid> silent;
     for (const auto& talker : talkers_)
-        if (now - talker.lastActivity > timeout) silent.push_back(talker.id);
+        if (now - talker.lastActivity > seconds(WalkieConfig::talkerTimeout)) silent.push_back(talker.id);
     for (const auto& id : silent) endTalker(id, std::nullopt);
     if (talkers_.empty()) return;
     auto quietest = std::min_element(talkers_.begin(), talkers_.end(), [](const Talker& a, const Talker& b) {
         return a.lastActivity < b.lastActivity;
     });
-    talkerTimeout_->runAt(quietest->lastActivity + due);
+    talkerTimeout_->runAt(quietest->lastActivity + talkerCheckDelay);
 }
 
 } // namespace hh

@@ -120,6 +120,7 @@ private:
     void updatePeers(std::vector<Peer> peers);
     void sendAudioFrame(const Bytes& frame);
     void sendTalkEnd();
+    void send(PacketType type, std::uint32_t frameIndex, Bytes payload);
     void setTransmitting(bool value);
     void setConnectionState(ConnectionState value);
     void setTalkingPeerName(std::optional<std::string> value);
