@@ -75,9 +75,9 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
             if (auto p = weak.lock()) p->setDnsSdPeers(std::move(peers));
         });
     };
-    discovery->onAvailabilityChanged = [weak, main](bool isAvailable) {
-        main->post([weak, isAvailable] {
-            if (auto p = weak.lock()) p->setDnsSdAvailable(isAvailable);
+    discovery->onBrowseStateChanged = [weak, main](Discovery::BrowseState state) {
+        main->post([weak, isBrowsing = state == Discovery::BrowseState::browsing] {
+            if (auto p = weak.lock()) p->setDnsSdAvailable(isBrowsing);
         });
     };
     transport->onState = [weak, main](const Transport::State& state) {

@@ -1,10 +1,9 @@
 // The program's backend: the controller on the Linux services, the Wi-Fi
-// name from nl80211 and the permissions from PulseAudio and a DNS-SD probe,
-// all on the Qt main executor.
+// name from nl80211 and the permissions from PulseAudio and the controller's
+// local-network answer, all on the Qt main executor.
 #include "app/adapters/ControllerAdapter.h"
 #include "app/adapters/EnvironmentAdapters.h"
 #include "app/adapters/QtExecutor.h"
-#include "app/model/linux/DnsSdLocalNetworkProbe.h"
 #include "app/model/linux/PulseMicrophoneAccess.h"
 #include "app/adapters/AppBackend.h"
 #include "app/hotkey/GlobalHotkey.h"
@@ -22,14 +21,18 @@ AppBackend makeAppBackend() {
 
     auto intercom = std::make_unique<LinuxIntercom>(computerDisplayName(), Uuid::random(), main,
                                                     makePulseAudioPlatform());
-    backend.controller = std::make_unique<ControllerAdapter>(std::move(intercom), main);
+    auto controller = std::make_unique<ControllerAdapter>(std::move(intercom), main);
 
     auto monitor = std::make_shared<NetworkNameMonitor>(*main, std::make_unique<Nl80211WifiNameSource>(),
                                                         std::make_unique<LinuxLocationAuthorization>());
     backend.networkName = std::make_unique<MonitorNetworkName>(std::move(monitor), main);
 
-    auto model = std::make_shared<PermissionModel>(*main, std::make_shared<PulseMicrophoneAccess>(),
-                                                   makeDnsSdLocalNetworkProbeFactory());
+    auto model = std::make_shared<PermissionModel>(*main, std::make_shared<PulseMicrophoneAccess>());
+    // Both on the main executor; the controller starts later, in the shell.
+    controller->onLocalNetworkAccessChanged = [weak = std::weak_ptr(model)](LocalNetworkAccess access) {
+        if (auto m = weak.lock()) m->setLocalNetworkAccess(access);
+    };
+    backend.controller = std::move(controller);
     backend.permissions = std::make_unique<ModelPermissions>(std::move(model), PrivacySettings(), main);
     backend.hotkey = std::make_unique<GlobalHotkey>();
     return backend;

@@ -69,6 +69,9 @@ void ControllerAdapter::copy(PTTController::Property property) {
     case PTTController::Property::connectionState: publishConnectionState(c.connectionState()); break;
     case PTTController::Property::isMuted: publishMuted(c.isMuted()); break;
     case PTTController::Property::isInboundBlocked: publishInboundBlocked(c.isInboundBlocked()); break;
+    case PTTController::Property::localNetworkAccess:
+        if (onLocalNetworkAccessChanged) onLocalNetworkAccessChanged(c.localNetworkAccess());
+        break;
     case PTTController::Property::isRunning: break; // not shown
     }
 }

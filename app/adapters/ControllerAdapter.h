@@ -4,6 +4,7 @@
 #include "core/ptt/PTTController.h"
 #include "core/ptt/linux/LinuxIntercom.h"
 
+#include <functional>
 #include <memory>
 
 namespace hh {
@@ -27,6 +28,10 @@ public:
     void beginTalking() override { controller().beginTalking(); }
     void endTalking() override { controller().endTalking(); }
     void refreshTransport() override { controller().refreshTransport(); }
+
+    // The controller's local-network answer on each change, on the main
+    // executor: what the permission model follows. Assign before start().
+    std::function<void(LocalNetworkAccess)> onLocalNetworkAccessChanged;
 
 private:
     PTTController& controller() { return intercom_->controller(); }

@@ -15,13 +15,8 @@ PermissionModel::Status microphoneStatus(MicrophoneAuthorization authorization) 
     }
 }
 
-PermissionModel::PermissionModel(Executor& mainExecutor, std::shared_ptr<MicrophoneAccess> microphone,
-                                 LocalNetworkProbeFactory makeProbe)
-    : executor_(mainExecutor), microphoneAccess_(std::move(microphone)), makeProbe_(std::move(makeProbe)) {}
-
-PermissionModel::~PermissionModel() {
-    if (localNetworkProbe_) localNetworkProbe_->cancel();
-}
+PermissionModel::PermissionModel(Executor& mainExecutor, std::shared_ptr<MicrophoneAccess> microphone)
+    : executor_(mainExecutor), microphoneAccess_(std::move(microphone)) {}
 
 void PermissionModel::start() {
     refresh();
@@ -29,7 +24,14 @@ void PermissionModel::start() {
 
 void PermissionModel::refresh() {
     setMicrophone(microphoneStatus(microphoneAccess_->status()));
-    startLocalNetworkProbe(true);
+}
+
+void PermissionModel::setLocalNetworkAccess(LocalNetworkAccess access) {
+    switch (access) {
+    case LocalNetworkAccess::granted: setLocalNetwork(Status::granted); break;
+    case LocalNetworkAccess::denied: setLocalNetwork(Status::denied); break;
+    case LocalNetworkAccess::unknown: break;
+    }
 }
 
 void PermissionModel::requestMicrophoneAccess() {
@@ -50,36 +52,6 @@ std::vector<std::string> PermissionModel::missingPermissions() const {
     if (microphone_ == Status::denied || microphone_ == Status::notDetermined) missing.emplace_back("Microphone");
     if (localNetwork_ == Status::denied) missing.emplace_back("Local Network");
     return missing;
-}
-
-void PermissionModel::startLocalNetworkProbe(bool restart) {
-    if (restart) {
-        // The old probe is cancelled before the new one exists, so two never
-        // run side by side.
-        if (localNetworkProbe_) localNetworkProbe_->cancel();
-        localNetworkProbe_.reset();
-    }
-    if (localNetworkProbe_) return;
-    auto probe = makeProbe_();
-    if (!probe) return;
-    // Reports may come on any thread; each is applied one step later here.
-    probe->onState = [weak = weak_from_this(), &executor = executor_](LocalNetworkProbeState state) {
-        executor.post([weak, state = std::move(state)] {
-            if (auto self = weak.lock()) self->applyProbeState(state);
-        });
-    };
-    probe->start();
-    localNetworkProbe_ = std::move(probe);
-}
-
-void PermissionModel::applyProbeState(const LocalNetworkProbeState& state) {
-    using Kind = LocalNetworkProbeState::Kind;
-    if (state.kind == Kind::ready) {
-        setLocalNetwork(Status::granted);
-    } else if (state.kind == Kind::waiting && state.dnsSdError == LocalNetworkProbeState::policyDenied) {
-        setLocalNetwork(Status::denied);
-    }
-    // Anything else says nothing about the permission.
 }
 
 void PermissionModel::setMicrophone(Status status) {

@@ -2,6 +2,7 @@
 
 #include "app/model/PermissionPlatform.h"
 #include "core/exec/Executor.h"
+#include "core/ptt/LocalNetworkAccess.h"
 
 #include <functional>
 #include <memory>
@@ -12,16 +13,14 @@ namespace hh {
 
 // Whether the program may use the microphone and the local network, as state
 // for the user interface. Everything runs on the main executor; answers that
-// arrive on other threads are moved there first.
+// arrive on other threads are moved there first. The local network is not
+// checked here: the controller's answer is pushed in (setLocalNetworkAccess).
 class PermissionModel : public std::enable_shared_from_this<PermissionModel> {
 public:
     // `unavailable`: no sound server answers, so the microphone cannot be checked.
     enum class Status { granted, denied, notDetermined, unknown, unavailable };
 
-    PermissionModel(Executor& mainExecutor, std::shared_ptr<MicrophoneAccess> microphone,
-                    LocalNetworkProbeFactory makeProbe);
-    // Cancels the running probe.
-    ~PermissionModel();
+    PermissionModel(Executor& mainExecutor, std::shared_ptr<MicrophoneAccess> microphone);
 
     PermissionModel(const PermissionModel&) = delete;
     PermissionModel& operator=(const PermissionModel&) = delete;
@@ -32,9 +31,13 @@ public:
 
     // Completes construction: the first refresh().
     void start();
-    // Re-reads the microphone authorization and restarts the local-network
-    // probe; `localNetwork` keeps its value until the new probe answers.
+    // Re-reads the microphone authorization. The local network needs no
+    // re-reading: the controller pushes each change of its answer.
     void refresh();
+    // The controller's answer, on the main executor. Unknown says nothing about
+    // the permission (a failure of another kind, a group being rebuilt): the
+    // last definite answer stays.
+    void setLocalNetworkAccess(LocalNetworkAccess access);
     // Asks for microphone access, then refreshes on the main executor.
     void requestMicrophoneAccess();
 
@@ -46,17 +49,13 @@ public:
     std::vector<std::string> missingPermissions() const;
 
 private:
-    void startLocalNetworkProbe(bool restart);
-    void applyProbeState(const LocalNetworkProbeState& state);
     void setMicrophone(Status status);
     void setLocalNetwork(Status status);
 
     Executor& executor_;
     std::shared_ptr<MicrophoneAccess> microphoneAccess_;
-    LocalNetworkProbeFactory makeProbe_;
     Status microphone_ = Status::unknown;
     Status localNetwork_ = Status::unknown;
-    std::unique_ptr<LocalNetworkProbe> localNetworkProbe_;
 };
 
 // How the platform's microphone authorization shows in the model.

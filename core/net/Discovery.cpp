@@ -3,6 +3,7 @@
 #include "core/wire/WalkieConfig.h"
 
 #include <exception>
+#include <optional>
 
 namespace hh {
 
@@ -68,7 +69,7 @@ void Discovery::startBrowsing() {
     auto browser = platform_->makeBrowser(std::string(WalkieConfig::bonjourServiceType),
                                           std::string(WalkieConfig::bonjourDomain));
     if (!browser) {
-        if (onAvailabilityChanged) onAvailabilityChanged(false);
+        if (onBrowseStateChanged) onBrowseStateChanged(BrowseState::failed);
         return;
     }
     browser->onResultsChanged = [weak = weak_from_this()](std::vector<DnsSdBrowseResult> results) {
@@ -85,15 +86,19 @@ void Discovery::handleBrowserState(const DnsSdBrowserState& state) {
     switch (state.kind) {
     case DnsSdBrowserState::Kind::ready:
         browseFailure_.succeeded();
-        if (onAvailabilityChanged) onAvailabilityChanged(true);
+        if (onBrowseStateChanged) onBrowseStateChanged(BrowseState::browsing);
         break;
     case DnsSdBrowserState::Kind::waiting:
     case DnsSdBrowserState::Kind::failed: {
-        if (onAvailabilityChanged) onAvailabilityChanged(false);
+        const auto code = state.error ? std::optional(state.error->code) : std::nullopt;
+        if (onBrowseStateChanged)
+            onBrowseStateChanged(code == DnsSdErrorCode::serviceNotRunning ? BrowseState::noDaemon
+                                 : code == DnsSdErrorCode::policyDenied    ? BrowseState::refused
+                                                                           : BrowseState::failed);
         // A missing daemon is one failure whatever words the client found for
         // it ("not running", "connection failed") as it retries.
         const std::string detail = !state.error ? std::string("no reason given")
-                                   : state.error->code == DnsSdErrorCode::serviceNotRunning
+                                   : code == DnsSdErrorCode::serviceNotRunning
                                        ? std::string("the DNS-SD daemon is not running")
                                        : state.error->description;
         browseFailure_.failed((state.kind == DnsSdBrowserState::Kind::waiting ? "waiting: " : "failed: ") + detail);

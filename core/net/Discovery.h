@@ -18,6 +18,14 @@ namespace hh {
 // called from any thread.
 class Discovery : public std::enable_shared_from_this<Discovery> {
 public:
+    // What browsing tells about DNS-SD on this computer.
+    enum class BrowseState {
+        browsing,  // the daemon answers: the peer list is DNS-SD's
+        noDaemon,  // no DNS-SD daemon can be reached (yet)
+        refused,   // the daemon or a policy refuses us
+        failed,    // any other failure
+    };
+
     Discovery(std::string displayName, std::shared_ptr<DnsSdPlatform> platform);
 
     Discovery(const Discovery&) = delete;
@@ -26,10 +34,9 @@ public:
     // The complete current list, on every change of the browse results; called
     // on the queue. Assign before start().
     std::function<void(std::vector<Peer>)> onPeersChanged;
-    // Whether a DNS-SD daemon answers: false while the browser waits for one or
-    // has failed, true once it browses. Called on the queue on each change.
-    // Assign before start().
-    std::function<void(bool)> onAvailabilityChanged;
+    // Each state the browser reports (repeats included), on the queue. Assign
+    // before start().
+    std::function<void(BrowseState)> onBrowseStateChanged;
 
     // Starts advertising, then browsing; what already runs is kept.
     void start();

@@ -29,6 +29,9 @@ struct GroupState {
     enum class Kind { setup, waiting, ready, failed, cancelled };
     Kind kind = Kind::setup;
     std::string error;  // for waiting and failed
+    // Failed because the system refused us (a sandbox or policy forbids the
+    // socket or the join), not for want of a network.
+    bool isRefused = false;
 
     friend bool operator==(const GroupState&, const GroupState&) = default;
 };

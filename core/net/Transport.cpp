@@ -115,7 +115,7 @@ void Transport::handleGroupState(const GroupState& state) {
         switch (state.kind) {
         case GroupState::Kind::setup: onState(State::setup()); break;
         case GroupState::Kind::waiting:
-        case GroupState::Kind::failed: onState(State::failed(state.error)); break;
+        case GroupState::Kind::failed: onState(State::failed(state.error, state.isRefused)); break;
         case GroupState::Kind::ready: onState(State::ready()); break;
         case GroupState::Kind::cancelled: onState(State::cancelled()); break;
         }

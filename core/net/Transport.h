@@ -22,8 +22,11 @@ public:
         enum class Kind { failed, setup, ready, cancelled };
         Kind kind = Kind::setup;
         std::string message;  // for failed: a description for the user
+        bool isRefused = false;  // failed: the system refused us (see GroupState)
 
-        static State failed(std::string message) { return {Kind::failed, std::move(message)}; }
+        static State failed(std::string message, bool isRefused = false) {
+            return {Kind::failed, std::move(message), isRefused};
+        }
         static State setup() { return {Kind::setup, {}}; }
         static State ready() { return {Kind::ready, {}}; }
         static State cancelled() { return {Kind::cancelled, {}}; }

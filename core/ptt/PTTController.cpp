@@ -27,6 +27,21 @@ bool isSameName(const std::string& a, const std::string& b) {
     return U_SUCCESS(status) && na == nb;
 }
 
+LocalNetworkAccess localNetworkAccessFrom(std::optional<Discovery::BrowseState> browse, const Transport::State& group) {
+    if (!browse) return LocalNetworkAccess::unknown;
+    switch (*browse) {
+    case Discovery::BrowseState::browsing: return LocalNetworkAccess::granted;
+    case Discovery::BrowseState::refused: return LocalNetworkAccess::denied;
+    case Discovery::BrowseState::failed: return LocalNetworkAccess::unknown;
+    case Discovery::BrowseState::noDaemon: break;
+    }
+    // Without a DNS-SD daemon our own join tells whether the system lets us on
+    // the network; a failure of another kind (no interface yet) tells nothing.
+    if (group.kind == Transport::State::Kind::ready) return LocalNetworkAccess::granted;
+    if (group.kind == Transport::State::Kind::failed && group.isRefused) return LocalNetworkAccess::denied;
+    return LocalNetworkAccess::unknown;
+}
+
 } // namespace
 
 // A talker silent for more than the time-out ends: checked just after it.
@@ -97,6 +112,11 @@ void PTTController::start() {
             if (auto self = weak.lock()) self->updatePeers(std::move(peers));
         });
     };
+    discovery_->onBrowseStateChanged = [weak, main](Discovery::BrowseState state) {
+        if (auto executor = main.lock()) executor->post([weak, state] {
+            if (auto self = weak.lock()) self->applyBrowseState(state);
+        });
+    };
     audio_->onHealthChanged = [weak, main](std::optional<std::string> error) {
         if (auto executor = main.lock()) executor->post([weak, error = std::move(error)]() mutable {
             if (auto self = weak.lock()) self->applyAudioHealth(std::move(error));
@@ -125,6 +145,8 @@ void PTTController::start() {
 }
 
 void PTTController::applyTransportState(const Transport::State& state) {
+    groupState_ = state;
+    updateLocalNetworkAccess();
     presence_->setOnAir(state.kind == Transport::State::Kind::ready);
     switch (state.kind) {
     case Transport::State::Kind::setup: networkState_ = {ConnectionState::Kind::connecting, {}}; break;
@@ -133,6 +155,20 @@ void PTTController::applyTransportState(const Transport::State& state) {
     case Transport::State::Kind::failed: networkState_ = ConnectionState::networkError(state.message); break;
     }
     showConnectionState();
+}
+
+void PTTController::applyBrowseState(Discovery::BrowseState state) {
+    // Without DNS-SD the peers whose beacons arrive are listed instead.
+    presence_->setDnsSdAvailable(state == Discovery::BrowseState::browsing);
+    browseState_ = state;
+    updateLocalNetworkAccess();
+}
+
+void PTTController::updateLocalNetworkAccess() {
+    const auto access = localNetworkAccessFrom(browseState_, groupState_);
+    if (access == localNetworkAccess_) return;
+    localNetworkAccess_ = access;
+    notify(Property::localNetworkAccess);
 }
 
 void PTTController::applyAudioHealth(std::optional<std::string> error) {
@@ -256,11 +292,6 @@ void PTTController::startPresence() {
     };
     presence_->onInboundBlockedChanged = [weak] {
         if (auto self = weak.lock()) self->notify(Property::isInboundBlocked);
-    };
-    discovery_->onAvailabilityChanged = [weak, main = std::weak_ptr<Executor>(main_)](bool isAvailable) {
-        if (auto executor = main.lock()) executor->post([weak, isAvailable] {
-            if (auto self = weak.lock()) self->presence_->setDnsSdAvailable(isAvailable);
-        });
     };
     presence_->start();
 }

@@ -5,10 +5,12 @@
 #include "core/audio/PlayoutMixer.h"
 #include "core/exec/Executor.h"
 #include "core/exec/OneShotTimer.h"
+#include "core/net/Discovery.h"
 #include "core/net/DnsSdPlatform.h"
 #include "core/net/Peer.h"
 #include "core/net/Transport.h"
 #include "core/ptt/ConnectionState.h"
+#include "core/ptt/LocalNetworkAccess.h"
 #include "core/wire/Uuid.h"
 
 #include <atomic>
@@ -22,7 +24,6 @@
 namespace hh {
 
 class AudioEngine;
-class Discovery;
 class PresenceTracker;
 
 // Runs push-to-talk for the application: owns the transport, the audio engine
@@ -33,7 +34,8 @@ class PresenceTracker;
 class PTTController : public std::enable_shared_from_this<PTTController> {
 public:
     // The published properties, named in change notifications.
-    enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked, talkingPeerNames };
+    enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked, talkingPeerNames,
+                          localNetworkAccess };
 
     // Where the controller runs, and the platform services its components use
     // (each on the executor it was made for). The Linux factory fills this;
@@ -72,6 +74,11 @@ public:
     // Our own packets stopped coming back while on air: incoming audio is
     // blocked on this computer (a local firewall, typically).
     bool isInboundBlocked() const;
+    // DNS-SD browsing grants and its refusal denies; without a DNS-SD daemon
+    // the group's join answers: joined grants, refused by the system denies.
+    // Unknown before both have reported, after other failures, while the group
+    // is being set up. Follows every change, so it is never stale.
+    LocalNetworkAccess localNetworkAccess() const { return localNetworkAccess_; }
 
     // Talk cues on this computer's speaker (on by default); Mute silences
     // only the "incoming" one.
@@ -113,6 +120,8 @@ private:
     void publishTalkers();
 
     void applyTransportState(const Transport::State& state);
+    void applyBrowseState(Discovery::BrowseState state);
+    void updateLocalNetworkAccess();
     // The audio platform's health: an error shows in the connection state
     // (over the network's, unless that is an error too) until audio works again.
     void applyAudioHealth(std::optional<std::string> error);
@@ -142,6 +151,10 @@ private:
     std::optional<std::string> audioError_;
     bool isRunning_ = false;
     bool isMuted_ = false;
+    // The last reports the local-network answer is made of; none yet: unknown.
+    std::optional<Discovery::BrowseState> browseState_;
+    Transport::State groupState_;
+    LocalNetworkAccess localNetworkAccess_ = LocalNetworkAccess::unknown;
 
     std::string displayName_;
     Uuid senderID_;

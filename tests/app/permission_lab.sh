@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Linux permission checks against real platforms, inside a lab host:
-# - the model's local-network answer: "granted" by a running avahi-daemon, and
-#   without one by the multicast group check (the fallback), also on a host
-#   with only loopback; "denied" when a seccomp filter refuses the join;
+# - the model's local-network answer as the controller gives it: "granted" by
+#   a running avahi-daemon, and without one by the transport's group join, also
+#   on a host with only loopback; "denied" when a seccomp filter refuses the join;
 # - the microphone against the audio lab's private sound server (PulseAudio or
 #   PipeWire, HH_SOUND_SERVER): "granted" with an input, "denied" with only
 #   sinks (a monitor is no microphone) and when the server refuses us,
@@ -29,14 +29,14 @@ expect() { check "$2" "$1" "$("${@:3}" 2>&1 || true)"; }
 
 lab up 1 --avahi
 
-expect granted "a running avahi-daemon: the DNS-SD probe grants" h1 "$TOOL" dnssd-probe
-# With joins refused only the browse itself can grant: proof it was not the fallback.
-expect granted "a running avahi-daemon grants without the fallback" h1 "$TOOL" dnssd-probe --refuse-joins
+expect granted "a running avahi-daemon: browsing grants" h1 "$TOOL" local-network
+# With joins refused only the browse itself can grant: proof it was not the join.
+expect granted "a running avahi-daemon grants without the join" h1 "$TOOL" local-network --refuse-joins
 lab avahi down h1
-expect granted "avahi-daemon stopped: the fallback check grants" h1 "$TOOL" dnssd-probe
-expect denied "avahi-daemon stopped, join refused: denied" h1 "$TOOL" dnssd-probe --refuse-joins
+expect granted "avahi-daemon stopped: the group join grants" h1 "$TOOL" local-network
+expect denied "avahi-daemon stopped, join refused: denied" h1 "$TOOL" local-network --refuse-joins
 
-expect granted "avahi-daemon stopped, a host with only loopback" h1 unshare -n "$TOOL" dnssd-probe
+expect granted "avahi-daemon stopped, a host with only loopback" h1 unshare -n "$TOOL" local-network
 
 mkdir -p "$DIR/home" "$DIR/runtime"
 head -c 256 /dev/urandom > "$DIR/client-cookie"

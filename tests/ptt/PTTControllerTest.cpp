@@ -131,6 +131,58 @@ TEST_F(PTTControllerTest, ConnectionStateFollowsTheTransport) {
     EXPECT_FALSE(controller->isRunning());
 }
 
+// The local-network answer from discovery's browse state and, without a
+// DNS-SD daemon, from the group's join.
+TEST_F(PTTControllerTest, LocalNetworkAccessFromTheBrowserAndWithoutADaemonFromTheGroup) {
+    using A = LocalNetworkAccess;
+    using B = DnsSdBrowserState::Kind;
+    const GroupState joined{GroupState::Kind::ready, {}}, settingUp{GroupState::Kind::setup, {}},
+        refused{GroupState::Kind::failed, "Operation not permitted", true},
+        noInterface{GroupState::Kind::failed, "No such device", false};
+    const DnsSdError daemonMissing{DnsSdErrorCode::serviceNotRunning, "Daemon not running"};
+    const DnsSdBrowserState browsing{B::ready, {}}, noDaemon{B::waiting, daemonMissing},
+        noDaemonFailed{B::failed, daemonMissing}, policy{B::waiting, DnsSdError{DnsSdErrorCode::policyDenied, "Access denied"}},
+        other{B::failed, DnsSdError{DnsSdErrorCode::badState, "Bad state"}};
+    const struct {
+        std::optional<DnsSdBrowserState> browser;
+        GroupState group;
+        A expected;
+    } cases[] = {
+        {std::nullopt, joined, A::unknown},   // the browser has not spoken yet
+        {browsing, refused, A::granted},      // browsing is proof enough, whatever the join says
+        {policy, joined, A::denied},
+        {noDaemon, joined, A::granted},
+        {noDaemonFailed, refused, A::denied},
+        {noDaemon, noInterface, A::unknown},  // a failure that is no refusal tells nothing
+        {noDaemon, settingUp, A::unknown},
+        {other, joined, A::unknown},
+    };
+    network->isAutoReady = false;
+    for (const auto& c : cases) {
+        makeController("Ann");
+        controller->start();
+        main->runUntilIdle();
+        network->lastGroup()->deliverState(c.group);
+        if (c.browser) dnsSd->browsers.back()->deliverState(*c.browser);
+        main->runUntilIdle();
+        EXPECT_EQ(controller->localNetworkAccess(), c.expected) << &c - cases;
+        EXPECT_EQ(changes[PTTController::Property::localNetworkAccess], c.expected == A::unknown ? 0 : 1) << &c - cases;
+        controller->stop();
+        changes.clear();
+    }
+    // It follows the reports as they change: the daemon comes back.
+    makeController("Ann");
+    controller->start();
+    main->runUntilIdle();
+    network->lastGroup()->deliverState(refused);
+    dnsSd->browsers.back()->deliverState(noDaemon);
+    main->runUntilIdle();
+    EXPECT_EQ(controller->localNetworkAccess(), A::denied);
+    dnsSd->browsers.back()->deliverState(browsing);
+    main->runUntilIdle();
+    EXPECT_EQ(controller->localNetworkAccess(), A::granted);
+}
+
 TEST_F(PTTControllerTest, AudioFailureIsShownAndTheRestStillStarts) {
     devices->setOutputStartFailure("cannot connect to the sound server");
     network->isAutoReady = false;

@@ -8,6 +8,7 @@
 #include <pulse/timeval.h>
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace hh {

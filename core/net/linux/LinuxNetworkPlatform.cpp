@@ -67,7 +67,7 @@ private:
 
     void fail(int error) {
         close();
-        report({GroupState::Kind::failed, errorText(error)});
+        report({GroupState::Kind::failed, errorText(error), error == EPERM || error == EACCES});
     }
 
     void open() {
