@@ -78,9 +78,6 @@ TestCase {
                 mouseClick(button)
         }
         compare(model.events(), data.clicked)
-        compare(control("microphoneRow", "rowTitle").text, "Microphone")
-        compare(control("localNetworkRow", "rowExplanation").text,
-                "Required to send and receive audio between devices on your WiFi")
     }
 
     function test_refreshWhenShownAndOnActivation() {

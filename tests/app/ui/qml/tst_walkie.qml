@@ -261,23 +261,17 @@ TestCase {
         verify(!controller.isMuted)
     }
 
-    function test_untrustedNamesArePlainAndElided() {
-        const longName = "W".repeat(300)
-        controller.setPeerNames(["<b>x</b>", "<img src=\"file:///etc/passwd\">", longName])
+    // Names are plain text (length and direction: test_hostileNamesCannotDisguiseThemselves).
+    function test_untrustedNamesArePlain() {
+        controller.setPeerNames(["<b>x</b>", "<img src=\"file:///etc/passwd\">"])
         controller.setTalkingPeer("<i>Eve</i>\nsecond line")
         network.setSsid("<u>net</u>")
         const names = allChildren(walkie, "peerName")
-        compare(names[0].text, "\u2068<b>x</b>\u2069")
-        compare(names[0].textFormat, Text.PlainText)
-        compare(names[1].text, "\u2068<img src=\"file:///etc/passwd\">\u2069")
-        verify(names[2].truncated)
-        verify(names[2].width <= walkie.width - 32)
-        const status = child("statusLine")
-        compare(status.textFormat, Text.PlainText)
-        compare(status.lineCount, 1)
-        verify(status.width <= walkie.width - 32)
-        compare(child("peerHeading").text, "On <u>net</u> network (3)")
-        compare(walkie.width, 280)
+        compare(names.map(n => n.text), ["\u2068<b>x</b>\u2069", "\u2068<img src=\"file:///etc/passwd\">\u2069"])
+        names.forEach(n => compare(n.textFormat, Text.PlainText))
+        compare(child("statusLine").textFormat, Text.PlainText)
+        compare(child("statusLine").lineCount, 1)
+        compare(child("peerHeading").text, "On <u>net</u> network (2)")
     }
 
     function test_reachMarksRowsAndTheHint() {
