@@ -430,8 +430,7 @@ TEST_F(PTTControllerTest, AFloodOfSenderIDsKeepsTheNameTableBounded) {
     EXPECT_EQ(controller->talkingPeerName(), "Bob");
 }
 
-// Cues. The speaker is pulled in 20 ms blocks; a cue starts in the first block
-// pulled after it was decided.
+// Cues: when each is decided; that one sounds from its first sample.
 
 TEST_F(PTTControllerTest, OnAirAfterTheTalkStartAndReleasedAfterTheTalkEnd) {
     startOnAir();
@@ -439,9 +438,8 @@ TEST_F(PTTControllerTest, OnAirAfterTheTalkStartAndReleasedAfterTheTalkEnd) {
     main->runUntilIdle();
     ASSERT_EQ(cues, (std::vector{Cue::onAir}));
     EXPECT_EQ(lastSentAtCue[0], PacketType::talkStart);  // the talk start had gone out
-    const auto played = devices->pullOutput(320);
-    const auto& onAir = CuePlayer::synthesize(Cue::onAir);
-    EXPECT_TRUE(std::equal(played.begin(), played.end(), onAir.begin()));
+    const auto played = devices->pullOutput(320);  // and it sounds on the speaker
+    EXPECT_TRUE(std::equal(played.begin(), played.end(), CuePlayer::synthesize(Cue::onAir).begin()));
 
     speak(2);
     controller->endTalking();
@@ -450,9 +448,6 @@ TEST_F(PTTControllerTest, OnAirAfterTheTalkStartAndReleasedAfterTheTalkEnd) {
     main->advance(1ms);
     ASSERT_EQ(cues, (std::vector{Cue::onAir, Cue::released}));
     EXPECT_EQ(lastSentAtCue[1], PacketType::talkEnd);
-    const auto released = devices->pullOutput(320);
-    const auto& expected = CuePlayer::synthesize(Cue::released);
-    EXPECT_TRUE(std::equal(released.begin(), released.end(), expected.begin()));
 }
 
 // A press that cannot transmit gives "failed" and its release no "released";
