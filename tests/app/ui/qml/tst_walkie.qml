@@ -75,7 +75,6 @@ TestCase {
                                      [["Ada", "Bob", "Cy", "Di"], "\u2068Ada\u2069 and 3 others are talking\u2026"]]) {
             controller.setTalkingPeers(names)
             statusIs(text, "green")
-            compare(controller.talkingPeerName, names[names.length - 1])
         }
         controller.clearTalkingPeer()
         controller.setConnectionState("onAir")
