@@ -111,13 +111,5 @@ TEST(FileInputAudioPlatform, UnreadableFileIsAClearErrorUpFront) {
     EXPECT_THROW(makeFileInputAudioPlatform(junk), AudioError);
 }
 
-TEST(NullAudioPlatform, PlaysNowhereAndHasNoMicrophone) {
-    AudioEngine engine(makeNullAudioPlatform());
-    EXPECT_NO_THROW(engine.start());
-    engine.enqueue(Bytes(640, 1));
-    engine.startCapture();
-    EXPECT_FALSE(engine.isCapturing());
-}
-
 } // namespace
 } // namespace hh
