@@ -91,7 +91,7 @@ public:
     EventLog log;
 };
 
-// Stand-in for the global key: takes any chord, and the tests set its status.
+// Stand-in for the global key: takes any chord.
 class FakeHotkey : public HotkeyObject {
     Q_OBJECT
 public:
@@ -100,8 +100,6 @@ public:
         publishKey(chord);
         publishStatus(chord.isEmpty() ? Status::off : Status::ready);
     }
-    // By the status's name ("conflict", ...).
-    Q_INVOKABLE void setStatusName(const QString& name);
 };
 
 // For QML tests: registers the fakes as Hollerhopper.Fakes 1.0.
