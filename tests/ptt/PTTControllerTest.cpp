@@ -557,31 +557,6 @@ TEST_F(PTTControllerTest, BeaconsGoOutOnAirAndAfterEachRebuildUntilStopped) {
     EXPECT_EQ(sent(true).size(), count);
 }
 
-TEST_F(PTTControllerTest, PeersCarryTheirReachAndTheInboundPathIsWatched) {
-    startOnAir();
-    dnsSd->browsers.back()->deliverResults(FakeDnsSdPlatform::results({"Bob #2", "Cy"}));
-    receive(from(peerID, PacketType::hello, "Bob"));
-    main->advance(seconds(16));
-    // The fake network does not loop our own packets back.
-    EXPECT_TRUE(controller->isInboundBlocked());
-    EXPECT_EQ(changes[PTTController::Property::isInboundBlocked], 1);
-    receive(from(peerID, PacketType::audio));
-    receive(from(ownID, PacketType::hello, "Ann"));
-    main->advance(seconds(1));
-    EXPECT_FALSE(controller->isInboundBlocked());
-    ASSERT_EQ(controller->peers().size(), 2u);
-    EXPECT_EQ(controller->peers()[0].reach, Peer::Reach::heard);
-    EXPECT_EQ(controller->peers()[1].reach, Peer::Reach::notHeard);
-
-    // No DNS-SD daemon: the beacons make the list.
-    dnsSd->browsers.back()->deliverState({DnsSdBrowserState::Kind::waiting, DnsSdError{}});
-    receive(from(peerID, PacketType::hello, "Bob"));
-    main->advance(seconds(1));
-    ASSERT_EQ(controller->peers().size(), 1u);
-    EXPECT_EQ(controller->peers()[0].name, "Bob");
-    EXPECT_TRUE(controller->peers()[0].isBeaconOnly);
-}
-
 // The capture thread advances the counters while the main thread presses and
 // releases: every packet still gets its own sequence number.
 TEST_F(PTTControllerTest, CountersStayIndivisibleAcrossThreads) {
