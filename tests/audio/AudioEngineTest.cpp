@@ -149,20 +149,6 @@ INSTANTIATE_TEST_SUITE_P(DeviceFormats, CaptureFraming,
                              return std::to_string(int(info.param.rate)) + "Hz" + std::to_string(info.param.channels) + "ch";
                          });
 
-TEST_F(EngineFixture, SixteenKilohertzBufferYieldsThreeFramesAndKeepsTheRest) {
-    devices->setInputFormat(16000, 1);
-    engine.startCapture();
-    std::vector<float> buffer(1024);
-    for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = float(i) / 32768.0f;
-    ASSERT_TRUE(devices->pushInput(buffer));
-    ASSERT_EQ(frameCount(), 3u);
-    for (std::size_t i = 0; i < 320; ++i) ASSERT_EQ(sampleAt(frames[2], i), std::int16_t(640 + i));
-    engine.stopCapture();
-    ASSERT_EQ(frameCount(), 4u);  // 128 bytes left, padded
-    EXPECT_EQ(sampleAt(frames[3], 63), 1023);
-    EXPECT_EQ(sampleAt(frames[3], 64), 0);
-}
-
 TEST_F(EngineFixture, StartCaptureTwiceStartsOnceAndWithoutHandlerStillDrains) {
     engine.captureFrameHandler = nullptr;
     engine.startCapture();
@@ -194,15 +180,21 @@ TEST_F(EngineFixture, NoUsableInputLeavesCaptureOff) {
     EXPECT_EQ(frameCount(), 0u);
 }
 
+// At 16 kHz samples pass sample-exact: a 1024-sample ramp is three frames and
+// a rest that stop() pads.
 TEST_F(EngineFixture, StopFlushesCaptureAndDestructionStopsStreams) {
     devices->setInputFormat(16000, 1);
     engine.start();
     engine.startCapture();
-    ASSERT_TRUE(devices->pushInput(std::vector<float>(50, 0.25f)));
+    std::vector<float> ramp(1024);
+    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = float(i) / 32768.0f;
+    ASSERT_TRUE(devices->pushInput(ramp));
+    ASSERT_EQ(frameCount(), 3u);
+    for (std::size_t i = 0; i < 320; ++i) ASSERT_EQ(sampleAt(frames[2], i), std::int16_t(640 + i));
     engine.stop();
-    ASSERT_EQ(frameCount(), 1u);
-    EXPECT_EQ(sampleAt(frames[0], 49), 8192);
-    EXPECT_EQ(sampleAt(frames[0], 50), 0);
+    ASSERT_EQ(frameCount(), 4u);
+    EXPECT_EQ(sampleAt(frames[3], 63), 1023);
+    EXPECT_EQ(sampleAt(frames[3], 64), 0);
     auto other = std::make_unique<AudioEngine>(std::make_unique<FakeAudioPlatform>(devices));
     other->start();
     other->startCapture();

@@ -1,6 +1,4 @@
-#include "core/audio/AudioEngine.h"
 #include "core/audio/CaptureProcessor.h"
-#include "support/FakeAudioPlatform.h"
 
 #include <gtest/gtest.h>
 
@@ -90,44 +88,6 @@ TEST(CaptureProcessorTest, AWordAfterALongPauseIsNotHeldDown) {
     EXPECT_LE(rmsDb(pause), -45);  // the pause, lowered
     // From the second frame on, the word comes through at its own level.
     EXPECT_GE(rmsDb(from(out, 1)), rmsDb(from(in, 1)) - 3) << "in: " << rmsDb(from(in, 1)) << " dBFS";
-}
-
-// The engine runs the frames it hands out through its processor, the padded
-// last one included, and the switch turns that off.
-TEST(CaptureProcessorTest, EngineProcessesCapturedFramesOnlyWhenSwitchedOn) {
-    auto devices = std::make_shared<FakeAudioDevices>();
-    devices->setInputFormat(16000, 1);
-    // Each frame comes a frame's time after the last, so none is over the real-time allowance.
-    AudioEngine engine(std::make_unique<FakeAudioPlatform>(devices),
-                       [t = AudioEngine::Clock::time_point{}]() mutable { return t += std::chrono::milliseconds(20); });
-    std::vector<Bytes> frames;
-    engine.captureFrameHandler = [&](const Bytes& frame) { frames.push_back(frame); };
-    Noise noise;
-    auto pressAndSpeak = [&](int count) {
-        frames.clear();
-        engine.startCapture();
-        std::vector<std::int16_t> all;
-        for (int i = 0; i < count; ++i) {
-            const auto f = noise.frame();
-            all.insert(all.end(), f.begin(), f.end());
-        }
-        std::vector<float> input(all.size() + 100);
-        for (std::size_t i = 0; i < all.size(); ++i) input[i] = float(all[i]) / 32768.0f;
-        EXPECT_TRUE(devices->pushInput(input));
-        engine.stopCapture();
-        std::vector<std::int16_t> out;
-        for (const auto& f : frames)
-            for (std::size_t i = 0; i + 1 < f.size(); i += 2) out.push_back(std::int16_t(f[i] | f[i + 1] << 8));
-        return std::pair(rmsDb(all), rmsDb(out));
-    };
-    EXPECT_TRUE(engine.isNoiseSuppressing());
-    pressAndSpeak(100);
-    const auto [in, out] = pressAndSpeak(10);
-    EXPECT_EQ(frames.size(), 11u);
-    EXPECT_LE(out, in - 10);
-    engine.setNoiseSuppression(false);
-    const auto [rawIn, rawOut] = pressAndSpeak(10);
-    EXPECT_NEAR(rawOut, rawIn, 0.5);
 }
 
 } // namespace

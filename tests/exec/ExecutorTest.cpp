@@ -1,6 +1,5 @@
 #include "core/exec/AsioExecutor.h"
 #include "support/LogCapture.h"
-#include "support/ManualExecutor.h"
 
 #include <gtest/gtest.h>
 
@@ -12,42 +11,6 @@ namespace hh {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Each task runs at its own due time, in time order, only when the test moves the clock.
-TEST(ManualExecutor, RunsTasksInTimeOrderOnVirtualTime) {
-    ManualExecutor ex;
-    const auto start = ex.now();
-    std::vector<Executor::Duration> ranAt;
-    auto record = [&] { ranAt.push_back(ex.now() - start); };
-    ex.postAfter(200ms, record);
-    ex.postAfter(100ms, record);
-    ex.post(record);
-    EXPECT_EQ(ex.runUntilIdle(), 1u);
-    ex.advance(150ms);
-    EXPECT_EQ(ranAt, (std::vector<Executor::Duration>{0ms, 100ms}));
-    EXPECT_EQ(ex.now() - start, 150ms);
-    ex.advance(1s);
-    EXPECT_EQ(ranAt.back(), 200ms);
-}
-
-TEST(ManualExecutor, RepeatingTimerTicksUntilInvalidated) {
-    ManualExecutor ex;
-    int ticks = 0;
-    auto timer = ex.startRepeating(100ms, [&] { ++ticks; });
-    ex.advance(99ms);
-    EXPECT_EQ(ticks, 0);
-    ex.advance(1ms);
-    EXPECT_EQ(ticks, 1);
-    ex.advance(1s);
-    EXPECT_EQ(ticks, 11);
-    timer->invalidate();
-    ex.advance(1s);
-    EXPECT_EQ(ticks, 11);
-    auto dropped = ex.startRepeating(100ms, [&] { ++ticks; });
-    dropped.reset();
-    ex.advance(1s);
-    EXPECT_EQ(ticks, 11);
-}
 
 TEST(AsioExecutor, RunsPostedAndDelayedTasksInOrderOnItsThread) {
     AsioExecutor ex("test.exec");

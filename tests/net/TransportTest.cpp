@@ -145,15 +145,6 @@ TEST_F(TransportTest, WaitingThenFailedWithinTwoSecondsRebuildsOnce) {
     EXPECT_EQ(states.size(), 2u);  // the discarded group's cancellation is not reported
 }
 
-TEST_F(TransportTest, RestartWhileRebuildPendingRebuildsTwice) {
-    run(&Transport::start);
-    fail("boom");
-    run(&Transport::restart);
-    EXPECT_EQ(groups(), 2u);
-    queue->advance(2s);
-    EXPECT_EQ(groups(), 3u);
-}
-
 TEST_F(TransportTest, DescriptorFailureIsReportedAndRetriedWhileRunning) {
     platform->groupCreationError = "Address family not supported";
     run(&Transport::start);

@@ -2,37 +2,25 @@
 #include "app/shell/Autostart.h"
 #include "app/shell/SingleInstance.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <future>
 #include <gtest/gtest.h>
 
 namespace hh {
 namespace {
 
-TEST(SingleInstance, OneCopyPerDisplayTheSecondAsksTheFirstToShowItsPanel) {
+// The hand-over itself (a second launch opens the first's panel and exits 0)
+// is tray_test.py's, on the real program.
+TEST(SingleInstance, OneCopyPerDisplayAndNothingLeftWhenItEnds) {
     QTemporaryDir dir;
-    int shown = 0;
     {
         SingleInstance first(dir.path(), QStringLiteral("x11-_0"));
         ASSERT_EQ(first.role(), SingleInstance::Role::first);
-        first.onShowPanel = [&shown] { ++shown; };
         first.start();
         EXPECT_EQ(SingleInstance(dir.path(), QStringLiteral("x11-_1")).role(), SingleInstance::Role::first);
-
-        SingleInstance second(dir.path(), QStringLiteral("x11-_0"));
-        ASSERT_EQ(second.role(), SingleInstance::Role::second);
-        // The first answers from its event loop, which this thread runs.
-        auto answered = std::async(std::launch::async, [&second] { return second.askToShowPanel(std::chrono::seconds(20)); });
-        for (QDeadlineTimer deadline(20000); !deadline.hasExpired() &&
-                                            answered.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready;)
-            QCoreApplication::processEvents();
-        EXPECT_TRUE(answered.get());
-        EXPECT_EQ(shown, 1);
+        EXPECT_EQ(SingleInstance(dir.path(), QStringLiteral("x11-_0")).role(), SingleInstance::Role::second);
     }
     // The first copy gone (its socket file too), the next one is first again.
     EXPECT_FALSE(QFile::exists(QDir(dir.path()).filePath(QStringLiteral("hollerhopper-x11-_0.socket"))));
@@ -79,19 +67,13 @@ void write(const QString& path, const QString& text) {
     file.write(text.toUtf8());
 }
 
-TEST(AutostartEntry, WritesAndRemovesTheUsersEntryAndHidesASystemWideOne) {
+TEST(AutostartEntry, HidesASystemWideEntryAndFailsWhereItCannotWrite) {
     QTemporaryDir dir;
     const QString home = dir.filePath(QStringLiteral("home")), system = dir.filePath(QStringLiteral("xdg"));
     AutostartEntry entry(QStringLiteral("/opt/My Apps/hollerhopper"), home, {system});
     EXPECT_EQ(entry.path(), home + QStringLiteral("/autostart/hollerhopper.desktop"));
     EXPECT_FALSE(entry.isEnabled());
-
-    ASSERT_TRUE(entry.setEnabled(true)); // creates the directories
-    EXPECT_TRUE(entry.isEnabled());
-    EXPECT_TRUE(read(entry.path()).contains(QStringLiteral("\nExec=\"/opt/My Apps/hollerhopper\"\n")));
-    ASSERT_TRUE(entry.setEnabled(false));
-    EXPECT_FALSE(QFile::exists(entry.path()));
-    EXPECT_FALSE(entry.isEnabled());
+    // (Writing and removing the user's own entry: tray_test.py, from the menu.)
 
     // A system-wide entry is on until the user's Hidden=true entry switches it off.
     write(system + QStringLiteral("/autostart/hollerhopper.desktop"), entry.contents(false));

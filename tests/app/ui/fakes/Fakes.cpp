@@ -1,6 +1,5 @@
 #include "fakes/Fakes.h"
 
-#include <QMetaEnum>
 #include <QMap>
 #include <QQmlEngine>
 
@@ -42,13 +41,6 @@ void FakePermissions::setStatuses(const QString& microphone, const QString& loca
         missing << QStringLiteral("Local Network");
     const bool all = microphone == QLatin1String("granted") && localNetwork == QLatin1String("granted");
     publish(microphone, localNetwork, all, missing);
-}
-
-void FakeHotkey::setStatusName(const QString& name) {
-    bool ok = false;
-    const int value = QMetaEnum::fromType<Status>().keyToValue(name.toLatin1().constData(), &ok);
-    if (ok)
-        publishStatus(Status(value));
 }
 
 void registerFakeTypes() {

@@ -91,7 +91,7 @@ public:
     EventLog log;
 };
 
-// Stand-in for the global key: takes any chord, and the tests set its status.
+// Stand-in for the global key: takes any chord.
 class FakeHotkey : public HotkeyObject {
     Q_OBJECT
 public:
@@ -99,13 +99,7 @@ public:
     void setKey(const QString& chord) override {
         publishKey(chord);
         publishStatus(chord.isEmpty() ? Status::off : Status::ready);
-        log.record(QStringLiteral("setKey ") + chord);
     }
-    // By the status's name ("conflict", ...).
-    Q_INVOKABLE void setStatusName(const QString& name);
-    Q_INVOKABLE QStringList events() const { return log.events; }
-
-    EventLog log;
 };
 
 // For QML tests: registers the fakes as Hollerhopper.Fakes 1.0.

@@ -78,9 +78,6 @@ TestCase {
                 mouseClick(button)
         }
         compare(model.events(), data.clicked)
-        compare(control("microphoneRow", "rowTitle").text, "Microphone")
-        compare(control("localNetworkRow", "rowExplanation").text,
-                "Required to send and receive audio between devices on your WiFi")
     }
 
     function test_refreshWhenShownAndOnActivation() {
@@ -146,11 +143,8 @@ TestCase {
         keyClick(Qt.Key_Return)
         keyClick(Qt.Key_F9)
         compare(hotkey.key, "F9")
+        // (The conflict and no-portal sentences: hotkey_test.py, on the real key.)
         compare(status.text, "Hold F9 anywhere to talk, even with the panel closed.")
-        hotkey.setStatusName("conflict")
-        compare(status.text, "Another program already uses F9. Choose another key.")
-        hotkey.setStatusName("unavailable")
-        compare(status.text, "This desktop does not offer global shortcuts: hold the talk button in this panel instead.")
         mouseClick(findChild(withKey, "clearKeyButton"))
         compare(hotkey.key, "")
         compare(field.text, "Push-to-talk key: none")

@@ -4,8 +4,8 @@
 // "panel shown x y w h", ...) and takes commands on stdin, answering each with "ok COMMAND":
 //   talk NAME | silence | transmit 0|1 | peers A,B | perms MIC NET
 //   view (prints "showSettings 0|1") | geometry (prints "tray x y w h") | hide | quit
-//   hotkey (prints "hotkey STATUS KEY") | setkey CHORD | settings (opens them,
-//   prints "keyStatus TEXT" and "settingsReset 0|1")
+//   setkey CHORD | settings (opens them, prints "keyStatus TEXT" and "settingsReset 0|1")
+// and prints "hotkey STATUS KEY" whenever the key's status changes.
 // The push-to-talk key is the real one (X11 grab, or the portal in a Wayland
 // session) and its settings file is the user's ($XDG_CONFIG_HOME).
 #include "app/hotkey/GlobalHotkey.h"
@@ -96,8 +96,6 @@ int main(int argc, char** argv) {
         {QStringLiteral("geometry"),
          [&](Argument) { say(QStringLiteral("tray ") + rect(delegate.statusItem() ? delegate.statusItem()->geometry() : QRect())); }},
         {QStringLiteral("hide"), [&](Argument) { if (panel) panel->hide(); }},
-        {QStringLiteral("hotkey"),
-         [&](Argument) { say(QStringLiteral("hotkey %1 %2").arg(realHotkey->statusName(), realHotkey->key())); }},
         {QStringLiteral("setkey"), [&](Argument a) { realHotkey->setKey(a); }},
         {QStringLiteral("settings"),
          [&](Argument) {

@@ -20,43 +20,19 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dbus  # noqa: E402
 
-from tray_test import SNI, check, end_program, failures, named, open_tray_session, wait_for  # noqa: E402
-
-
-def app_node(pid):
-    import pyatspi
-    desktop = pyatspi.Registry.getDesktop(0)
-    for i in range(desktop.childCount):
-        a = desktop.getChildAtIndex(i)
-        if a is not None and a.get_process_id() == pid:
-            return a
-    return None
+from tray_test import (SNI, application, check, end_program, failures, named, open_tray_session,  # noqa: E402
+                       showing, wait_for)
 
 
 def list_items(pid):
     """The names of every list item of the program, showing or not, in tree order."""
-    import pyatspi
-    out = []
-
-    def walk(node, depth=0):
-        try:
-            if node.getRoleName() == "list item":
-                out.append(node.name)
-            for i in range(node.childCount if depth < 40 else 0):
-                child = node.getChildAtIndex(i)
-                if child is not None:
-                    walk(child, depth + 1)
-        except Exception:
-            pass
-    app = app_node(pid)
-    if app is not None:
-        walk(app)
-    return out
+    app = application(pid)
+    return [n for r, n in showing(app, everything=True) if r == "list item"] if app is not None else []
 
 
 def panel_extents(pid):
     import pyatspi
-    app = app_node(pid)
+    app = application(pid)
     for i in range(app.childCount if app else 0):
         window = app.getChildAtIndex(i)
         if window is not None and window.getState().contains(pyatspi.STATE_SHOWING):

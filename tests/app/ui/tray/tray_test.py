@@ -149,14 +149,22 @@ class Harness:
         self.process.wait()
 
 
-def showing(node, depth=0):
-    """(role, name) of every showing node under `node`."""
+def showing(node, depth=0, everything=False):
+    """(role, name) of every showing node under `node` (with `everything`, hidden ones too)."""
     try:
-        out = [(node.getRoleName(), node.name or "")] if node.getState().contains(pyatspi.STATE_SHOWING) else []
+        shown = everything or node.getState().contains(pyatspi.STATE_SHOWING)
+        out = [(node.getRoleName(), node.name or "")] if shown else []
         children = [node.getChildAtIndex(i) for i in range(node.childCount)] if depth < 40 else []
     except Exception:
         return []
-    return out + [n for c in children if c is not None for n in showing(c, depth + 1)]
+    return out + [n for c in children if c is not None for n in showing(c, depth + 1, everything)]
+
+
+def application(pid):
+    """The program's accessible application node, or None."""
+    desktop = pyatspi.Registry.getDesktop(0)
+    apps = [desktop.getChildAtIndex(i) for i in range(desktop.childCount)]
+    return next((a for a in apps if a is not None and a.get_process_id() == pid), None)
 
 
 def wait_for(pid, predicate, timeout=10):
@@ -164,9 +172,8 @@ def wait_for(pid, predicate, timeout=10):
     nodes = []
 
     def read():
-        desktop = pyatspi.Registry.getDesktop(0)
-        apps = [desktop.getChildAtIndex(i) for i in range(desktop.childCount)]
-        nodes[:] = [n for a in apps if a is not None and a.get_process_id() == pid for n in showing(a)]
+        app = application(pid)
+        nodes[:] = showing(app) if app is not None else []
         return predicate(nodes)
     poll(read, timeout)
     return nodes
