@@ -1,10 +1,14 @@
 #include "app/bridge/EnvironmentObjects.h"
 
+#include "app/bridge/DisplayText.h"
+
 namespace hh {
 
 void NetworkNameObject::publishSsid(bool present, QString name) {
     hasSsid_ = present;
-    ssid_ = present ? std::move(name) : QString();
+    // Anyone nearby names a Wi-Fi network: shown like a peer's name, so it
+    // cannot reverse or draw over the heading it sits in.
+    ssid_ = present ? displayName(name) : QString();
     emit ssidChanged();
 }
 

@@ -87,9 +87,11 @@ TestCase {
     function test_peers_data() {
         return [
             { tag: "no name, nobody", ssid: null, peers: [], heading: "On this network (0)" },
-            { tag: "name, one talks", ssid: "Lab %1 WiFi", peers: ["Bob", "Carol"], talker: "Carol", heading: "On Lab %1 WiFi network (2)" },
-            { tag: "empty name, talker in no row", ssid: "", peers: ["Bob"], talker: "Zed", heading: "On  network (1)" },
-            { tag: "two talk", ssid: "Lab WiFi", peers: ["Bob", "Carol", "Dan"], talkers: ["Dan", "Bob"], heading: "On Lab WiFi network (3)" },
+            { tag: "name, one talks", ssid: "Lab %1 WiFi", peers: ["Bob", "Carol"], talker: "Carol", heading: "On \u2068Lab %1 WiFi\u2069 network (2)" },
+            { tag: "empty name, talker in no row", ssid: "", peers: ["Bob"], talker: "Zed", heading: "On \u2068\u2069 network (1)" },
+            { tag: "two talk", ssid: "Lab WiFi", peers: ["Bob", "Carol", "Dan"], talkers: ["Dan", "Bob"], heading: "On \u2068Lab WiFi\u2069 network (3)" },
+            // A network's name comes from the air: it must not turn the heading's own words around.
+            { tag: "hostile name", ssid: "\u202Eevil\u0007", peers: ["Bob"], heading: "On \u2068evil\u2407\u2069 network (1)" },
         ]
     }
     function test_peers(data) {
@@ -258,7 +260,7 @@ TestCase {
         names.forEach(n => compare(n.textFormat, Text.PlainText))
         compare(child("statusLine").textFormat, Text.PlainText)
         compare(child("statusLine").lineCount, 1)
-        compare(child("peerHeading").text, "On <u>net</u> network (2)")
+        compare(child("peerHeading").text, "On \u2068<u>net</u>\u2069 network (2)")
     }
 
     function test_reachMarksRowsAndTheHint() {
