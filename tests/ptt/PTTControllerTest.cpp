@@ -157,25 +157,22 @@ TEST_F(PTTControllerTest, ConnectionStateFollowsTheGroupAndTheAudio) {
 }
 
 // The local-network answer from discovery's browse state and, without a
-// DNS-SD daemon, from the group's join; it follows each new report.
+// DNS-SD daemon, from the group's join, as it changes. (Browsing, and without
+// a daemon a join or a refused one, are walked for real by permission_lab.)
 TEST_F(PTTControllerTest, LocalNetworkAccessFromTheBrowserAndWithoutADaemonFromTheGroup) {
     using A = LocalNetworkAccess;
     using B = DnsSdBrowserState::Kind;
-    const GroupState joined{GroupState::Kind::ready, {}}, refused{GroupState::Kind::failed, "Operation not permitted", true},
-        noInterface{GroupState::Kind::failed, "No such device", false};
-    const DnsSdError noDaemon{DnsSdErrorCode::serviceNotRunning, "Daemon not running"};
+    const GroupState joined{GroupState::Kind::ready, {}};
     const struct {
         std::optional<GroupState> group;
         std::optional<DnsSdBrowserState> browser;
         A expected;
     } steps[] = {
         {joined, std::nullopt, A::unknown},  // the browser has not spoken yet
-        {refused, DnsSdBrowserState{B::waiting, noDaemon}, A::denied},
-        {std::nullopt, DnsSdBrowserState{B::ready, {}}, A::granted},  // browsing is proof enough, whatever the join says
-        {joined, DnsSdBrowserState{B::waiting, DnsSdError{DnsSdErrorCode::policyDenied, "Access denied"}}, A::denied},
-        {std::nullopt, DnsSdBrowserState{B::failed, noDaemon}, A::granted},
-        {noInterface, std::nullopt, A::unknown},  // a failure that is no refusal tells nothing
-        {joined, DnsSdBrowserState{B::failed, DnsSdError{DnsSdErrorCode::badState, "Bad state"}}, A::unknown},
+        {std::nullopt, DnsSdBrowserState{B::waiting, DnsSdError{DnsSdErrorCode::policyDenied, "Access denied"}}, A::denied},
+        {GroupState{GroupState::Kind::failed, "No such device", false},
+         DnsSdBrowserState{B::failed, DnsSdError{DnsSdErrorCode::serviceNotRunning, "Daemon not running"}}, A::unknown},
+        {joined, std::nullopt, A::granted},  // a failure that is no refusal told nothing
     };
     network->isAutoReady = false;
     controller->start();
@@ -188,19 +185,29 @@ TEST_F(PTTControllerTest, LocalNetworkAccessFromTheBrowserAndWithoutADaemonFromT
     }
 }
 
+// With the cues: "on air" once the talk start is out, sounding from its first
+// sample; "released" once the talk end is.
 TEST_F(PTTControllerTest, PressSpeakReleaseSendsStartFramesPaddedLastAndEnd) {
     startOnAir();
     controller->endTalking();  // without a press: nothing
     controller->beginTalking();
     controller->beginTalking();  // already on the air: nothing
+    main->runUntilIdle();
+    ASSERT_EQ(cues, (std::vector{Cue::onAir}));
+    EXPECT_EQ(lastSentAtCue[0], T::talkStart);
+    const auto played = devices->pullOutput(320);
+    EXPECT_TRUE(std::equal(played.begin(), played.end(), CuePlayer::synthesize(Cue::onAir).begin()));
     speak(3);
     controller->endTalking();
     EXPECT_FALSE(controller->isTransmitting());  // at once
     speak(1, 100);                               // the tail still goes out
     main->advance(199ms);
     EXPECT_EQ(sent().size(), 5u);  // no talk end before the tail is over
+    EXPECT_EQ(cues.size(), 1u);
     main->advance(1ms);
     EXPECT_EQ(talkEndsSent, 1);
+    ASSERT_EQ(cues, (std::vector{Cue::onAir, Cue::released}));
+    EXPECT_EQ(lastSentAtCue[1], T::talkEnd);
     EXPECT_FALSE(devices->isInputRunning());
 
     const auto packets = sent();
@@ -320,26 +327,6 @@ TEST_F(PTTControllerTest, TalkersFollowStartsHellosAndAudioAndTheFirstIsCued) {
     EXPECT_EQ(cues, (std::vector{Cue::incoming, Cue::incoming, Cue::incoming}));
 }
 
-TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
-    controller->setCuesEnabled(false);  // only received audio on the speaker
-    startOnAir();
-    std::uint32_t index = 0;
-    controller->setMuted(true);
-    for (int i = 0; i < 3; ++i) receive(bob, T::audio, {}, index++);
-    EXPECT_FALSE(isPlaying());
-    EXPECT_EQ(controller->talkingPeerName(), "Someone");
-
-    controller->setMuted(false);
-    controller->beginTalking();
-    for (int i = 0; i < 3; ++i) receive(bob, T::audio, {}, index++);
-    EXPECT_FALSE(isPlaying());
-
-    controller->endTalking();  // in our own tail, received audio plays again
-    for (int i = 0; i < 3; ++i) receive(bob, T::audio, {}, index++);
-    EXPECT_TRUE(isPlaying());
-    main->advance(1s);  // let the tail finish: it holds the controller
-}
-
 TEST_F(PTTControllerTest, SilentTalkersTimeOutStrictlyAfterFourTenthsEachOnItsOwn) {
     startOnAir();
     const auto idleTimers = main->pendingCount();
@@ -377,26 +364,6 @@ TEST_F(PTTControllerTest, AFloodOfSenderIDsStaysBounded) {
     EXPECT_EQ(controller->talkingPeerNames().size(), PTTController::maximumTalkers);
 }
 
-// Cues: "on air" once the talk start is out, sounding from its first sample;
-// "released" once the talk end is.
-TEST_F(PTTControllerTest, OnAirAfterTheTalkStartAndReleasedAfterTheTalkEnd) {
-    startOnAir();
-    controller->beginTalking();
-    main->runUntilIdle();
-    ASSERT_EQ(cues, (std::vector{Cue::onAir}));
-    EXPECT_EQ(lastSentAtCue[0], T::talkStart);
-    const auto played = devices->pullOutput(320);
-    EXPECT_TRUE(std::equal(played.begin(), played.end(), CuePlayer::synthesize(Cue::onAir).begin()));
-
-    speak(2);
-    controller->endTalking();
-    main->advance(199ms);
-    EXPECT_EQ(cues.size(), 1u);  // not during the tail
-    main->advance(1ms);
-    ASSERT_EQ(cues, (std::vector{Cue::onAir, Cue::released}));
-    EXPECT_EQ(lastSentAtCue[1], T::talkEnd);
-}
-
 // A press that cannot transmit gives "failed" and its release no "released";
 // peers still see its talk start and an end after no frames.
 TEST_F(PTTControllerTest, APressThatCannotTransmitFails) {
@@ -421,6 +388,26 @@ TEST_F(PTTControllerTest, APressThatCannotTransmitFails) {
         EXPECT_EQ(sentTypes(), (std::vector{T::talkStart, T::talkEnd}));
         EXPECT_EQ(sent().back().frameIndex, 0u);
     }
+}
+
+TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
+    controller->setCuesEnabled(false);  // only received audio on the speaker
+    startOnAir();
+    std::uint32_t index = 0;
+    controller->setMuted(true);
+    for (int i = 0; i < 3; ++i) receive(bob, T::audio, {}, index++);
+    EXPECT_FALSE(isPlaying());
+    EXPECT_EQ(controller->talkingPeerName(), "Someone");
+
+    controller->setMuted(false);
+    controller->beginTalking();
+    for (int i = 0; i < 3; ++i) receive(bob, T::audio, {}, index++);
+    EXPECT_FALSE(isPlaying());
+
+    controller->endTalking();  // in our own tail, received audio plays again
+    for (int i = 0; i < 3; ++i) receive(bob, T::audio, {}, index++);
+    EXPECT_TRUE(isPlaying());
+    main->advance(1s);  // let the tail finish: it holds the controller
 }
 
 // Mute silences "incoming" only; nothing of a cue reaches the transmitted frames.

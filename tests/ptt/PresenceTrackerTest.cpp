@@ -100,39 +100,27 @@ TEST_F(PresenceTrackerTest, ANewcomerIsAnsweredSoonButAFloodDrawsOneBeaconAnInte
 
 // A DNS-SD peer, here renamed "Kitchen #2" and heard through its sender
 // "Kitchen", is not heard after 15 s of silence, not responding after 30 s, and
-// back once heard; removal stays DNS-SD's decision.
+// back once heard; removal stays DNS-SD's decision. One never heard is judged
+// the same once on air and listed for as long; off air nothing is judged.
 TEST_F(PresenceTrackerTest, ReachFollowsSilenceAtTheThresholds) {
     const Uuid kitchen = Uuid::random();
+    tracker->setDnsSdPeers({{"Kitchen #2", "Kitchen #2"}, {"Quiet", "Quiet"}});
+    advance(60);
+    EXPECT_EQ(reachOf("Quiet"), Reach::heard);
     onAirWithLoopback();
-    tracker->setDnsSdPeers({{"Kitchen #2", "Kitchen #2"}});
     receive(kitchen, PacketType::hello, "Kitchen");
     const auto heardAt = main->now();
     for (const auto& [at, expected] : {std::pair{15.0, Reach::heard}, {16.0, Reach::notHeard}, {30.0, Reach::notHeard},
                                        {31.0, Reach::notResponding}}) {
         main->advance(heardAt + seconds(at) - main->now());
         EXPECT_EQ(reachOf("Kitchen #2"), expected) << at << " s after the last packet";
+        EXPECT_EQ(reachOf("Quiet"), expected) << at << " s on air";
     }
     EXPECT_FALSE(tracker->isInboundBlocked());
     receive(kitchen, PacketType::audio);  // any packet of a named sender counts
     advance(1);
     EXPECT_EQ(reachOf("Kitchen #2"), Reach::heard);
-    EXPECT_EQ(tracker->peers().size(), 1u);
-}
-
-TEST_F(PresenceTrackerTest, NoJudgementBeforeFifteenSecondsOnAirOrListed) {
-    tracker->setDnsSdPeers({{"Quiet", "Quiet"}});
-    advance(60);
-    EXPECT_EQ(reachOf("Quiet"), Reach::heard) << "off air nothing is judged";
-    onAirWithLoopback();
-    advance(10);
-    tracker->setDnsSdPeers({{"Quiet", "Quiet"}, {"Late", "Late"}});  // one listed later has its own grace
-    advance(5);
-    EXPECT_EQ(reachOf("Quiet"), Reach::heard);
-    advance(1);
-    EXPECT_EQ(reachOf("Quiet"), Reach::notHeard);
-    EXPECT_EQ(reachOf("Late"), Reach::heard);
-    advance(10);
-    EXPECT_EQ(reachOf("Late"), Reach::notHeard);
+    EXPECT_EQ(tracker->peers().size(), 2u);
 }
 
 TEST(PresenceNames, ServiceNamesMatchTheirSenderAcrossRenames) {
@@ -177,28 +165,24 @@ TEST_F(PresenceTrackerTest, OwnPacketsProveTheInboundPath) {
     EXPECT_FALSE(tracker->isInboundBlocked());
 }
 
+// Without a DNS-SD daemon, named senders are listed from their packets (a
+// restarted program under its new ID on its old row) until 30 s of silence.
 TEST_F(PresenceTrackerTest, WithoutDnsSdBeaconsListThePeers) {
     onAirWithLoopback();
     tracker->setDnsSdAvailable(false);
-    const Uuid desk = Uuid::random(), deskAgain = Uuid::random(), porch = Uuid::random();
-    receive(desk, PacketType::hello, "Desk");
-    receive(porch, PacketType::talkStart, "Porch");
+    const Uuid deskAgain = Uuid::random();
+    receive(Uuid::random(), PacketType::hello, "Desk");
+    receive(Uuid::random(), PacketType::talkStart, "Porch");
     receive(Uuid::random(), PacketType::audio);  // unnamed: not listed
+    advance(20);
+    receive(deskAgain, PacketType::hello, "Desk");
     advance(1);
     ASSERT_EQ(tracker->peers().size(), 2u);
-    EXPECT_EQ(tracker->peers()[0].name, "Desk");
     EXPECT_TRUE(tracker->peers()[0].isBeaconOnly);
-
-    // Desk's program restarts under a new ID; Porch falls silent.
-    advance(10);
-    receive(deskAgain, PacketType::hello, "Desk");
-    advance(10);
-    receive(deskAgain, PacketType::hello, "Desk");
-    advance(1);
-    ASSERT_EQ(tracker->peers().size(), 2u);
+    EXPECT_EQ(reachOf("Desk"), Reach::heard);
     EXPECT_EQ(reachOf("Porch"), Reach::notHeard);
     advance(10);
-    ASSERT_EQ(tracker->peers().size(), 1u) << "a beacon-only peer silent for 30 s is gone";
+    ASSERT_EQ(tracker->peers().size(), 1u);
     EXPECT_EQ(tracker->peers()[0].name, "Desk");
 
     // A daemon answers: the list is DNS-SD's again.

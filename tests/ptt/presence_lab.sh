@@ -43,10 +43,12 @@ measure() {
 
 names=([1]="Host One" [2]="Host Two" [3]="Host Three")
 # listener LOG hK [VAR=VALUE...]: the intercom in hK, recording what it hears,
-# its events and log in LOG.
+# its events and log in LOG; its pid (netlab.sh and ip exec it) in pid[K].
+pid=()
 listener() {
-    lab_background lab exec "$2" env "${@:3}" "$cli" listen --audio none --name "${names[${2#h}]}" \
-        --record "$tmp/rec-$2" >"$1" 2>&1
+    lab_background "$root/scripts/netlab.sh" exec "$2" env "${@:3}" "$cli" listen --audio none \
+        --name "${names[${2#h}]}" --record "$tmp/rec-$2" >"$1" 2>&1
+    pid[${2#h}]=$!
 }
 # all_listed LOGPREFIX SOURCE LIMIT: each host lists and hears the others from SOURCE.
 all_listed() {
@@ -55,13 +57,6 @@ all_listed() {
         others=$(for j in 1 2 3; do [ $j = $k ] || printf '"%s",' "${names[$j]}"; done)
         measure "h$k lists and hears the others ($2)" "$t0" "$3" "$tmp/$1$k.log" \
             "all(heard(n) and peers[n]['source'] == '$2' for n in [$others]) and not blocked"
-    done
-}
-# The pid of the CLI running in host hK, found in its namespace.
-cli_pid() {
-    local p
-    for p in $(ip netns pids "$HH_LAB-$1"); do
-        [ "$(cat /proc/$p/comm 2>/dev/null)" = hollerhopper-cl ] && echo "$p"
     done
 }
 nft_h2() { lab exec h2 nft "$@"; }
@@ -76,7 +71,7 @@ echo "== h2 drops incoming UDP 54321 (mDNS still allowed); h3's program and avah
 nft_h2 add table inet hhfw
 nft_h2 add chain inet hhfw input '{ type filter hook input priority 0; policy accept; }'
 nft_h2 add rule inet hhfw input udp dport 54321 drop
-kill -KILL $(cli_pid h3) "$(cat "$run/h3.avahi.pid")"
+kill -KILL "${pid[3]}" "$(cat "$run/h3.avahi.pid")"
 t0=$(now)
 measure "h2 reports its inbound path blocked" "$t0" 20 "$tmp/h2.log" "blocked"
 measure "h2 shows h1 as not heard, still listed" "$t0" 20 "$tmp/h2.log" "'Host One' in peers and not heard('Host One')"
@@ -94,7 +89,7 @@ measure "h1 hears h2 again" "$t0" 10 "$tmp/h1.log" "heard('Host Two')"
 measure "h2 hears h1 again" "$t0" 10 "$tmp/h2.log" "heard('Host One')"
 
 echo "== no avahi-daemon in any host: the beacons list the peers, and audio flows"
-kill -TERM $(cli_pid h1) $(cli_pid h2) 2>/dev/null || true
+kill -TERM "${pid[1]}" "${pid[2]}"
 for k in 1 2 3; do lab avahi down h$k; done
 sleep 0.5
 t0=$(now)

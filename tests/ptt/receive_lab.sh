@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The receive side with real audio between three lab hosts (h2 listens and plays
-# to the audio lab's speaker "spk", recorded from spk.monitor): speech talked
-# into h1's microphone heard; two talkers at once both heard at their own level;
-# 10 % loss on h2's link concealed without gaps or change of length; and the
-# recorder against floods and a full disk. $1: the build directory.
+# The receive side with real audio between three lab hosts, h2 playing to the
+# audio lab's speaker "spk" (recorded from spk.monitor): speech talked into h1's
+# microphone; two talkers at once, each at its own level; 10 % loss concealed
+# without gaps or change of length; the recorder against floods and a full disk.
+# $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/labkit.sh"
 lab_begin hhrx "$1"
@@ -25,7 +25,7 @@ espeak-ng -w "$tmp/speech.wav" "Hello from the front door. Is anyone there?"
 # steps, present when within 12 dB of its top level); the second tone joins
 # during the first. Both print checks, one a line: "what|expected|got".
 cat >"$tmp/heard.py" <<'PY'
-import math, struct, sys, wave
+import itertools, math, struct, sys, wave
 def load(path):
     w = wave.open(path); r, ch, n = w.getframerate(), w.getnchannels(), w.getnframes()
     return r, struct.unpack('<%dh' % (n * ch), w.readframes(n))[::ch]
@@ -61,15 +61,11 @@ if len(tones) == 2:
         print("%g Hz never drops out|0|%d" % (hz, sum(1 for v in lv[a:b] if v <= top - 12)))
         print("%g Hz with both within 3 dB of alone (%.1f, %.1f dB)|1|%d" % (hz, both, solo, abs(both - solo) <= 3))
 else:
-    # The longest run of near-silence (1 ms steps) between the first and last sound.
+    # The longest run of near-silence (1 ms steps) while the tone is heard.
     ms = r // 1000
-    env = [max(abs(v) for v in x[i:i + ms]) for i in range(0, len(x) - ms, ms)]
-    loud = [i for i, v in enumerate(env) if v > 300] or [0]
-    run = best = 0
-    for v in env[loud[0]:loud[-1]]:
-        run = run + 1 if v <= 300 else 0
-        best = max(best, run)
-    print("no silent gap over 25 ms (longest %d ms)|1|%d" % (best, best <= 25))
+    quiet = [max(map(abs, x[i:i + ms])) <= 300 for i in range(a * step, b * step - ms, ms)]
+    gap = max((len(list(run)) for q, run in itertools.groupby(quiet) if q), default=0)
+    print("no silent gap over 25 ms (longest %d ms)|1|%d" % (gap, gap <= 25))
 PY
 # heard KIND ARGS...: the checks heard.py prints.
 heard() {
@@ -123,12 +119,6 @@ lab loss h2 0
 heard tones "$tmp/lossy.wav" 3 440
 check "the spurt event reports concealed frames" 1 "$(grep '"event":"spurt","name":"Lossy"' "$tmp/ear.log" | grep -c '"concealed":[1-9]')"
 
-# rss PID: resident kB of the hollerhopper-cli under PID.
-rss() {
-    local p
-    p=$(pgrep -P "$1" | head -1 || true)
-    awk '/VmRSS/ {print $2}' /proc/"${p:-$1}"/status 2>/dev/null || echo 0
-}
 # flood.py TYPE SECONDS RATE: packets from random senders (audio: 640 bytes of frame; hello: 1500-byte names).
 cat >"$tmp/flood.py" <<'PY'
 import os, socket, struct, sys, time
@@ -148,15 +138,16 @@ print("%s: %d packets in %.1f s" % (kind, sent, time.monotonic() - start))
 PY
 
 echo "== floods of random senders' audio and of long names at once, at a recorder"
-lab_background lab exec h2 "$cli" listen --audio none --record "$tmp/rec" --name rec >"$tmp/rec.log" 2>&1
-recPid=$!
+lab_background "$root/scripts/netlab.sh" exec h2 "$cli" listen --audio none --record "$tmp/rec" --name rec >"$tmp/rec.log" 2>&1
+recPid=$!  # the CLI itself: netlab.sh and ip exec it
+rss() { awk '/VmRSS/ {print $2}' /proc/$recPid/status; }
 await "$tmp/rec.log" '"on air"'
-before=$(rss $recPid)
+before=$(rss)
 lab exec h3 $py "$tmp/flood.py" hello 5 20000 &
 lab exec h1 $py "$tmp/flood.py" audio 5 20000
 wait $!
 sleep 1
-after=$(rss $recPid)
+after=$(rss)
 files=$({ find "$tmp/rec" -type f 2>/dev/null || true; } | wc -l)
 echo "RSS $before kB, after the floods $after kB; $files files"
 check "at most a handful of files" 1 "$((files <= 5))"
