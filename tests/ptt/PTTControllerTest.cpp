@@ -13,10 +13,6 @@
 
 namespace hh {
 
-struct PTTControllerTestAccess {
-    static std::size_t talkerNameCount(const PTTController& c) { return c.talkerNames_.size(); }
-};
-
 namespace {
 
 using namespace std::chrono_literals;
@@ -138,8 +134,7 @@ TEST_F(PTTControllerTest, ConnectionStateFollowsTheGroupAndTheAudio) {
         {std::nullopt, Health{}, {Kind::onAir, {}}},
         {std::nullopt, Health{"no sound server is running"}, ConnectionState::audioError("no sound server is running")},
         {GroupState{GroupState::Kind::waiting, "Network is unreachable"}, std::nullopt, ConnectionState::networkError("Network is unreachable")},
-        {GroupState{GroupState::Kind::ready, {}}, std::nullopt, ConnectionState::audioError("no sound server is running")},
-        {std::nullopt, Health{}, {Kind::onAir, {}}},
+        {std::nullopt, Health{}, ConnectionState::networkError("Network is unreachable")},
         {GroupState{GroupState::Kind::setup, {}}, std::nullopt, {Kind::connecting, {}}},
     };
     for (const auto& step : steps) {
@@ -291,8 +286,8 @@ TEST_F(PTTControllerTest, RenameIsAdvertisedCarriedByTheNextTalkStartAndFiltered
     EXPECT_EQ(names, (std::vector<std::string>{"Bob", "zo\u00eb", "Ann"}));
 }
 
-// Talker tracking and its "incoming" cue, which sounds only for a first talker
-// into silence.
+// Talker tracking, and its "incoming" cue only for a first talker into silence
+// (cue_lab hears it for real, and again for the next spurt after a quiet one).
 TEST_F(PTTControllerTest, TalkersFollowStartsHellosAndAudioAndTheFirstIsCued) {
     startOnAir();
     receive(ownID, T::talkStart, "Ann");  // our own looped back: no talker
@@ -321,13 +316,9 @@ TEST_F(PTTControllerTest, TalkersFollowStartsHellosAndAudioAndTheFirstIsCued) {
     receive(cy, T::talkEnd);
     EXPECT_FALSE(controller->talkingPeerName());
     EXPECT_EQ(cues, (std::vector{Cue::incoming}));
-    receive(cy, T::audio);  // a new spurt into silence
-    main->advance(500ms);   // falls silent without a talk end
-    receive(cy, T::audio);
-    EXPECT_EQ(cues, (std::vector{Cue::incoming, Cue::incoming, Cue::incoming}));
 }
 
-TEST_F(PTTControllerTest, SilentTalkersTimeOutStrictlyAfterFourTenthsEachOnItsOwn) {
+TEST_F(PTTControllerTest, SilentTalkersTimeOutStrictlyAfterFourTenthsEachOnItsOwnAndAreCapped) {
     startOnAir();
     const auto idleTimers = main->pendingCount();
     receive(bob, T::talkStart, "Bob");
@@ -342,26 +333,8 @@ TEST_F(PTTControllerTest, SilentTalkersTimeOutStrictlyAfterFourTenthsEachOnItsOw
     EXPECT_FALSE(controller->talkingPeerName());
     main->advance(10s);
     EXPECT_EQ(main->pendingCount(), idleTimers);  // nobody talks: no talker timer left waking the program
-}
-
-// A flood of senders: no more talkers than the mixer plays, names bounded,
-// the current talker keeps its name.
-TEST_F(PTTControllerTest, AFloodOfSenderIDsStaysBounded) {
-    startOnAir();
-    receive(bob, T::talkStart, "Bob");
-    for (int i = 0; i < 2000; ++i) {
-        // Appended rather than "x" + to_string(i), which GCC 12 at -O3 flags as an
-        // overlapping copy (-Wrestrict) that cannot happen.
-        std::string name = "x";
-        name += std::to_string(i);
-        network->lastGroup()->deliverDatagram(packet(Uuid::random(), T::hello, name));
-    }
-    main->runUntilIdle();
-    EXPECT_LE(PTTControllerTestAccess::talkerNameCount(*controller), PTTController::maximumTalkerNames);
-    receive(bob, T::audio);
-    EXPECT_EQ(controller->talkingPeerName(), "Bob");
     for (int i = 0; i < 20; ++i) receive(Uuid::random(), T::audio);
-    EXPECT_EQ(controller->talkingPeerNames().size(), PTTController::maximumTalkers);
+    EXPECT_EQ(controller->talkingPeerNames().size(), PTTController::maximumTalkers) << "no more than the mixer plays";
 }
 
 // A press that cannot transmit gives "failed" and its release no "released";

@@ -30,10 +30,11 @@ def load(path):
     w = wave.open(path); r, ch, n = w.getframerate(), w.getnchannels(), w.getnframes()
     return r, struct.unpack('<%dh' % (n * ch), w.readframes(n))[::ch]
 def median(v):
-    v = sorted(v); return v[len(v) // 2] if v else -99
+    return sorted(v)[len(v) // 2] if v else -99
 if sys.argv[1] == "speech":
     def envelope(path):  # 10 ms steps: robust to resampling and the jitter buffer
-        r, x = load(path); step = r // 100
+        r, x = load(path)
+        step = r // 100
         v = [sum(map(abs, x[i:i + step])) / step for i in range(0, len(x) - step, step)]
         m = sum(v) / len(v); d = [e - m for e in v]; s = sum(e * e for e in d) ** 0.5 or 1
         return [e / s for e in d]
@@ -41,7 +42,8 @@ if sys.argv[1] == "speech":
     best, lag = max((sum(x * y for x, y in zip(a, b[k:])), k) for k in range(0, max(1, len(b) - len(a))))
     print("the speech is heard (envelope correlation %.2f at %d ms)|1|%d" % (best, lag * 10, best > 0.6))
     sys.exit()
-r, x = load(sys.argv[2]); seconds = float(sys.argv[3]); step = r // 100
+r, x = load(sys.argv[2])
+seconds, step = float(sys.argv[3]), r // 100
 def level(s, hz):  # Goertzel, in dB
     c = 2 * math.cos(2 * math.pi * hz / r); s1 = s2 = 0.0
     for v in s: s1, s2 = v + c * s1 - s2, s1
