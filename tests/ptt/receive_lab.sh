@@ -75,7 +75,7 @@ heard() {
     while IFS='|' read -r what expected got; do check "$what" "$expected" "$got"; done <"$tmp/checks"
 }
 # await LOG PATTERN: until LOG has a line matching PATTERN (at most 10 s).
-await() { for _ in $(seq 40); do grep -q "$2" "$1" && return; sleep 0.25; done; }
+await() { for _ in $(seq 40); do grep -qs "$2" "$1" && return; sleep 0.25; done; }
 # record FILE CMD...: records spk while CMD runs, and half a second after.
 record() {
     local file=$1; shift
