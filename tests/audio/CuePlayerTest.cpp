@@ -10,19 +10,12 @@
 namespace hh {
 namespace {
 
-// Short, never loud, silent at both ends (no click), and each unlike the others.
-TEST(CuePlayerTest, CuesAreShortSoftFadedAndDistinct) {
+// Each cue fades in and out (no click) and is unlike the others.
+TEST(CuePlayerTest, CuesAreFadedAndDistinct) {
     std::set<std::vector<float>> distinct;
     for (Cue cue : {Cue::onAir, Cue::released, Cue::incoming, Cue::failed}) {
-        SCOPED_TRACE(int(cue));
         const auto& s = CuePlayer::synthesize(cue);
-        EXPECT_GE(s.size(), 1600u);  // at least 0.1 s
-        EXPECT_LE(s.size(), 6400u);  // at most 0.4 s
-        float peak = 0;
-        for (float v : s) peak = std::max(peak, std::abs(v));
-        EXPECT_GT(peak, 0.1f);
-        EXPECT_LE(peak, 0.3f);
-        EXPECT_LT(std::max(std::abs(s.front()), std::abs(s.back())), 0.01f);
+        EXPECT_LT(std::max(std::abs(s.front()), std::abs(s.back())), 0.01f) << int(cue);
         distinct.insert(s);
     }
     EXPECT_EQ(distinct.size(), 4u);

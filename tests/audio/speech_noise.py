@@ -2,13 +2,7 @@
 """Speech-in-noise material and measures for noise_lab.sh (pure Python and sox: no numpy).
 
   speech_noise.py make CLEAN.wav LEVEL_DBFS SNR_DB OUT_CLEAN.wav OUT_NOISY.wav
-      CLEAN (16 kHz mono) scaled so its speech is at LEVEL_DBFS RMS; the noisy
-      copy adds steady pink noise SNR_DB below it.
   speech_noise.py measure CLEAN.wav LISTEN_LOG NAME...
-      per talker NAME, its spurts that `listen --record` logged, joined and
-      aligned to CLEAN; prints shell assignments of the noise level in the
-      pauses, the speech level, and the correlation of the band envelopes with
-      CLEAN's (a recognisability measure that level changes do not affect).
 """
 import json, math, os, subprocess, struct, sys, tempfile, wave
 
@@ -51,6 +45,8 @@ def mean(v):
 
 
 def make(clean_path, level, snr, out_clean, out_noisy):
+    # CLEAN (16 kHz mono) scaled so its speech is at LEVEL_DBFS RMS; the noisy
+    # copy adds steady pink noise SNR_DB below it.
     x = read(clean_path)
     speech, _ = speech_blocks(x)
     gain = 10 ** ((level - db(mean([v for v, s in zip(block_powers(x), speech) if s]))) / 20)
@@ -112,6 +108,9 @@ def measure(clean_path, heard_path):
 
 
 def measure_talkers(clean_path, log, names):
+    # Per talker: the noise level in the pauses, the speech level, and the
+    # correlation of the band envelopes with CLEAN's (a recognisability
+    # measure that level changes do not affect), as shell assignments.
     events = []
     for line in open(log):
         try:
