@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace hh::cli {
 namespace {
@@ -75,23 +74,6 @@ TEST_F(RecorderTest, OneFilePerSpurtInIndexOrderAndNoneForStrays) {
     EXPECT_EQ(recordings[1].figures, (SpurtFigures{12, 0, 0}));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
     EXPECT_TRUE(errors.empty());
-}
-
-TEST_F(RecorderTest, AFailedWriteStopsRecordingButNotReporting) {
-    std::ofstream(dir.string() + ".file") << "not a directory";
-    make(dir.string() + ".file");
-    const Uuid ada = Uuid::random();
-    for (int spurt = 0; spurt < 2; ++spurt) {
-        send(ada, PacketType::talkStart);
-        for (std::uint32_t i = 0; i < 5; ++i) send(ada, PacketType::audio, i);
-        send(ada, PacketType::talkEnd, 5);
-    }
-    fs::remove(dir.string() + ".file");
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_TRUE(recorder->hasFailed());
-    ASSERT_EQ(recordings.size(), 2u);
-    EXPECT_EQ(recordings[1].file, "");
-    EXPECT_EQ(recordings[1].figures, (SpurtFigures{5, 0, 0}));
 }
 
 TEST_F(RecorderTest, FloodsOfNamesAndSendersStayBounded) {
