@@ -19,13 +19,6 @@ protected:
     LogLevel saved = logLevel();
 };
 
-// HH_LOG: a known name sets the level; anything else keeps the default.
-TEST_F(LogTest, LevelNamesAndFallback) {
-    EXPECT_EQ(parseLogLevel("debug"), LogLevel::debug);
-    EXPECT_EQ(parseLogLevel(nullptr), LogLevel::info);
-    EXPECT_EQ(parseLogLevel("DEBUG", LogLevel::warning), LogLevel::warning);
-}
-
 TEST_F(LogTest, MessagesBelowTheLevelAreNeitherWrittenNorFormatted) {
     setLogLevel(LogLevel::info);
     int formatted = 0;

@@ -1,6 +1,6 @@
 // The poll adapter against a real io_context, for what the labs' real Avahi
-// client would show only by chance: level-triggered watches, a watch that frees
-// itself in its callback, and timeouts that fire once, move and stay off.
+// client would show only by chance: level-triggered watches, and a watch that
+// frees itself in its callback.
 #include "core/exec/AsioExecutor.h"
 #include "core/net/linux/AvahiPoll.h"
 
@@ -9,22 +9,12 @@
 #include <fcntl.h>
 #include <functional>
 #include <future>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace hh {
 namespace {
 
 using namespace std::chrono_literals;
-
-timeval wallClockIn(std::chrono::milliseconds delay) {
-    timeval tv{};
-    gettimeofday(&tv, nullptr);
-    const long long micros = tv.tv_usec + std::chrono::microseconds(delay).count();
-    tv.tv_sec += micros / 1'000'000;
-    tv.tv_usec = micros % 1'000'000;
-    return tv;
-}
 
 // The adapter lives on an executor thread, as in the program; the test thread
 // only waits for what the callbacks report.
@@ -67,39 +57,6 @@ TEST_F(AvahiPollTest, WatchesAreLevelTriggeredAndMayFreeThemselves) {
     queue.runAndWait([&] { EXPECT_EQ(reader.read, "hel"); });
     ::close(fds[0]);
     ::close(fds[1]);
-}
-
-TEST_F(AvahiPollTest, TimeoutsFireOnceWhenDueAndNotWhenMovedDisabledOrFreed) {
-    struct Timer {
-        std::vector<Executor::TimePoint> fired;
-        std::promise<void> firstFired;
-        static void callback(AvahiTimeout*, void* userdata) {
-            auto& self = *static_cast<Timer*>(userdata);
-            self.fired.push_back(Executor::Clock::now());
-            if (self.fired.size() == 1) self.firstFired.set_value();
-        }
-    } moved, disabled, freed;
-    AvahiTimeout* a = nullptr;
-    AvahiTimeout* b = nullptr;
-    const auto start = Executor::Clock::now();
-    queue.runAndWait([&] {
-        const timeval soon = wallClockIn(10ms), later = wallClockIn(150ms);
-        a = api()->timeout_new(api(), &soon, &Timer::callback, &disabled);
-        api()->timeout_update(a, nullptr);
-        b = api()->timeout_new(api(), &soon, &Timer::callback, &moved);
-        api()->timeout_update(b, &later);
-        api()->timeout_free(api()->timeout_new(api(), &soon, &Timer::callback, &freed));
-    });
-    ASSERT_EQ(moved.firstFired.get_future().wait_for(5s), std::future_status::ready);
-    std::this_thread::sleep_for(100ms);  // a second firing would come now
-    queue.runAndWait([&] {
-        ASSERT_EQ(moved.fired.size(), 1u) << "a fired timeout stays off until set again";
-        EXPECT_GE(moved.fired[0] - start, 140ms) << "the earlier deadline was replaced";
-        EXPECT_TRUE(disabled.fired.empty());
-        EXPECT_TRUE(freed.fired.empty());
-        api()->timeout_free(a);
-        api()->timeout_free(b);
-    });
 }
 
 } // namespace
