@@ -7,8 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <functional>
 #include <future>
+#include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace hh {
