@@ -19,6 +19,17 @@ lab_background lab exec h2 "$cli" monitor >"$tmp/monitor.log" 2>&1
 sleep 1
 lab exec h1 env HH_TEST_CONFIG_HOME="$tmp/config" "$here/tray/with_display.sh" /usr/bin/python3 \
     "$here/tray/hotkey_lab_driver.py" "$build/app/hollerhopper" "$cli" "$tmp/ready" || failures=$((failures + 1))
+
+# A display that goes away while F9 is held: the hold ends at once, and says why.
+lab exec h1 "$here/tray/with_display.sh" bash -c '
+    "$0" talk --key F9 --name "Key Lost" >"$1" &
+    for _ in $(seq 200); do grep -q "\"grabbed\"" "$1" && break; sleep 0.1; done
+    sleep 1; xdotool keydown F9; sleep 1
+    kill "$HH_XVFB_PID"; lost=$(date +%s%N)
+    wait $!; echo "$? $(( ($(date +%s%N) - lost) / 1000000 ))"' "$cli" "$tmp/lost.log" >"$tmp/lost.out"
+read -r code ms <"$tmp/lost.out"
+check "the lost display is reported (exit 1, connectionLost)" "1 1" "$code $(grep -c '"connectionLost"' "$tmp/lost.log")"
+check "and the hold ends within 5 s (${ms} ms)" "1 yes" "$(grep -c '"up"' "$tmp/lost.log") $([ "$ms" -lt 5000 ] && echo yes)"
 sleep 1
 
 # Per talker name: talk starts, audio frames and talk ends seen by the monitor.

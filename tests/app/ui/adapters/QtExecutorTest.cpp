@@ -55,18 +55,15 @@ TEST(QtExecutorTest, TasksRunLaterInOrderOnTheMainThreadFromAnyThread) {
     EXPECT_GE(delayedAt - start, seconds(0.05));
 }
 
-TEST(QtExecutorTest, RepeatingTimerStopsWhenInvalidatedOrDestroyedQueuedTasksDieWithTheExecutor) {
+TEST(QtExecutorTest, RepeatingTimerStopsWhenInvalidatedQueuedTasksDieWithTheExecutor) {
     QtExecutor executor;
-    int ticks = 0, other = 0;
+    int ticks = 0;
     auto timer = executor.startRepeating(seconds(0.01), [&] { ++ticks; });
-    auto second = executor.startRepeating(seconds(0.01), [&] { ++other; });
-    ASSERT_TRUE(spinUntil([&] { return ticks >= 3 && other >= 3; }));
+    ASSERT_TRUE(spinUntil([&] { return ticks >= 3; }));
     timer->invalidate();
-    second.reset();
-    const int atStop = ticks, atReset = other;
+    const int atStop = ticks;
     spinUntil([] { return false; }, 300);
     EXPECT_EQ(ticks, atStop);
-    EXPECT_EQ(other, atReset);
 
     bool ran = false;
     std::unique_ptr<Executor::RepeatingTimer> orphan; // outlives its executor

@@ -65,13 +65,5 @@ TEST(SymbolArtwork, EverySymbolInUseHasArtworkThatDraws) {
     EXPECT_TRUE(Symbols::render(QStringLiteral("no.such.symbol"), QSize(24, 24), Qt::red).isNull());
 }
 
-TEST(StatusIcons, MonoFollowsTheTextColourGreenKeepsItsOwn) {
-    const auto image = [](StatusLook look, QColor text) { return statusIcon(look, text).pixmap(22, 22).toImage(); };
-    EXPECT_EQ(paint(image(StatusLook::mono, Qt::white)).first, QSet<QRgb>{0xffffff});
-    EXPECT_EQ(paint(image(StatusLook::monoSlash, QColor(0x20, 0x20, 0x20))).first, QSet<QRgb>{0x202020});
-    EXPECT_GT(paint(image(StatusLook::green, Qt::white)).first.size(), 2);
-    EXPECT_NE(image(StatusLook::mono, Qt::black), image(StatusLook::monoSlash, Qt::black));
-}
-
 } // namespace
 } // namespace hh

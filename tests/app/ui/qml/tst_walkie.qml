@@ -49,46 +49,37 @@ TestCase {
         return found
     }
     function talkButton() { return child("talkButton") }
-    function statusIs(text, colour) {
-        compare(child("statusLine").text, text)
-        verify(Qt.colorEqual(walkie.statusColor, walkie.style[colour]), colour)
-    }
 
+    // Each typed state as its sentence and colour, in the order they override each other.
     function test_statusLine() {
-        statusIs("starting\u2026", "secondary")
-        controller.setConnectionState("networkError", "multicast setup: no route")
-        statusIs("network error: multicast setup: no route", "secondary")
-        controller.setTalkingPeer("Alice")
-        statusIs("\u2068Alice\u2069 is talking\u2026", "green")
-        compare(child("statusLine").Accessible.name, "Alice is talking\u2026")
-        controller.setTransmitting(true)
-        statusIs("You're talking\u2026", "red")
-        controller.setTransmitting(false)
-        controller.clearTalkingPeer()
-        statusIs("network error: multicast setup: no route", "secondary")
-        // A talker who announced an empty name is still someone talking.
-        controller.setTalkingPeer("")
-        statusIs("\u2068\u2069 is talking\u2026", "green")
-        // Several at once: one sentence, the first to begin named.
-        for (const [names, text] of [[["Ada", "Bob"], "\u2068Ada\u2069 and \u2068Bob\u2069 are talking\u2026"],
-                                     [["Ada", "Bob", "Cy"], "\u2068Ada\u2069 and 2 others are talking\u2026"],
-                                     [["Ada", "Bob", "Cy", "Di"], "\u2068Ada\u2069 and 3 others are talking\u2026"]]) {
-            controller.setTalkingPeers(names)
-            statusIs(text, "green")
+        const steps = [
+            [() => {}, "starting\u2026", "secondary"],
+            [() => controller.setConnectionState("networkError", "multicast setup: no route"),
+             "network error: multicast setup: no route", "secondary"],
+            [() => controller.setTalkingPeer("Alice"), "\u2068Alice\u2069 is talking\u2026", "green"],
+            [() => controller.setTransmitting(true), "You're talking\u2026", "red"],
+            [() => { controller.setTransmitting(false); controller.clearTalkingPeer() },
+             "network error: multicast setup: no route", "secondary"],
+            // A talker who announced an empty name is still someone talking.
+            [() => controller.setTalkingPeer(""), "\u2068\u2069 is talking\u2026", "green"],
+            [() => controller.setTalkingPeers(["Ada", "Bob"]), "\u2068Ada\u2069 and \u2068Bob\u2069 are talking\u2026", "green"],
+            [() => controller.setTalkingPeers(["Ada", "Bob", "Cy", "Di"]), "\u2068Ada\u2069 and 3 others are talking\u2026", "green"],
+            [() => { controller.clearTalkingPeer(); controller.setConnectionState("onAir"); controller.setInboundBlocked(true) },
+             "Incoming audio is blocked on this computer", "orange"],
+            [() => controller.setInboundBlocked(false), "on air", "secondary"],
+        ]
+        for (const [change, text, colour] of steps) {
+            change()
+            compare(child("statusLine").text, text)
+            verify(Qt.colorEqual(walkie.statusColor, walkie.style[colour]), text)
         }
-        controller.clearTalkingPeer()
-        controller.setConnectionState("onAir")
-        controller.setInboundBlocked(true)
-        statusIs("Incoming audio is blocked on this computer", "orange")
-        controller.setInboundBlocked(false)
-        statusIs("on air", "secondary")
     }
 
     function test_peers_data() {
         return [
             { tag: "no name, nobody", ssid: null, peers: [], heading: "On this network (0)" },
-            { tag: "name, one talks", ssid: "Lab %1 WiFi", peers: ["Bob", "Carol"], talker: "Carol", heading: "On \u2068Lab %1 WiFi\u2069 network (2)" },
-            { tag: "empty name, talker in no row", ssid: "", peers: ["Bob"], talker: "Zed", heading: "On \u2068\u2069 network (1)" },
+            { tag: "name, one talks", ssid: "Lab %1 WiFi", peers: ["Bob", "Carol"], talkers: ["Carol"], heading: "On \u2068Lab %1 WiFi\u2069 network (2)" },
+            { tag: "empty name, talker in no row", ssid: "", peers: ["Bob"], talkers: ["Zed"], heading: "On \u2068\u2069 network (1)" },
             { tag: "two talk", ssid: "Lab WiFi", peers: ["Bob", "Carol", "Dan"], talkers: ["Dan", "Bob"], heading: "On \u2068Lab WiFi\u2069 network (3)" },
             // A network's name comes from the air: it must not turn the heading's own words around.
             { tag: "hostile name", ssid: "\u202Eevil\u0007", peers: ["Bob"], heading: "On \u2068evil\u2407\u2069 network (1)" },
@@ -100,7 +91,7 @@ TestCase {
         else
             network.setSsid(data.ssid)
         controller.setPeerNames(data.peers)
-        const talkers = data.talkers || (data.talker ? [data.talker] : [])
+        const talkers = data.talkers || []
         controller.setTalkingPeers(talkers)
         compare(child("peerHeading").text, data.heading)
         compare(child("noPeers").visible, data.peers.length === 0)
@@ -174,18 +165,13 @@ TestCase {
         mouseRelease(button, 80, 80)
         compare(controller.count("beginTalking"), data.begins + 1)
         compare(controller.count("endTalking"), data.begins + 1)
-        compare(child("talkLabel").text, "HOLD TO TALK")
         compare(controller.count("start"), data.hide ? 2 : 1) // each time it is shown
     }
 
     // The panel from the keyboard: the talk button has the focus when it
     // opens; Space or Enter held is one hold whatever repeats; Escape asks to close.
-    // A key hold is the same gesture as a pointer's, under the same rules (test_hold).
     function test_keyboard_data() {
-        return [
-            { tag: "space", key: Qt.Key_Space },
-            { tag: "enter", key: Qt.Key_Return },
-        ]
+        return [{ tag: "space", key: Qt.Key_Space }, { tag: "enter", key: Qt.Key_Return }]
     }
     function test_keyboard(data) {
         walkie.onScreen = true
@@ -193,7 +179,6 @@ TestCase {
         keyPress(data.key)
         keyPress(data.key) // held: a second press without a release is no new hold
         compare(controller.count("beginTalking"), 1)
-        compare(child("talkLabel").text, "ON AIR")
         // X's repeats: release and press at once; only a release that stays counts.
         keyRelease(data.key)
         keyPress(data.key)
@@ -209,58 +194,26 @@ TestCase {
         compare(closes.count, 1)
     }
 
-    // Tab reaches every control of the main view, each with its name.
-    function test_tabOrder() {
-        permissions.setStatuses("denied", "granted") // the banner is a control too
-        walkie.onScreen = true
-        let names = []
-        for (let i = 0; i < 4; ++i) {
-            const item = testCase.Window.activeFocusItem
-            names.push(item.objectName + "=" + item.Accessible.name)
-            keyClick(Qt.Key_Tab)
-        }
-        compare(names.sort(), ["muteButton=Mute", "permissionBanner=Microphone access needed — tap to fix",
-                               "settingsButton=Settings", "talkButton=Hold to talk — permissions needed"])
-    }
-
     function test_settingsAndMute() {
         const settingsButton = child("settingsButton")
         mouseClick(settingsButton)
         verify(walkie.showSettings)
-        compare(child("settingsHeading").text, "Settings")
+        verify(!child("mainContent").visible)
         // The message shows the settings; it is not a toggle, and no other message does.
         messages.post("walkieOpenSettings")
         verify(walkie.showSettings)
         mouseClick(settingsButton)
-        verify(child("mainContent").visible)
         messages.post("somethingElse")
         verify(!walkie.showSettings)
-        // The banner opens them too.
         permissions.setStatuses("denied", "granted")
         mouseClick(child("permissionBanner"))
-        verify(walkie.showSettings)
-        verify(!child("mainContent").visible)
+        verify(walkie.showSettings, "the banner opens them too")
         mouseClick(settingsButton)
 
         const mute = child("muteButton")
         mouseClick(mute)
         verify(controller.isMuted)
         compare(mute.Accessible.name, "Unmute")
-        mouseClick(mute)
-        verify(!controller.isMuted)
-    }
-
-    // Names are plain text (length and direction: test_hostileNamesCannotDisguiseThemselves).
-    function test_untrustedNamesArePlain() {
-        controller.setPeerNames(["<b>x</b>", "<img src=\"file:///etc/passwd\">"])
-        controller.setTalkingPeer("<i>Eve</i>\nsecond line")
-        network.setSsid("<u>net</u>")
-        const names = allChildren(walkie, "peerName")
-        compare(names.map(n => n.text), ["\u2068<b>x</b>\u2069", "\u2068<img src=\"file:///etc/passwd\">\u2069"])
-        names.forEach(n => compare(n.textFormat, Text.PlainText))
-        compare(child("statusLine").textFormat, Text.PlainText)
-        compare(child("statusLine").lineCount, 1)
-        compare(child("peerHeading").text, "On \u2068<u>net</u>\u2069 network (2)")
     }
 
     function test_reachMarksRowsAndTheHint() {
@@ -269,12 +222,10 @@ TestCase {
         const rows = allChildren(walkie, "peerRow")
         compare(rows.map(r => r.Accessible.name),
                 ["Attic \u2014 not responding", "Bob", "Kitchen \u2014 can't be heard from here"])
-        compare(rows[2].Accessible.description, "Kitchen \u2014 can't be heard from here")
         verify(rows[0].opacity < 0.5, "a peer not responding is greyed out")
         compare(rows[1].opacity, 1)
         const dots = allChildren(walkie, "peerDot")
-        compare(dots[2].border.width, 2)
-        compare(dots[1].border.width, 0)
+        compare(dots.map(d => d.border.width), [0, 0, 2])
         const hint = child("unheardHint")
         verify(hint.visible)
         compare(hint.text, "Some computers are listed but can't be heard: a firewall or the network may be blocking UDP port 54321 multicast")
@@ -295,7 +246,7 @@ TestCase {
     function test_hostileNamesCannotDisguiseThemselves() {
         walkie.onScreen = true
         controller.setConnectionState("onAir")
-        controller.setPeerNames(["Plain 1", "Plain 2", "Plain 3", "Plain 4"])  // the same count in the header
+        controller.setPeerNames(["Plain 1", "Plain 2", "Plain 3", "Plain 4", "Plain 5"])  // the same count in the header
         controller.setTalkingPeer("evil.exe")
         wait(300)
         const before = grabImage(walkie)
@@ -304,59 +255,53 @@ TestCase {
         const statusPixels = pixelsOf(before, status)
 
         const marks = "a" + "\u0301".repeat(500)
-        const hostile = ["\u202Eboss is talking", marks, "bell\u0007\ttab\u2028next", "x".repeat(2000)]
+        const hostile = ["\u202Eboss is talking", marks, "bell\u0007\ttab\u2028next", "x".repeat(2000),
+                         "<img src=\"file:///etc/passwd\">"]
         controller.setPeers(hostile.map(n => ({ name: n, reach: "heard" })))
         // Closed or not, a direction override cannot turn the panel's words around.
         controller.setTalkingPeer("\u202Eevil.exe\u202C")
         wait(300)
         const after = grabImage(walkie)
         compare(pixelsOf(after, title), titlePixels, "nothing draws over the title")
+        compare(pixelsOf(after, heading), headingPixels, "nor over the list's header")
         compare(pixelsOf(after, status), statusPixels, "the status line reads as with the plain name")
-        verify(status.text.endsWith(" is talking\u2026"))
 
         const labels = walkie.controller.peers.map(p => p.label)
         labels.forEach(l => verify(!/[\u202A-\u202E\u2066-\u2067\u0000-\u001F]/.test(l), JSON.stringify(l)))
         labels.forEach(l => verify(l.length <= 84, "bounded: " + l.length))
         verify(labels.some(l => l.indexOf("\u2407") >= 0), "a control character is shown as its symbol")
         verify(labels.some(l => l === "\u2068a\u0301\u0301\u0301\u2069"), "a few marks per character at most")
-        // Each name stays inside its own row.
-        allChildren(walkie, "peerName").forEach(n => {
-            verify(n.clip)
+        // Each name is plain text inside its own row: markup is shown, not run.
+        for (const n of allChildren(walkie, "peerName").concat([status])) {
+            compare(n.textFormat, Text.PlainText)
             compare(n.lineCount, 1)
-        })
-        compare(pixelsOf(after, heading), headingPixels, "nor over the list's header")
+        }
+        allChildren(walkie, "peerName").forEach(n => verify(n.clip))
     }
 
+    // (The order, accents and case in one alphabet, and the panel on a real
+    // screen: app_lab.sh, over AT-SPI.)
     function test_fortyPeersScroll() {
         let names = []
-        for (let i = 0; i < 36; ++i)
-            names.push("Desk " + String.fromCharCode(65 + (i * 7) % 26) + (i < 26 ? "" : " b"))
-        names = names.concat(["\u00c9mile", "emma", "Zo\u00eb", "zed"])
+        for (let i = 0; i < 40; ++i)
+            names.push("Desk " + i)
         controller.setPeerNames(names)
         const rows = allChildren(walkie, "peerRow")
         compare(rows.length, 40)
-        // (The order, accents and case in one alphabet: app_many_peers_lab.sh, over AT-SPI.)
-        const shown = rows.map(r => r.modelData.name)
-
         const list = child("peerList")
         waitForRendering(walkie)  // the rows are laid out at the next polish
         verify(list.height < list.contentHeight, "past eight rows the list scrolls")
         verify(list.height <= 9 * list.rowHeight)
-        verify(walkie.height <= 800 - 40, "the panel fits a 1280 \u00d7 800 screen with a panel bar")
-        // The wheel reaches the end...
         for (let i = 0; i < 40; ++i)
             mouseWheel(list, list.width / 2, list.height / 2, 0, -120)
         tryVerify(() => Math.abs(list.contentY - (list.contentHeight - list.height)) < 1, 3000, "the wheel reaches the last row")
-        // ...and so do the keys, keeping the focused row in view.
+        // The keys reach it too, keeping the focused row in view.
         list.contentY = 0
         rows[0].forceActiveFocus()
         for (let i = 0; i < 39; ++i)
             keyClick(Qt.Key_Down)
         verify(rows[39].activeFocus)
         verify(rows[39].y >= list.contentY && rows[39].y + rows[39].height <= list.contentY + list.height + 0.5)
-        // Re-listing in another order moves nothing.
-        controller.setPeerNames(names.slice().reverse())
-        compare(allChildren(walkie, "peerRow").map(r => r.modelData.name), shown)
     }
 
     function test_screenshots() {

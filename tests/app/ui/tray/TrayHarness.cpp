@@ -2,7 +2,7 @@
 // like the program, the only copy on its display). It
 // prints what happens as lines on stdout ("event beginTalking", "panel created",
 // "panel shown x y w h", ...) and takes commands on stdin, answering each with "ok COMMAND":
-//   talk NAME | silence | transmit 0|1 | peers A,B | perms MIC NET
+//   talk NAME | silence | perms MIC NET
 //   view (prints "showSettings 0|1") | geometry (prints "tray x y w h") | hide | quit
 //   setkey CHORD | settings (opens them, prints "keyStatus TEXT" and "settingsReset 0|1")
 // and prints "hotkey STATUS KEY" whenever the key's status changes.
@@ -86,8 +86,6 @@ int main(int argc, char** argv) {
     const std::map<QString, std::function<void(Argument)>> commands = {
         {QStringLiteral("talk"), [&](Argument a) { fake->setTalkingPeer(a); }},
         {QStringLiteral("silence"), [&](Argument) { fake->clearTalkingPeer(); }},
-        {QStringLiteral("transmit"), [&](Argument a) { fake->setTransmitting(a == QLatin1String("1")); }},
-        {QStringLiteral("peers"), [&](Argument a) { fake->setPeerNames(a.split(QLatin1Char(','), Qt::SkipEmptyParts)); }},
         {QStringLiteral("perms"), [&](Argument a) { fakePermissions->setStatuses(a.section(' ', 0, 0), a.section(' ', 1, 1)); }},
         {QStringLiteral("view"),
          [&](Argument) {

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """In a lab host, under its own display: the real tray program with the
 global key Pause (panel closed, another program's window focused), then
-`hollerhopper-cli talk --key F9`; holds each key with xdotool.
+`hollerhopper-cli talk --key F9`; holds each key with xdotool (hotkey_lab.sh).
 Usage: hotkey_lab_driver.py PROGRAM CLI READY_FILE (under with_display.sh)."""
 import os
 import subprocess
@@ -9,7 +9,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tray_test import check, failures, open_tray_session, poll  # noqa: E402
+from tray_test import check, end_program, failures, open_tray_session, poll  # noqa: E402
 
 
 def wait_line(path, text, timeout=20):
@@ -21,55 +21,6 @@ def hold(key, seconds):
     time.sleep(seconds)
     subprocess.run(["xdotool", "keyup", key], check=True)
     time.sleep(1.0)
-
-
-def start_display(tries=3):
-    """A new Xvfb and its display name; it picks a free number itself, and
-    another one starting at the same moment can still take it: try again."""
-    for _ in range(tries):
-        read, write = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-noreset"], pass_fds=(write,),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        number = b""
-        while not number.endswith(b"\n"):
-            chunk = os.read(read, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(read)
-        if number.strip():
-            return xvfb, ":" + number.decode().strip()
-        xvfb.wait()
-    return None, None
-
-
-def lost_display(cli, log):
-    """A display that goes away while the key is held: released at once."""
-    xvfb, display = start_display()
-    if not check(xvfb is not None, "a second display starts"):
-        return
-    env = dict(os.environ, DISPLAY=display)
-    with open(log, "w") as out:
-        talk = subprocess.Popen([cli, "talk", "--key", "F9", "--name", "Key Lost"], stdout=out, env=env)
-    try:
-        check(wait_line(log, '"grabbed"'), "hollerhopper-cli grabs F9 on a second display")
-        time.sleep(1.0)
-        subprocess.run(["xdotool", "keydown", "F9"], env=env, check=True)
-        time.sleep(1.0)
-        xvfb.kill()
-        xvfb.wait()
-        lost = time.monotonic()
-        code = talk.wait(timeout=20)
-        lines = open(log).read().splitlines()
-        check(code == 1 and any('"connectionLost"' in l for l in lines), "the display's loss is reported: %s" % lines)
-        check(sum('"up"' in l for l in lines) == 1, "and the hold ends")
-        check(time.monotonic() - lost < 5, "at once")
-    finally:
-        for p in (talk, xvfb):
-            if p.poll() is None:
-                p.kill()
-                p.wait()
 
 
 def main():
@@ -102,14 +53,9 @@ def main():
         lines = open(cli_log).read().splitlines()
         check(sum('"down"' in l for l in lines) == 1 and sum('"up"' in l for l in lines) == 1,
               "it saw one down and one up: %s" % lines)
-        lost_display(cli, ready_file + ".lost.log")
     finally:
         for p in (app, focus):
-            p.terminate()
-            try:
-                p.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                p.kill()
+            end_program(p)
     print("%d failure(s)" % len(failures))
     return 1 if failures else 0
 

@@ -1,12 +1,12 @@
 #!/usr/bin/python3
 """The push-to-talk key of the tray program (on fakes) as a desktop delivers it.
 
-X11: keys typed with xdotool while another client's window has the focus and
-the panel is closed; held with auto-repeat, with Caps Lock and Num Lock on;
-a second program asking for the same key; the key kept across a restart; a
-damaged settings file. The panel from the keyboard: Space on the talk button
-and Escape. Wayland: a stand-in desktop portal on the session bus that
-implements GlobalShortcuts. Usage: hotkey_test.py HARNESS (under with_display.sh).
+X11: keys typed with xdotool with Caps Lock and Num Lock on (held over another
+program's window, with auto-repeat: hotkey_lab.sh, end to end); a second
+program asking for the same key; the key kept across a restart; a damaged
+settings file; Space and Escape on the opened panel. Wayland: a stand-in
+desktop portal on the session bus that implements GlobalShortcuts.
+Usage: hotkey_test.py HARNESS (under with_display.sh).
 """
 import os
 import subprocess
@@ -19,7 +19,7 @@ import dbus  # noqa: E402
 import dbus.lowlevel  # noqa: E402
 import dbus.service  # noqa: E402
 
-from tray_test import SNI, Harness, check, failures, open_tray_session, pump  # noqa: E402
+from tray_test import SNI, Harness, check, failures, open_tray_session, poll, pump  # noqa: E402
 
 PORTAL = "org.freedesktop.portal.Desktop"
 PORTAL_PATH = "/org/freedesktop/portal/desktop"
@@ -51,39 +51,24 @@ def start(path, config, **extra):
 def x11(path, root, item):
     first = os.path.join(root, "first")
     app = start(path, first)
-    other = None
-    focus = subprocess.Popen(["xmessage", "-geometry", "+600+400", "another program's window"])
     try:
-        check(app.expect("ready tray=1") is not None, "the program runs with a status item")
-        check(app.expect("hotkey ready Pause", timeout=10) is not None, "it grabs the default key, Pause")
-        window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--class", "xmessage"],
-                                capture_output=True, text=True, timeout=20).stdout.split()
-        check(bool(window), "another program's window is on screen")
-        xdotool("windowfocus", "--sync", window[0])
-        check(hold(app, "Pause") == (1, 1), "Pause held over another window: one begin, one end")
-        # Auto-repeat on: a 2 s hold is a stream of presses at the X level.
-        subprocess.run(["xset", "r", "on", "r", "rate", "250", "30"], check=True)
-        check(hold(app, "Pause", 2.0) == (1, 1), "held 2 s with auto-repeat: still one begin and one end")
+        check(app.expect("hotkey ready Pause", timeout=10) is not None, "the program grabs the default key, Pause")
         for lock in ("Caps_Lock", "Num_Lock"):
             xdotool("key", lock)
-            check(hold(app, "Pause") == (1, 1), "with %s on it still works" % lock)
+            check(hold(app, "Pause") == (1, 1), "with %s on, a hold is one begin and one end" % lock)
             xdotool("key", lock)
-        check(hold(app, "F9") == (0, 0), "another key does nothing")
 
         # A second program asking for the same key: told in words, in Settings.
         # (Another program, not a second copy of ours: its own runtime directory
         # keeps our one-copy-per-display lock out of the way.)
         second = os.path.join(root, "second")
-        os.makedirs(os.path.join(second, "run"), mode=0o700, exist_ok=True)
+        os.makedirs(os.path.join(second, "run"), mode=0o700)
         other = start(path, second, XDG_RUNTIME_DIR=os.path.join(second, "run"))
-        check(other.expect("hotkey conflict Pause", timeout=10) is not None,
-              "a second program cannot have Pause")
+        check(other.expect("hotkey conflict Pause", timeout=10) is not None, "a second program cannot have Pause")
         line = other.send("settings", "keyStatus")
         check(line == "keyStatus Another program already uses Pause. Choose another key.",
               "its Settings say so: %s" % line)
-        other.send("quit")
-        other.process.wait(timeout=10)
-        other = None
+        other.stop()
 
         # The panel from the keyboard: the talk button has the focus on open.
         sni = item()
@@ -102,15 +87,10 @@ def x11(path, root, item):
         app = start(path, first)
         check(app.expect("hotkey ready ctrl+F9", timeout=10) is not None, "after a restart the key is still ctrl+F9")
         check(hold(app, "ctrl+F9") == (1, 1), "and holding it talks")
-        check(hold(app, "Pause") == (0, 0), "Pause is free again")
         check(app.send("setkey ", "hotkey off") is not None, "the key can be cleared")
         check(hold(app, "ctrl+F9") == (0, 0), "a cleared key does nothing")
     finally:
-        for harness in (app, other):
-            if harness:
-                harness.stop()
-        focus.kill()
-        focus.wait()
+        app.stop()
 
     # A damaged settings file: one message, the defaults, and a file that reads again.
     damaged = os.path.join(root, "damaged")
@@ -118,23 +98,21 @@ def x11(path, root, item):
     conf = os.path.join(damaged, "hollerhopper", "hollerhopper.conf")
     with open(conf, "w") as f:
         f.write("[pushToTalk]\nkey=ctrl+\n[audio]\nmuted=perhaps\n")
-    app = start(path, damaged)
-    try:
-        check(app.expect("hotkey ready Pause", timeout=10) is not None, "a damaged file gives the default key")
-        app.send("settings", "keyStatus")
-        check(app.expect("settingsReset") == "settingsReset 1", "Settings say the settings were reset")
-        time.sleep(0.3)
-        check(sum("damaged" in l for l in app.stderr) == 1, "the damage is logged once")
-        check("key=Pause" in open(conf).read(), "the file holds the defaults now")
-    finally:
-        app.stop()
-    app = start(path, damaged)
-    try:
-        check(app.expect("hotkey ready Pause", timeout=10) is not None, "the next start reads it")
-        time.sleep(0.3)
-        check(not any("damaged" in l for l in app.stderr), "and says nothing more")
-    finally:
-        app.stop()
+    for run, damage_logged in ((1, 1), (2, 0)):
+        app = start(path, damaged)
+        try:
+            check(app.expect("hotkey ready Pause", timeout=10) is not None, "start %d: the default key" % run)
+            app.send("settings", "keyStatus")
+            check(app.expect("settingsReset") == "settingsReset %d" % damage_logged,
+                  "start %d: Settings say the settings were reset: %s" % (run, damage_logged == 1))
+            app.send("quit")
+            app.process.wait(timeout=10)
+            poll(lambda: sum("damaged" in l for l in app.stderr) >= damage_logged, 2)  # the reader thread's last lines
+            check(sum("damaged" in l for l in app.stderr) == damage_logged,
+                  "start %d: the damage logged %d time(s)" % (run, damage_logged))
+        finally:
+            app.stop()
+    check("key=Pause" in open(conf).read(), "the file holds the defaults now")
 
 
 class Portal(dbus.service.Object):

@@ -1,17 +1,17 @@
 #!/usr/bin/python3
-"""The real tray program in a lab host, read over AT-SPI while a peer talks.
+"""The real tray program in a lab host (app_lab.sh), read over AT-SPI.
 
 Starts PROGRAM with a StatusNotifierWatcher of our own, opens its panel from
-the status item, writes READY_FILE, then waits until the panel lists PEER and
-shows "PEER is talking…" (with "not-heard": lists PEER as "PEER — can't be
-heard from here" with the hint under the list), and saves a screenshot of the
-screen to SHOT.
+the status item and writes DIR/ready; then waits, in turn, until the panel
+- lists TALKER and reads "TALKER is talking…";
+- lists SILENT as "SILENT — can't be heard from here", with the hint under the list;
+- (after writing DIR/publish-more) lists ORDER, "|"-separated names in the
+  expected order, every row in the accessibility tree (scrolled out of view or
+  not), the heading counting them, the panel wholly on the 1280x800 screen;
+saving a screenshot of the screen in each state (DIR/panel-lab.png,
+panel-not-heard.png, panel-many.png).
 
-With "many", PEER is a "|"-separated list of names in the expected order: the
-panel must list them all in that order, every row in the accessibility tree
-(scrolled out of view or not), and fit on the screen.
-
-Usage: program_reader.py PROGRAM READY_FILE PEER SHOT [not-heard|many] (under with_display.sh).
+Usage: program_reader.py PROGRAM DIR TALKER SILENT ORDER (under with_display.sh).
 """
 import os
 import subprocess
@@ -19,32 +19,37 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dbus  # noqa: E402
+import pyatspi  # noqa: E402
 
 from tray_test import (SNI, application, check, end_program, failures, named, open_tray_session,  # noqa: E402
                        showing, wait_for)
 
 
 def list_items(pid):
-    """The names of every list item of the program, showing or not, in tree order."""
+    """The names of every list item of the program, showing or not, in tree order, without their marks."""
     app = application(pid)
-    return [n for r, n in showing(app, everything=True) if r == "list item"] if app is not None else []
+    return [n.split(" \u2014 ")[0] for r, n in showing(app, everything=True) if r == "list item"] if app else []
 
 
 def panel_extents(pid):
-    import pyatspi
     app = application(pid)
-    for i in range(app.childCount if app else 0):
-        window = app.getChildAtIndex(i)
+    for window in [app.getChildAtIndex(i) for i in range(app.childCount)] if app else []:
         if window is not None and window.getState().contains(pyatspi.STATE_SHOWING):
             e = window.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
             return e.x, e.y, e.width, e.height
     return -1, -1, 0, 0
 
 
+def screenshot(work, name):
+    try:
+        from PIL import ImageGrab
+        ImageGrab.grab(xdisplay=os.environ["DISPLAY"]).save(os.path.join(work, "panel-%s.png" % name))
+    except Exception as error:  # a missing screenshot is not a failure of the program
+        print("no screenshot:", error)
+
+
 def main():
-    program, ready_file, peer, shot = sys.argv[1:5]
-    expects_not_heard = sys.argv[5:6] == ["not-heard"]
-    expects_many = sys.argv[5:6] == ["many"]
+    program, work, talker, silent, order = sys.argv[1:6]
     _, item = open_tray_session()
     app = subprocess.Popen([program], env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
     try:
@@ -53,43 +58,32 @@ def main():
             return 1
         dbus.Interface(sni, SNI).Activate(dbus.Int32(0), dbus.Int32(0))
         check(named("Hollerhopper")(wait_for(app.pid, named("Hollerhopper"), timeout=20)), "its panel opens")
-        open(ready_file, "w").close()
+        open(os.path.join(work, "ready"), "w").close()
 
-        if expects_many:
-            names = peer.split("|")
-            heading = " network (%d)" % len(names)
-            rows = []
+        talking = lambda ns: named(talker)(ns) and named(talker + " is talking\u2026")(ns)
+        check(talking(wait_for(app.pid, talking, timeout=40)), "the panel lists %s, \"is talking\u2026\"" % talker)
+        screenshot(work, "lab")
 
-            def listed(_):
-                rows[:] = list_items(app.pid)
-                return len(rows) == len(names)
-            wait_for(app.pid, listed, timeout=60)
-            check(rows == names, "all %d rows are in the accessibility tree, in collation order (got %s)"
-                  % (len(names), rows[:3] + ["..."] + rows[-3:]))
-            nodes = wait_for(app.pid, lambda ns: any(n.endswith(heading) for _, n in ns), timeout=10)
-            check(any(n.endswith(heading) for _, n in nodes), "the heading counts them")
-            x, y, w, h = panel_extents(app.pid)
-            check(0 <= y and y + h <= 800 and 0 <= x and x + w <= 1280,
-                  "the panel (%d,%d %dx%d) is wholly on the 1280x800 screen" % (x, y, w, h))
-        elif expects_not_heard:
-            row = peer + " \u2014 can't be heard from here"
-            hint = ("Some computers are listed but can't be heard: "
-                    "a firewall or the network may be blocking UDP port 54321 multicast")
-            nodes = wait_for(app.pid, lambda ns: named(row)(ns) and named(hint)(ns), timeout=60)
-            check(named(row)(nodes), "the panel lists \"%s\"" % row)
-            check(named(hint)(nodes), "with the hint under the list")
-        else:
-            talking = peer + " is talking\u2026"
-            nodes = wait_for(app.pid, lambda ns: named(talking)(ns) and named(peer)(ns), timeout=40)
-            check(named(peer)(nodes), "the panel lists %s" % peer)
-            check(any(n.endswith(" network (1)") for _, n in nodes), "and counts one peer")
-            check(named(talking)(nodes), "the status line reads \"%s\"" % talking)
-        try:
-            from PIL import ImageGrab
-            ImageGrab.grab(xdisplay=os.environ["DISPLAY"]).save(shot)
-            print("screenshot:", shot)
-        except Exception as error:  # a missing screenshot is not a failure of the program
-            print("no screenshot:", error)
+        hint = ("Some computers are listed but can't be heard: "
+                "a firewall or the network may be blocking UDP port 54321 multicast")
+        unheard = lambda ns: named(silent + " \u2014 can't be heard from here")(ns) and named(hint)(ns)
+        check(unheard(wait_for(app.pid, unheard, timeout=60)), "%s is shown as not heard, with the hint" % silent)
+        screenshot(work, "not-heard")
+
+        open(os.path.join(work, "publish-more"), "w").close()
+        names, rows = order.split("|"), []
+        heading = " network (%d)" % len(names)
+
+        def listed(nodes):
+            rows[:] = list_items(app.pid)
+            return rows == names and any(n.endswith(heading) for _, n in nodes)
+        check(listed(wait_for(app.pid, listed, timeout=60)),
+              "all %d rows are in the accessibility tree, in collation order, and counted (got %s)"
+              % (len(names), rows[:3] + ["..."] + rows[-3:]))
+        x, y, w, h = panel_extents(app.pid)
+        check(0 <= y and y + h <= 800 and 0 <= x and x + w <= 1280,
+              "the panel (%d,%d %dx%d) is wholly on the 1280x800 screen" % (x, y, w, h))
+        screenshot(work, "many")
     finally:
         end_program(app)
     print("%d failure(s)" % len(failures))

@@ -14,6 +14,7 @@ trap cleanup EXIT
 mkfifo "$fifo_dir/display"
 Xvfb -noreset -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo_dir/display" >/dev/null 2>&1 &
 xvfb_pid=$!
+export HH_XVFB_PID=$xvfb_pid # for a test of the display going away
 read -r -t 20 display <"$fifo_dir/display"
 export DISPLAY=":$display"
 export XDG_RUNTIME_DIR="$fifo_dir/runtime"
