@@ -7,6 +7,13 @@ source "$(dirname "$0")/../../scripts/labkit.sh"
 lab_begin hhtr "$1"
 count() { grep -c "$1" "$tmp/$2" || true; }
 monitor() { lab exec "$1" "$cli" monitor "${@:3}" >"$tmp/$2"; }
+# ready NAME...: waits (a few seconds at most) until these monitors have joined.
+ready() {
+    local name
+    for name in "$@"; do
+        for _ in $(seq 100); do grep -qs '"state":"ready"' "$tmp/$name" && break; sleep 0.05; done
+    done
+}
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
 # Counts the frames for our group and port that reach a host's link, joined or
@@ -54,7 +61,7 @@ monitor h2 h2 --count 3 --seconds 10 & p2=$!
 frames h3 h3frames & p3=$!
 "$root/scripts/netlab.sh" exec h3 "$cli" monitor >"$tmp/h3" &
 termPid=$!
-sleep 1
+ready h1 h2 h3
 lab exec h1 "$cli" say "$tmp/tone.wav" --name lab >/dev/null 2>&1
 wait $p1 $p2 $p3
 kill -TERM $termPid
@@ -74,7 +81,7 @@ check "SIGTERM stop reports cancelled" 1 "$(count '"state":"cancelled"' h3)"
 echo "== in h2: 2049 bytes dropped whole, 2048 delivered, malformed datagrams dropped; its link down and up"
 "$root/scripts/netlab.sh" exec h2 "$cli" monitor >"$tmp/h2b" &
 monitorPid=$!
-for _ in $(seq 100); do [ "$(count '"state":"ready"' h2b)" = 1 ] && break; sleep 0.05; done
+ready h2b
 send h1 3 1 2049; send h1 3 1 2048
 send h1 1 1 25; send h1 1 1 26 0; send h1 1 1 26 2; send h1 4 1; send h1 255 1
 send h1 2 1
@@ -83,11 +90,14 @@ check "the 2048-byte datagram delivered" 1 "$(count '"type":"hello".*"payloadByt
 check "nothing else but the talk end" 2 "$(count '"event":"packet"' h2b)"
 check "the talk end after them" 1 "$(count '"type":"talkEnd"' h2b)"
 lab link h2 down
+# A talk start every 20 ms from before the link comes back until well after the 3 s.
+send h1 1 200 & senderPid=$!
 sleep 0.3
 lab link h2 up
 up=$(now_ms)
-while [ "$(count '"type":"talkStart"' h2b)" = 0 ] && (( $(now_ms) - up < 3000 )); do send h1 1 1; sleep 0.03; done
+while [ "$(count '"type":"talkStart"' h2b)" = 0 ] && (( $(now_ms) - up < 3000 )); do sleep 0.02; done
 resumed=$(( $(now_ms) - up ))
+wait $senderPid
 kill -TERM $monitorPid
 wait $monitorPid || true
 check "delivery resumed within 3 s" 1 "$(( $(count '"type":"talkStart"' h2b) > 0 && resumed <= 3000 ))"
@@ -97,7 +107,8 @@ echo "delivery resumed ${resumed} ms after the link came up"
 echo "== with snooping and a querier on the bridge, only joined hosts receive"
 lab up 3 --snooping
 monitor h2 s2 --seconds 4 & frames h3 s3frames &
-sleep 1.5
+sleep 1.5  # the querier's first round
+ready s2
 send h1 1 10
 wait
 check "joined h2 heard 10" 10 "$(count '"type":"talkStart"' s2)"
