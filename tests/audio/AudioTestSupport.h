@@ -1,24 +1,13 @@
 #pragma once
 
 // Signal helpers shared by the audio tests.
-#include <sndfile.h>
-#include <unistd.h>
-
 #include <cmath>
-#include <filesystem>
 #include <numbers>
 #include <span>
-#include <string>
+#include <cstdint>
 #include <vector>
 
 namespace hh::test {
-
-// A scratch directory removed at the end of the test.
-struct TempDir {
-    std::filesystem::path path = std::filesystem::temp_directory_path() / ("hh-audio-" + std::to_string(::getpid()));
-    TempDir() { std::filesystem::create_directories(path); }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
 
 // A sine of `frames` frames, the same on every channel, interleaved.
 inline std::vector<float> tone(double frequency, double rate, std::uint32_t channels, std::size_t frames,
@@ -27,15 +16,6 @@ inline std::vector<float> tone(double frequency, double rate, std::uint32_t chan
     for (std::size_t i = 0; i < out.size(); ++i)
         out[i] = float(amplitude * std::sin(2 * std::numbers::pi * frequency * double(i / channels) / rate));
     return out;
-}
-
-inline bool writeWav(const std::filesystem::path& file, const std::vector<float>& samples, int rate, int channels) {
-    SF_INFO info{.frames = 0, .samplerate = rate, .channels = channels, .format = SF_FORMAT_WAV | SF_FORMAT_PCM_16,
-                 .sections = 0, .seekable = 0};
-    SNDFILE* f = sf_open(file.c_str(), SFM_WRITE, &info);
-    if (!f) return false;
-    sf_writef_float(f, samples.data(), sf_count_t(samples.size() / std::size_t(channels)));
-    return sf_close(f) == 0;
 }
 
 // Sample i of a 16-bit little-endian frame.

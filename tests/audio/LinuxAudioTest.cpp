@@ -1,12 +1,9 @@
-#include "core/audio/AudioEngine.h"
-#include "core/audio/linux/LinuxAudioPlatform.h"
 #include "core/audio/linux/SpeexConverter.h"
 #include "AudioTestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <future>
+#include <algorithm>
 #include <vector>
 
 namespace hh {
@@ -74,34 +71,6 @@ TEST(SpeexConverter, CarriesStateAcrossBuffersClipsAndRefusesMismatches) {
     EXPECT_FALSE(SpeexConverter::make(format)->convert({stereo, 10, {44100, 2}}, out).has_value());
     EXPECT_FALSE(SpeexConverter::make({0, 1}));
     EXPECT_FALSE(SpeexConverter::make({48000, 0}));
-}
-
-TEST(FileInputAudioPlatform, DeliversTheWholeFileInRealTimeAsFrames) {
-    test::TempDir dir;
-    const auto file = dir.path / "tone.wav";
-    ASSERT_TRUE(test::writeWav(file, tone(1000, 44100, 2, 13230), 44100, 2));  // 0.3 s
-    std::promise<void> delivered;
-    AudioEngine engine(makeFileInputAudioPlatform(file, [&] { delivered.set_value(); }));
-    std::vector<Bytes> frames;
-    engine.captureFrameHandler = [&](const Bytes& frame) { frames.push_back(frame); };
-    engine.start();
-    const auto begin = std::chrono::steady_clock::now();
-    engine.startCapture();
-    ASSERT_TRUE(engine.isCapturing());
-    ASSERT_EQ(delivered.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    const auto took = std::chrono::steady_clock::now() - begin;
-    engine.stopCapture();
-    EXPECT_GE(took, std::chrono::milliseconds(280));  // paced, not dumped at once
-    EXPECT_EQ(frames.size(), 15u);                    // 4800 samples, plus a padded tail if any
-    for (const auto& f : frames) ASSERT_EQ(f.size(), 640u);
-}
-
-// A missing file: intercom_lab.sh (the error names it, exit status 2, nothing sent).
-TEST(FileInputAudioPlatform, AFileThatIsNotAudioIsAnErrorUpFront) {
-    test::TempDir dir;
-    const auto junk = dir.path / "junk.wav";
-    std::ofstream(junk) << "not audio at all";
-    EXPECT_THROW(makeFileInputAudioPlatform(junk), AudioError);
 }
 
 } // namespace

@@ -16,7 +16,7 @@ sox -n -r 16000 -c 1 -b 16 "$tmp/first.wav" synth 0.3 sine 440 vol 0 : synth 2 s
 sox -n -r 16000 -c 1 -b 16 "$tmp/second.wav" synth 0.8 sine 660 vol 0.3
 sox -n -r 16000 -c 1 -b 16 "$tmp/later.wav" synth 0.3 sine 440 vol 0 : synth 0.8 sine 440 vol 0.3
 lab_background lab exec h2 "$cli" listen --name ear >"$tmp/listen.log" 2>&1
-sleep 2
+for _ in $(seq 100); do grep -q '"on air"' "$tmp/listen.log" && break; sleep 0.1; done
 lab_background parecord --latency-msec=10 -d spk.monitor --file-format=wav "$tmp/heard.wav"
 recorder=$!
 sleep 0.5
@@ -32,7 +32,9 @@ sleep 0.8
 kill -TERM $recorder; wait $recorder 2>/dev/null || true
 
 check "listen cued incoming twice" 2 "$(grep -c '"cue":"incoming"' "$tmp/listen.log" || true)"
-read -r dings dingAt toneAt laterDingAt laterToneAt peaks lengths < <(/usr/bin/python3 - "$tmp/heard.wav" <<'PY'
+# Per ding on the speaker: when it starts, when the speech after it starts (ms),
+# its peak level (dBFS) and how long it stands out (ms).
+mapfile -t dings < <(/usr/bin/python3 - "$tmp/heard.wav" <<'PY'
 import math, struct, sys, wave
 w = wave.open(sys.argv[1])
 rate, ch, n = w.getframerate(), w.getnchannels(), w.getnframes()
@@ -45,42 +47,30 @@ def level(f, i):
         s1, s2 = v + k * s1 - s2, s1
     p = (s1 * s1 + s2 * s2 - k * s1 * s2) / (block * block / 4)
     return 10 * math.log10(max(p, 1e-9) / 32768.0 ** 2)
-starts = range(0, len(x) - block, block)
-l1320 = [level(1320, i) for i in starts]
-l440 = [level(440, i) for i in starts]
-l660 = [level(660, i) for i in starts]
+l1320, l440, l660 = ([level(f, i) for i in range(0, len(x) - block, block)] for f in (1320, 440, 660))
 # Two talkers' frames mixed click across the spectrum: the ding is where
-# 1320 Hz stands out over both tones.
+# 1320 Hz stands out over both tones. The ding's leakage reaches the 440 Hz
+# bin too: speech is where 440 Hz leads.
 ding = [a > max(-45, b + 6, c + 6) for a, b, c in zip(l1320, l440, l660)]
-# The ding's leakage reaches the 440 Hz bin too: speech is where 440 Hz leads.
 tone = [b > max(-45, a + 6) for a, b in zip(l1320, l440)]
-onsets = [i for i in range(len(ding)) if ding[i] and not any(ding[max(0, i - 30):i])]
-first = lambda v, at=0: next((i * 10 for i in range(at, len(v)) if v[i]), -1)
-# Each ding: its peak level and how long it stands out (ms).
-peaks, lengths = [], []
-for o in onsets:
+for o in [i for i in range(len(ding)) if ding[i] and not any(ding[max(0, i - 30):i])]:
     end = o
     while end < len(ding) and any(ding[end:end + 3]):
         end += 1
-    peaks.append('%.1f' % max(l1320[o:end]))
-    lengths.append(str((end - o) * 10))
-later = onsets[1] if len(onsets) > 1 else len(ding)
-print(len(onsets), first(ding), first(tone), first(ding, later) if len(onsets) > 1 else -1, first(tone, later),
-      ','.join(peaks) or '-', ','.join(lengths) or '-')
+    speech = next((i for i in range(o, len(tone)) if tone[i]), -1)
+    print(o * 10, speech * 10, '%.1f' % max(l1320[o:end]), (end - o) * 10)
 PY
 )
-echo "ding onsets: $dings (peaks $peaks dBFS, lengths $lengths ms); first ding at $dingAt ms, speech at $toneAt ms;" \
-     "after the quiet period ding at $laterDingAt ms, speech at $laterToneAt ms"
-check "two dings on the speaker" 2 "$dings"
+printf 'ding at %s ms, speech at %s ms, peak %s dBFS, %s ms long\n' ${dings[@]+${dings[@]}}
+check "two dings on the speaker" 2 "${#dings[@]}"
+read -r at1 speech1 peak1 _ <<<"${dings[0]:-0 -1 -99 0}"
+read -r at2 speech2 peak2 length2 <<<"${dings[1]:-0 -1 -99 0}"
 # Each spurt starts with 0.3 s of quiet: a ding that waited for the speech to
 # wake the output would come only a moment before it.
-check "the ding comes well before the first speech" 1 \
-    "$([ "$dingAt" -ge 0 ] && [ "$toneAt" -ge $((dingAt + 150)) ] && echo 1 || echo 0)"
-check "after the quiet period the ding comes well before the speech" 1 \
-    "$([ "$laterDingAt" -ge 0 ] && [ "$laterToneAt" -ge $((laterDingAt + 150)) ] && echo 1 || echo 0)"
+check "the ding comes well before the first speech" 1 "$((speech1 >= at1 + 150))"
+check "after the quiet period the ding comes well before the speech" 1 "$((speech2 >= at2 + 150))"
 # The ding starts at -15.6 dBFS (a 10 ms block of it) and decays, standing out
 # for about 200 ms: a cut start shows as a lower peak and a shorter ding.
-check "the ding after the quiet period is heard whole" 1 "$(awk -v p="$peaks" -v l="$lengths" 'BEGIN {
-    n = split(p, P, ","); split(l, L, ",")
-    print (n == 2 && P[2] >= P[1] - 3 && P[2] >= -22 && L[2] >= 150) ? 1 : 0 }')"
+check "the ding after the quiet period is heard whole" 1 "$(awk -v a="$peak1" -v b="$peak2" -v l="$length2" \
+    'BEGIN {print (b >= a - 3 && b >= -22 && l >= 150) ? 1 : 0}')"
 lab_summary

@@ -1,17 +1,10 @@
 #!/usr/bin/env python3
-"""Speech-in-noise material and measures for the noise-suppression lab.
+"""Speech-in-noise material and measures for noise_lab.sh (pure Python and sox: no numpy).
 
   speech_noise.py make CLEAN.wav LEVEL_DBFS SNR_DB OUT_CLEAN.wav OUT_NOISY.wav
-      scales 16 kHz mono CLEAN so its speech (10 ms blocks above -50 dBFS) is at
-      LEVEL_DBFS RMS, and adds steady pink noise SNR_DB below it.
-  speech_noise.py measure CLEAN.wav HEARD.wav
-      aligns HEARD to CLEAN and prints one JSON line: the noise level in the
-      pauses, the speech level, and the correlation of the band envelopes of
-      HEARD with those of CLEAN (a recognisability measure that level changes
-      do not affect).
-Pure Python with sox for filtering: the test machines have no numpy.
+  speech_noise.py measure CLEAN.wav LISTEN_LOG NAME...
 """
-import json, math, os, struct, subprocess, sys, tempfile, wave
+import json, math, os, subprocess, struct, sys, tempfile, wave
 
 RATE = 16000
 BLOCK = 160  # 10 ms
@@ -20,12 +13,10 @@ BANDS = [(300, 800), (800, 1600), (1600, 3200), (3200, 6000)]
 
 def read(path):
     w = wave.open(path)
-    assert w.getsampwidth() == 2, path
     ch, n = w.getnchannels(), w.getnframes()
-    x = struct.unpack('<%dh' % (n * ch), w.readframes(n))[::ch]
-    if w.getframerate() != RATE:
-        raise SystemExit('%s: %d Hz, want %d' % (path, w.getframerate(), RATE))
-    return list(x)
+    if w.getframerate() != RATE or w.getsampwidth() != 2:
+        raise SystemExit('%s: not 16-bit at %d Hz' % (path, RATE))
+    return list(struct.unpack('<%dh' % (n * ch), w.readframes(n))[::ch])
 
 
 def write(path, x):
@@ -44,20 +35,21 @@ def block_powers(x):
 
 
 def speech_blocks(clean):
-    """Blocks of the clean speech that are speech (above -50 dBFS) and pauses
-    (the clean signal silent 100 ms around them)."""
-    p = block_powers(clean)
-    speech = [db(v) > -50 for v in p]
-    pause = [not any(speech[max(0, i - 10):i + 11]) for i in range(len(p))]
-    return speech, pause
+    """Blocks that are speech (above -50 dBFS), and pauses (no speech within 100 ms)."""
+    speech = [db(v) > -50 for v in block_powers(clean)]
+    return speech, [not any(speech[max(0, i - 10):i + 11]) for i in range(len(speech))]
+
+
+def mean(v):
+    return sum(v) / max(1, len(v))
 
 
 def make(clean_path, level, snr, out_clean, out_noisy):
+    # CLEAN (16 kHz mono) scaled so its speech is at LEVEL_DBFS RMS; the noisy
+    # copy adds steady pink noise SNR_DB below it.
     x = read(clean_path)
     speech, _ = speech_blocks(x)
-    p = block_powers(x)
-    active = [v for v, s in zip(p, speech) if s]
-    gain = 10 ** ((level - db(sum(active) / len(active))) / 20)
+    gain = 10 ** ((level - db(mean([v for v, s in zip(block_powers(x), speech) if s]))) / 20)
     x = [v * gain for v in x]
     with tempfile.TemporaryDirectory() as t:
         noise = os.path.join(t, 'n.wav')
@@ -65,7 +57,7 @@ def make(clean_path, level, snr, out_clean, out_noisy):
                         '%.3f' % (len(x) / RATE), 'pinknoise', 'vol', '0.3'], check=True)
         n = read(noise)[:len(x)]
     n += [0] * (len(x) - len(n))
-    ngain = 10 ** ((level - snr - db(sum(v * v for v in n) / len(n))) / 20)
+    ngain = 10 ** ((level - snr - db(mean([v * v for v in n]))) / 20)
     write(out_clean, x)
     write(out_noisy, [a + b * ngain for a, b in zip(x, n)])
 
@@ -77,7 +69,7 @@ def envelopes(path):
             f = os.path.join(t, 'b.wav')
             subprocess.run(['sox', path, f, 'sinc', '%d-%d' % (lo, hi)], check=True)
             y = read(f)
-            out.append([math.log10(1 + sum(abs(v) for v in y[i:i + BLOCK]) / BLOCK)
+            out.append([math.log10(1 + mean([abs(v) for v in y[i:i + BLOCK]]))
                         for i in range(0, len(y) - BLOCK + 1, BLOCK)])
     return out
 
@@ -87,49 +79,59 @@ def corr(a, b):
     if n < 2:
         return 0.0
     a, b = a[:n], b[:n]
-    ma, mb = sum(a) / n, sum(b) / n
-    sab = sum((x - ma) * (y - mb) for x, y in zip(a, b))
+    ma, mb = mean(a), mean(b)
     sa = math.sqrt(sum((x - ma) ** 2 for x in a)) or 1
     sb = math.sqrt(sum((y - mb) ** 2 for y in b)) or 1
-    return sab / (sa * sb)
+    return sum((x - ma) * (y - mb) for x, y in zip(a, b)) / (sa * sb)
 
 
 def measure(clean_path, heard_path):
     clean, heard = read(clean_path), read(heard_path)
-    # Align on the broadband envelope (10 ms steps), then on samples within a block.
+    # Align on the broadband envelope (10 ms steps).
     ec = [math.sqrt(v) for v in block_powers(clean)]
     eh = [math.sqrt(v) for v in block_powers(heard)]
     lag = max(range(-100, min(500, len(eh) - 10)), key=lambda k: corr(ec[max(0, -k):], eh[max(0, k):]))
-    if lag >= 0:
-        heard = heard[lag * BLOCK:]
-    else:
-        heard = [0] * (-lag * BLOCK) + heard
-    heard = heard[:len(clean)]
-    heard += [0] * (len(clean) - len(heard))
+    heard = heard[lag * BLOCK:] if lag >= 0 else [0] * (-lag * BLOCK) + heard
+    heard = (heard + [0] * len(clean))[:len(clean)]
     speech, pause = speech_blocks(clean)
     p = block_powers(heard)
-    # Pauses after the first 2.5 s of the material: the measure is of the
-    # steady state, not of the first moments of the very first press.
-    skip = 250
-    pauses = [v for i, (v, q) in enumerate(zip(p, pause)) if q and i >= skip]
-    voiced = [v for v, s in zip(p, speech) if s]
+    # Pauses after the first 2.5 s: the steady state, not the first moments of the very first press.
+    pauses = [v for i, (v, q) in enumerate(zip(p, pause)) if q and i >= 250]
     with tempfile.TemporaryDirectory() as t:
-        h = os.path.join(t, 'h.wav')
-        write(h, heard)
-        bc, bh = envelopes(clean_path), envelopes(h)
-    sp = [i for i, s in enumerate(speech) if s]
+        write(os.path.join(t, 'h.wav'), heard)
+        bc, bh = envelopes(clean_path), envelopes(os.path.join(t, 'h.wav'))
     # Over speech and the 200 ms around it, where the words are.
-    near = sorted({j for i in sp for j in range(max(0, i - 20), i + 21)})
-    c = sum(corr([a[i] for i in near if i < len(a)], [b[i] for i in near if i < len(b)])
-            for a, b in zip(bc, bh)) / len(BANDS)
-    return {'lagMs': lag * 10, 'pauseNoiseDb': round(db(sum(pauses) / max(1, len(pauses))), 1),
-            'speechDb': round(db(sum(voiced) / max(1, len(voiced))), 1), 'correlation': round(c, 3)}
+    near = sorted({j for i, s in enumerate(speech) if s for j in range(max(0, i - 20), i + 21)})
+    c = mean([corr([a[i] for i in near if i < len(a)], [b[i] for i in near if i < len(b)])
+              for a, b in zip(bc, bh)])
+    return db(mean(pauses)), db(mean([v for v, s in zip(p, speech) if s])), c
+
+
+def measure_talkers(clean_path, log, names):
+    # Per talker: the noise level in the pauses, the speech level, and the
+    # correlation of the band envelopes with CLEAN's (a recognisability
+    # measure that level changes do not affect), as shell assignments.
+    events = []
+    for line in open(log):
+        try:
+            events.append(json.loads(line))
+        except ValueError:
+            pass
+    for name in names:
+        # A talker's spurts in order (a stall under load can split a press), joined.
+        files = [e['file'] for e in events if e.get('event') == 'recorded' and e.get('name') == 'mouth-' + name]
+        if not files:
+            raise SystemExit('nothing recorded from mouth-' + name)
+        with tempfile.TemporaryDirectory() as t:
+            subprocess.run(['sox'] + files + [os.path.join(t, 'heard.wav')], check=True)
+            noise, level, c = measure(clean_path, os.path.join(t, 'heard.wav'))
+        print('noise_%s=%.1f speech_%s=%.1f corr_%s=%.3f' % (name, noise, name, level, name, c))
 
 
 if __name__ == '__main__':
     if sys.argv[1] == 'make':
         make(sys.argv[2], float(sys.argv[3]), float(sys.argv[4]), sys.argv[5], sys.argv[6])
     elif sys.argv[1] == 'measure':
-        print(json.dumps(measure(sys.argv[2], sys.argv[3])))
+        measure_talkers(sys.argv[2], sys.argv[3], sys.argv[4:])
     else:
         raise SystemExit(__doc__)

@@ -1,8 +1,8 @@
 #include "support/FakeAudioPlatform.h"
 
+#include "core/audio/linux/SpeexConverter.h"
+
 #include <algorithm>
-#include <cmath>
-#include <numbers>
 
 namespace hh {
 
@@ -21,11 +21,6 @@ void FakeAudioDevices::setInputStartFails(bool fails) {
     isInputStartFailing = fails;
 }
 
-void FakeAudioDevices::setConverterUnavailable(bool unavailable) {
-    std::lock_guard lock(mutex);
-    isConverterUnavailable = unavailable;
-}
-
 bool FakeAudioDevices::pushInput(std::span<const float> interleaved) {
     std::lock_guard delivery(inputDelivery);
     AudioInputBuffer buffer;
@@ -38,19 +33,6 @@ bool FakeAudioDevices::pushInput(std::span<const float> interleaved) {
     buffer.frameCount = std::uint32_t(interleaved.size() / std::max<std::uint32_t>(1, buffer.format.channelCount));
     onBuffer(buffer);
     return true;
-}
-
-std::vector<float> FakeAudioDevices::makeTone(double frequency, float amplitude, std::uint32_t frameCount) {
-    std::lock_guard lock(mutex);
-    const auto channels = std::max<std::uint32_t>(1, inputFormat.channelCount);
-    std::vector<float> out(std::size_t(frameCount) * channels);
-    const double step = 2 * std::numbers::pi * frequency / inputFormat.sampleRate;
-    for (std::uint32_t i = 0; i < frameCount; ++i) {
-        const auto v = float(amplitude * std::sin(tonePhase));
-        tonePhase = std::fmod(tonePhase + step, 2 * std::numbers::pi);
-        std::fill_n(out.begin() + std::ptrdiff_t(i * channels), channels, v);
-    }
-    return out;
 }
 
 std::vector<float> FakeAudioDevices::pullOutput(std::size_t frameCount) {
@@ -81,24 +63,9 @@ bool FakeAudioDevices::isOutputOpen() const {
     return isOutputRunningState && isOutputOpenState;
 }
 
-int FakeAudioDevices::outputOpenCount() const {
-    std::lock_guard lock(mutex);
-    return outputOpens;
-}
-
-bool FakeAudioDevices::isOutputRunning() const {
-    std::lock_guard lock(mutex);
-    return isOutputRunningState;
-}
-
 bool FakeAudioDevices::isInputRunning() const {
     std::lock_guard lock(mutex);
     return isInputRunningState;
-}
-
-int FakeAudioDevices::inputStartCount() const {
-    std::lock_guard lock(mutex);
-    return inputStarts;
 }
 
 class FakeAudioDevices::Output : public AudioOutputStream {
@@ -111,14 +78,12 @@ public:
         d.render = std::move(render);
         d.isOutputRunningState = true;
         d.isOutputOpenState = true;
-        ++d.outputOpens;
     }
     void resume() override {
         // Ordered after a pull in progress, as the real platform's stream lock does.
         std::scoped_lock lock(d.outputDelivery, d.mutex);
         if (!d.isOutputRunningState || d.isOutputOpenState) return;
         d.isOutputOpenState = true;
-        ++d.outputOpens;
     }
     void stop() override {
         std::scoped_lock lock(d.outputDelivery, d.mutex);
@@ -144,7 +109,6 @@ public:
         if (d.isInputStartFailing) return false;
         d.onBuffer = std::move(onBuffer);
         d.isInputRunningState = true;
-        ++d.inputStarts;
         return true;
     }
     void stop() override {
@@ -157,47 +121,6 @@ public:
 private:
     FakeAudioDevices& d;
 };
-
-namespace {
-
-class LinearConverter : public AudioConverter {
-public:
-    explicit LinearConverter(AudioFormat from) : from(from) {}
-
-    std::optional<std::size_t> convert(const AudioInputBuffer& in, std::span<std::int16_t> out) override {
-        const auto channels = std::max<std::uint32_t>(1, from.channelCount);
-        if (in.samples.size() < std::size_t(in.frameCount) * channels) return std::nullopt;
-        std::size_t written = 0;
-        for (std::uint32_t f = 0; f < in.frameCount; ++f) {
-            float mono = 0;
-            for (std::uint32_t c = 0; c < channels; ++c) mono += in.samples[std::size_t(f) * channels + c];
-            mono /= float(channels);
-            ++framesIn;
-            // Output sample k is input position k * rate / 16000, emitted once
-            // the input sample at or after it has arrived.
-            const auto current = framesIn - 1;
-            while (true) {
-                const double position = double(produced) * from.sampleRate / 16000.0;
-                if (std::ceil(position) > double(current)) break;
-                const double frac = position - std::floor(position);
-                const double v = std::floor(position) == double(current) ? mono : previous + (mono - previous) * frac;
-                if (written < out.size())
-                    out[written++] = std::int16_t(std::clamp(std::lround(v * 32768.0), -32768L, 32767L));
-                ++produced;
-            }
-            previous = mono;
-        }
-        return written;
-    }
-
-private:
-    AudioFormat from;
-    std::int64_t framesIn = 0;
-    std::int64_t produced = 0;
-    float previous = 0;
-};
-
-} // namespace
 
 FakeAudioPlatform::FakeAudioPlatform(std::shared_ptr<FakeAudioDevices> devices)
     : devices(std::move(devices)),
@@ -218,11 +141,7 @@ AudioOutputStream& FakeAudioPlatform::output() { return *outputStream; }
 AudioInputStream& FakeAudioPlatform::input() { return *inputStream; }
 
 std::unique_ptr<AudioConverter> FakeAudioPlatform::makeConverter(AudioFormat from) {
-    {
-        std::lock_guard lock(devices->mutex);
-        if (devices->isConverterUnavailable) return nullptr;
-    }
-    return std::make_unique<LinearConverter>(from);
+    return SpeexConverter::make(from);
 }
 
 } // namespace hh

@@ -23,25 +23,18 @@ public:
     // The next output starts throw AudioError(description); nullopt lets them succeed.
     void setOutputStartFailure(std::optional<std::string> description);
     void setInputStartFails(bool fails);
-    void setConverterUnavailable(bool unavailable);
 
     // Delivers one microphone buffer of interleaved samples in the input format,
     // on the calling thread. Returns false (and delivers nothing) unless capture runs.
     bool pushInput(std::span<const float> interleaved);
-    // A buffer of `frameCount` frames of a sine in the input format.
-    std::vector<float> makeTone(double frequency, float amplitude, std::uint32_t frameCount);
     // Pulls `frameCount` rendered 16 kHz mono samples; empty unless output runs
     // and is open (a render that returns false closes it until resume()).
     std::vector<float> pullOutput(std::size_t frameCount);
     // Makes the platform report `error` (nothing: audio works) to its health handler.
     void reportHealth(std::optional<std::string> error);
 
-    bool isOutputRunning() const;
     bool isOutputOpen() const;
-    // How often the output went from closed to open (start and resume).
-    int outputOpenCount() const;
     bool isInputRunning() const;
-    int inputStartCount() const;
 
 private:
     friend class FakeAudioPlatform;
@@ -55,22 +48,16 @@ private:
     AudioFormat inputFormat{48000, 2};
     std::optional<std::string> outputStartFailure;
     bool isInputStartFailing = false;
-    bool isConverterUnavailable = false;
     AudioOutputStream::RenderCallback render;
     AudioInputStream::BufferCallback onBuffer;
     bool isOutputRunningState = false;
     bool isOutputOpenState = false;
-    int outputOpens = 0;
     AudioPlatform::HealthHandler healthHandler;
     bool isInputRunningState = false;
-    int inputStarts = 0;
-    double tonePhase = 0;
 };
 
-// An AudioPlatform over FakeAudioDevices. Its converter is a plain linear
-// interpolator with channel averaging: after n input frames in total it has
-// produced n * 16000 / rate samples (exactly, when the rate is a multiple of
-// 16000; within one otherwise), and at 16000 Hz it passes 16-bit values through.
+// An AudioPlatform over FakeAudioDevices, with the real converter: at 16000 Hz
+// it passes 16-bit values through sample-exact.
 class FakeAudioPlatform : public AudioPlatform {
 public:
     explicit FakeAudioPlatform(std::shared_ptr<FakeAudioDevices> devices);
