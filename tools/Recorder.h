@@ -61,8 +61,6 @@ public:
     void finish();
     // Whether a write failed (recording stopped).
     bool hasFailed() const { return hasFailed_; }
-    std::size_t nameCount() const { return names_.size(); }
-    std::size_t spurtCount() const { return open_.size(); }
 
 private:
     struct FileCloser {

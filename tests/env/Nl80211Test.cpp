@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 namespace hh {
 namespace {
 
@@ -25,33 +23,7 @@ const std::vector<std::uint8_t> associatedStation = {
     0x08, 0x00, 0x62, 0x00, 0xd0, 0x07, 0x00, 0x00, 0x0d, 0x00, 0x34, 0x00,
     0x43, 0x61, 0x66, 0xc3, 0xa9, 0x20, 0x32, 0x2e, 0x34, 0x00, 0x00, 0x00,
 };
-
-// A NEW_INTERFACE message for ifindex 4 of `type`, with an SSID if given.
-std::vector<std::uint8_t> interfaceMessage(std::uint32_t type, const std::optional<std::string>& ssid,
-                                           std::uint8_t cmd = NL80211_CMD_NEW_INTERFACE) {
-    std::vector<std::uint8_t> m(20, 0);
-    m[16] = cmd;
-    // Grows the buffer, then copies: GCC 12 at -O3 misreads vector::insert of a
-    // range into a grown vector as an out-of-bounds copy (-Warray-bounds).
-    auto append = [&m](const void* data, std::size_t size) {
-        const std::size_t at = m.size();
-        m.resize(at + size);
-        std::memcpy(m.data() + at, data, size);
-    };
-    auto attr = [&m, &append](std::uint16_t kind, const void* data, std::size_t size) {
-        const std::uint16_t header[2] = {std::uint16_t(4 + size), kind};
-        append(header, sizeof header);
-        append(data, size);
-        m.resize((m.size() + 3) & ~std::size_t(3));
-    };
-    const std::uint32_t index = 4;
-    attr(NL80211_ATTR_IFINDEX, &index, 4);
-    attr(NL80211_ATTR_IFTYPE, &type, 4);
-    if (ssid) attr(NL80211_ATTR_SSID, ssid->data(), ssid->size());
-    const auto length = static_cast<std::uint32_t>(m.size());
-    std::memcpy(m.data(), &length, 4);
-    return m;
-}
+constexpr std::uint8_t ssidAttribute = 104;  // where the SSID's attribute starts
 
 TEST(Nl80211MessagesTest, ParsesTheKernelsInterfaceMessage) {
     auto info = parseWifiInterfaceMessage(associatedStation);
@@ -60,10 +32,12 @@ TEST(Nl80211MessagesTest, ParsesTheKernelsInterfaceMessage) {
     EXPECT_TRUE(info->isStation());
     EXPECT_EQ(info->ssid, "Caf\xc3\xa9 2.4");
 
-    EXPECT_EQ(parseWifiInterfaceMessage(interfaceMessage(NL80211_IFTYPE_STATION, std::nullopt))->ssid, std::nullopt);
-    const std::string raw("\0\xfe", 2), longest(32, 'x');
-    EXPECT_EQ(parseWifiInterfaceMessage(interfaceMessage(NL80211_IFTYPE_STATION, raw))->ssid, raw);
-    EXPECT_EQ(parseWifiInterfaceMessage(interfaceMessage(NL80211_IFTYPE_STATION, longest))->ssid, longest);
+    // The same station not associated: the kernel leaves the SSID out.
+    std::vector<std::uint8_t> unassociated(associatedStation.begin(), associatedStation.begin() + ssidAttribute);
+    unassociated[0] = ssidAttribute;
+    info = parseWifiInterfaceMessage(unassociated);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->ssid, std::nullopt);
 }
 
 TEST(Nl80211MessagesTest, RejectsMalformedMessages) {
@@ -73,11 +47,9 @@ TEST(Nl80211MessagesTest, RejectsMalformedMessages) {
     auto overlong = associatedStation;
     overlong[0] = 0xf0;  // claims more than there is
     EXPECT_FALSE(parseWifiInterfaceMessage(overlong));
-    auto badAttribute = interfaceMessage(NL80211_IFTYPE_STATION, std::nullopt);
-    badAttribute[20] = 0x40;  // runs past the end
+    auto badAttribute = associatedStation;
+    badAttribute[20] = 0xff;  // the first attribute (the index) runs past the end
     EXPECT_FALSE(parseWifiInterfaceMessage(badAttribute));
-    EXPECT_FALSE(parseWifiInterfaceMessage(interfaceMessage(NL80211_IFTYPE_STATION, std::string(33, 'x'))));
-    EXPECT_FALSE(parseWifiInterfaceMessage(interfaceMessage(2, "a", NL80211_CMD_DEL_INTERFACE)));
 }
 
 TEST(Nl80211MessagesTest, PicksTheAssociatedStationWithTheLowestIndex) {

@@ -5,24 +5,13 @@
 
 #include <atomic>
 #include <future>
+#include <string>
 #include <vector>
 
 namespace hh {
 namespace {
 
 using namespace std::chrono_literals;
-
-TEST(AsioExecutor, RunsPostedAndDelayedTasksInOrderOnItsThread) {
-    AsioExecutor ex("test.exec");
-    std::vector<int> order;
-    std::promise<void> done;
-    ex.post([&] { order.push_back(1); EXPECT_TRUE(ex.isCurrentThread()); });
-    ex.postAfter(20ms, [&] { order.push_back(3); done.set_value(); });
-    ex.post([&] { order.push_back(2); });
-    ASSERT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
-    ex.runAndWait([] {});
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-}
 
 TEST(AsioExecutor, RepeatingTimerStopsWhenInvalidated) {
     AsioExecutor ex("test.timer");

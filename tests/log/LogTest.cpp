@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,15 +18,6 @@ protected:
     LogCapture captured;
     LogLevel saved = logLevel();
 };
-
-TEST_F(LogTest, LevelNamesAndFallback) {
-    EXPECT_EQ(parseLogLevel("error"), LogLevel::error);
-    EXPECT_EQ(parseLogLevel("warning"), LogLevel::warning);
-    EXPECT_EQ(parseLogLevel("debug"), LogLevel::debug);
-    EXPECT_EQ(parseLogLevel(nullptr), LogLevel::info);
-    EXPECT_EQ(parseLogLevel("DEBUG"), LogLevel::info);
-    EXPECT_EQ(parseLogLevel("", LogLevel::warning), LogLevel::warning);
-}
 
 TEST_F(LogTest, MessagesBelowTheLevelAreNeitherWrittenNorFormatted) {
     setLogLevel(LogLevel::info);
@@ -66,17 +59,11 @@ TEST(LogStderrTest, LinesFromManyThreadsStayWhole) {
             for (int i = 0; i < 50; ++i) HH_LOG_WARNING(logcat::audio, "thread " << t << " line " << i);
         });
     for (auto& thread : threads) thread.join();
-    std::string out = testing::internal::GetCapturedStderr();
-    std::size_t lines = 0;
-    std::size_t start = 0;
-    while (start < out.size()) {
-        std::size_t end = out.find('\n', start);
-        ASSERT_NE(end, std::string::npos);
-        EXPECT_EQ(out.compare(start, 30, "hollerhopper: warning audio: t"), 0) << out.substr(start, end - start);
-        ++lines;
-        start = end + 1;
-    }
-    EXPECT_EQ(lines, 200u);
+    std::istringstream out(testing::internal::GetCapturedStderr());
+    int lines = 0;
+    for (std::string line; std::getline(out, line); ++lines)
+        EXPECT_TRUE(std::regex_match(line, std::regex("hollerhopper: warning audio: thread \\d line \\d+"))) << line;
+    EXPECT_EQ(lines, 200);
 }
 
 } // namespace

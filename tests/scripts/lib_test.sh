@@ -32,17 +32,14 @@ while IFS='|' read -r what installed inUse pipewireRunning disposable want; do
     fi
 done <<CASES
 GNOME desktop on PipeWire|$full|1|1|0|pipewire
-PipeWire desktop not logged in graphically|$full|1|0|0|pipewire
 desktop on PulseAudio|pulseaudio|1|0|0|pulseaudio
 desktop running PipeWire, pulseaudio also installed|pulseaudio pipewire pipewire-pulse wireplumber|1|1|0|pipewire
 desktop running PulseAudio, pipewire-pulse also installed|pulseaudio pipewire pipewire-pulse wireplumber|1|0|0|pulseaudio
 desktop without a sound server|pipewire|1|0|0|pipewire
 PipeWire desktop reached over ssh|pipewire pipewire-pulse wireplumber|0|0|0|pipewire
-PulseAudio desktop reached over ssh|pulseaudio|0|0|0|pulseaudio
 machine without a sound server|dbus-daemon|0|0|0|pulseaudio pipewire
 CI machine with pulseaudio already|pulseaudio|0|0|1|pulseaudio pipewire
 container with PipeWire's full set-up|$full|0|0|1|pipewire
-container with pipewire-alsa only|pipewire pipewire-alsa|0|0|1|pipewire
 CASES
 HH_SOUND_SERVERS=pipewire check "HH_SOUND_SERVERS wins" pipewire "$(HH_SOUND_SERVERS=pipewire hh_sound_servers)"
 

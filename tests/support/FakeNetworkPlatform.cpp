@@ -78,10 +78,7 @@ void FakeNetworkPlatform::MonitorRecord::deliverPath(NetworkPath path) {
 }
 
 std::unique_ptr<MulticastGroup> FakeNetworkPlatform::makeMulticastGroup(std::string_view, std::uint16_t) {
-    if (groupCreationError) {
-        ++creationFailures;
-        throw NetworkError(*groupCreationError);
-    }
+    if (groupCreationError) throw NetworkError(*groupCreationError);
     auto record = std::make_shared<GroupRecord>();
     groups.push_back(record);
     return std::make_unique<FakeGroup>(record, isAutoReady, *queue_);

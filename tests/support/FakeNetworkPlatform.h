@@ -45,7 +45,6 @@ public:
 
     std::vector<std::shared_ptr<GroupRecord>> groups;
     std::vector<std::shared_ptr<MonitorRecord>> monitors;
-    int creationFailures = 0;
 
     std::shared_ptr<GroupRecord> lastGroup() const { return groups.empty() ? nullptr : groups.back(); }
     std::shared_ptr<MonitorRecord> lastMonitor() const { return monitors.empty() ? nullptr : monitors.back(); }

@@ -6,12 +6,12 @@ ManualExecutor::ManualExecutor() : now_(TimePoint{} + std::chrono::hours(1)) {}
 
 void ManualExecutor::post(Task task) {
     std::lock_guard lock(mutex_);
-    tasks_.emplace(Key{now_, nextOrder_++}, std::move(task));
+    tasks_.emplace(now_, std::move(task));
 }
 
 void ManualExecutor::postAfter(Duration delay, Task task) {
     std::lock_guard lock(mutex_);
-    tasks_.emplace(Key{now_ + delay, nextOrder_++}, std::move(task));
+    tasks_.emplace(now_ + delay, std::move(task));
 }
 
 namespace {
@@ -45,12 +45,12 @@ std::unique_ptr<Executor::RepeatingTimer> ManualExecutor::startRepeating(Duratio
         if (!self) return;
         std::lock_guard lock(mutex_);
         const TimePoint next = due + interval;
-        tasks_.emplace(Key{next, nextOrder_++}, [self, next] { (*self)(next); });
+        tasks_.emplace(next, [self, next] { (*self)(next); });
     };
     {
         std::lock_guard lock(mutex_);
         const TimePoint first = now_ + interval;
-        tasks_.emplace(Key{first, nextOrder_++}, [tick, first] { (*tick)(first); });
+        tasks_.emplace(first, [tick, first] { (*tick)(first); });
     }
     return std::make_unique<ManualTimer>(std::move(state));
 }
@@ -64,9 +64,9 @@ bool ManualExecutor::runOneDue(TimePoint limit) {
     Task task;
     {
         std::lock_guard lock(mutex_);
-        if (tasks_.empty() || tasks_.begin()->first.due > limit) return false;
+        if (tasks_.empty() || tasks_.begin()->first > limit) return false;
         auto it = tasks_.begin();
-        if (it->first.due > now_) now_ = it->first.due;
+        if (it->first > now_) now_ = it->first;
         task = std::move(it->second);
         tasks_.erase(it);
     }

@@ -2,11 +2,9 @@
 
 #include "core/exec/Executor.h"
 
-#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <utility>
 
 namespace hh {
 
@@ -31,17 +29,13 @@ public:
     std::size_t pendingCount() const;
 
 private:
-    struct Key {
-        TimePoint due;
-        std::uint64_t order;
-        bool operator<(const Key& o) const { return std::pair(due, order) < std::pair(o.due, o.order); }
-    };
     bool runOneDue(TimePoint limit);
 
     mutable std::mutex mutex_;
     TimePoint now_;
-    std::uint64_t nextOrder_ = 0;
-    std::map<Key, Task> tasks_;
+    // By due time; tasks due at the same time run in the order they were posted
+    // (a multimap inserts at the end of the equal range).
+    std::multimap<TimePoint, Task> tasks_;
 };
 
 } // namespace hh

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace hh::cli {
 namespace {
@@ -17,16 +16,14 @@ namespace fs = std::filesystem;
 struct RecorderTest : ::testing::Test {
     fs::path dir = fs::temp_directory_path() / ("hh-recorder-" + std::to_string(::getpid()));
     ManualExecutor executor;
-    std::unique_ptr<Recorder> recorder;
+    std::unique_ptr<Recorder> recorder = std::make_unique<Recorder>(dir, Uuid::random(), executor);
     std::vector<Recorder::Recording> recordings;
     std::vector<std::string> errors;
 
-    void make(std::optional<fs::path> directory) {
-        recorder = std::make_unique<Recorder>(std::move(directory), Uuid::random(), executor);
+    RecorderTest() {
         recorder->onRecorded = [this](const Recorder::Recording& r) { recordings.push_back(r); };
         recorder->onError = [this](const std::string& m) { errors.push_back(m); };
     }
-    RecorderTest() { make(dir); }
     ~RecorderTest() override { fs::remove_all(dir); }
 
     void send(const Uuid& id, PacketType type, std::uint32_t index = 0, std::uint8_t value = 0) {
@@ -53,6 +50,7 @@ struct RecorderTest : ::testing::Test {
 };
 
 // Overlapping spurts, each in its own file in index order; strays leave nothing.
+// Floods of senders and names at a recorder are receive_lab's, on the real program.
 TEST_F(RecorderTest, OneFilePerSpurtInIndexOrderAndNoneForStrays) {
     const Uuid ada = Uuid::random(), bob = Uuid::random();
     send(ada, PacketType::talkStart);
@@ -75,46 +73,6 @@ TEST_F(RecorderTest, OneFilePerSpurtInIndexOrderAndNoneForStrays) {
     EXPECT_EQ(recordings[1].figures, (SpurtFigures{12, 0, 0}));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
     EXPECT_TRUE(errors.empty());
-}
-
-TEST_F(RecorderTest, AFailedWriteStopsRecordingButNotReporting) {
-    std::ofstream(dir.string() + ".file") << "not a directory";
-    make(dir.string() + ".file");
-    const Uuid ada = Uuid::random();
-    for (int spurt = 0; spurt < 2; ++spurt) {
-        send(ada, PacketType::talkStart);
-        for (std::uint32_t i = 0; i < 5; ++i) send(ada, PacketType::audio, i);
-        send(ada, PacketType::talkEnd, 5);
-    }
-    fs::remove(dir.string() + ".file");
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_TRUE(recorder->hasFailed());
-    ASSERT_EQ(recordings.size(), 2u);
-    EXPECT_EQ(recordings[1].file, "");
-    EXPECT_EQ(recordings[1].figures, (SpurtFigures{5, 0, 0}));
-}
-
-TEST_F(RecorderTest, FloodsOfNamesAndSendersStayBounded) {
-    make(std::nullopt);
-    const Uuid ada = Uuid::random();
-    send(ada, PacketType::talkStart);
-    for (int i = 0; i < 3000; ++i) {
-        WalkiePacket hello;
-        hello.type = PacketType::hello;
-        hello.senderID = Uuid::random();
-        hello.payload.assign(1500, 'x');
-        recorder->handlePacket(hello);
-    }
-    EXPECT_LE(recorder->nameCount(), Recorder::maximumNames);
-    std::vector<Uuid> others(20);
-    for (auto& id : others) {
-        id = Uuid::random();
-        send(id, PacketType::talkStart);
-    }
-    EXPECT_EQ(recorder->spurtCount(), Recorder::maximumSpurts);
-    send(ada, PacketType::talkEnd);
-    ASSERT_EQ(recordings.size(), 1u);
-    EXPECT_EQ(recordings[0].name, "Ada");  // an open spurt keeps its name
 }
 
 } // namespace

@@ -52,29 +52,13 @@ TEST(WalkiePacket, DecodeRejectsShortWrongVersionAndUnknownTypeOnly) {
     }
 }
 
-TEST(Uuid, TextRoundTripAndRejects) {
-    const Uuid u = exampleID();
-    EXPECT_EQ(u.toString(), "00112233-4455-6677-8899-aabbccddeeff");
-    EXPECT_EQ(Uuid::parse(u.toString()), u);
-    EXPECT_FALSE(Uuid::parse("00112233-4455-6677-8899-AABBCCDDEEF"));
-    EXPECT_FALSE(Uuid::parse("00112233x4455-6677-8899-AABBCCDDEEFF"));
-    EXPECT_FALSE(Uuid::parse("0011223g-4455-6677-8899-AABBCCDDEEFF"));
-    const Uuid r = Uuid::random();
-    EXPECT_NE(r, Uuid::random());
-    EXPECT_EQ(r.bytes[6] >> 4, 4);
-}
-
+// Names from the network are shown only when they are well-formed UTF-8.
 TEST(Utf8, AcceptsWellFormedAndRejectsTheRest) {
     EXPECT_TRUE(isValidUtf8(""));
-    EXPECT_TRUE(isValidUtf8("Ann"));
     EXPECT_TRUE(isValidUtf8("Ann\xC3\xA9 \xE2\x80\xA6 \xF0\x9F\x8E\x99"));
-    EXPECT_FALSE(isValidUtf8("\xFF"));
-    EXPECT_FALSE(isValidUtf8("\xC3"));              // cut short
-    EXPECT_FALSE(isValidUtf8("\xE2\x80"));          // cut short
-    EXPECT_FALSE(isValidUtf8("\xC0\xAF"));          // overlong
-    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80"));  // past U+10FFFF
-    EXPECT_FALSE(isValidUtf8("a\x80"));
+    for (const char* bad : {"\xFF", "\xE2\x80" /* cut short */, "\xC0\xAF" /* overlong */,
+                            "\xED\xA0\x80" /* surrogate */, "\xF4\x90\x80\x80" /* past U+10FFFF */, "a\x80"})
+        EXPECT_FALSE(isValidUtf8(bad)) << bad;
 }
 
 } // namespace
