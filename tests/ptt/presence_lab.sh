@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Presence and path health between three lab hosts: a firewall in h2 that drops
-# UDP 54321 but lets mDNS through, a host that dies without withdrawing its
-# DNS-SD record, and no DNS-SD daemon at all. Read from the CLI's peers and
-# inbound events. Never on the machine's own network. $1: the build directory.
+# Presence, path health and the headless intercom between three lab hosts, read
+# from the CLI's events: with avahi, a firewall in h2 that drops UDP 54321 but
+# lets mDNS through while h3 dies without withdrawing its DNS-SD record; then
+# with no DNS-SD daemon at all, h1 says a file that h2 and h3 record. Never on
+# the machine's own network. $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/labkit.sh"
 lab_begin hhpr "$1"
@@ -15,12 +16,9 @@ cat > "$tmp/holds.py" <<'PY'
 import json, sys
 peers, blocked = {}, False
 for line in open(sys.argv[1], errors="replace"):
-    if not line.startswith("{"):
-        continue
-    try:
-        e = json.loads(line)
-    except ValueError:
-        continue
+    if not (line.startswith("{") and line.endswith("}\n")):
+        continue  # a log line, or an event still being written
+    e = json.loads(line)
     if e.get("event") == "peers":
         peers = {p["name"]: p for p in e["peers"]}
     elif e.get("event") == "inbound":
@@ -29,117 +27,111 @@ def heard(n): return n in peers and peers[n]["heard"]
 def responding(n): return n in peers and peers[n]["responding"]
 sys.exit(0 if eval(sys.argv[2]) else 1)
 PY
+holds() { $py "$tmp/holds.py" "$@" && echo 1 || echo 0; }
+now() { echo "${EPOCHREALTIME/./}"; }  # microseconds
 
-# mark: the moment the next measurements count from (the change they watch).
-mark() { t0=${EPOCHREALTIME/./}; }
-
-# within SECONDS LOG EXPR: waits until EXPR holds, at most SECONDS after the
-# mark; prints the seconds since the mark, or "timeout".
-within() {
+# measure DESCRIPTION SINCE LIMIT LOG EXPR: one check that EXPR comes to hold in
+# LOG at most LIMIT seconds after SINCE (a time from now), with the time it took.
+measure() {
     local elapsed
-    while :; do
-        elapsed=$(( ${EPOCHREALTIME/./} - t0 ))  # microseconds
-        if $py "$tmp/holds.py" "$2" "$3"; then
-            printf '%d.%d\n' $(( elapsed / 1000000 )) $(( elapsed / 100000 % 10 ))
-            return 0
-        fi
-        (( elapsed > $1 * 1000000 )) && { echo timeout; return 0; }
+    while elapsed=$(( $(now) - $2 )); ! $py "$tmp/holds.py" "$4" "$5"; do
+        if (( elapsed > $3 * 1000000 )); then check "$1 within $3 s" "<= $3 s" more; return; fi
         sleep 0.25
     done
-}
-
-# measure DESCRIPTION LIMIT LOG EXPR: one check, with the time it took.
-measure() {
-    local took
-    took=$(within "$2" "$3" "$4")
-    if [ "$took" = timeout ]; then
-        check "$1 within $2 s" "<= $2 s" "more"
-    else
-        check "$1 within $2 s (took $took s)" ok ok
-    fi
+    check "$1 within $3 s (took $((elapsed / 1000000)).$((elapsed / 100000 % 10)) s)" ok ok
 }
 
 names=([1]="Host One" [2]="Host Two" [3]="Host Three")
-listener() {  # listener hK [extra args]: the intercom in hK, printing its events
-    local h=$1
-    shift
-    lab_background lab exec "$h" "$cli" listen --audio none --name "${names[${h#h}]}" "$@"
+# listener LOG hK [VAR=VALUE...]: the intercom in hK, recording what it hears,
+# its events and log in LOG; its pid (netlab.sh and ip exec it) in pid[K].
+pid=()
+listener() {
+    lab_background "$root/scripts/netlab.sh" exec "$2" env "${@:3}" "$cli" listen --audio none \
+        --name "${names[${2#h}]}" --record "$tmp/rec-$2" >"$1" 2>&1
+    pid[${2#h}]=$!
 }
-
-# The pid of the CLI running in host hK, found in its namespace.
-cli_pid() {
-    local p
-    for p in $(ip netns pids "$HH_LAB-$1"); do
-        [ "$(cat /proc/$p/comm 2>/dev/null)" = hollerhopper-cl ] && echo "$p"
+# all_listed LOGPREFIX SOURCE LIMIT: each host lists and hears the others from SOURCE.
+all_listed() {
+    local k j others
+    for k in 1 2 3; do
+        others=$(for j in 1 2 3; do [ $j = $k ] || printf '"%s",' "${names[$j]}"; done)
+        measure "h$k lists and hears the others ($2)" "$t0" "$3" "$tmp/$1$k.log" \
+            "all(heard(n) and peers[n]['source'] == '$2' for n in [$others]) and not blocked"
     done
 }
-
 nft_h2() { lab exec h2 nft "$@"; }
 
-echo "== three hosts with avahi: everyone listed and heard"
+echo "== three hosts with avahi"
 lab up 3 --avahi
-mark
-for k in 1 2 3; do listener h$k >"$tmp/h$k.log" 2>&1; done
-for k in 1 2 3; do
-    others=$(for j in 1 2 3; do [ $j = $k ] || printf '"%s",' "${names[$j]}"; done)
-    measure "h$k lists and hears the others" 30 "$tmp/h$k.log" \
-        "all(heard(n) and peers[n]['source'] == 'dns-sd' for n in [$others]) and not blocked"
-done
-# Past the grace period: from here on silence counts.
-sleep 12
+t0=$(now)
+for k in 1 2 3; do listener "$tmp/h$k.log" h$k; done
+all_listed h dns-sd 30
 
-echo "== h2 drops incoming UDP 54321 (mDNS still allowed)"
+echo "== h2 drops incoming UDP 54321 (mDNS still allowed); h3's program and avahi-daemon die (SIGKILL)"
 nft_h2 add table inet hhfw
 nft_h2 add chain inet hhfw input '{ type filter hook input priority 0; policy accept; }'
 nft_h2 add rule inet hhfw input udp dport 54321 drop
-mark
-measure "h2 reports its inbound path blocked" 20 "$tmp/h2.log" "blocked"
-measure "h2 shows h1 as not heard, still listed" 20 "$tmp/h2.log" "'Host One' in peers and not heard('Host One')"
-# h2's own packets still leave: h1 does hear h2, and says so.
-check "h1 still hears h2 (its packets still reach h1)" 0 \
-    "$($py "$tmp/holds.py" "$tmp/h1.log" "heard('Host Two')"; echo $?)"
-
+kill -KILL "${pid[3]}" "$(cat "$run/h3.avahi.pid")"
+t0=$(now)
+measure "h2 reports its inbound path blocked" "$t0" 20 "$tmp/h2.log" "blocked"
+measure "h2 shows h1 as not heard, still listed" "$t0" 20 "$tmp/h2.log" "'Host One' in peers and not heard('Host One')"
+check "h1 still hears h2: its packets still leave" 1 "$(holds "$tmp/h1.log" "heard('Host Two')")"
 echo "== h2 drops outgoing UDP 54321 as well"
 nft_h2 add chain inet hhfw output '{ type filter hook output priority 0; policy accept; }'
 nft_h2 add rule inet hhfw output udp dport 54321 drop
-mark
-measure "h1 shows h2 as not heard, still listed" 20 "$tmp/h1.log" "'Host Two' in peers and not heard('Host Two')"
-
+measure "h1 shows h2 as not heard, still listed" "$(now)" 20 "$tmp/h1.log" "'Host Two' in peers and not heard('Host Two')"
+measure "h1 greys h3 out, still listed" "$t0" 35 "$tmp/h1.log" "'Host Three' in peers and not responding('Host Three')"
 echo "== the rules go"
 nft_h2 delete table inet hhfw
-mark
-measure "h2's inbound path is back" 10 "$tmp/h2.log" "not blocked"
-measure "h1 hears h2 again" 10 "$tmp/h1.log" "heard('Host Two')"
-measure "h2 hears h1 again" 10 "$tmp/h2.log" "heard('Host One')"
+t0=$(now)
+measure "h2's inbound path is back" "$t0" 10 "$tmp/h2.log" "not blocked"
+measure "h1 hears h2 again" "$t0" 10 "$tmp/h1.log" "heard('Host Two')"
+measure "h2 hears h1 again" "$t0" 10 "$tmp/h2.log" "heard('Host One')"
 
-echo "== h3's program and avahi-daemon die (SIGKILL): its record stays cached"
-pids=$(cli_pid h3)
-[ -n "$pids" ] || { echo "FAIL: no CLI found in h3"; exit 1; }
-kill -KILL $pids "$(cat "$run/h3.avahi.pid")"
-mark
-measure "h1 greys h3 out" 35 "$tmp/h1.log" "'Host Three' in peers and not responding('Host Three')"
-check "h3 stays listed on h1" 0 "$($py "$tmp/holds.py" "$tmp/h1.log" "'Host Three' in peers"; echo $?)"
-check "h1 still hears h2" 0 "$($py "$tmp/holds.py" "$tmp/h1.log" "heard('Host Two')"; echo $?)"
-
-echo "== no avahi-daemon in any host: the beacons list the peers"
-for k in 1 2; do kill -TERM $(cli_pid h$k) 2>/dev/null || true; done
+echo "== no avahi-daemon in any host: the beacons list the peers, and audio flows"
+kill -TERM "${pid[1]}" "${pid[2]}" 2>/dev/null || true
 for k in 1 2 3; do lab avahi down h$k; done
 sleep 0.5
-mark
-listener h1 >"$tmp/b1.log" 2>&1
-listener h2 --record "$tmp/rec" >"$tmp/b2.log" 2>&1
-listener h3 >"$tmp/b3.log" 2>&1
-for k in 1 2 3; do
-    others=$(for j in 1 2 3; do [ $j = $k ] || printf '"%s",' "${names[$j]}"; done)
-    measure "h$k lists the others from their beacons" 10 "$tmp/b$k.log" \
-        "all(heard(n) and peers[n]['source'] == 'beacons' for n in [$others])"
-done
-# Audio flows without DNS-SD: a short tone from h1 is recorded in h2.
-sox -r 16000 -n -c 1 -b 16 "$tmp/tone.wav" synth 0.5 sine 440 vol 0.27
+t0=$(now)
+# h2 logs at debug level (packet detail), h3 at the default (none of it).
+listener "$tmp/b1.log" h1
+listener "$tmp/b2.log" h2 HH_LOG=debug
+listener "$tmp/b3.log" h3
+all_listed b beacons 10
+
+# A 1.31 s 16 kHz mono file, 65.5 frames (recorded, the last one is padded with
+# 160 samples of silence): a sweep, so any lost, repeated or shifted frame shows.
+sox -r 16000 -n -c 1 -b 16 "$tmp/speech.wav" synth 20960s sine 200:4000 vol 0.37
 status=0
-lab exec h1 "$cli" say "$tmp/tone.wav" --name "Host One" >/dev/null 2>&1 || status=$?
-check "say from h1 exits 0" 0 "$status"
-for i in $(seq 1 20); do grep -q '"event":"recorded"' "$tmp/b2.log" && break; sleep 0.25; done
-check "h2 recorded h1's talk, named" 1 "$(grep -c '"event":"recorded".*"name":"Host One"' "$tmp/b2.log" || true)"
+lab exec h1 "$cli" say "$tmp/no-such.wav" --name Nobody 2>"$tmp/missing.err" || status=$?
+check "a missing file: exit status 2, the error names it" "2 1" "$status $(grep -c no-such.wav "$tmp/missing.err")"
+status=0
+lab exec h1 "$cli" say "$tmp/speech.wav" --name "Hal <b>One</b>" || status=$?
+check "say exits 0" 0 "$status"
+for k in 2 3; do
+    log=$tmp/b$k.log
+    for _ in $(seq 20); do grep -q '"event":"recorded"' "$log" && break; sleep 0.25; done
+    file=$(grep -o '"event":"recorded","file":"[^"]*"' "$log" | head -1 | sed 's/.*"file":"//; s/"$//')
+    check "h$k recorded one spurt, named, of 66 frames" "1 1" \
+        "$(grep -c '"event":"recorded"' "$log") $(grep -c '"event":"recorded".*"name":"Hal <b>One</b>","frames":66' "$log")"
+    check "h$k's recording equals the file, padded to whole frames" 0 \
+        "$(cmp -s <(sox "$file" -t raw -) <(sox "$tmp/speech.wav" -t raw - pad 0 160s); echo $?)"
+    check "h$k saw the talker, cleared after the talk end" '{"event":"talker","name":"Hal <b>One</b>"}{"event":"talker","name":null}' \
+        "$(grep '"event":"talker"' "$log" | tr -d '\n')"
+done
+check "HH_LOG=debug logs each packet" 1 "$(($(grep -c '^hollerhopper: debug net: received audio from' "$tmp/b2.log") >= 66))"
+check "the default log has no packet detail" 0 "$(grep -c '^hollerhopper: debug' "$tmp/b3.log" || true)"
+check "nothing of the missing file's say was sent" 0 "$(grep -c Nobody "$tmp/b2.log" || true)"
+
+echo "== SIGTERM while saying still ends the spurt with its talk end"
+ends=$(grep -c 'received talkEnd' "$tmp/b2.log" || true)
+"$root/scripts/netlab.sh" exec h1 "$cli" say "$tmp/speech.wav" --name Cut &
+sayPid=$!
+sleep 1.2
+kill -TERM $sayPid
+status=0
+wait $sayPid || status=$?
+sleep 0.5
+check "say exits 0 on SIGTERM, its talk end sent" "0 $((ends + 1))" "$status $(grep -c 'received talkEnd' "$tmp/b2.log")"
 
 lab_summary
