@@ -109,8 +109,6 @@ public:
     inline static const std::string fallbackTalkerName = "Someone";
 
 private:
-    friend struct PTTControllerTestAccess;
-
     // Defined with the receive path.
     void handlePacket(const WalkiePacket& packet);
     void checkTalkerTimeout();
