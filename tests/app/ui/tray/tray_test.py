@@ -241,8 +241,8 @@ def hold(app, key, seconds=0.3):
     return lines.count("event beginTalking"), lines.count("event endTalking")
 
 
-def start(path, config, **extra):
-    return Harness(path, dict(os.environ, XDG_CONFIG_HOME=config, **extra))
+def start(path, config):
+    return Harness(path, dict(os.environ, XDG_CONFIG_HOME=config))
 
 
 def x11(path, root):
