@@ -189,6 +189,20 @@ TEST_F(PTTControllerTest, PressAgainDuringTheTailSendsNoTalkEndBetween) {
     EXPECT_EQ(packets[5].frameIndex, 1u);
 }
 
+// Stopping while a press is held ends the spurt as a release would, so peers
+// do not keep showing us until their time-out.
+TEST_F(PTTControllerTest, StopWhilePressedSendsTheTalkEnd) {
+    startOnAir();
+    controller->beginTalking();
+    speak(1, 100);
+    controller->stop();
+    EXPECT_EQ(talkEndsSent, 1);
+    EXPECT_FALSE(devices->isInputRunning());
+    main->advance(1s);
+    // The second audio packet is the padded rest.
+    EXPECT_EQ(sentTypes(), (std::vector{T::talkStart, T::audio, T::audio, T::talkEnd}));
+}
+
 // Talker tracking, and its "incoming" cue only for a first talker into silence
 // (cue_lab hears it for real, and again for the next spurt after a quiet one).
 TEST_F(PTTControllerTest, TalkersFollowStartsHellosAndAudioAndTheFirstIsCued) {

@@ -92,7 +92,8 @@ kill -TERM "${pid[1]}" "${pid[2]}" 2>/dev/null || true
 for k in 1 2 3; do lab avahi down h$k; done
 sleep 0.5
 t0=$(now)
-# h2 logs each packet, so the talk end of a cut spurt shows.
+# h2 logs at debug level (packet detail, so the talk end of a cut spurt shows),
+# h3 at the default (none of it).
 listener "$tmp/b1.log" h1
 listener "$tmp/b2.log" h2 HH_LOG=debug
 listener "$tmp/b3.log" h3
@@ -115,6 +116,8 @@ for k in 2 3; do
     check "h$k saw the talker, cleared after the talk end" '{"event":"talker","name":"Hal <b>One</b>"}{"event":"talker","name":null}' \
         "$(grep '"event":"talker"' "$log" | tr -d '\n')"
 done
+check "HH_LOG=debug logs each packet" 1 "$(($(grep -c '^hollerhopper: debug net: received audio from' "$tmp/b2.log") >= 66))"
+check "the default log has no packet detail" 0 "$(grep -c '^hollerhopper: debug' "$tmp/b3.log" || true)"
 
 echo "== SIGTERM while saying still ends the spurt with its talk end"
 ends=$(grep -c 'received talkEnd' "$tmp/b2.log" || true)
