@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The global push-to-talk key end to end: in lab host h1, under a display of
 # its own, the tray program (key Pause, name "Key Desk" from its settings file)
-# and then `hollerhopper-cli talk --key F9`, each held with xdotool while
-# another window has the focus; `hollerhopper-cli monitor` in h2 must see, per
-# hold, one talk start, audio frames and one talk end, also for the 2 s hold
-# with auto-repeat on, and for a hold whose display goes away. $1: the build directory.
+# held with xdotool while another window has the focus, then
+# `hollerhopper-cli talk --key F9` held on a display that goes away mid-hold;
+# `hollerhopper-cli monitor` in h2 must see, per hold, one talk start, audio
+# frames and one talk end, also for the 2 s hold with auto-repeat on.
+# $1: the build directory.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../../scripts/labkit.sh"
@@ -18,7 +19,7 @@ printf '[identity]\nname=Key Desk\n' >"$tmp/config/hollerhopper/hollerhopper.con
 lab_background lab exec h2 "$cli" monitor >"$tmp/monitor.log" 2>&1
 sleep 1
 lab exec h1 env HH_TEST_CONFIG_HOME="$tmp/config" "$here/tray/with_display.sh" /usr/bin/python3 \
-    "$here/tray/hotkey_lab_driver.py" "$build/app/hollerhopper" "$cli" "$tmp/ready" || failures=$((failures + 1))
+    "$here/tray/hotkey_lab_driver.py" "$build/app/hollerhopper" "$tmp/ready" || failures=$((failures + 1))
 
 # A display that goes away while F9 is held: the hold ends at once, and says why.
 lab exec h1 "$here/tray/with_display.sh" bash -c '
@@ -55,6 +56,5 @@ print(starts, "many" if frames >= 40 * starts and frames > 0 else frames, ends)
 PY
 }
 check "the tray program's two holds (1 s, 2 s with auto-repeat): two starts, audio, two ends" "2 many 2" "$(counts "Key Desk")"
-check "hollerhopper-cli's hold of F9: one start, audio, one end" "1 many 1" "$(counts "Key Cli")"
 check "a hold whose display went away: one start, audio, one end" "1 many 1" "$(counts "Key Lost")"
 lab_summary

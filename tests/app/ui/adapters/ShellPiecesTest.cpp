@@ -1,9 +1,7 @@
+#include "app/shell/Autostart.h"
 #include "app/shell/Placement.h"
-#include "app/shell/Symbols.h"
 
-#include <QDirIterator>
-#include <QFile>
-#include <QRegularExpression>
+#include <QGuiApplication>
 #include <gtest/gtest.h>
 
 namespace hh {
@@ -22,48 +20,17 @@ TEST(PopupPlacement, CentredUnderTheIconAboveAtTheBottomAndInsideTheScreen) {
     EXPECT_EQ(popupPosition(QRect(0, 0, 24, 24), panel, QRect(48, 0, 1232, 800)).x(), 48);
 }
 
-// The opaque colours of an image (RGB), and how many pixels are painted at all.
-std::pair<QSet<QRgb>, int> paint(const QImage& image) {
-    QSet<QRgb> colours;
-    int painted = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
-            painted += qAlpha(p) > 0;
-            if (qAlpha(p) == 255)
-                colours.insert(p & 0xffffff);
-        }
-    return {colours, painted};
-}
-
-// Every symbol the panels and the menu name must show, theme or not.
-TEST(SymbolArtwork, EverySymbolInUseHasArtworkThatDraws) {
-    QStringList used{QStringLiteral("speaker.wave.2"), QStringLiteral("speaker.slash"), QStringLiteral("gearshape"),
-                     QStringLiteral("power")};
-    QDirIterator qml(QStringLiteral(":/hollerhopper/qml"));
-    const QRegularExpression names(QStringLiteral("\"([a-z]+(?:\\.[a-z0-9]+)+)\""));
-    while (qml.hasNext()) {
-        QFile file(qml.next());
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        auto matches = names.globalMatch(QString::fromUtf8(file.readAll()));
-        while (matches.hasNext()) {
-            const QString name = matches.next().captured(1);
-            if (!name.endsWith(QLatin1String(".qml")))
-                used << name;
-        }
-    }
-    used << QStringLiteral("mic") << QStringLiteral("wifi") << QStringLiteral("checkmark");
-    used.removeDuplicates();
-    EXPECT_GE(used.size(), 12);
-    for (const QString& symbol : used) {
-        SCOPED_TRACE(symbol.toStdString());
-        EXPECT_FALSE(Symbols::fallbackPath(symbol).isEmpty());
-        const auto [colours, painted] = paint(Symbols::render(symbol, QSize(24, 24), Qt::red));
-        EXPECT_EQ(colours, QSet<QRgb>{0xff0000});
-        EXPECT_GT(painted, 20);
-    }
-    EXPECT_TRUE(Symbols::render(QStringLiteral("no.such.symbol"), QSize(24, 24), Qt::red).isNull());
+TEST(AutostartEntry, ExecQuotesWhatTheDesktopWouldExpand) {
+    const QString text = AutostartEntry(QStringLiteral("/a b/100%/$x\"q"), QStringLiteral("/h"), {}).contents(false);
+    EXPECT_EQ(text.section(QStringLiteral("\nExec="), 1).section(QLatin1Char('\n'), 0, 0).toStdString(),
+              R"("/a b/100%%/\\$x\\"q")");
 }
 
 } // namespace
 } // namespace hh
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -69,7 +69,6 @@ class FakeNetworkName : public NetworkNameObject {
 public:
     using NetworkNameObject::NetworkNameObject;
     Q_INVOKABLE void setSsid(const QString& name) { publishSsid(true, name); }
-    Q_INVOKABLE void clearSsid() { publishSsid(false, {}); }
 };
 
 // Derives allGranted and the missing names by the permission model's rules.

@@ -60,9 +60,6 @@ TestCase {
             [() => controller.setTransmitting(true), "You're talking\u2026", "red"],
             [() => { controller.setTransmitting(false); controller.clearTalkingPeer() },
              "network error: multicast setup: no route", "secondary"],
-            // A talker who announced an empty name is still someone talking.
-            [() => controller.setTalkingPeer(""), "\u2068\u2069 is talking\u2026", "green"],
-            [() => controller.setTalkingPeers(["Ada", "Bob"]), "\u2068Ada\u2069 and \u2068Bob\u2069 are talking\u2026", "green"],
             [() => controller.setTalkingPeers(["Ada", "Bob", "Cy", "Di"]), "\u2068Ada\u2069 and 3 others are talking\u2026", "green"],
             [() => { controller.clearTalkingPeer(); controller.setConnectionState("onAir"); controller.setInboundBlocked(true) },
              "Incoming audio is blocked on this computer", "orange"],
@@ -75,38 +72,17 @@ TestCase {
         }
     }
 
-    function test_peers_data() {
-        return [
-            { tag: "no name, nobody", ssid: null, peers: [], heading: "On this network (0)" },
-            { tag: "name, one talks", ssid: "Lab %1 WiFi", peers: ["Bob", "Carol"], talkers: ["Carol"], heading: "On \u2068Lab %1 WiFi\u2069 network (2)" },
-            { tag: "empty name, talker in no row", ssid: "", peers: ["Bob"], talkers: ["Zed"], heading: "On \u2068\u2069 network (1)" },
-            { tag: "two talk", ssid: "Lab WiFi", peers: ["Bob", "Carol", "Dan"], talkers: ["Dan", "Bob"], heading: "On \u2068Lab WiFi\u2069 network (3)" },
-            // A network's name comes from the air: it must not turn the heading's own words around.
-            { tag: "hostile name", ssid: "\u202Eevil\u0007", peers: ["Bob"], heading: "On \u2068evil\u2407\u2069 network (1)" },
-        ]
-    }
-    function test_peers(data) {
-        if (data.ssid === null)
-            network.clearSsid()
-        else
-            network.setSsid(data.ssid)
-        controller.setPeerNames(data.peers)
-        const talkers = data.talkers || []
-        controller.setTalkingPeers(talkers)
-        compare(child("peerHeading").text, data.heading)
-        compare(child("noPeers").visible, data.peers.length === 0)
-        compare(allChildren(walkie, "peerName").map(n => n.text), data.peers.map(p => "\u2068" + p + "\u2069"))
-        const dots = allChildren(walkie, "peerDot")
-        compare(dots.length, data.peers.length)
-        dots.forEach((d, i) => verify(Qt.colorEqual(d.color, walkie.style[talkers.includes(data.peers[i]) ? "green" : "secondary"])))
+    // (The heading's count and the rows: app_lab.sh, on the real program.)
+    // A network's name comes from the air: it must not turn the heading's own words around.
+    function test_hostileNetworkName() {
+        network.setSsid("\u202Eevil\u0007")
+        compare(child("peerHeading").text, "On \u2068evil\u2407\u2069 network (0)")
     }
 
     function test_banner_data() {
         return [
             { tag: "both denied", mic: "denied", net: "denied", banner: "Microphone & Local Network access needed \u2014 tap to fix" },
-            { tag: "mic not asked", mic: "notDetermined", net: "unknown", banner: "Microphone access needed \u2014 tap to fix" },
             { tag: "network denied", mic: "granted", net: "denied", banner: "Local Network access needed \u2014 tap to fix" },
-            { tag: "network undecided", mic: "granted", net: "unknown", banner: null },
             { tag: "all granted", mic: "granted", net: "granted", banner: null },
         ]
     }
@@ -129,10 +105,7 @@ TestCase {
     // sets the permissions and the pointer moves back in; released outside.
     function test_hold_data() {
         return [
-            { tag: "granted", begins: 1 },
             { tag: "refused without permissions", perms: ["granted", "unknown"], begins: 0 },
-            { tag: "outside the circle", at: [4, 4], begins: 0 },
-            { tag: "granted during the hold", perms: ["granted", "unknown"], change: ["granted", "granted"], begins: 1 },
             { tag: "withdrawn during the hold", change: ["denied", "granted"], begins: 1 },
             { tag: "hidden during the hold", hide: true, begins: 1 },
         ]
@@ -158,33 +131,22 @@ TestCase {
         mouseRelease(button, 220, -20)
         compare(controller.count("endTalking"), data.begins)
         verify(!walkie.isPressed)
-        // Whatever happened, the next hold is one more spurt.
-        permissions.setStatuses("granted", "granted")
-        walkie.onScreen = true
-        mousePress(button, 80, 80)
-        mouseRelease(button, 80, 80)
-        compare(controller.count("beginTalking"), data.begins + 1)
-        compare(controller.count("endTalking"), data.begins + 1)
-        compare(controller.count("start"), data.hide ? 2 : 1) // each time it is shown
     }
 
     // The panel from the keyboard: the talk button has the focus when it
-    // opens; Space or Enter held is one hold whatever repeats; Escape asks to close.
-    function test_keyboard_data() {
-        return [{ tag: "space", key: Qt.Key_Space }, { tag: "enter", key: Qt.Key_Return }]
-    }
-    function test_keyboard(data) {
+    // opens; Space held is one hold whatever repeats; Escape asks to close.
+    function test_keyboard() {
         walkie.onScreen = true
         verify(talkButton().activeFocus)
-        keyPress(data.key)
-        keyPress(data.key) // held: a second press without a release is no new hold
+        keyPress(Qt.Key_Space)
+        keyPress(Qt.Key_Space) // held: a second press without a release is no new hold
         compare(controller.count("beginTalking"), 1)
         // X's repeats: release and press at once; only a release that stays counts.
-        keyRelease(data.key)
-        keyPress(data.key)
-        keyRelease(data.key)
+        keyRelease(Qt.Key_Space)
+        keyPress(Qt.Key_Space)
+        keyRelease(Qt.Key_Space)
         tryCompare(controller, "isTransmitting", false)
-        keyRelease(data.key)
+        keyRelease(Qt.Key_Space)
         wait(150)
         compare(controller.count("beginTalking"), 1)
         compare(controller.count("endTalking"), 1)
@@ -216,21 +178,12 @@ TestCase {
         compare(mute.Accessible.name, "Unmute")
     }
 
-    function test_reachMarksRowsAndTheHint() {
-        controller.setPeers([{ name: "Kitchen", reach: "notHeard" }, { name: "Attic", reach: "notResponding" },
-                             { name: "Bob", reach: "heard" }])
+    // (A peer not heard and the hint under the list: app_lab.sh, on the real program.)
+    function test_ghostIsGreyedOut() {
+        controller.setPeers([{ name: "Attic", reach: "notResponding" }, { name: "Bob", reach: "heard" }])
         const rows = allChildren(walkie, "peerRow")
-        compare(rows.map(r => r.Accessible.name),
-                ["Attic \u2014 not responding", "Bob", "Kitchen \u2014 can't be heard from here"])
-        verify(rows[0].opacity < 0.5, "a peer not responding is greyed out")
-        compare(rows[1].opacity, 1)
-        const dots = allChildren(walkie, "peerDot")
-        compare(dots.map(d => d.border.width), [0, 0, 2])
-        const hint = child("unheardHint")
-        verify(hint.visible)
-        compare(hint.text, "Some computers are listed but can't be heard: a firewall or the network may be blocking UDP port 54321 multicast")
-        controller.setPeers([{ name: "Kitchen", reach: "heard" }, { name: "Attic", reach: "notResponding" }])
-        verify(!hint.visible, "no hint for peers that are only gone")
+        compare(rows[0].Accessible.name, "Attic \u2014 not responding")
+        verify(rows[0].opacity < 0.5 && rows[1].opacity === 1)
     }
 
     // The pixels of `item` in walkie's coordinates, as one string to compare.
@@ -266,42 +219,15 @@ TestCase {
         compare(pixelsOf(after, heading), headingPixels, "nor over the list's header")
         compare(pixelsOf(after, status), statusPixels, "the status line reads as with the plain name")
 
-        const labels = walkie.controller.peers.map(p => p.label)
-        labels.forEach(l => verify(!/[\u202A-\u202E\u2066-\u2067\u0000-\u001F]/.test(l), JSON.stringify(l)))
-        labels.forEach(l => verify(l.length <= 84, "bounded: " + l.length))
-        verify(labels.some(l => l.indexOf("\u2407") >= 0), "a control character is shown as its symbol")
-        verify(labels.some(l => l === "\u2068a\u0301\u0301\u0301\u2069"), "a few marks per character at most")
+        // No control left in a label to turn the text around, and each one bounded.
+        for (const l of walkie.controller.peers.map(p => p.label))
+            verify(!/[\u202A-\u202E\u2066-\u2067\u0000-\u001F]/.test(l) && l.length <= 84, JSON.stringify(l))
         // Each name is plain text inside its own row: markup is shown, not run.
         for (const n of allChildren(walkie, "peerName").concat([status])) {
             compare(n.textFormat, Text.PlainText)
             compare(n.lineCount, 1)
         }
         allChildren(walkie, "peerName").forEach(n => verify(n.clip))
-    }
-
-    // (The order, accents and case in one alphabet, and the panel on a real
-    // screen: app_lab.sh, over AT-SPI.)
-    function test_fortyPeersScroll() {
-        let names = []
-        for (let i = 0; i < 40; ++i)
-            names.push("Desk " + i)
-        controller.setPeerNames(names)
-        const rows = allChildren(walkie, "peerRow")
-        compare(rows.length, 40)
-        const list = child("peerList")
-        waitForRendering(walkie)  // the rows are laid out at the next polish
-        verify(list.height < list.contentHeight, "past eight rows the list scrolls")
-        verify(list.height <= 9 * list.rowHeight)
-        for (let i = 0; i < 40; ++i)
-            mouseWheel(list, list.width / 2, list.height / 2, 0, -120)
-        tryVerify(() => Math.abs(list.contentY - (list.contentHeight - list.height)) < 1, 3000, "the wheel reaches the last row")
-        // The keys reach it too, keeping the focused row in view.
-        list.contentY = 0
-        rows[0].forceActiveFocus()
-        for (let i = 0; i < 39; ++i)
-            keyClick(Qt.Key_Down)
-        verify(rows[39].activeFocus)
-        verify(rows[39].y >= list.contentY && rows[39].y + rows[39].height <= list.contentY + list.height + 0.5)
     }
 
     function test_screenshots() {

@@ -1,10 +1,9 @@
 // The tray program on fakes, for tests that drive it as a desktop does (and,
 // like the program, the only copy on its display). It
 // prints what happens as lines on stdout ("event beginTalking", "panel created",
-// "panel shown x y w h", ...) and takes commands on stdin, answering each with "ok COMMAND":
-//   talk NAME | silence | perms MIC NET
-//   view (prints "showSettings 0|1") | geometry (prints "tray x y w h") | hide | quit
-//   setkey CHORD | settings (opens them, prints "keyStatus TEXT" and "settingsReset 0|1")
+// "panel shown", ...) and takes commands on stdin, answering each with "ok COMMAND":
+//   view (prints "showSettings 0|1") | hide | quit
+//   setkey CHORD
 // and prints "hotkey STATUS KEY" whenever the key's status changes.
 // The push-to-talk key is the real one (X11 grab, or the portal in a Wayland
 // session) and its settings file is the user's ($XDG_CONFIG_HOME).
@@ -15,7 +14,6 @@
 #include "fakes/Fakes.h"
 
 #include <QApplication>
-#include <QMenu>
 #include <QQuickItem>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -28,10 +26,6 @@ namespace {
 void say(const QString& line) {
     std::fprintf(stdout, "%s\n", qPrintable(line));
     std::fflush(stdout);
-}
-
-QString rect(const QRect& r) {
-    return QStringLiteral("%1 %2 %3 %4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
 }
 
 } // namespace
@@ -49,8 +43,6 @@ int main(int argc, char** argv) {
     controller->log.onEvent = permissions->log.onEvent = [](const QString& e) { say(QStringLiteral("event ") + e); };
     permissions->setStatuses(QStringLiteral("granted"), QStringLiteral("granted"));
     controller->setConnectionState(QStringLiteral("onAir"));
-    hh::FakeController* fake = controller.get();
-    hh::FakePermissions* fakePermissions = permissions.get();
 
     controller->setDisplayName(QStringLiteral("Fake Desk"));
     auto hotkey = std::make_unique<hh::GlobalHotkey>();
@@ -68,11 +60,7 @@ int main(int argc, char** argv) {
             std::exit(2);
         say(QStringLiteral("panel created"));
         QObject::connect(panel, &QWindow::visibleChanged, [panel](bool visible) {
-            say(visible ? QStringLiteral("panel shown ") + rect(panel->geometry()) : QStringLiteral("panel hidden"));
-        });
-        QObject::connect(panel, &QWindow::activeChanged, [panel] {
-            if (panel->isActive())
-                say(QStringLiteral("panel active"));
+            say(visible ? QStringLiteral("panel shown") : QStringLiteral("panel hidden"));
         });
     });
     delegate.applicationDidFinishLaunching();
@@ -80,30 +68,15 @@ int main(int argc, char** argv) {
         return 3; // a program in the tray makes its panel only when it is first opened
     instance.onShowPanel = [&delegate] { delegate.revealPanel(); };
     instance.start();
-    QObject::connect(delegate.contextMenu(), &QMenu::aboutToShow, [] { say(QStringLiteral("menu shown")); });
 
     using Argument = const QString&;
     const std::map<QString, std::function<void(Argument)>> commands = {
-        {QStringLiteral("talk"), [&](Argument a) { fake->setTalkingPeer(a); }},
-        {QStringLiteral("silence"), [&](Argument) { fake->clearTalkingPeer(); }},
-        {QStringLiteral("perms"), [&](Argument a) { fakePermissions->setStatuses(a.section(' ', 0, 0), a.section(' ', 1, 1)); }},
         {QStringLiteral("view"),
          [&](Argument) {
              say(QStringLiteral("showSettings %1").arg(int(delegate.ensurePanel()->rootObject()->property("showSettings").toBool())));
          }},
-        {QStringLiteral("geometry"),
-         [&](Argument) { say(QStringLiteral("tray ") + rect(delegate.statusItem() ? delegate.statusItem()->geometry() : QRect())); }},
         {QStringLiteral("hide"), [&](Argument) { if (panel) panel->hide(); }},
         {QStringLiteral("setkey"), [&](Argument a) { realHotkey->setKey(a); }},
-        {QStringLiteral("settings"),
-         [&](Argument) {
-             delegate.openSettings();
-             QQuickItem* root = delegate.panel()->rootObject();
-             auto* status = root->findChild<QQuickItem*>(QStringLiteral("keyStatus"));
-             auto* reset = root->findChild<QQuickItem*>(QStringLiteral("settingsReset"));
-             say(QStringLiteral("keyStatus ") + (status ? status->property("text").toString() : QString()));
-             say(QStringLiteral("settingsReset %1").arg(int(reset && reset->isVisible())));
-         }},
         {QStringLiteral("quit"), [](Argument) { QCoreApplication::quit(); }},
     };
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

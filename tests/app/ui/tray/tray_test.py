@@ -1,20 +1,22 @@
 #!/usr/bin/python3
-"""Drives the tray program on fakes as a desktop panel does, over D-Bus: as
-the StatusNotifierWatcher (the panel's Activate, its dbusmenu menu, the icon's
-pixels) and as logind (a wake from sleep), and reads the panel as a screen
-reader does, over AT-SPI; first without any tray at all.
+"""Drives the tray program on fakes as a desktop does: over D-Bus as the
+StatusNotifierWatcher (the panel's Activate, its dbusmenu menu, the icon's
+pixels), and its push-to-talk key on X11 with xdotool (Caps Lock on, the key
+kept across a restart). (The panel read over AT-SPI, and the key held over
+another program's window with auto-repeat: app_lab.sh and hotkey_lab.sh, on the
+real program; Space and Escape on the panel: tst_walkie.qml.)
 Usage: tray_test.py HARNESS (under with_display.sh)."""
 import os
 import queue
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
 import dbus
 import dbus.mainloop.glib
 import dbus.service
-import pyatspi
 from gi.repository import GLib
 
 WATCHER = "org.kde.StatusNotifierWatcher"
@@ -119,29 +121,22 @@ class Harness:
         self.process.stdin.flush()
         return self.expect(reply or "ok " + command.split(" ")[0])
 
-    def _next(self):
-        pump()
-        try:
-            return self.lines.get(timeout=0.05)
-        except queue.Empty:
-            return None
+    def _lines(self, seconds):
+        """The lines printed within `seconds`, as they come (the D-Bus loop runs meanwhile)."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            pump()
+            try:
+                yield self.lines.get(timeout=0.05)
+            except queue.Empty:
+                pass
 
     def drain(self, settle=0.3):
-        """The lines printed within `settle` seconds."""
-        deadline = time.monotonic() + settle
-        got = []
-        while time.monotonic() < deadline:
-            got.append(self._next())
-        return [l for l in got if l is not None]
+        return list(self._lines(settle))
 
     def expect(self, prefix, timeout=10):
         """Waits for a line starting with `prefix`; returns it or None."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            line = self._next()
-            if line is not None and line.startswith(prefix):
-                return line
-        return None
+        return next((line for line in self._lines(timeout) if line.startswith(prefix)), None)
 
     def stop(self):
         if self.process.poll() is None:
@@ -149,88 +144,32 @@ class Harness:
         self.process.wait()
 
 
-def showing(node, depth=0, everything=False):
-    """(role, name) of every showing node under `node` (with `everything`, hidden ones too)."""
-    try:
-        shown = everything or node.getState().contains(pyatspi.STATE_SHOWING)
-        out = [(node.getRoleName(), node.name or "")] if shown else []
-        children = [node.getChildAtIndex(i) for i in range(node.childCount)] if depth < 40 else []
-    except Exception:
-        return []
-    return out + [n for c in children if c is not None for n in showing(c, depth + 1, everything)]
-
-
-def application(pid):
-    """The program's accessible application node, or None."""
-    desktop = pyatspi.Registry.getDesktop(0)
-    apps = [desktop.getChildAtIndex(i) for i in range(desktop.childCount)]
-    return next((a for a in apps if a is not None and a.get_process_id() == pid), None)
-
-
-def wait_for(pid, predicate, timeout=10):
-    """The program's showing accessible nodes once `predicate` holds for them, else the last read."""
-    nodes = []
-
-    def read():
-        app = application(pid)
-        nodes[:] = showing(app) if app is not None else []
-        return predicate(nodes)
-    poll(read, timeout)
-    return nodes
-
-
-def named(name, role=None):
-    return lambda nodes: any(n == name and role in (None, r) for r, n in nodes)
-
-
-class Login1(dbus.service.Object):
-    @dbus.service.signal("org.freedesktop.login1.Manager", signature="b")
-    def PrepareForSleep(self, start):
-        pass
-
-
 def main():
     harness_path = sys.argv[1]
-    # Without any tray: the panel as a window, said once.
-    plain = Harness(harness_path, dict(os.environ))
-    check(plain.expect("ready tray=0") is not None, "without a tray the program runs without a status item")
-    plain.send("quit")
-    check(plain.process.wait(timeout=10) == 0, "the fallback program quits cleanly")
-    check(sum("no system tray" in l for l in plain.stderr) == 1, "it says once that it shows a window instead")
-
-    # logind's sleep signal comes from the session bus, standing in for the system bus.
     session, item = open_tray_session()
-    session.request_name("org.freedesktop.login1")
-    login1 = Login1(session, "/org/freedesktop/login1")
-    os.environ["XDG_CONFIG_HOME"] = os.path.join(os.environ["XDG_RUNTIME_DIR"], "config")
-    app = Harness(harness_path, dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=os.environ["DBUS_SESSION_BUS_ADDRESS"],
-                                     QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1"))
+    app = Harness(harness_path, dict(os.environ))
     try:
         check(app.expect("ready tray=1") is not None, "with a watcher the program has a status item")
         sni = item()
         if check(sni is not None, "the item registers with the watcher"):
-            run(app, session, sni, login1)
+            run(app, session, sni)
     finally:
         app.stop()
+    with tempfile.TemporaryDirectory() as root:
+        x11(harness_path, root)
     print("%d failure(s)" % len(failures))
     return 1 if failures else 0
 
 
-def run(app, session, sni, login1):
+def run(app, session, sni):
     props = dbus.Interface(sni, dbus.PROPERTIES_IFACE)
 
-    def icon():
-        app.drain(0.3)
-        return [(int(w), int(h), bytes(data)) for w, h, data in props.Get(SNI, "IconPixmap")]
-
-    mono = icon()
-    check(any(w >= 16 for w, _, _ in mono), "the icon has pixels")
+    check(any(int(w) >= 16 for w, _, _ in props.Get(SNI, "IconPixmap")), "the icon has pixels")
     activate = dbus.Interface(sni, SNI).Activate
     activate(dbus.Int32(10), dbus.Int32(10))
     # (The harness ends at start if the panel was made before it was needed.)
     check(app.expect("panel created") is not None and app.expect("panel shown") is not None,
           "the first Activate makes the panel and opens it")
-    read_panel(app)
     activate(dbus.Int32(10), dbus.Int32(10))
     check(app.expect("panel hidden") is not None, "a second Activate closes it")
 
@@ -251,25 +190,12 @@ def run(app, session, sni, login1):
     items = entries()
     check(list(items) == ["Mute", "Talk sounds", "Noise suppression", "Settings", "-", "Start at login", "Quit Hollerhopper"],
           "the menu reads Mute, Talk sounds, Noise suppression, Settings, separators, Start at login, Quit: %s" % list(items))
-    check([items[e][1:] for e in ("Mute", "Talk sounds", "Start at login")] == [("checkmark", 0), ("checkmark", 1),
-                                                                               ("checkmark", 0)],
-          "Mute unchecked, the sounds on, Start at login unchecked")
+    check(items["Mute"][1:] == ("checkmark", 0), "Mute is an unchecked check item")
     click("Mute")
     check(app.expect("event muted 1") is not None, "clicking Mute mutes")
     check(entries().get("Unmute", (0,))[1:] == ("checkmark", 1), "the entry now reads Unmute and is checked")
-    muted_icon = icon()
-    check(muted_icon != mono, "the icon changes when muted")
-    app.send("talk Ada")
-    check(icon() not in (muted_icon, mono), "the icon turns green while someone talks")
-    app.send("silence")
     click("Unmute")
     check(app.expect("event muted 0") is not None, "clicking Unmute unmutes")
-    check(icon() == mono, "the plain icon is back")
-
-    # Waking from sleep refreshes the transport once; going to sleep does not.
-    login1.PrepareForSleep(True)
-    login1.PrepareForSleep(False)
-    check(app.drain(1.0).count("event refreshTransport") == 1, "one transport refresh per wake")
 
     start_at_login(entries, click)
     second_launch(app)
@@ -287,8 +213,6 @@ def start_at_login(entries, click):
     click("Start at login")
     check(poll(lambda: os.path.exists(entry)) and entries()["Start at login"][2] == 1,
           "checking Start at login writes the autostart entry and checks the item")
-    valid = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
-    check(valid.returncode == 0 and not valid.stdout.strip(), "the entry is a valid desktop entry " + valid.stdout)
     click("Start at login")
     check(poll(lambda: not os.path.exists(entry)) and entries()["Start at login"][2] == 0,
           "unchecking it removes the entry and unchecks the item")
@@ -304,17 +228,42 @@ def second_launch(app):
     app.send("hide")
 
 
-def read_panel(app):
-    """The open panel as a screen reader reads it."""
-    button = named("Hold to talk", "push button")
-    nodes = wait_for(app.process.pid, button)
-    check(button(nodes), "the talk button reads \"Hold to talk\"")
-    check(all(n for r, n in nodes if r in ("push button", "label", "static")), "every button and text has a name")
-    app.send("perms granted unknown")
-    needed = named("Hold to talk \u2014 permissions needed", "push button")
-    check(needed(wait_for(app.process.pid, needed)), "without the permissions it says they are needed")
-    app.send("perms granted granted")
-    # (The status line while a peer talks: app_lab.sh, on the real program.)
+def xdotool(*args):
+    subprocess.run(["xdotool"] + list(args), check=True)
+
+
+def hold(app, key, seconds=0.3):
+    """(begins, ends) the program reported for one hold of `key`."""
+    xdotool("keydown", key)
+    time.sleep(seconds)
+    xdotool("keyup", key)
+    lines = app.drain(0.8)
+    return lines.count("event beginTalking"), lines.count("event endTalking")
+
+
+def start(path, config):
+    return Harness(path, dict(os.environ, XDG_CONFIG_HOME=config))
+
+
+def x11(path, root):
+    first = os.path.join(root, "first")
+    app = start(path, first)
+    try:
+        check(app.expect("hotkey ready Pause", timeout=10) is not None, "the program grabs the default key, Pause")
+        xdotool("key", "Caps_Lock")
+        check(hold(app, "Pause") == (1, 1), "with Caps Lock on, a hold is one begin and one end")
+        xdotool("key", "Caps_Lock")
+
+        # A key chosen in Settings survives a restart.
+        app.send("setkey ctrl+F9")
+        check(app.expect("hotkey ready ctrl+F9") is not None, "ctrl+F9 becomes the key")
+        app.send("quit")
+        app.process.wait(timeout=10)
+        app = start(path, first)
+        check(app.expect("hotkey ready ctrl+F9", timeout=10) is not None, "after a restart the key is still ctrl+F9")
+        check(hold(app, "ctrl+F9") == (1, 1), "and holding it talks")
+    finally:
+        app.stop()
 
 
 if __name__ == "__main__":
