@@ -58,11 +58,6 @@ void FakeAudioDevices::reportHealth(std::optional<std::string> error) {
     if (handler) handler(std::move(error));
 }
 
-bool FakeAudioDevices::isOutputOpen() const {
-    std::lock_guard lock(mutex);
-    return isOutputRunningState && isOutputOpenState;
-}
-
 bool FakeAudioDevices::isInputRunning() const {
     std::lock_guard lock(mutex);
     return isInputRunningState;

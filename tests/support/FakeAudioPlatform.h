@@ -33,7 +33,6 @@ public:
     // Makes the platform report `error` (nothing: audio works) to its health handler.
     void reportHealth(std::optional<std::string> error);
 
-    bool isOutputOpen() const;
     bool isInputRunning() const;
 
 private:
