@@ -1,45 +1,19 @@
 #include "core/audio/AudioEngine.h"
 #include "support/FakeAudioPlatform.h"
-#include "AudioTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 namespace hh {
 namespace {
 
-using test::sampleAt;
-
 struct EngineFixture : ::testing::Test {
     std::shared_ptr<FakeAudioDevices> devices = std::make_shared<FakeAudioDevices>();
-    // The engine's clock: each reading advances it by `tickMicros`, so by
-    // default every frame arrives 20 ms after the one before, in real time.
-    std::atomic<std::int64_t> nowMicros{0};
-    std::atomic<std::int64_t> tickMicros{20000};
-    AudioEngine engine{std::make_unique<FakeAudioPlatform>(devices), [this] {
-                           return AudioEngine::Clock::time_point(std::chrono::microseconds(nowMicros += tickMicros));
-                       }};
-    std::mutex framesMutex;
-    std::vector<Bytes> frames;
-
-    EngineFixture() {
-        // These tests check framing sample by sample.
-        engine.setNoiseSuppression(false);
-        engine.captureFrameHandler = [this](const Bytes& frame) {
-            std::lock_guard lock(framesMutex);
-            frames.push_back(frame);
-        };
-    }
-    std::size_t frameCount() {
-        std::lock_guard lock(framesMutex);
-        return frames.size();
-    }
+    AudioEngine engine{std::make_unique<FakeAudioPlatform>(devices)};
 };
 
 TEST_F(EngineFixture, EnqueueScalesAndMakesWholeFrames) {
@@ -59,48 +33,6 @@ TEST_F(EngineFixture, EnqueueScalesAndMakesWholeFrames) {
     EXPECT_EQ(rest[955], 257.0f / 32768.0f);
     EXPECT_EQ(engine.mixer().queuedSamples(), 0);
 }
-
-struct CaptureCase {
-    double rate;
-    std::uint32_t channels;
-    std::uint32_t bufferFrames;
-};
-
-class CaptureFraming : public EngineFixture, public ::testing::WithParamInterface<CaptureCase> {};
-
-// 1.01 s of tone is about 16160 samples: 50 whole frames, whatever the device
-// format, and a partial one that stopCapture() pads with zeros.
-TEST_P(CaptureFraming, CutsWholeFramesAndPadsTheLast) {
-    const auto c = GetParam();
-    devices->setInputFormat(c.rate, c.channels);
-    engine.startCapture();
-    ASSERT_TRUE(engine.isCapturing());
-    const auto tone = test::tone(1000, c.rate, c.channels, std::size_t(1.01 * c.rate));
-    for (std::size_t at = 0; at < tone.size(); at += c.bufferFrames * c.channels) {
-        const auto n = std::min<std::size_t>(c.bufferFrames * c.channels, tone.size() - at);
-        ASSERT_TRUE(devices->pushInput(std::span(tone).subspan(at, n)));
-    }
-    engine.stopCapture();
-    EXPECT_FALSE(devices->isInputRunning());
-    ASSERT_NEAR(double(frameCount()), 51, 1);
-    int nonZero = 0, peak = 0;
-    for (std::size_t i = 0; i < 320; ++i) {
-        nonZero += sampleAt(frames.back(), i) != 0;
-        peak = std::max(peak, std::abs(int(sampleAt(frames[10], i))));
-    }
-    EXPECT_GT(nonZero, 50);   // the rest of the tone...
-    EXPECT_LT(nonZero, 300);  // ...then zeros
-    EXPECT_NEAR(peak, 16384, 500);  // the level survives conversion
-    for (const auto& f : frames) ASSERT_EQ(f.size(), 640u);
-    EXPECT_FALSE(devices->pushInput(tone));  // nothing more after stop
-}
-
-INSTANTIATE_TEST_SUITE_P(DeviceFormats, CaptureFraming,
-                         ::testing::Values(CaptureCase{48000, 2, 4800}, CaptureCase{44100, 1, 1024},
-                                           CaptureCase{16000, 1, 1024}),
-                         [](const auto& info) {
-                             return std::to_string(int(info.param.rate)) + "Hz" + std::to_string(info.param.channels) + "ch";
-                         });
 
 // stopCapture() racing deliveries on a capture thread: every frame is whole,
 // none arrives after stopCapture() returned.
