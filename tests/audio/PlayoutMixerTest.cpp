@@ -112,8 +112,8 @@ TEST(PlayoutMixer, FramesArePlacedByIndex) {
     }
 }
 
-// Neither a flood of senders nor wild frame indices grow memory or allocate.
-TEST(PlayoutMixer, ThousandSendersAndMillionFrameJumpsStayBounded) {
+// A flood of senders neither grows memory nor allocates.
+TEST(PlayoutMixer, ThousandSendersStayBounded) {
     PlayoutMixer mixer;
     std::vector<Uuid> ids(1000);
     for (auto& id : ids) id = Uuid::random();
@@ -130,13 +130,6 @@ TEST(PlayoutMixer, ThousandSendersAndMillionFrameJumpsStayBounded) {
     EXPECT_FALSE(mixer.write(ids[501], 0, frame));
     for (int i = 0; i < 11; ++i) mixer.render(out);
     EXPECT_EQ(mixer.queueCount(), 0u);
-    // Indices a million apart, back and forth: each starts afresh, nothing waits for the distance.
-    for (std::uint32_t i = 0; i < 50; ++i) {
-        mixer.write(ids[501], i % 2 ? i * 1'000'000u : i, frame);
-        mixer.render(out);
-    }
-    EXPECT_EQ(mixer.queueCount(), 1u);
-    EXPECT_LE(mixer.queuedSamples(), std::int64_t(PlayoutMixer::queueFrames * F));
     EXPECT_EQ(allocations - before, 0);
 }
 
