@@ -4,19 +4,11 @@
   speech_noise.py make CLEAN.wav LEVEL_DBFS SNR_DB OUT_CLEAN.wav OUT_NOISY.wav
   speech_noise.py measure CLEAN.wav LISTEN_LOG NAME...
 """
-import json, math, os, subprocess, struct, sys, tempfile, wave
+import json, math, subprocess, struct, sys, wave
 
 RATE = 16000
 BLOCK = 160  # 10 ms
 BANDS = [(300, 800), (800, 1600), (1600, 3200), (3200, 6000)]
-
-
-def read(path):
-    w = wave.open(path)
-    ch, n = w.getnchannels(), w.getnframes()
-    if w.getframerate() != RATE or w.getsampwidth() != 2:
-        raise SystemExit('%s: not 16-bit at %d Hz' % (path, RATE))
-    return list(struct.unpack('<%dh' % (n * ch), w.readframes(n))[::ch])
 
 
 def write(path, x):
@@ -47,7 +39,7 @@ def mean(v):
 def make(clean_path, level, snr, out_clean, out_noisy):
     # CLEAN (16 kHz mono) scaled so its speech is at LEVEL_DBFS RMS; the noisy
     # copy adds steady pink noise SNR_DB below it.
-    x = read(clean_path)
+    x = sox([clean_path], [])
     speech, _ = speech_blocks(x)
     gain = 10 ** ((level - db(mean([v for v, s in zip(block_powers(x), speech) if s]))) / 20)
     x = [v * gain for v in x]
@@ -84,8 +76,7 @@ def corr(a, b):
     return sum((x - ma) * (y - mb) for x, y in zip(a, b)) / (sa * sb)
 
 
-def measure(clean_path, heard_path):
-    clean, heard = read(clean_path), read(heard_path)
+def measure(clean, heard):
     # Align on the broadband envelope (10 ms steps).
     ec = [math.sqrt(v) for v in block_powers(clean)]
     eh = [math.sqrt(v) for v in block_powers(heard)]
@@ -114,14 +105,13 @@ def measure_talkers(clean_path, log, names):
             events.append(json.loads(line))
         except ValueError:
             pass
+    clean = sox([clean_path], [])
     for name in names:
         # A talker's spurts in order (a stall under load can split a press), joined.
         files = [e['file'] for e in events if e.get('event') == 'recorded' and e.get('name') == 'mouth-' + name]
         if not files:
             raise SystemExit('nothing recorded from mouth-' + name)
-        with tempfile.TemporaryDirectory() as t:
-            subprocess.run(['sox'] + files + [os.path.join(t, 'heard.wav')], check=True)
-            noise, level, c = measure(clean_path, os.path.join(t, 'heard.wav'))
+        noise, level, c = measure(clean, sox(files, []))
         print('noise_%s=%.1f speech_%s=%.1f corr_%s=%.3f' % (name, noise, name, level, name, c))
 
 
