@@ -39,10 +39,10 @@ Bytes numbered(std::int64_t i) {
     return out;
 }
 
-Samples pull(PlayoutMixer& m, std::size_t n) {
-    Samples out(n, -7.0f);
-    m.render(out);
-    return out;
+// Plays one frame onto the end of `out`; what the mixer leaves untouched shows as -7.
+void playOne(PlayoutMixer& m, Samples& out) {
+    out.resize(out.size() + F, -7.0f);
+    m.render(std::span(out).last(F));
 }
 
 // What each 20 ms of output was: the number of the frame played, or -1 when
@@ -89,8 +89,7 @@ TEST(PlayoutMixer, FramesArePlacedByIndex) {
         std::int64_t newest = 0;
         for (auto a : c.arrivals) {
             if (a == pullOne) {
-                const auto o = pull(mixer, F);
-                out.insert(out.end(), o.begin(), o.end());
+                playOne(mixer, out);
                 continue;
             }
             const auto index = std::uint32_t(std::uint64_t(a));
@@ -100,8 +99,7 @@ TEST(PlayoutMixer, FramesArePlacedByIndex) {
         mixer.endSpurt(talker, std::uint32_t(std::uint64_t(newest + 1)));
         auto figures = mixer.figures(talker);
         for (int i = 0; i < 40; ++i) {
-            const auto o = pull(mixer, F);
-            out.insert(out.end(), o.begin(), o.end());
+            playOne(mixer, out);
             if (auto f = mixer.figures(talker)) figures = f;  // the last before the queue is freed
         }
         auto heard = frames(out);
@@ -143,14 +141,10 @@ TEST(PlayoutMixerConcurrency, WriterAndRendererOnTwoThreads) {
         for (std::uint32_t f = 0; f < total; ++f) mixer.write(talker, f, numbered(f));
     });
     Samples out;
-    for (std::uint32_t i = 0; i < total * 2; ++i) {
-        const auto o = pull(mixer, F);
-        out.insert(out.end(), o.begin(), o.end());
-    }
+    for (std::uint32_t i = 0; i < total * 2; ++i) playOne(mixer, out);
     writer.join();
-    std::vector<int> played;
-    for (int f : frames(out))
-        if (f >= 0) played.push_back(f);
+    auto played = frames(out);
+    std::erase_if(played, [](int f) { return f < 0; });
     EXPECT_FALSE(played.empty());
     EXPECT_TRUE(std::is_sorted(played.begin(), played.end()) &&
                 std::adjacent_find(played.begin(), played.end()) == played.end());
