@@ -3,10 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace hh {
@@ -18,17 +15,6 @@ protected:
     LogCapture captured;
     LogLevel saved = logLevel();
 };
-
-TEST_F(LogTest, MessagesBelowTheLevelAreNeitherWrittenNorFormatted) {
-    setLogLevel(LogLevel::info);
-    int formatted = 0;
-    auto count = [&] { return ++formatted; };
-    HH_LOG_DEBUG(logcat::net, "packet " << count());
-    HH_LOG_INFO(logcat::net, "joined " << count());
-    EXPECT_EQ(formatted, 1);
-    ASSERT_EQ(captured.lines.size(), 1u);
-    EXPECT_EQ(captured.lines[0], "net: joined 1");
-}
 
 TEST_F(LogTest, RepeatedFailureIsLoggedWhenItStartsChangesAndEnds) {
     setLogLevel(LogLevel::info);
@@ -48,22 +34,6 @@ TEST_F(LogTest, RepeatedFailureIsLoggedWhenItStartsChangesAndEnds) {
                                   "discovery: browsing: working again",
                                   "discovery: browsing: daemon not running",
                               }));
-}
-
-TEST(LogStderrTest, LinesFromManyThreadsStayWhole) {
-    // Under TSan this also checks the level switch and the writer for races.
-    testing::internal::CaptureStderr();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([t] {
-            for (int i = 0; i < 50; ++i) HH_LOG_WARNING(logcat::audio, "thread " << t << " line " << i);
-        });
-    for (auto& thread : threads) thread.join();
-    std::istringstream out(testing::internal::GetCapturedStderr());
-    int lines = 0;
-    for (std::string line; std::getline(out, line); ++lines)
-        EXPECT_TRUE(std::regex_match(line, std::regex("hollerhopper: warning audio: thread \\d line \\d+"))) << line;
-    EXPECT_EQ(lines, 200);
 }
 
 } // namespace

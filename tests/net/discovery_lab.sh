@@ -7,19 +7,18 @@
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/labkit.sh"
 lab_begin hhdisc "$1"
-OUT=$tmp
 trap 'echo "FAIL: discovery_lab stopped at line $LINENO" >&2' ERR
 fail() {
     echo "FAIL: $*" >&2
-    for f in "$OUT"/*.out; do [ -f "$f" ] && { echo "--- $f" >&2; cat "$f" >&2; }; done
+    tail -n 20 "$tmp"/*.out >&2
     exit 1
 }
 now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 
-# run_bg NAME hK CMD...: runs CMD in hK in the background, output in $OUT/NAME.out,
+# run_bg NAME hK CMD...: runs CMD in hK in the background, output in $tmp/NAME.out,
 # its pid in $NAME (ip netns exec replaces itself with CMD).
 run_bg() {
-    lab_background "$root/scripts/netlab.sh" exec "$2" "${@:3}" > "$OUT/$1.out" 2>&1
+    lab_background "$root/scripts/netlab.sh" exec "$2" "${@:3}" > "$tmp/$1.out" 2>&1
     printf -v "$1" %s "$!"
 }
 peers() { run_bg "$1" "$2" "$cli" peers --name "$3"; }
@@ -27,7 +26,7 @@ stop_pid() { kill -TERM "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true;
 
 # The names in the last list a peers command printed, sorted, "|"-separated.
 last_names() {
-    python3 - "$OUT/$1.out" <<'PY'
+    python3 - "$tmp/$1.out" <<'PY'
 import json, sys
 last = ""
 for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
@@ -40,7 +39,7 @@ PY
 }
 lists() { [[ "|$(last_names "$1")|" == *"|$2|"* ]]; }
 lacks() { ! lists "$1" "$2"; }
-ever_listed() { grep -qF "\"name\":\"$2\"" "$OUT/$1.out"; }
+ever_listed() { grep -qF "\"name\":\"$2\"" "$tmp/$1.out"; }
 
 # wait_until SECONDS CMD...: retries CMD until it succeeds; prints the ms it took.
 wait_until() {
@@ -54,17 +53,6 @@ wait_until() {
     echo $(( $(now_ms) - start ))
 }
 
-# What avahi-browse in hK resolves for our type, one "name;address;port" a line.
-browse_resolved() {
-    lab exec "$1" avahi-browse -rpt _hollerhopper._tcp 2>/dev/null | python3 -c '
-import re, sys
-for line in sys.stdin:
-    f = line.rstrip("\n").split(";")
-    if f[0] == "=" and len(f) > 8:  # names escape bytes as \DDD (decimal)
-        name = re.sub(r"\\(\d{3})", lambda m: chr(int(m.group(1))), f[3])
-        print(f"{name};{f[7]};{f[8]}")'
-}
-
 lab up 3 --avahi
 
 echo "== a service published by avahi-publish appears and goes"
@@ -76,13 +64,16 @@ stop_pid "$publisher"
 gone_ms=$(wait_until 3 lacks two "Foreign Peer") || fail "Foreign Peer still listed 3 s after its publisher quit"
 echo "foreign peer: appeared after ${appear_ms} ms, gone ${gone_ms} ms after its publisher quit"
 
-echo "== our instance is advertised with its name and port, hangs up at once, and hides only from itself"
+echo "== our instance is advertised with its name and port, hangs up at once, hides only from itself, goes when stopped"
 peers one h1 "Desk One"
 own_appear_ms=$(wait_until 5 lists two "Desk One") || fail "h2 does not list Desk One"
-wait_until 5 lists one "Desk Two" >/dev/null || fail "h1 does not list Desk Two"
-resolved_one() { ENTRY=$(browse_resolved h3 | { grep "^Desk One;" || true; } | head -n1); [ -n "$ENTRY" ]; }
+# avahi-browse escapes the name's space as \032; fields 8 and 9 are the address and port.
+resolved_one() {
+    ENTRY=$(lab exec h3 avahi-browse -rpt _hollerhopper._tcp 2>/dev/null | grep -m1 '^=;[^;]*;IPv4;Desk\\032One;' || true)
+    [ -n "$ENTRY" ]
+}
 wait_until 5 resolved_one >/dev/null || fail "avahi-browse in h3 does not resolve Desk One"
-IFS=';' read -r _ address port <<< "$ENTRY"
+IFS=';' read -r _ _ _ _ _ _ _ address port _ <<< "$ENTRY"
 [ "$address" = "$(lab addr h1)" ] || fail "Desk One resolves to $address"
 [[ $port =~ ^[1-9][0-9]*$ ]] || fail "Desk One has no port: $ENTRY"
 # cat ends at end of file, with nothing read; timeout ends it if the connection stays open.
@@ -92,10 +83,8 @@ hangup=$(lab exec h3 bash -c "set -o pipefail; exec 3<>/dev/tcp/$address/$port &
 ! ever_listed one "Desk One" || fail "Desk One lists itself"
 echo "our instance: listed by h2 after ${own_appear_ms} ms, resolved by avahi-browse as $ENTRY"
 
-echo "== a stopped instance disappears"
 stop_pid "$one"
-own_gone_ms=$(wait_until 3 lacks two "Desk One") || fail "Desk One still listed 3 s after it stopped"
-echo "our instance: gone ${own_gone_ms} ms after it stopped"
+wait_until 3 lacks two "Desk One" >/dev/null || fail "Desk One still listed 3 s after it stopped"
 stop_pid "$two"
 
 echo "== the same name on two hosts: both advertise, neither lists itself"
@@ -120,35 +109,27 @@ lab avahi down h1
 peers late h1 "Late Desk"
 peers watcher h2 "Watcher"
 sleep 2
-kill -0 "$late" 2>/dev/null || fail "peers without a daemon exited"
-start=$(now_ms)
 lab avahi up h1
-up_ms=$(( $(now_ms) - start ))
 late_ms=$(wait_until 5 lists watcher "Late Desk") || fail "Late Desk not advertised 5 s after the daemon came"
 wait_until 5 lists late "Watcher" >/dev/null || fail "Late Desk does not browse 5 s after the daemon came"
-echo "daemon started late: advertised ${late_ms} ms after the daemon was up ($(( up_ms + late_ms )) ms after it was started)"
+echo "daemon started late: advertised ${late_ms} ms after the daemon was up"
 # The log says once that discovery waits and once that it resumed, whatever the
 # client tried in between.
-count_log() { grep -c "$1" "$OUT/late.out" || true; }
+count_log() { grep -c "$1" "$tmp/late.out" || true; }
 [ "$(count_log 'discovery: browsing for peers: waiting')" = 1 ] || fail "not one 'waiting' line in Late Desk's log"
 [ "$(count_log 'discovery: browsing for peers: working again')" = 1 ] || fail "not one 'working again' line in Late Desk's log"
-echo "the log: $(grep -c '^hollerhopper: ' "$OUT/late.out") lines, waiting and resumed once each"
 
 # The daemon withdraws everything as it stops, so the watcher sees Late Desk go
 # and come back; a new peer shows that browsing resumed too.
-lines=$(wc -l < "$OUT/watcher.out")
-start=$(now_ms)
+lines=$(wc -l < "$tmp/watcher.out")
 lab avahi restart h1
-restart_ms=$(( $(now_ms) - start ))
 gone_and_back() {
-    tail -n +$((lines + 1)) "$OUT/watcher.out" |
+    tail -n +$((lines + 1)) "$tmp/watcher.out" |
         awk '/^\{"event":"peers"/ { if (!/"Late Desk"/) gone = 1; else if (gone) back = 1 } END { exit !back }'
 }
 back_ms=$(wait_until 5 gone_and_back) || fail "Late Desk not advertised again 5 s after the daemon restarted"
 run_bg after h3 avahi-publish -s "After Restart" _hollerhopper._tcp 4343
 browse_ms=$(wait_until 5 lists late "After Restart") || fail "Late Desk does not browse after the daemon restarted"
-kill -0 "$late" 2>/dev/null || fail "peers exited when the daemon restarted"
-! ever_listed late "Late Desk" || fail "Late Desk listed itself around the daemon's restart"
-echo "daemon restarted: advertised again $(( restart_ms + back_ms )) ms after the restart began, a new peer listed after ${browse_ms} ms"
+echo "daemon restarted: advertised again after ${back_ms} ms, a new peer listed after ${browse_ms} ms"
 
 echo "discovery_lab: passed"

@@ -54,29 +54,20 @@ send() { lab exec "$1" /usr/bin/python3 "$tmp/send.py" "${@:2}"; }
 # 0.2 s of tone: a talk start, 10 audio frames and a talk end.
 sox -r 16000 -n -c 1 -b 16 "$tmp/tone.wav" synth 3200s sine 440 vol 0.3
 
-echo "== say in h1 reaches a second instance in h1, and h2 and h3 through the bridge; monitor's --count and SIGTERM"
+echo "== say in h1 reaches a second instance in h1, and h2 and h3 through the bridge; monitor's --count"
 lab up 3
 monitor h1 h1 --seconds 4 & p1=$!
 monitor h2 h2 --count 3 --seconds 10 & p2=$!
-frames h3 h3frames & p3=$!
-"$root/scripts/netlab.sh" exec h3 "$cli" monitor >"$tmp/h3" &
-termPid=$!
+monitor h3 h3 --seconds 4 & p3=$!
 ready h1 h2 h3
 lab exec h1 "$cli" say "$tmp/tone.wav" --name lab >/dev/null 2>&1
 wait $p1 $p2 $p3
-kill -TERM $termPid
-status=0
-wait $termPid || status=$?
 for h in h1 h3; do
     check "$h heard the talk start" 1 "$(count '"type":"talkStart".*"name":"lab"' $h)"
     check "$h heard 10 audio frames" 10 "$(count '"type":"audio"' $h)"
     check "$h heard the talk end" 1 "$(count '"type":"talkEnd"' $h)"
 done
-check "h3's link carried them" 12 "$(cat "$tmp/h3frames")"
 check "h2's --count 3 printed 3 packets" 3 "$(count '"event":"packet"' h2)"
-check "h3 reported ready" 1 "$(count '"state":"ready"' h3)"
-check "SIGTERM exits 0" 0 "$status"
-check "SIGTERM stop reports cancelled" 1 "$(count '"state":"cancelled"' h3)"
 
 echo "== in h2: 2049 bytes dropped whole, 2048 delivered, malformed datagrams dropped; its link down and up"
 "$root/scripts/netlab.sh" exec h2 "$cli" monitor >"$tmp/h2b" &

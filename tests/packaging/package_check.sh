@@ -20,8 +20,6 @@ trap cleanup EXIT
 deb=$("$root/scripts/package.sh" "$build")
 check "the package is named hollerhopper_<version>_<arch>.deb" 1 \
     "$([[ $(basename "$deb") =~ ^hollerhopper_[0-9.]+_$(dpkg --print-architecture)\.deb$ ]] && echo 1 || echo 0)"
-echo "package: $deb ($(du -k "$deb" | cut -f1) KiB)"
-dpkg-deb -f "$deb" Depends Recommends
 
 # lintian: errors fail; warnings are shown.
 lintian --no-tag-display-limit "$deb" | tee "$tmp/lintian.txt" || true

@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <map>
-#include <set>
 #include <thread>
 
 namespace hh {
@@ -21,13 +19,10 @@ using T = PacketType;
 
 class PTTControllerTest : public ::testing::Test {
 protected:
-    PTTControllerTest() { remake(); }
-
-    // A fresh microphone, network (on `queue`, the main executor by default) and controller.
-    void remake(std::shared_ptr<ManualExecutor> queue = nullptr) {
+    PTTControllerTest() {
         devices = std::make_shared<FakeAudioDevices>();
         devices->setInputFormat(16000, 1);
-        network = std::make_shared<FakeNetworkPlatform>(queue ? queue : main);
+        network = std::make_shared<FakeNetworkPlatform>(main);
         network->isAutoReady = true;
         controller = std::make_shared<PTTController>(
             "Ann", ownID, PTTController::Components{main, network, std::make_unique<FakeAudioPlatform>(devices), dnsSd});
@@ -40,8 +35,6 @@ protected:
             const auto all = network->allSent();
             lastSentAtCue.push_back(all.empty() ? std::nullopt : std::optional(WalkiePacket::decode(all.back())->type));
         };
-        talkEndsSent = 0;
-        cues.clear();
     }
 
     void startOnAir() {
@@ -74,18 +67,14 @@ protected:
         return types;
     }
 
-    static Bytes packet(const Uuid& id, PacketType type, std::string name = {}, std::uint32_t frameIndex = 0) {
+    void receive(const Uuid& id, PacketType type, std::string name = {}, std::uint32_t frameIndex = 0) {
         WalkiePacket p;
         p.type = type;
         p.senderID = id;
         p.frameIndex = frameIndex;
         if (type == T::audio) p.payload.assign(640, 0x40);
         p.payload.insert(p.payload.end(), name.begin(), name.end());
-        return p.encode();
-    }
-
-    void receive(const Uuid& id, PacketType type, std::string name = {}, std::uint32_t frameIndex = 0) {
-        network->lastGroup()->deliverDatagram(packet(id, type, std::move(name), frameIndex));
+        network->lastGroup()->deliverDatagram(p.encode());
         main->runUntilIdle();
     }
 
@@ -113,8 +102,6 @@ protected:
 // The typed state as the group's and the audio's reports come (the audio's
 // from any thread): an audio error shows over "on air", a network error over it.
 TEST_F(PTTControllerTest, ConnectionStateFollowsTheGroupAndTheAudio) {
-    controller->beginTalking();  // not running: nothing
-    EXPECT_FALSE(controller->isTransmitting());
     devices->setOutputStartFailure("cannot connect to the sound server");
     network->isAutoReady = false;
     controller->start();
@@ -122,7 +109,6 @@ TEST_F(PTTControllerTest, ConnectionStateFollowsTheGroupAndTheAudio) {
     EXPECT_EQ(controller->connectionState(), ConnectionState::audioError("cannot connect to the sound server"));
     main->runUntilIdle();
     EXPECT_EQ(network->groups.size(), 1u) << "the rest still starts";
-    EXPECT_EQ(dnsSd->browsers.size(), 1u);
 
     using Health = std::optional<std::string>;
     const struct {
@@ -135,7 +121,6 @@ TEST_F(PTTControllerTest, ConnectionStateFollowsTheGroupAndTheAudio) {
         {std::nullopt, Health{"no sound server is running"}, ConnectionState::audioError("no sound server is running")},
         {GroupState{GroupState::Kind::waiting, "Network is unreachable"}, std::nullopt, ConnectionState::networkError("Network is unreachable")},
         {std::nullopt, Health{}, ConnectionState::networkError("Network is unreachable")},
-        {GroupState{GroupState::Kind::setup, {}}, std::nullopt, {Kind::connecting, {}}},
     };
     for (const auto& step : steps) {
         if (step.group) network->lastGroup()->deliverState(*step.group);
@@ -144,44 +129,13 @@ TEST_F(PTTControllerTest, ConnectionStateFollowsTheGroupAndTheAudio) {
         EXPECT_EQ(controller->connectionState(), step.shown) << &step - steps;
     }
     controller->stop();
-    controller->stop();
-    controller->refreshTransport();  // nothing to rebuild once stopped
     main->advance(1s);
     EXPECT_EQ(controller->connectionState().kind, Kind::stopped);
-    EXPECT_EQ(network->groups.size(), 1u);
-}
-
-// The local-network answer from discovery's browse state and, without a
-// DNS-SD daemon, from the group's join, as it changes. (Browsing, and without
-// a daemon a join or a refused one, are walked for real by permission_lab.)
-TEST_F(PTTControllerTest, LocalNetworkAccessFromTheBrowserAndWithoutADaemonFromTheGroup) {
-    using A = LocalNetworkAccess;
-    using B = DnsSdBrowserState::Kind;
-    const GroupState joined{GroupState::Kind::ready, {}};
-    const struct {
-        std::optional<GroupState> group;
-        std::optional<DnsSdBrowserState> browser;
-        A expected;
-    } steps[] = {
-        {joined, std::nullopt, A::unknown},  // the browser has not spoken yet
-        {std::nullopt, DnsSdBrowserState{B::waiting, DnsSdError{DnsSdErrorCode::policyDenied, "Access denied"}}, A::denied},
-        {GroupState{GroupState::Kind::failed, "No such device", false},
-         DnsSdBrowserState{B::failed, DnsSdError{DnsSdErrorCode::serviceNotRunning, "Daemon not running"}}, A::unknown},
-        {joined, std::nullopt, A::granted},  // a failure that is no refusal told nothing
-    };
-    network->isAutoReady = false;
-    controller->start();
-    main->runUntilIdle();
-    for (const auto& step : steps) {
-        if (step.group) network->lastGroup()->deliverState(*step.group);
-        if (step.browser) dnsSd->browsers.back()->deliverState(*step.browser);
-        main->runUntilIdle();
-        EXPECT_EQ(controller->localNetworkAccess(), step.expected) << &step - steps;
-    }
 }
 
 // With the cues: "on air" once the talk start is out, sounding from its first
-// sample; "released" once the talk end is.
+// sample; "released" once the talk end is. (The talk start's name and the
+// padded last frame's samples are checked end to end by presence_lab.)
 TEST_F(PTTControllerTest, PressSpeakReleaseSendsStartFramesPaddedLastAndEnd) {
     startOnAir();
     controller->endTalking();  // without a press: nothing
@@ -207,7 +161,6 @@ TEST_F(PTTControllerTest, PressSpeakReleaseSendsStartFramesPaddedLastAndEnd) {
 
     const auto packets = sent();
     ASSERT_EQ(sentTypes(), (std::vector{T::talkStart, T::audio, T::audio, T::audio, T::audio, T::audio, T::talkEnd}));
-    EXPECT_EQ(packets[0].payload, (Bytes{'A', 'n', 'n'}));
     for (std::uint32_t i = 0; i < packets.size(); ++i) {
         // One counter per sender: the beacon sent on going on air took the first number.
         EXPECT_EQ(packets[i].sequence, i + 1);
@@ -215,10 +168,6 @@ TEST_F(PTTControllerTest, PressSpeakReleaseSendsStartFramesPaddedLastAndEnd) {
         // Frames count from 0; the talk end carries their number.
         EXPECT_EQ(packets[i].frameIndex, i == 0 ? 0 : i - 1);
     }
-    // The last frame held 100 samples and was padded with silence.
-    EXPECT_EQ(packets[5].payload.size(), 640u);
-    EXPECT_NE(packets[5].payload[199], 0);
-    EXPECT_EQ(packets[5].payload[200], 0);
 }
 
 TEST_F(PTTControllerTest, PressAgainDuringTheTailSendsNoTalkEndBetween) {
@@ -240,50 +189,18 @@ TEST_F(PTTControllerTest, PressAgainDuringTheTailSendsNoTalkEndBetween) {
     EXPECT_EQ(packets[5].frameIndex, 1u);
 }
 
-// A stop while pressed, or during the release's tail, ends the talk as a
-// release would: the talk end goes out before the group closes, once.
-TEST_F(PTTControllerTest, StopSendsTheTalkEndOfAPressOrATail) {
-    for (bool isReleasedFirst : {false, true}) {
-        SCOPED_TRACE(isReleasedFirst ? "during the tail" : "while pressed");
-        remake();
-        startOnAir();
-        controller->beginTalking();
-        speak(1, 100);
-        if (isReleasedFirst) {
-            controller->endTalking();
-            main->advance(100ms);
-        }
-        controller->stop();
-        EXPECT_EQ(talkEndsSent, 1);
-        EXPECT_FALSE(devices->isInputRunning());
-        main->advance(1s);
-        // The second audio packet is the padded rest.
-        EXPECT_EQ(sentTypes(), (std::vector{T::talkStart, T::audio, T::audio, T::talkEnd}));
-        EXPECT_EQ(talkEndsSent, 1);
-    }
-}
-
-// A rename mid-spurt: the talk start sent keeps the old name, the next one and
-// the advertisement carry the new one, and the peer list's own-name filter
-// follows it under canonical equivalence.
-TEST_F(PTTControllerTest, RenameIsAdvertisedCarriedByTheNextTalkStartAndFiltered) {
+// Stopping while a press is held ends the spurt as a release would, so peers
+// do not keep showing us until their time-out.
+TEST_F(PTTControllerTest, StopWhilePressedSendsTheTalkEnd) {
     startOnAir();
     controller->beginTalking();
-    controller->setDisplayName("Zo\u00eb");
-    controller->setDisplayName("");  // never an empty name
-    controller->endTalking();
-    main->advance(200ms);
-    controller->beginTalking();
-    const auto packets = sent();
-    EXPECT_EQ(packets.front().payload, (Bytes{'A', 'n', 'n'}));
-    EXPECT_EQ(packets.back().type, T::talkStart);
-    EXPECT_EQ(std::string(packets.back().payload.begin(), packets.back().payload.end()), "Zo\u00eb");
-    EXPECT_EQ(dnsSd->listeners.back()->service->name, "Zo\u00eb");
-    dnsSd->browsers.back()->deliverResults(FakeDnsSdPlatform::results({"Bob", "Zoe\u0308", "zo\u00eb", "Zo\u00eb", "Ann"}));
-    main->runUntilIdle();
-    std::vector<std::string> names;
-    for (const auto& p : controller->peers()) names.push_back(p.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"Bob", "zo\u00eb", "Ann"}));
+    speak(1, 100);
+    controller->stop();
+    EXPECT_EQ(talkEndsSent, 1);
+    EXPECT_FALSE(devices->isInputRunning());
+    main->advance(1s);
+    // The second audio packet is the padded rest.
+    EXPECT_EQ(sentTypes(), (std::vector{T::talkStart, T::audio, T::audio, T::talkEnd}));
 }
 
 // Talker tracking, and its "incoming" cue only for a first talker into silence
@@ -300,13 +217,8 @@ TEST_F(PTTControllerTest, TalkersFollowStartsHellosAndAudioAndTheFirstIsCued) {
     const int notified = changes[PTTController::Property::talkingPeerName];
     for (int i = 0; i < 20; ++i) receive(bob, T::audio);
     EXPECT_EQ(changes[PTTController::Property::talkingPeerName], notified) << "repeated audio notifies nothing";
-    receive(bob, T::talkStart, "");  // empty keeps the name
-    receive(bob, T::talkStart, "\xC3");  // so does invalid UTF-8
-    EXPECT_EQ(controller->talkingPeerName(), "Bob");
 
-    receive(cy, T::hello, "Cy");
-    EXPECT_EQ(controller->talkingPeerName(), "Bob");  // a hello marks no talker
-    receive(cy, T::audio);  // joins during Bob: no cue
+    receive(cy, T::talkStart, "Cy");  // joins during Bob: no cue
     EXPECT_EQ(controller->talkingPeerNames(), (std::vector<std::string>{"Bob", "Cy"}));
     EXPECT_EQ(controller->talkingPeerName(), "Cy");  // the most recent
     receive(Uuid::random(), T::talkEnd);  // from someone not talking: ignored
@@ -337,30 +249,17 @@ TEST_F(PTTControllerTest, SilentTalkersTimeOutStrictlyAfterFourTenthsEachOnItsOw
     EXPECT_EQ(controller->talkingPeerNames().size(), PTTController::maximumTalkers) << "no more than the mixer plays";
 }
 
-// A press that cannot transmit gives "failed" and its release no "released";
+// A press without a microphone gives "failed" and its release no "released";
 // peers still see its talk start and an end after no frames.
-TEST_F(PTTControllerTest, APressThatCannotTransmitFails) {
-    const struct {
-        const char* what;
-        void (*arrange)(FakeAudioDevices&, FakeNetworkPlatform&);
-    } cases[] = {
-        {"no microphone", [](FakeAudioDevices& d, FakeNetworkPlatform&) { d.makeCaptureUnavailable(); }},
-        {"microphone refused", [](FakeAudioDevices& d, FakeNetworkPlatform&) { d.setInputStartFails(true); }},
-        {"not on air", [](FakeAudioDevices&, FakeNetworkPlatform& n) { n.isAutoReady = false; }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        remake();
-        c.arrange(*devices, *network);
-        controller->start();
-        main->runUntilIdle();
-        controller->beginTalking();
-        controller->endTalking();
-        main->advance(1s);
-        EXPECT_EQ(cues, (std::vector{Cue::failed}));
-        EXPECT_EQ(sentTypes(), (std::vector{T::talkStart, T::talkEnd}));
-        EXPECT_EQ(sent().back().frameIndex, 0u);
-    }
+TEST_F(PTTControllerTest, APressWithoutAMicrophoneFails) {
+    devices->makeCaptureUnavailable();
+    startOnAir();
+    controller->beginTalking();
+    controller->endTalking();
+    main->advance(1s);
+    EXPECT_EQ(cues, (std::vector{Cue::failed}));
+    EXPECT_EQ(sentTypes(), (std::vector{T::talkStart, T::talkEnd}));
+    EXPECT_EQ(sent().back().frameIndex, 0u);
 }
 
 TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
@@ -381,74 +280,6 @@ TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
     for (int i = 0; i < 3; ++i) receive(bob, T::audio, {}, index++);
     EXPECT_TRUE(isPlaying());
     main->advance(1s);  // let the tail finish: it holds the controller
-}
-
-// Mute silences "incoming" only; nothing of a cue reaches the transmitted frames.
-TEST_F(PTTControllerTest, MuteSilencesIncomingOnlyAndCuesStayOffTheAir) {
-    startOnAir();
-    controller->setMuted(true);
-    receive(bob, T::talkStart, "Bob");
-    receive(bob, T::talkEnd);
-    controller->beginTalking();
-    main->runUntilIdle();
-    // The microphone hears silence while the cue sounds on the speaker.
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_FALSE(devices->pullOutput(320).empty());
-        ASSERT_TRUE(devices->pushInput(std::vector<float>(320, 0.0f)));
-        main->runUntilIdle();
-    }
-    controller->endTalking();
-    main->advance(300ms);
-    EXPECT_EQ(cues, (std::vector{Cue::onAir, Cue::released}));
-    for (const auto& p : sent())
-        EXPECT_TRUE(p.type != T::audio || std::all_of(p.payload.begin(), p.payload.end(), [](std::uint8_t b) { return b == 0; }));
-}
-
-TEST_F(PTTControllerTest, NothingReachesAControllerThatIsGone) {
-    startOnAir();
-    network->lastGroup()->deliverDatagram(packet(bob, T::talkStart, "Bob"));
-    std::weak_ptr<PTTController> weak = controller;
-    controller.reset();
-    main->advance(1s);
-    EXPECT_TRUE(weak.expired());
-}
-
-// The capture thread advances the counters while the main thread presses and
-// releases: every packet still gets its own sequence number.
-TEST_F(PTTControllerTest, CountersStayIndivisibleAcrossThreads) {
-    auto transportQueue = std::make_shared<ManualExecutor>();
-    remake(transportQueue);
-    controller->start();
-    main->runUntilIdle();
-    transportQueue->runUntilIdle();
-    controller->beginTalking();
-
-    // The capture thread keeps delivering until the main thread has pressed
-    // and released fifty times, so the two really overlap.
-    constexpr int pressCount = 50;
-    std::atomic<int> presses{0};
-    std::thread capture([&] {
-        const std::vector<float> frame(320, 0.1f);
-        while (presses < pressCount) {
-            devices->pushInput(frame);
-            std::this_thread::sleep_for(200us);
-        }
-    });
-    for (int i = 0; i < pressCount; ++i) {
-        controller->endTalking();
-        main->advance(50ms);
-        controller->beginTalking();
-        main->runUntilIdle();
-        ++presses;
-    }
-    capture.join();
-    controller->endTalking();
-    main->advance(1s);
-    transportQueue->runUntilIdle();
-    std::set<std::uint32_t> sequences;
-    for (const auto& bytes : network->allSent()) sequences.insert(WalkiePacket::decode(bytes)->sequence);
-    EXPECT_EQ(sequences.size(), network->allSent().size());
-    EXPECT_GT(sequences.size(), std::size_t(pressCount));
 }
 
 } // namespace

@@ -27,7 +27,6 @@ def heard(n): return n in peers and peers[n]["heard"]
 def responding(n): return n in peers and peers[n]["responding"]
 sys.exit(0 if eval(sys.argv[2]) else 1)
 PY
-holds() { $py "$tmp/holds.py" "$@" && echo 1 || echo 0; }
 now() { echo "${EPOCHREALTIME/./}"; }  # microseconds
 
 # measure DESCRIPTION SINCE LIMIT LOG EXPR: one check that EXPR comes to hold in
@@ -75,7 +74,7 @@ kill -KILL "${pid[3]}" "$(cat "$run/h3.avahi.pid")"
 t0=$(now)
 measure "h2 reports its inbound path blocked" "$t0" 20 "$tmp/h2.log" "blocked"
 measure "h2 shows h1 as not heard, still listed" "$t0" 20 "$tmp/h2.log" "'Host One' in peers and not heard('Host One')"
-check "h1 still hears h2: its packets still leave" 1 "$(holds "$tmp/h1.log" "heard('Host Two')")"
+measure "h1 still hears h2: its packets still leave" "$t0" 0 "$tmp/h1.log" "heard('Host Two')"
 echo "== h2 drops outgoing UDP 54321 as well"
 nft_h2 add chain inet hhfw output '{ type filter hook output priority 0; policy accept; }'
 nft_h2 add rule inet hhfw output udp dport 54321 drop
@@ -93,7 +92,8 @@ kill -TERM "${pid[1]}" "${pid[2]}" 2>/dev/null || true
 for k in 1 2 3; do lab avahi down h$k; done
 sleep 0.5
 t0=$(now)
-# h2 logs at debug level (packet detail), h3 at the default (none of it).
+# h2 logs at debug level (packet detail, so the talk end of a cut spurt shows),
+# h3 at the default (none of it).
 listener "$tmp/b1.log" h1
 listener "$tmp/b2.log" h2 HH_LOG=debug
 listener "$tmp/b3.log" h3
@@ -102,9 +102,6 @@ all_listed b beacons 10
 # A 1.31 s 16 kHz mono file, 65.5 frames (recorded, the last one is padded with
 # 160 samples of silence): a sweep, so any lost, repeated or shifted frame shows.
 sox -r 16000 -n -c 1 -b 16 "$tmp/speech.wav" synth 20960s sine 200:4000 vol 0.37
-status=0
-lab exec h1 "$cli" say "$tmp/no-such.wav" --name Nobody 2>"$tmp/missing.err" || status=$?
-check "a missing file: exit status 2, the error names it" "2 1" "$status $(grep -c no-such.wav "$tmp/missing.err")"
 status=0
 lab exec h1 "$cli" say "$tmp/speech.wav" --name "Hal <b>One</b>" || status=$?
 check "say exits 0" 0 "$status"
@@ -121,7 +118,6 @@ for k in 2 3; do
 done
 check "HH_LOG=debug logs each packet" 1 "$(($(grep -c '^hollerhopper: debug net: received audio from' "$tmp/b2.log") >= 66))"
 check "the default log has no packet detail" 0 "$(grep -c '^hollerhopper: debug' "$tmp/b3.log" || true)"
-check "nothing of the missing file's say was sent" 0 "$(grep -c Nobody "$tmp/b2.log" || true)"
 
 echo "== SIGTERM while saying still ends the spurt with its talk end"
 ends=$(grep -c 'received talkEnd' "$tmp/b2.log" || true)

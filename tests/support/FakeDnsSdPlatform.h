@@ -20,10 +20,8 @@ public:
 
     class Listener final : public DnsSdListener {
     public:
-        void start() override { isStarted = true; }
-        void cancel() override { isCancelled = true; }
-        bool isStarted = false;
-        bool isCancelled = false;
+        void start() override {}
+        void cancel() override {}
     };
 
     class Browser final : public DnsSdBrowser {
@@ -43,9 +41,6 @@ public:
 
     // Service results named `names`, in that order.
     static std::vector<DnsSdBrowseResult> results(const std::vector<std::string>& names);
-
-    // When set, makeListener() throws as a platform without a free socket would.
-    bool isListenerCreationFailing = false;
 
     std::vector<std::shared_ptr<Listener>> listeners;  // every listener made, in order
     std::vector<std::shared_ptr<Browser>> browsers;    // every browser made, in order

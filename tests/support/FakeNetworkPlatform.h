@@ -21,7 +21,6 @@ public:
         MulticastGroup::StateHandler stateHandler;
         Executor* queue = nullptr;
         bool isCancelled = false;
-        bool isDestroyed = false;
         std::vector<Bytes> sent;
 
         // Delivers on the group's queue, unless it was cancelled.
@@ -38,8 +37,6 @@ public:
     std::unique_ptr<MulticastGroup> makeMulticastGroup(std::string_view, std::uint16_t) override;
     std::unique_ptr<PathMonitor> makePathMonitor() override;
 
-    // When set, makeMulticastGroup throws a NetworkError with this text.
-    std::optional<std::string> groupCreationError;
     // When set, a started group reports setup and then ready by itself.
     bool isAutoReady = false;
 

@@ -14,13 +14,10 @@ TEST(KeyChordTest, ParsesTheNamesUsersWriteIntoOneCanonicalForm) {
         const char* portal;
     };
     const Case cases[] = {
-        {"F9", "F9", "F9"},
         {" Control + Shift + a ", "ctrl+shift+a", "CTRL+SHIFT+a"},
         {"super+alt+shift+ctrl+Pause", "ctrl+shift+alt+super+Pause", "CTRL+SHIFT+ALT+LOGO+Pause"},
         {"Meta+F13", "super+F13", "LOGO+F13"},
-        {"ctrl+plus", "ctrl+plus", "CTRL+plus"},
         {"", nullptr, nullptr},
-        {"ctrl+", nullptr, nullptr},
         {"ctrl++", nullptr, nullptr},
         {"hyper+F9", nullptr, nullptr},
     };
