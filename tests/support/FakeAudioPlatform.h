@@ -22,7 +22,6 @@ public:
     void makeCaptureUnavailable() { setInputFormat(0, 0); }
     // The next output starts throw AudioError(description); nullopt lets them succeed.
     void setOutputStartFailure(std::optional<std::string> description);
-    void setInputStartFails(bool fails);
 
     // Delivers one microphone buffer of interleaved samples in the input format,
     // on the calling thread. Returns false (and delivers nothing) unless capture runs.
@@ -46,7 +45,6 @@ private:
     std::mutex outputDelivery;
     AudioFormat inputFormat{48000, 2};
     std::optional<std::string> outputStartFailure;
-    bool isInputStartFailing = false;
     AudioOutputStream::RenderCallback render;
     AudioInputStream::BufferCallback onBuffer;
     bool isOutputRunningState = false;
