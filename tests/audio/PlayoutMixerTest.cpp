@@ -1,10 +1,11 @@
 #include "core/audio/PlayoutMixer.h"
 #include "core/wire/WalkiePacket.h"
-#include "AudioTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <new>
 #include <thread>
@@ -30,55 +31,18 @@ namespace {
 using Samples = std::vector<float>;
 constexpr std::size_t F = PlayoutMixer::frameSamples;
 
-Bytes pcm(const Samples& s) {
-    Bytes out(s.size() * 2);
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const auto v = std::uint16_t(std::int16_t(std::lround(std::clamp(s[i], -1.0f, 32767.0f / 32768) * 32768)));
-        out[2 * i] = std::uint8_t(v & 0xFF);
-        out[2 * i + 1] = std::uint8_t(v >> 8);
-    }
-    return out;
-}
 // Frame i of a talker: constant (i + 1) / 1024, so the output tells which frame played.
-Bytes numbered(std::int64_t i) { return pcm(Samples(F, float(i % 1000 + 1) / 1024)); }
-
-Samples pull(PlayoutMixer& m, std::size_t n) {
-    Samples out(n, -7.0f);
-    m.render(out);
+Bytes numbered(std::int64_t i) {
+    const auto v = std::uint16_t((i % 1000 + 1) * 32);
+    Bytes out;
+    for (std::size_t s = 0; s < F; ++s) out.insert(out.end(), {std::uint8_t(v & 0xFF), std::uint8_t(v >> 8)});
     return out;
 }
 
-// Frame f of `s`, as sent.
-Bytes frameOf(const Samples& s, std::size_t f) {
-    return pcm(Samples(s.begin() + std::ptrdiff_t(f * F), s.begin() + std::ptrdiff_t((f + 1) * F)));
-}
-
-TEST(PlayoutMixer, TwoInterleavedTalkersComeOutAsTheirSum) {
-    const auto a = test::tone(440, 16000, 1, 50 * F, 0.3), b = test::tone(1000, 16000, 1, 50 * F, 0.3);
-    const Uuid ida = Uuid::random(), idb = Uuid::random();
-    auto play = [&](bool withA, bool withB) {
-        PlayoutMixer mixer;
-        Samples out;
-        for (std::size_t f = 0; f < 50; ++f) {
-            if (withA) mixer.write(ida, std::uint32_t(f), frameOf(a, f));
-            if (withB) mixer.write(idb, std::uint32_t(f + 7), frameOf(b, f));  // its own numbering
-            const auto o = pull(mixer, F);
-            out.insert(out.end(), o.begin(), o.end());
-        }
-        return out;
-    };
-    const auto soloA = play(true, false), soloB = play(false, true), both = play(true, true);
-    // Sample for sample the sum, so each keeps its own level.
-    for (std::size_t i = 0; i < both.size(); ++i) ASSERT_NEAR(both[i], soloA[i] + soloB[i], 1e-6) << i;
-
-    // Two loud talkers neither wrap nor pass full scale.
-    PlayoutMixer mixer;
-    const auto loud = pcm(Samples(F, 0.9f));
-    for (std::uint32_t f = 0; f < 10; ++f) {
-        mixer.write(ida, f, loud);
-        mixer.write(idb, f, loud);
-    }
-    for (float v : pull(mixer, 8 * F)) ASSERT_TRUE(v >= 0 && v <= 1.0f) << v;
+// Plays one frame onto the end of `out`; what the mixer leaves untouched shows as -7.
+void playOne(PlayoutMixer& m, Samples& out) {
+    out.resize(out.size() + F, -7.0f);
+    m.render(std::span(out).last(F));
 }
 
 // What each 20 ms of output was: the number of the frame played, or -1 when
@@ -125,8 +89,7 @@ TEST(PlayoutMixer, FramesArePlacedByIndex) {
         std::int64_t newest = 0;
         for (auto a : c.arrivals) {
             if (a == pullOne) {
-                const auto o = pull(mixer, F);
-                out.insert(out.end(), o.begin(), o.end());
+                playOne(mixer, out);
                 continue;
             }
             const auto index = std::uint32_t(std::uint64_t(a));
@@ -136,8 +99,7 @@ TEST(PlayoutMixer, FramesArePlacedByIndex) {
         mixer.endSpurt(talker, std::uint32_t(std::uint64_t(newest + 1)));
         auto figures = mixer.figures(talker);
         for (int i = 0; i < 40; ++i) {
-            const auto o = pull(mixer, F);
-            out.insert(out.end(), o.begin(), o.end());
+            playOne(mixer, out);
             if (auto f = mixer.figures(talker)) figures = f;  // the last before the queue is freed
         }
         auto heard = frames(out);
@@ -148,8 +110,8 @@ TEST(PlayoutMixer, FramesArePlacedByIndex) {
     }
 }
 
-// Neither a flood of senders nor wild frame indices grow memory or allocate.
-TEST(PlayoutMixer, ThousandSendersAndMillionFrameJumpsStayBounded) {
+// A flood of senders neither grows memory nor allocates.
+TEST(PlayoutMixer, ThousandSendersStayBounded) {
     PlayoutMixer mixer;
     std::vector<Uuid> ids(1000);
     for (auto& id : ids) id = Uuid::random();
@@ -166,13 +128,6 @@ TEST(PlayoutMixer, ThousandSendersAndMillionFrameJumpsStayBounded) {
     EXPECT_FALSE(mixer.write(ids[501], 0, frame));
     for (int i = 0; i < 11; ++i) mixer.render(out);
     EXPECT_EQ(mixer.queueCount(), 0u);
-    // Indices a million apart, back and forth: each starts afresh, nothing waits for the distance.
-    for (std::uint32_t i = 0; i < 50; ++i) {
-        mixer.write(ids[501], i % 2 ? i * 1'000'000u : i, frame);
-        mixer.render(out);
-    }
-    EXPECT_EQ(mixer.queueCount(), 1u);
-    EXPECT_LE(mixer.queuedSamples(), std::int64_t(PlayoutMixer::queueFrames * F));
     EXPECT_EQ(allocations - before, 0);
 }
 
@@ -186,14 +141,10 @@ TEST(PlayoutMixerConcurrency, WriterAndRendererOnTwoThreads) {
         for (std::uint32_t f = 0; f < total; ++f) mixer.write(talker, f, numbered(f));
     });
     Samples out;
-    for (std::uint32_t i = 0; i < total * 2; ++i) {
-        const auto o = pull(mixer, F);
-        out.insert(out.end(), o.begin(), o.end());
-    }
+    for (std::uint32_t i = 0; i < total * 2; ++i) playOne(mixer, out);
     writer.join();
-    std::vector<int> played;
-    for (int f : frames(out))
-        if (f >= 0) played.push_back(f);
+    auto played = frames(out);
+    std::erase_if(played, [](int f) { return f < 0; });
     EXPECT_FALSE(played.empty());
     EXPECT_TRUE(std::is_sorted(played.begin(), played.end()) &&
                 std::adjacent_find(played.begin(), played.end()) == played.end());

@@ -3,9 +3,9 @@
 # suspending: what we play and capture keeps its frequency and level; the
 # playback stream closes when quiet and the first spurt after that is heard
 # whole; the server killed and started again under a listener and under a
-# press; default sink and source switched; the sink in use removed; the server
-# stopped (SIGSTOP) during a press. h1 talks, h2 listens (recording each spurt)
-# and h3 counts packets on the wire. $1: the build directory.
+# press; default sink and source switched; the server stopped (SIGSTOP) during
+# a press. h1 talks, h2 listens (recording each spurt) and h3 counts packets on
+# the wire. $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/labkit.sh"
 lab_begin hhlive "$1"
@@ -137,36 +137,10 @@ check "a press captures from the new default source ($ms ms)" 1 "$((ms >= 1000))
 check "what we capture arrives at its frequency and level" 1 "$(is_tone "$spurt" 660)"
 pactl set-default-source mic
 
-# The default sink switched to spk3: the next spurt plays there. Then the sink
-# it plays on is removed (a USB headset pulled out): unloaded halfway through a
-# 3 s tone, just after its own recorder stops (the server would move a recorder
-# left on it elsewhere). Every other sink's monitor is recorded throughout; what
-# spk3 heard and what the new default heard after may leave a gap of at most 1 s.
-echo "== the default sink switched, then removed"
+echo "== the default sink switched"
 pactl set-default-sink spk3
-sox -n -r 16000 -c 1 -b 16 "$tmp/tone.wav" synth 3 sine 440 vol 0.5
-recPids=()
-for s in $(pactl list sinks short | awk '$2 != "spk3" {print $2}'); do
-    parecord --latency-msec=10 -d "$s.monitor" --file-format=wav "$tmp/rec-$s.wav" & recPids+=($!)
-done
-parecord --latency-msec=10 -d spk3.monitor --file-format=wav "$tmp/rec-spk3.wav" & spk3Rec=$!
-sleep 1
-lab exec h1 "$cli" say "$tmp/tone.wav" --name mouth >/dev/null 2>&1 & sayPid=$!
-sleep 1.5
-playing=$(ours)
-module=$(pactl list modules short | awk '/sink_name=spk3/ {print $1; exit}')
-kill -TERM $spk3Rec; wait $spk3Rec 2>/dev/null || true
-pactl unload-module "$module"
-wait $sayPid || true
-sleep 1.5
-kill -TERM "${recPids[@]}"; wait "${recPids[@]}" 2>/dev/null || true
-newDefault=$(pactl info | sed -n 's/^Default Sink: //p')
-before=$(tone_ms "$tmp/rec-spk3.wav")
-after=$(tone_ms "$tmp/rec-$newDefault.wav")
-check "our stream plays when spk3 is removed" 1 "$playing"
-check "the next spurt plays on the new default sink spk3 ($before ms before its removal)" 1 "$((before >= 500))"
-gap=$((3000 - before - after))
-check "the tone goes on on the new default $newDefault ($after ms): a gap of $gap ms, at most 1 s" 1 "$((gap <= 1000))"
+ms=$(heard spk3 1000)
+check "the next spurt is heard on the new default sink spk3 ($ms ms)" 1 "$((ms >= 900))"
 pactl set-default-sink spk
 
 echo "== the server stopped during a press"

@@ -44,9 +44,9 @@ for i in $(seq 50); do [ "$(grep -c '"recorded"' "$tmp/listen.log" || true)" -ge
 sleep 0.5
 
 eval "$(python3 "$measure" measure "$tmp/clean20.wav" "$tmp/listen.log" off on quiet)"
-echo "noise in the pauses: $noise_off dBFS off, $noise_on dBFS on; correlation $corr_off off, $corr_on on"
-echo "speech level with suppression on: $speech_on dBFS from -20 dBFS, $speech_quiet dBFS from -35 dBFS"
-check "the pauses are at least 10 dB quieter with suppression" 1 "$(awk -v a="$noise_off" -v b="$noise_on" 'BEGIN {print (a - b >= 10) ? 1 : 0}')"
-check "the words are as recognisable with suppression" 1 "$(awk -v a="$corr_off" -v b="$corr_on" 'BEGIN {print (b >= a) ? 1 : 0}')"
-check "a -35 dBFS talker arrives within 6 dB of a -20 dBFS one" 1 "$(awk -v a="$speech_on" -v b="$speech_quiet" 'BEGIN {d = a - b; if (d < 0) d = -d; print (d <= 6) ? 1 : 0}')"
+read -r quieter recognisable levelled < <(awk -v no="$noise_off" -v nn="$noise_on" -v co="$corr_off" -v cn="$corr_on" \
+    -v a="$speech_on" -v b="$speech_quiet" 'BEGIN {print (no - nn >= 10), (cn >= co), (a - b <= 6 && b - a <= 6)}')
+check "the pauses at least 10 dB quieter with suppression ($noise_off dBFS off, $noise_on on)" 1 "$quieter"
+check "the words as recognisable with suppression (correlation $corr_off off, $corr_on on)" 1 "$recognisable"
+check "a -35 dBFS talker ($speech_quiet dBFS) within 6 dB of a -20 dBFS one ($speech_on)" 1 "$levelled"
 lab_summary

@@ -4,19 +4,11 @@
   speech_noise.py make CLEAN.wav LEVEL_DBFS SNR_DB OUT_CLEAN.wav OUT_NOISY.wav
   speech_noise.py measure CLEAN.wav LISTEN_LOG NAME...
 """
-import json, math, os, subprocess, struct, sys, tempfile, wave
+import json, math, subprocess, struct, sys, wave
 
 RATE = 16000
 BLOCK = 160  # 10 ms
 BANDS = [(300, 800), (800, 1600), (1600, 3200), (3200, 6000)]
-
-
-def read(path):
-    w = wave.open(path)
-    ch, n = w.getnchannels(), w.getnframes()
-    if w.getframerate() != RATE or w.getsampwidth() != 2:
-        raise SystemExit('%s: not 16-bit at %d Hz' % (path, RATE))
-    return list(struct.unpack('<%dh' % (n * ch), w.readframes(n))[::ch])
 
 
 def write(path, x):
@@ -47,37 +39,36 @@ def mean(v):
 def make(clean_path, level, snr, out_clean, out_noisy):
     # CLEAN (16 kHz mono) scaled so its speech is at LEVEL_DBFS RMS; the noisy
     # copy adds steady pink noise SNR_DB below it.
-    x = read(clean_path)
+    x = sox([clean_path], [])
     speech, _ = speech_blocks(x)
     gain = 10 ** ((level - db(mean([v for v, s in zip(block_powers(x), speech) if s]))) / 20)
     x = [v * gain for v in x]
-    with tempfile.TemporaryDirectory() as t:
-        noise = os.path.join(t, 'n.wav')
-        subprocess.run(['sox', '-n', '-r', str(RATE), '-c', '1', '-b', '16', noise, 'synth',
-                        '%.3f' % (len(x) / RATE), 'pinknoise', 'vol', '0.3'], check=True)
-        n = read(noise)[:len(x)]
+    n = sox(['-n'], ['synth', '%.3f' % (len(x) / RATE), 'pinknoise', 'vol', '0.3'])[:len(x)]
     n += [0] * (len(x) - len(n))
     ngain = 10 ** ((level - snr - db(mean([v * v for v in n]))) / 20)
     write(out_clean, x)
     write(out_noisy, [a + b * ngain for a, b in zip(x, n)])
 
 
-def envelopes(path):
+def sox(inputs, effects, x=()):
+    """16-bit 16 kHz mono samples out of sox; `x` is fed in when `inputs` reads it ('-')."""
+    raw = subprocess.run(['sox'] + inputs + ['-t', 's16', '-r', str(RATE), '-c', '1', '-'] + effects,
+                         input=struct.pack('<%dh' % len(x), *x), capture_output=True, check=True).stdout
+    return list(struct.unpack('<%dh' % (len(raw) // 2), raw))
+
+
+def envelopes(x):
+    # Per band, the log of the mean magnitude in each 10 ms block.
     out = []
-    with tempfile.TemporaryDirectory() as t:
-        for lo, hi in BANDS:
-            f = os.path.join(t, 'b.wav')
-            subprocess.run(['sox', path, f, 'sinc', '%d-%d' % (lo, hi)], check=True)
-            y = read(f)
-            out.append([math.log10(1 + mean([abs(v) for v in y[i:i + BLOCK]]))
-                        for i in range(0, len(y) - BLOCK + 1, BLOCK)])
+    for lo, hi in BANDS:
+        y = sox(['-t', 's16', '-r', str(RATE), '-c', '1', '-'], ['sinc', '%d-%d' % (lo, hi)], x)
+        out.append([math.log10(1 + mean([abs(v) for v in y[i:i + BLOCK]]))
+                    for i in range(0, len(y) - BLOCK + 1, BLOCK)])
     return out
 
 
 def corr(a, b):
     n = min(len(a), len(b))
-    if n < 2:
-        return 0.0
     a, b = a[:n], b[:n]
     ma, mb = mean(a), mean(b)
     sa = math.sqrt(sum((x - ma) ** 2 for x in a)) or 1
@@ -85,8 +76,7 @@ def corr(a, b):
     return sum((x - ma) * (y - mb) for x, y in zip(a, b)) / (sa * sb)
 
 
-def measure(clean_path, heard_path):
-    clean, heard = read(clean_path), read(heard_path)
+def measure(clean, heard):
     # Align on the broadband envelope (10 ms steps).
     ec = [math.sqrt(v) for v in block_powers(clean)]
     eh = [math.sqrt(v) for v in block_powers(heard)]
@@ -97,9 +87,7 @@ def measure(clean_path, heard_path):
     p = block_powers(heard)
     # Pauses after the first 2.5 s: the steady state, not the first moments of the very first press.
     pauses = [v for i, (v, q) in enumerate(zip(p, pause)) if q and i >= 250]
-    with tempfile.TemporaryDirectory() as t:
-        write(os.path.join(t, 'h.wav'), heard)
-        bc, bh = envelopes(clean_path), envelopes(os.path.join(t, 'h.wav'))
+    bc, bh = envelopes(clean), envelopes(heard)
     # Over speech and the 200 ms around it, where the words are.
     near = sorted({j for i, s in enumerate(speech) if s for j in range(max(0, i - 20), i + 21)})
     c = mean([corr([a[i] for i in near if i < len(a)], [b[i] for i in near if i < len(b)])
@@ -117,14 +105,13 @@ def measure_talkers(clean_path, log, names):
             events.append(json.loads(line))
         except ValueError:
             pass
+    clean = sox([clean_path], [])
     for name in names:
         # A talker's spurts in order (a stall under load can split a press), joined.
         files = [e['file'] for e in events if e.get('event') == 'recorded' and e.get('name') == 'mouth-' + name]
         if not files:
             raise SystemExit('nothing recorded from mouth-' + name)
-        with tempfile.TemporaryDirectory() as t:
-            subprocess.run(['sox'] + files + [os.path.join(t, 'heard.wav')], check=True)
-            noise, level, c = measure(clean_path, os.path.join(t, 'heard.wav'))
+        noise, level, c = measure(clean, sox(files, []))
         print('noise_%s=%.1f speech_%s=%.1f corr_%s=%.3f' % (name, noise, name, level, name, c))
 
 

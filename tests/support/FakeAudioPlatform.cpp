@@ -16,11 +16,6 @@ void FakeAudioDevices::setOutputStartFailure(std::optional<std::string> descript
     outputStartFailure = std::move(description);
 }
 
-void FakeAudioDevices::setInputStartFails(bool fails) {
-    std::lock_guard lock(mutex);
-    isInputStartFailing = fails;
-}
-
 bool FakeAudioDevices::pushInput(std::span<const float> interleaved) {
     std::lock_guard delivery(inputDelivery);
     AudioInputBuffer buffer;
@@ -56,11 +51,6 @@ void FakeAudioDevices::reportHealth(std::optional<std::string> error) {
         handler = healthHandler;
     }
     if (handler) handler(std::move(error));
-}
-
-bool FakeAudioDevices::isOutputOpen() const {
-    std::lock_guard lock(mutex);
-    return isOutputRunningState && isOutputOpenState;
 }
 
 bool FakeAudioDevices::isInputRunning() const {
@@ -106,7 +96,6 @@ public:
     bool start(std::uint32_t, BufferCallback onBuffer) override {
         std::scoped_lock lock(d.inputDelivery, d.mutex);
         if (d.isInputRunningState) return true;
-        if (d.isInputStartFailing) return false;
         d.onBuffer = std::move(onBuffer);
         d.isInputRunningState = true;
         return true;

@@ -22,7 +22,6 @@ public:
     void makeCaptureUnavailable() { setInputFormat(0, 0); }
     // The next output starts throw AudioError(description); nullopt lets them succeed.
     void setOutputStartFailure(std::optional<std::string> description);
-    void setInputStartFails(bool fails);
 
     // Delivers one microphone buffer of interleaved samples in the input format,
     // on the calling thread. Returns false (and delivers nothing) unless capture runs.
@@ -33,7 +32,6 @@ public:
     // Makes the platform report `error` (nothing: audio works) to its health handler.
     void reportHealth(std::optional<std::string> error);
 
-    bool isOutputOpen() const;
     bool isInputRunning() const;
 
 private:
@@ -47,7 +45,6 @@ private:
     std::mutex outputDelivery;
     AudioFormat inputFormat{48000, 2};
     std::optional<std::string> outputStartFailure;
-    bool isInputStartFailing = false;
     AudioOutputStream::RenderCallback render;
     AudioInputStream::BufferCallback onBuffer;
     bool isOutputRunningState = false;
