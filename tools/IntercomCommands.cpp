@@ -152,6 +152,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
         event["received"] = r.figures.received;
         event["concealed"] = r.figures.concealed;
         event["late"] = r.figures.late;
+        event["codec"] = toString(r.encoding);
         printJsonLine(event);
     };
     recorder->onError = [](const std::string& message) {

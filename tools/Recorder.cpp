@@ -26,9 +26,14 @@ void Recorder::handlePacket(const WalkiePacket& packet) {
     case PacketType::audio:
         if (auto* spurt = open(sender, false)) placeFrame(sender, *spurt, packet.frameIndex, packet.payload);
         return;
+    case PacketType::opus:
+        // Its decoded frames follow as audio packets.
+        if (auto* spurt = open(sender, false)) spurt->encoding = AudioEncoding::opus;
+        return;
     case PacketType::talkEnd:
         if (open_.count(sender)) close(sender, packet.frameIndex);
         return;
+    case PacketType::encodings: return;
     }
 }
 
@@ -131,6 +136,7 @@ void Recorder::close(const Uuid& sender, std::optional<std::uint32_t> frameCount
     recording.file = spurt.path.string();
     recording.frames = spurt.frames;
     recording.figures = spurt.figures;
+    recording.encoding = spurt.encoding;
     if (onRecorded) onRecorded(recording);
 }
 

@@ -3,6 +3,7 @@
 #include "core/audio/PlayoutMixer.h"
 #include "core/exec/Executor.h"
 #include "core/exec/OneShotTimer.h"
+#include "core/wire/AudioEncodings.h"
 #include "core/wire/WalkiePacket.h"
 
 #include <sndfile.h>
@@ -44,6 +45,7 @@ public:
         std::string name;  // empty when the sender never announced one
         std::size_t frames = 0;
         SpurtFigures figures;
+        AudioEncoding encoding = AudioEncoding::pcm;
     };
 
     // No directory: spurts are followed and reported, nothing is written.
@@ -76,6 +78,8 @@ private:
         std::filesystem::path path;
         std::size_t frames = 0;
         SpurtFigures figures;
+        // Compressed once any of its audio came compressed.
+        AudioEncoding encoding = AudioEncoding::pcm;
         Executor::TimePoint lastActivity;
     };
 

@@ -102,7 +102,7 @@ void PTTController::start() {
     transport_->onPacket = [weak, main, ownID = senderID_](const WalkiePacket& packet) {
         // Our own audio, looped back 50 times a second, is not worth a wake-up of
         // the main thread: beacons and talk starts prove the inbound path.
-        if (packet.type == PacketType::audio && packet.senderID == ownID) return;
+        if ((packet.type == PacketType::audio || packet.type == PacketType::opus) && packet.senderID == ownID) return;
         if (auto executor = main.lock()) executor->post([weak, packet] {
             if (auto self = weak.lock()) self->handlePacket(packet);
         });
@@ -158,6 +158,8 @@ void PTTController::applyTransportState(const Transport::State& state) {
 }
 
 void PTTController::applyBrowseState(Discovery::BrowseState state) {
+    // Without DNS-SD only the senders heard count as peers.
+    if (state != Discovery::BrowseState::browsing) peerEncodings_.setListed(std::nullopt);
     // Without DNS-SD the peers whose beacons arrive are listed instead.
     presence_->setDnsSdAvailable(state == Discovery::BrowseState::browsing);
     browseState_ = state;
@@ -187,6 +189,9 @@ void PTTController::showConnectionState() {
 
 void PTTController::updatePeers(std::vector<Peer> peers) {
     std::erase_if(peers, [this](const Peer& p) { return isSameName(p.name, displayName_); });
+    std::vector<std::string> listed;
+    for (const auto& peer : peers) listed.push_back(canonicalName(peer.name));
+    peerEncodings_.setListed(std::move(listed));
     presence_->setDnsSdPeers(std::move(peers));  // publishes through onPeersChanged
 }
 
@@ -194,6 +199,11 @@ void PTTController::beginTalking() {
     if (!isRunning_ || isTransmitting_) return;
     setTransmitting(true);
     isTalkEndPending_ = false;  // a press during the tail carries on the same capture
+    // Decided for the whole spurt here, never in the middle of one.
+    const auto encoding = nextSpurtEncoding();
+    if (encoding != spurtEncoding_.load())
+        HH_LOG_INFO(logcat::ptt, "spurts are sent as " << toString(encoding) << " from now on");
+    spurtEncoding_.store(encoding);
     frameIndex_.store(0);
     send(PacketType::talkStart, 0, Bytes(displayName_.begin(), displayName_.end()));
     audio_->startCapture();
@@ -202,8 +212,22 @@ void PTTController::beginTalking() {
     cue(isPressFailed_ ? Cue::failed : Cue::onAir);
 }
 
+PeerEncodings::Verdict PTTController::peerEncodings() const { return peerEncodings_.judge(main_->now()); }
+
+AudioEncoding PTTController::nextSpurtEncoding() const {
+    if (!isDecodingOpus_) return AudioEncoding::pcm;
+    return spurtEncoding(codecChoice_, peerEncodings());
+}
+
+// On the capture thread.
 void PTTController::sendAudioFrame(const Bytes& frame) {
-    send(PacketType::audio, frameIndex_.fetch_add(1), frame);
+    const auto index = frameIndex_.fetch_add(1);
+    if (spurtEncoding_.load() == AudioEncoding::opus) {
+        if (index == 0) encoder_.reset();  // a new spurt
+        auto packet = encoder_.encode(frame);
+        if (!packet.empty()) return send(PacketType::opus, index, std::move(packet));
+    }
+    send(PacketType::audio, index, frame);
 }
 
 // Any thread: the counters are atomic, the rest is fixed at construction.
@@ -299,6 +323,28 @@ void PTTController::startPresence() {
 void PTTController::sendBeacon() {
     // The current name: it may have changed since the last beacon.
     send(PacketType::hello, 0, Bytes(displayName_.begin(), displayName_.end()));
+    sendEncodings();
+}
+
+void PTTController::sendEncodings() {
+    if (!isDecodingOpus_) return;  // as an older build: nothing to announce
+    send(PacketType::encodings, 0, EncodingAnnouncement{true, displayName_}.encode());
+}
+
+void PTTController::answerEncodings() {
+    if (!isDecodingOpus_ || isEncodingAnswerPending_) return;
+    isEncodingAnswerPending_ = true;
+    const auto now = main_->now();
+    auto delay = std::chrono::duration_cast<Executor::Duration>(std::chrono::milliseconds(random_() % 200));
+    if (lastEncodingAnswer_ && *lastEncodingAnswer_ + seconds(1.0) > now) delay += *lastEncodingAnswer_ + seconds(1.0) - now;
+    main_->postAfter(delay, [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->isEncodingAnswerPending_ = false;
+        if (!self->isRunning_) return;
+        self->lastEncodingAnswer_ = self->main_->now();
+        self->sendEncodings();
+    });
 }
 
 void PTTController::refreshTransport() {
@@ -308,22 +354,62 @@ void PTTController::refreshTransport() {
 // Receive path and talker tracking.
 
 void PTTController::handlePacket(const WalkiePacket& packet) {
+    // Standing in for an older build, which drops the newer types unread.
+    if (!isDecodingOpus_ && (packet.type == PacketType::opus || packet.type == PacketType::encodings)) return;
     presence_->packetReceived(packet);  // our own too: they prove the inbound path
     if (packet.senderID == senderID_) return;  // our own, looped back by the group
     if (onPacketHeard) onPacketHeard(packet);
+    const bool isNamed = packet.type == PacketType::hello || packet.type == PacketType::talkStart;
+    if (packet.type != PacketType::encodings) {
+        std::optional<std::string> name;
+        if (isNamed && isValidUtf8({reinterpret_cast<const char*>(packet.payload.data()), packet.payload.size()}))
+            name = canonicalName({reinterpret_cast<const char*>(packet.payload.data()), packet.payload.size()});
+        peerEncodings_.heard(packet.senderID, main_->now(), std::move(name));
+    }
     switch (packet.type) {
-    case PacketType::audio:
-        if (!isMuted_ && !isTransmitting_) audio_->enqueue(packet.senderID, packet.frameIndex, packet.payload);
-        markTalker(packet.senderID);
-        break;
+    case PacketType::audio: playFrame(packet.senderID, packet.frameIndex, packet.payload); break;
+    case PacketType::opus: handleOpus(packet); break;
     case PacketType::talkStart:
         recordName(packet.senderID, packet.payload);
+        decoders_.beginSpurt(packet.senderID);
         audio_->beginSpurt(packet.senderID);
         markTalker(packet.senderID);
         break;
     case PacketType::hello: recordName(packet.senderID, packet.payload); break;
     case PacketType::talkEnd: endTalker(packet.senderID, packet.frameIndex); break;
+    case PacketType::encodings: handleEncodings(packet); break;
     }
+}
+
+void PTTController::playFrame(const Uuid& sender, std::uint32_t frameIndex, Bytes pcm16le) {
+    if (!isMuted_ && !isTransmitting_) audio_->enqueue(sender, frameIndex, pcm16le);
+    markTalker(sender);
+}
+
+void PTTController::handleOpus(const WalkiePacket& packet) {
+    // Whoever sends compressed speech decodes it too.
+    peerEncodings_.announced(packet.senderID, true, main_->now());
+    // Decoded even while muted or transmitting: the decoder follows the whole
+    // spurt, and a recorder hears it.
+    for (auto& frame : decoders_.decode(packet.senderID, packet.frameIndex, packet.payload)) {
+        if (onPacketHeard) {
+            WalkiePacket decoded = packet;
+            decoded.type = PacketType::audio;
+            decoded.frameIndex = frame.frameIndex;
+            decoded.payload = frame.pcm16le;
+            onPacketHeard(decoded);
+        }
+        playFrame(packet.senderID, frame.frameIndex, std::move(frame.pcm16le));
+    }
+}
+
+void PTTController::handleEncodings(const WalkiePacket& packet) {
+    const auto announcement = EncodingAnnouncement::decode(packet.payload);
+    if (!announcement) return;
+    std::optional<std::string> name;
+    if (isValidUtf8(announcement->name)) name = canonicalName(announcement->name);
+    if (peerEncodings_.announced(packet.senderID, announcement->decodesOpus, main_->now(), std::move(name)))
+        answerEncodings();
 }
 
 void PTTController::recordName(const Uuid& sender, const Bytes& payload) {
@@ -368,6 +454,7 @@ void PTTController::markTalker(const Uuid& sender) {
 }
 
 void PTTController::endTalker(const Uuid& sender, std::optional<std::uint32_t> frameCount) {
+    decoders_.endSpurt(sender);
     audio_->endSpurt(sender, frameCount);
     if (std::erase_if(talkers_, [&](const Talker& t) { return t.id == sender; }) > 0) publishTalkers();
 }

@@ -3,6 +3,7 @@
 #include "core/audio/AudioPlatform.h"
 #include "core/audio/CuePlayer.h"
 #include "core/audio/PlayoutMixer.h"
+#include "core/audio/SpeechCodec.h"
 #include "core/exec/Executor.h"
 #include "core/exec/OneShotTimer.h"
 #include "core/net/Discovery.h"
@@ -11,12 +12,14 @@
 #include "core/net/Transport.h"
 #include "core/ptt/ConnectionState.h"
 #include "core/ptt/LocalNetworkAccess.h"
+#include "core/ptt/PeerEncodings.h"
 #include "core/wire/Uuid.h"
 
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -59,6 +62,7 @@ public:
     std::function<void(Cue)> onCue;
     // Called on the main executor with each packet from another sender, before
     // it is handled: for a recorder, which then needs no socket of its own.
+    // Compressed audio is followed by its decoded frames, as audio packets.
     std::function<void(const WalkiePacket&)> onPacketHeard;
 
     // Published state.
@@ -87,6 +91,17 @@ public:
     // Noise suppression and level control of the microphone (on by default).
     void setNoiseSuppression(bool enabled);
     bool isNoiseSuppressing() const;
+
+    // How spurts are sent from the next press on (automatic by default).
+    void setCodecChoice(CodecChoice choice) { codecChoice_ = choice; }
+    // Off: this instance stands in for an older build: it announces no
+    // encodings, ignores compressed audio and sends PCM only. Before start().
+    void setDecodesOpus(bool decodes) { isDecodingOpus_ = decodes; }
+    bool isDecodingOpus() const { return isDecodingOpus_; }
+    // Who is known and who of them cannot play compressed speech (see PeerEncodings).
+    PeerEncodings::Verdict peerEncodings() const;
+    // What a press now would send.
+    AudioEncoding nextSpurtEncoding() const;
 
     const std::string& displayName() const { return displayName_; }
     // The name others see, from now on: discovery advertises it again and the
@@ -136,6 +151,13 @@ private:
     void cue(Cue cue);
     void startPresence();
     void sendBeacon();
+    void sendEncodings();
+    // A newcomer's first announcement is answered with ours, soon and at most
+    // once a second: one answer serves every newcomer since the last.
+    void answerEncodings();
+    void handleEncodings(const WalkiePacket& packet);
+    void handleOpus(const WalkiePacket& packet);
+    void playFrame(const Uuid& sender, std::uint32_t frameIndex, Bytes pcm16le);
 
     std::shared_ptr<Executor> main_;
     std::vector<Peer> peers_;
@@ -176,6 +198,18 @@ private:
     std::atomic<std::uint32_t> sequence_{0};
     std::atomic<std::uint32_t> frameIndex_{0};
     bool isCuesEnabled_ = true;
+
+    CodecChoice codecChoice_ = CodecChoice::automatic;
+    bool isDecodingOpus_ = true;
+    PeerEncodings peerEncodings_;
+    // Set by each press, read by the capture thread.
+    std::atomic<AudioEncoding> spurtEncoding_{AudioEncoding::pcm};
+    // Used on the capture thread only (and for the last frame once capture stopped).
+    SpeechEncoder encoder_;
+    SpeechDecoders decoders_;
+    bool isEncodingAnswerPending_ = false;
+    std::optional<Executor::TimePoint> lastEncodingAnswer_;
+    std::minstd_rand random_{std::random_device{}()};
     // The current press could not transmit: its release gets no cue.
     bool isPressFailed_ = false;
 };

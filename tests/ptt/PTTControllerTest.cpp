@@ -50,13 +50,13 @@ protected:
         main->runUntilIdle();
     }
 
-    // What was sent, without the presence beacons.
+    // What was sent, without the presence beacons and encoding announcements.
     std::vector<WalkiePacket> sent() {
         main->runUntilIdle();
         std::vector<WalkiePacket> out;
         for (const auto& bytes : network->allSent()) {
             auto packet = *WalkiePacket::decode(bytes);
-            if (packet.type != T::hello) out.push_back(std::move(packet));
+            if (packet.type != T::hello && packet.type != T::encodings) out.push_back(std::move(packet));
         }
         return out;
     }
@@ -67,11 +67,12 @@ protected:
         return types;
     }
 
-    void receive(const Uuid& id, PacketType type, std::string name = {}, std::uint32_t frameIndex = 0) {
+    void receive(const Uuid& id, PacketType type, std::string name = {}, std::uint32_t frameIndex = 0, Bytes payload = {}) {
         WalkiePacket p;
         p.type = type;
         p.senderID = id;
         p.frameIndex = frameIndex;
+        p.payload = std::move(payload);
         if (type == T::audio) p.payload.assign(640, 0x40);
         p.payload.insert(p.payload.end(), name.begin(), name.end());
         network->lastGroup()->deliverDatagram(p.encode());
@@ -162,8 +163,8 @@ TEST_F(PTTControllerTest, PressSpeakReleaseSendsStartFramesPaddedLastAndEnd) {
     const auto packets = sent();
     ASSERT_EQ(sentTypes(), (std::vector{T::talkStart, T::audio, T::audio, T::audio, T::audio, T::audio, T::talkEnd}));
     for (std::uint32_t i = 0; i < packets.size(); ++i) {
-        // One counter per sender: the beacon sent on going on air took the first number.
-        EXPECT_EQ(packets[i].sequence, i + 1);
+        // One counter per sender: the beacon and announcement sent on going on air took the first numbers.
+        EXPECT_EQ(packets[i].sequence, i + 2);
         EXPECT_EQ(packets[i].senderID, ownID);
         // Frames count from 0; the talk end carries their number.
         EXPECT_EQ(packets[i].frameIndex, i == 0 ? 0 : i - 1);
@@ -280,6 +281,89 @@ TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
     for (int i = 0; i < 3; ++i) receive(bob, T::audio, {}, index++);
     EXPECT_TRUE(isPlaying());
     main->advance(1s);  // let the tail finish: it holds the controller
+}
+
+std::size_t countSent(const std::vector<Bytes>& datagrams, PacketType type) {
+    return std::size_t(std::count_if(datagrams.begin(), datagrams.end(), [&](const Bytes& b) { return WalkiePacket::decode(b)->type == type; }));
+}
+
+// A spurt goes compressed only while every peer known decodes it, decided at
+// the press: a peer that announces nothing turns the next spurt to PCM.
+// A newcomer's announcement is answered with ours; a stand-in for an older
+// build announces nothing and sends PCM only.
+TEST_F(PTTControllerTest, SpurtsGoCompressedOnlyWhileEveryKnownPeerDecodesThem) {
+    startOnAir();
+    EXPECT_EQ(countSent(network->allSent(), T::encodings), 1u) << "announced with the first beacon";
+    EXPECT_EQ(controller->nextSpurtEncoding(), AudioEncoding::pcm) << "nobody known yet";
+    receive(bob, T::encodings, {}, 0, EncodingAnnouncement{true, "Bob"}.encode());
+    main->advance(1s);
+    EXPECT_EQ(countSent(network->allSent(), T::encodings), 2u) << "the newcomer answered";
+    const auto spurt = [this] {
+        const auto before = sent().size();
+        controller->beginTalking();
+        speak(3);
+        controller->endTalking();
+        main->advance(1s);
+        auto all = sent();
+        return std::vector<WalkiePacket>(all.begin() + std::ptrdiff_t(before), all.end());
+    };
+    auto packets = spurt();
+    ASSERT_EQ(packets.size(), 5u);
+    for (std::size_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(packets[i].type, T::opus);
+        EXPECT_LT(packets[i].payload.size(), 100u);
+    }
+    receive(cy, T::hello, "Cy");  // an older build
+    packets = spurt();
+    ASSERT_EQ(packets.size(), 5u);
+    for (std::size_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(packets[i].type, T::audio);
+        EXPECT_EQ(packets[i].payload.size(), 640u);
+    }
+    controller->setCodecChoice(CodecChoice::pcm);
+    main->advance(seconds(PeerEncodings::forgetAfter));
+    receive(bob, T::hello, "Bob");
+    EXPECT_EQ(controller->nextSpurtEncoding(), AudioEncoding::pcm) << "asked for";
+    controller->setCodecChoice(CodecChoice::automatic);
+    EXPECT_EQ(controller->nextSpurtEncoding(), AudioEncoding::opus) << "Cy has fallen silent";
+}
+
+// Compressed audio from a talker is decoded into the same playback and the
+// same frames a recorder hears, a lost frame rebuilt from the next packet.
+TEST_F(PTTControllerTest, CompressedAudioIsDecodedIntoPlaybackPerTalker) {
+    controller->setCuesEnabled(false);
+    std::vector<WalkiePacket> heard;
+    controller->onPacketHeard = [&](const WalkiePacket& p) { heard.push_back(p); };
+    startOnAir();
+    SpeechEncoder encoder;
+    receive(bob, T::talkStart, "Bob");
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        auto packet = encoder.encode(Bytes(640, 0x40));
+        if (i != 2) receive(bob, T::opus, {}, i, packet);
+    }
+    std::vector<std::uint32_t> decoded;
+    for (const auto& p : heard)
+        if (p.type == T::audio) {
+            EXPECT_EQ(p.payload.size(), 640u);
+            decoded.push_back(p.frameIndex);
+        }
+    EXPECT_EQ(decoded, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(controller->talkingPeerName(), "Bob");
+    EXPECT_TRUE(isPlaying());
+    EXPECT_EQ(controller->peerEncodings(), (PeerEncodings::Verdict{1, {}})) << "a sender of compressed audio decodes it";
+}
+
+TEST_F(PTTControllerTest, AStandInForAnOlderBuildIgnoresCompressedAudioAndAnnouncesNothing) {
+    controller->setCuesEnabled(false);
+    controller->setDecodesOpus(false);
+    startOnAir();
+    receive(bob, T::encodings, {}, 0, EncodingAnnouncement{true, "Bob"}.encode());
+    SpeechEncoder encoder;
+    for (std::uint32_t i = 0; i < 6; ++i) receive(bob, T::opus, {}, i, encoder.encode(Bytes(640, 0x40)));
+    EXPECT_FALSE(isPlaying());
+    EXPECT_EQ(controller->talkingPeerName(), std::nullopt);
+    EXPECT_EQ(countSent(network->allSent(), T::encodings), 0u);
+    EXPECT_EQ(controller->nextSpurtEncoding(), AudioEncoding::pcm);
 }
 
 } // namespace
