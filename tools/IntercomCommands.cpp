@@ -127,6 +127,37 @@ std::optional<std::chrono::duration<double>> asDuration(const std::optional<doub
     return std::chrono::duration<double>(*s);
 }
 
+// How a transmission is encoded, and the stand-in for an older build.
+struct CodecOptions {
+    CodecChoice choice = CodecChoice::automatic;
+    bool isPcmOnly = false;
+};
+
+void addCodecOptions(CLI::App* cmd, CodecOptions& codec, bool isTransmitting) {
+    if (isTransmitting)
+        cmd->add_option_function<std::string>(
+               "--codec",
+               [&codec](const std::string& word) {
+                   codec.choice = word == "pcm" ? CodecChoice::pcm : word == "opus" ? CodecChoice::opus : CodecChoice::automatic;
+               },
+               "auto (default): compressed while every peer decodes it; pcm; or opus, refused when a peer cannot decode it")
+            ->check(CLI::IsMember({"auto", "pcm", "opus"}));
+    // For the labs: behave as a build from before compressed speech.
+    cmd->add_flag("--pcm-only", codec.isPcmOnly, "Announce and decode PCM only")->group("");
+}
+
+// What peers answer a newcomer within: their encodings at once, beacons within half a second.
+constexpr double peerAnswerSeconds = 0.7;
+
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string out;
+    for (const auto& name : names) {
+        if (!out.empty()) out += ", ";
+        out += name.empty() ? "a peer with no name" : name;
+    }
+    return out;
+}
+
 struct ListenOptions {
     std::string name = computerDisplayName();
     bool isMuted = false;
@@ -134,6 +165,7 @@ struct ListenOptions {
     std::string audio = "pulse";
     std::optional<double> seconds;
     bool isCuesEnabled = true;
+    CodecOptions codec;
 };
 
 int runListen(const ListenOptions& options, StopSignal& stop) {
@@ -163,6 +195,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
         session.controller().onPacketHeard = [r = recorder.get()](const WalkiePacket& packet) { r->handlePacket(packet); };
         session.controller().setMuted(options.isMuted);
         session.controller().setCuesEnabled(options.isCuesEnabled);
+        session.controller().setDecodesOpus(!options.codec.isPcmOnly);
         session.controller().start();
     });
     stop.wait(asDuration(options.seconds));
@@ -180,13 +213,26 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
 // Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end went out.
 // Scripted transmissions play no cues: nobody waits at their speaker for them.
 int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audio, bool isNoiseSuppressing,
-                    StopSignal& stop, const std::function<void()>& waitWhileTalking) {
+                    const CodecOptions& codec, StopSignal& stop, const std::function<void()>& waitWhileTalking) {
     Session session(name, std::move(audio), stop, false);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(isNoiseSuppressing);
+        session.controller().setCodecChoice(codec.choice);
+        session.controller().setDecodesOpus(!codec.isPcmOnly);
     });
     if (auto status = session.startOnAir()) return *status;
+    if (codec.choice != CodecChoice::pcm && !codec.isPcmOnly) {
+        // The press decides on the peers known: let them answer first.
+        if (stop.wait(std::chrono::duration<double>(peerAnswerSeconds))) return 0;
+        PeerEncodings::Verdict verdict;
+        session.onMain([&] { verdict = session.controller().peerEncodings(); });
+        if (codec.choice == CodecChoice::opus && !verdict.withoutOpus.empty()) {
+            std::cerr << "hollerhopper-cli: not sending compressed speech: " << joinNames(verdict.withoutOpus)
+                      << " decode it and would hear nothing (--codec auto sends PCM while they are there)\n";
+            return 1;
+        }
+    }
     session.onMain([&] { session.controller().beginTalking(); });
     waitWhileTalking();
     session.release();
@@ -198,6 +244,7 @@ struct SayOptions {
     std::string name = computerDisplayName();
     // A file is usually clean already.
     bool isNoiseSuppressing = false;
+    CodecOptions codec;
 };
 
 int runSay(const SayOptions& options, StopSignal& stop) {
@@ -213,7 +260,8 @@ int runSay(const SayOptions& options, StopSignal& stop) {
         std::cerr << "hollerhopper-cli: " << e.what() << '\n';
         return 2;
     }
-    return runTransmission(options.name, std::move(audio), options.isNoiseSuppressing, stop, [&] { stop.wait(); });
+    return runTransmission(options.name, std::move(audio), options.isNoiseSuppressing, options.codec, stop,
+                           [&] { stop.wait(); });
 }
 
 struct TalkOptions {
@@ -221,6 +269,7 @@ struct TalkOptions {
     std::string name = computerDisplayName();
     std::optional<std::string> key;
     bool isNoiseSuppressing = true;
+    CodecOptions codec;
 };
 
 const char* keyStatusName(X11KeyGrab::Status status) {
@@ -241,6 +290,10 @@ int runTalkWithKey(const TalkOptions& options, const KeyChord& chord, StopSignal
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(options.isNoiseSuppressing);
+        // Each press decides on the peers known then; opus, where a peer
+        // cannot decode it, falls back to PCM rather than leave it deaf.
+        session.controller().setCodecChoice(options.codec.choice);
+        session.controller().setDecodesOpus(!options.codec.isPcmOnly);
     });
     // The key is taken once a press can be heard.
     if (auto status = session.startOnAir()) return *status;
@@ -277,7 +330,7 @@ int runTalk(const TalkOptions& options, StopSignal& stop) {
         }
         return runTalkWithKey(options, *chord, stop);
     }
-    return runTransmission(options.name, makePulseAudioPlatform(), options.isNoiseSuppressing, stop,
+    return runTransmission(options.name, makePulseAudioPlatform(), options.isNoiseSuppressing, options.codec, stop,
                            [&] { stop.wait(asDuration(options.seconds)); });
 }
 
@@ -301,6 +354,7 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
         ->check(CLI::IsMember({"pulse", "none"}));
     cmd->add_option("--seconds", listen->seconds, "Exit after this many seconds")->check(secondsValidator());
     addSwitch(cmd, "--cues", listen->isCuesEnabled, "Talk cues on the speaker: on (default) or off");
+    addCodecOptions(cmd, listen->codec, false);
     cmd->callback([&chosen, listen] { chosen = [listen](StopSignal& stop) { return runListen(*listen, stop); }; });
 
     auto say = std::make_shared<SayOptions>();
@@ -308,6 +362,7 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     cmd->add_option("file", say->file, "The audio file")->required();
     checkName(cmd->add_option("--name", say->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", say->isNoiseSuppressing, "Noise suppression and level control: on or off (default)");
+    addCodecOptions(cmd, say->codec, true);
     cmd->callback([&chosen, say] { chosen = [say](StopSignal& stop) { return runSay(*say, stop); }; });
 
     auto talk = std::make_shared<TalkOptions>();
@@ -317,6 +372,7 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     cmd->add_option("--key", talk->key, "Transmit while this key is held anywhere on the X display, e.g. F9 or ctrl+space");
     checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", talk->isNoiseSuppressing, "Noise suppression and level control: on (default) or off");
+    addCodecOptions(cmd, talk->codec, true);
     cmd->callback([&chosen, talk] {
         if (!talk->key && !talk->seconds) throw CLI::RequiredError("--seconds (or --key)");
         chosen = [talk](StopSignal& stop) { return runTalk(*talk, stop); };

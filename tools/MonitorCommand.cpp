@@ -1,5 +1,6 @@
 #include "core/exec/AsioExecutor.h"
 #include "core/net/Transport.h"
+#include "core/wire/AudioEncodings.h"
 #include "core/net/linux/LinuxNetworkPlatform.h"
 #include "tools/Cli.h"
 #include "tools/Commands.h"
@@ -26,6 +27,12 @@ Json packetEvent(const WalkiePacket& packet) {
     if (packet.type == PacketType::talkStart || packet.type == PacketType::hello) {
         const std::string_view name(reinterpret_cast<const char*>(packet.payload.data()), packet.payload.size());
         if (isValidUtf8(name)) event["name"] = name;
+    }
+    if (packet.type == PacketType::encodings) {
+        if (const auto announcement = EncodingAnnouncement::decode(packet.payload)) {
+            if (isValidUtf8(announcement->name)) event["name"] = announcement->name;
+            event["decodes"] = announcement->decodesOpus ? Json::array({"pcm", "opus"}) : Json::array({"pcm"});
+        }
     }
     return event;
 }

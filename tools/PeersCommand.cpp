@@ -6,6 +6,7 @@
 #include "core/exec/AsioExecutor.h"
 #include "core/net/Discovery.h"
 #include "core/net/Transport.h"
+#include "core/wire/AudioEncodings.h"
 #include "core/net/linux/AvahiDnsSd.h"
 #include "core/net/linux/LinuxNetworkPlatform.h"
 #include "core/ptt/PresenceTracker.h"
@@ -61,6 +62,11 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
         packet.senderID = ownID;
         packet.sequence = sequence++;
         packet.payload.assign(name.begin(), name.end());
+        transport->send(packet);
+        // It plays nothing: talkers need not fall back to PCM for it.
+        packet.type = PacketType::encodings;
+        packet.sequence = sequence++;
+        packet.payload = EncodingAnnouncement{true, name}.encode();
         transport->send(packet);
     };
     std::weak_ptr<PresenceTracker> weak = presence;

@@ -39,6 +39,9 @@ SpeechEncoder::SpeechEncoder() {
     check(error, "cannot create the speech encoder");
     auto* e = encoder_.get();
     check(opus_encoder_ctl(e, OPUS_SET_BITRATE(SpeechCodecSettings::bitRate)), "bit rate");
+    // A constant rate: every packet is the same size, so the wire budget holds
+    // whatever is said (a variable rate went over it on tones).
+    check(opus_encoder_ctl(e, OPUS_SET_VBR(0)), "constant rate");
     check(opus_encoder_ctl(e, OPUS_SET_COMPLEXITY(SpeechCodecSettings::complexity)), "complexity");
     check(opus_encoder_ctl(e, OPUS_SET_SIGNAL(OPUS_SIGNAL_VOICE)), "signal");
     check(opus_encoder_ctl(e, OPUS_SET_INBAND_FEC(1)), "forward error correction");

@@ -89,7 +89,9 @@ PeerEncodings::Verdict PeerEncodings::judge(Executor::TimePoint now) const {
 }
 
 AudioEncoding spurtEncoding(CodecChoice choice, const PeerEncodings::Verdict& verdict) {
-    if (choice == CodecChoice::pcm || verdict.known == 0 || !verdict.withoutOpus.empty()) return AudioEncoding::pcm;
+    if (choice == CodecChoice::pcm || !verdict.withoutOpus.empty()) return AudioEncoding::pcm;
+    // Asked for, compressed goes out even before anyone is known.
+    if (choice == CodecChoice::automatic && verdict.known == 0) return AudioEncoding::pcm;
     return AudioEncoding::opus;
 }
 

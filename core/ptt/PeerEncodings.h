@@ -71,7 +71,7 @@ private:
 // The encoding of the next spurt: compressed only when asked for (or left to
 // choose) and nobody known would be left deaf by it. While nobody is known yet
 // (a program just started, a peer that has not said anything) PCM is the safe
-// guess: every build plays it.
+// guess: every build plays it, unless compressed speech was asked for.
 AudioEncoding spurtEncoding(CodecChoice choice, const PeerEncodings::Verdict& verdict);
 
 } // namespace hh

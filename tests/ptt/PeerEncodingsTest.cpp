@@ -23,6 +23,7 @@ protected:
 // of a name decides, so a restart as an older build counts.
 TEST_F(PeerEncodingsTest, ListedPeersCountOnlyWhatTheirSendersAnnounce) {
     EXPECT_EQ(next(), AudioEncoding::pcm) << "nobody known yet";
+    EXPECT_EQ(next(CodecChoice::opus), AudioEncoding::opus) << "asked for, and nobody known who cannot";
     encodings.setListed(Names{"Kitchen", "Hall #2"});
     EXPECT_EQ(without(), (Names{"Hall #2", "Kitchen"})) << "listed, nothing heard: PCM-only";
     EXPECT_TRUE(encodings.announced(kitchen, true, now, "Kitchen"));
