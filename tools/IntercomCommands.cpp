@@ -146,7 +146,7 @@ void addCodecOptions(CLI::App* cmd, CodecOptions& codec, bool isTransmitting) {
     cmd->add_flag("--pcm-only", codec.isPcmOnly, "Announce and decode PCM only")->group("");
 }
 
-// What peers answer a newcomer within: their encodings at once, beacons within half a second.
+// What peers answer a newcomer within: their encodings within 0.35 s, beacons within half a second.
 constexpr double peerAnswerSeconds = 0.7;
 
 std::string joinNames(const std::vector<std::string>& names) {
@@ -229,7 +229,7 @@ int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audi
         session.onMain([&] { verdict = session.controller().peerEncodings(); });
         if (codec.choice == CodecChoice::opus && !verdict.withoutOpus.empty()) {
             std::cerr << "hollerhopper-cli: not sending compressed speech: " << joinNames(verdict.withoutOpus)
-                      << " decode it and would hear nothing (--codec auto sends PCM while they are there)\n";
+                      << " cannot decode it and would hear nothing (--codec auto sends PCM while they are there)\n";
             return 1;
         }
     }

@@ -335,8 +335,9 @@ void PTTController::answerEncodings() {
     if (!isDecodingOpus_ || isEncodingAnswerPending_) return;
     isEncodingAnswerPending_ = true;
     const auto now = main_->now();
-    auto delay = std::chrono::duration_cast<Executor::Duration>(std::chrono::milliseconds(random_() % 200));
-    if (lastEncodingAnswer_ && *lastEncodingAnswer_ + seconds(1.0) > now) delay += *lastEncodingAnswer_ + seconds(1.0) - now;
+    auto delay = std::chrono::duration_cast<Executor::Duration>(std::chrono::milliseconds(random_() % 100));
+    const auto gap = seconds(answerIntervalSeconds);
+    if (lastEncodingAnswer_ && *lastEncodingAnswer_ + gap > now) delay += *lastEncodingAnswer_ + gap - now;
     main_->postAfter(delay, [weak = weak_from_this()] {
         auto self = weak.lock();
         if (!self) return;

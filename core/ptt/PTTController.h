@@ -116,6 +116,7 @@ public:
     void refreshTransport();
 
     static constexpr double releaseTailSeconds = 0.2;
+    static constexpr double answerIntervalSeconds = 0.25;
     // Announced names kept; a flood of ever new sender IDs cannot grow memory.
     static constexpr std::size_t maximumTalkerNames = 256;
     // Talkers tracked at once: as many as the mixer plays.
@@ -152,8 +153,9 @@ private:
     void startPresence();
     void sendBeacon();
     void sendEncodings();
-    // A newcomer's first announcement is answered with ours, soon and at most
-    // once a second: one answer serves every newcomer since the last.
+    // A newcomer's first announcement is answered with ours within 0.1 s, and
+    // at most once in answerIntervalSeconds: one answer serves every newcomer
+    // since the last, and a flood of them draws four small packets a second.
     void answerEncodings();
     void handleEncodings(const WalkiePacket& packet);
     void handleOpus(const WalkiePacket& packet);
