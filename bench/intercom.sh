@@ -3,8 +3,9 @@
 # mouth-to-ear delay (click into "stim" -> h1's microphone -> network -> h2's
 # jitter buffer -> "spk", median of 10 clicks), the same for the first spurt
 # after the listener's playback stream closed, CPU and peak RSS of listen
-# (idle, receiving one talker, two talkers) and of talk (transmitting, noise
-# suppression on and off), and the
+# (idle, receiving one talker, two talkers, compressed) and of talk
+# (transmitting compressed with noise suppression on and off, and PCM), the
+# bytes on the wire per second of one talker in each encoding, and the
 # time from the sound server's return (killed and started again) to audio heard,
 # and the tray program's idle CPU and peak RSS under Xvfb. $1: the build directory.
 set -euo pipefail
@@ -67,22 +68,42 @@ sox -n -r 16000 -c 1 -b 16 "$work/long.wav" synth 14 sine 440 vol 0.3
 lab exec h1 "$cli" say "$work/long.wav" --name long >/dev/null 2>&1 &
 sayPid=$!
 sleep 2
-measure "$listenPid" 10 "listen, receiving one talker" 1.5
+measure "$listenPid" 10 "listen, receiving one compressed talker" 1.5
 wait $sayPid || true
 lab exec h1 "$cli" say "$work/long.wav" --name long >/dev/null 2>&1 &
 sayPid=$!
 lab exec h1 "$cli" say "$work/long.wav" --name other >/dev/null 2>&1 &
 otherPid=$!
 sleep 2
-measure "$listenPid" 10 "listen, receiving two talkers" 3
+measure "$listenPid" 10 "listen, receiving two compressed talkers" 3
 wait $sayPid $otherPid || true
-# With noise suppression on (the default) and off: what it adds to transmitting.
-for ns in on off; do
-    lab_background lab exec h1 "$cli" talk --seconds 14 --noise-suppression $ns --name mouth >/dev/null 2>&1
+# With noise suppression on (the default) and off: what it adds to
+# transmitting; compressed (the default, h2 decodes it) and uncompressed.
+for run in "on opus" "off opus" "on pcm"; do
+    read -r ns codec <<<"$run"
+    lab_background lab exec h1 "$cli" talk --seconds 14 --noise-suppression $ns --codec $codec --name mouth >/dev/null 2>&1
     talkPid=$!
     sleep 2
-    measure "$(program_pid "$talkPid")" 10 "talk, transmitting, noise suppression $ns" 2
+    measure "$(program_pid "$talkPid")" 10 "talk, transmitting $codec, noise suppression $ns" 2
     wait $talkPid || true
+done
+
+echo "== bytes on the wire per second of one talker (IP and UDP headers included)"
+sox -n -r 16000 -c 1 -b 16 "$work/two.wav" synth 2 sine 440 vol 0.3
+for codec in pcm opus; do
+    lab exec h2 "$cli" monitor --seconds 4 >"$work/mon-$codec.log" 2>/dev/null &
+    monPid=$!
+    sleep 0.5
+    lab exec h1 "$cli" say "$work/two.wav" --codec $codec --name "bytes-$codec" >/dev/null 2>&1
+    wait $monPid || true
+    python3 - "$work/mon-$codec.log" "$codec" <<'PY'
+import json, sys
+frames = wire = 0
+for line in open(sys.argv[1], errors="replace"):
+    if line.startswith("{") and ('"type":"audio"' in line or '"type":"opus"' in line):
+        e = json.loads(line); frames += 1; wire += e["payloadBytes"] + 26 + 28
+print("%s: %d bytes per second on the wire (%d frames)" % (sys.argv[2], wire * 50 // max(frames, 1), frames))
+PY
 done
 
 echo "== first spurt after idle: mouth-to-ear delay"

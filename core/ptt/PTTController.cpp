@@ -363,8 +363,8 @@ void PTTController::handlePacket(const WalkiePacket& packet) {
     const bool isNamed = packet.type == PacketType::hello || packet.type == PacketType::talkStart;
     if (packet.type != PacketType::encodings) {
         std::optional<std::string> name;
-        if (isNamed && isValidUtf8({reinterpret_cast<const char*>(packet.payload.data()), packet.payload.size()}))
-            name = canonicalName({reinterpret_cast<const char*>(packet.payload.data()), packet.payload.size()});
+        const std::string_view text(reinterpret_cast<const char*>(packet.payload.data()), packet.payload.size());
+        if (isNamed && isValidUtf8(text)) name = std::string(text);
         peerEncodings_.heard(packet.senderID, main_->now(), std::move(name));
     }
     switch (packet.type) {
@@ -408,7 +408,7 @@ void PTTController::handleEncodings(const WalkiePacket& packet) {
     const auto announcement = EncodingAnnouncement::decode(packet.payload);
     if (!announcement) return;
     std::optional<std::string> name;
-    if (isValidUtf8(announcement->name)) name = canonicalName(announcement->name);
+    if (isValidUtf8(announcement->name)) name = announcement->name;
     if (peerEncodings_.announced(packet.senderID, announcement->decodesOpus, main_->now(), std::move(name)))
         answerEncodings();
 }

@@ -22,28 +22,33 @@ PeerEncodings::Sender& PeerEncodings::remember(const Uuid& sender, Executor::Tim
     entry.lastHeard = now;
     if (name && !name->empty() && *name != entry.name) {
         entry.name = std::move(*name);
+        entry.canonical.reset();
         entry.wasListed = isListed(entry);
     }
     return entry;
 }
 
-void PeerEncodings::heard(const Uuid& sender, Executor::TimePoint now, std::optional<std::string> canonicalName) {
-    remember(sender, now, std::move(canonicalName));
+const std::string& PeerEncodings::canonicalOf(const Sender& sender) {
+    if (!sender.canonical) sender.canonical = canonicalName(sender.name);
+    return *sender.canonical;
 }
 
-bool PeerEncodings::announced(const Uuid& sender, bool decodesOpus, Executor::TimePoint now,
-                              std::optional<std::string> canonicalName) {
+void PeerEncodings::heard(const Uuid& sender, Executor::TimePoint now, std::optional<std::string> name) {
+    remember(sender, now, std::move(name));
+}
+
+bool PeerEncodings::announced(const Uuid& sender, bool decodesOpus, Executor::TimePoint now, std::optional<std::string> name) {
     const bool isNew = !senders_.count(sender);
-    auto& entry = remember(sender, now, std::move(canonicalName));
+    auto& entry = remember(sender, now, std::move(name));
     const bool isFirst = isNew || !entry.decodesOpus;
     entry.decodesOpus = decodesOpus;
     return isFirst;
 }
 
 bool PeerEncodings::isListed(const Sender& sender) const {
-    if (!listed_ || sender.name.empty()) return false;
+    if (!listed_ || listed_->empty() || sender.name.empty()) return false;
     return std::any_of(listed_->begin(), listed_->end(),
-                       [&](const std::string& service) { return isServiceOfSender(service, sender.name); });
+                       [&](const std::string& service) { return isServiceOfSender(service, canonicalOf(sender)); });
 }
 
 void PeerEncodings::setListed(std::optional<std::vector<std::string>> canonicalNames) {
@@ -70,7 +75,7 @@ PeerEncodings::Verdict PeerEncodings::judge(Executor::TimePoint now) const {
         for (const auto& service : *listed_) {
             const Sender* latest = nullptr;
             for (const auto& [id, sender] : senders_)
-                if (isRecent(sender) && !sender.name.empty() && isServiceOfSender(service, sender.name) &&
+                if (isRecent(sender) && !sender.name.empty() && isServiceOfSender(service, canonicalOf(sender)) &&
                     (!latest || latest->lastHeard < sender.lastHeard))
                     latest = &sender;
             ++verdict.known;

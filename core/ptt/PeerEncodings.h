@@ -35,12 +35,13 @@ public:
     static constexpr double forgetAfter = 15.0;
 
     // Any packet from another sender, with the name it announced (hello, talk
-    // start, encodings), if any, in canonical form.
-    void heard(const Uuid& sender, Executor::TimePoint now, std::optional<std::string> canonicalName = {});
-    // An encodings packet (its name canonical) or compressed audio. Returns
-    // whether this is the first announcement of this sender.
-    bool announced(const Uuid& sender, bool decodesOpus, Executor::TimePoint now,
-                   std::optional<std::string> canonicalName = {});
+    // start, encodings; valid UTF-8), if any. Names are compared in canonical
+    // form, made only when needed: a flood of named strangers costs no more
+    // than a table update each.
+    void heard(const Uuid& sender, Executor::TimePoint now, std::optional<std::string> name = {});
+    // An encodings packet or compressed audio. Returns whether this is the
+    // first announcement of this sender.
+    bool announced(const Uuid& sender, bool decodesOpus, Executor::TimePoint now, std::optional<std::string> name = {});
     // The names DNS-SD lists (canonical, ourselves left out), or nothing while
     // no DNS-SD daemon answers here.
     void setListed(std::optional<std::vector<std::string>> canonicalNames);
@@ -56,13 +57,15 @@ public:
 
 private:
     struct Sender {
-        std::string name;
+        std::string name;  // as announced
+        mutable std::optional<std::string> canonical;
         Executor::TimePoint lastHeard;
         bool decodesOpus = false;
         bool wasListed = false;  // DNS-SD has listed it
     };
     Sender& remember(const Uuid& sender, Executor::TimePoint now, std::optional<std::string> name);
     bool isListed(const Sender& sender) const;
+    static const std::string& canonicalOf(const Sender& sender);
 
     std::unordered_map<Uuid, Sender, UuidHash> senders_;
     std::optional<std::vector<std::string>> listed_;
