@@ -113,9 +113,10 @@ parecord --latency-msec=10 -d spk.monitor --file-format=wav "$work/idle.wav" &
 recPid=$!
 for i in $(seq 10); do
     sleep 4.5
-    lab exec h1 "$cli" talk --seconds 1.6 --name mouth >/dev/null 2>&1 &
+    # The press comes 0.7 s after on air, once the peers have answered.
+    lab exec h1 "$cli" talk --seconds 2.3 --name mouth >/dev/null 2>&1 &
     talkPid=$!
-    sleep 1.2
+    sleep 1.9
     paplay -d stim "$work/click.wav"
     wait $talkPid || true
 done

@@ -25,10 +25,12 @@ struct SpeechCodecSettings {
     // band-envelope correlation of 0.94 with the original (0.91 at 10 % loss),
     // within 0.01 of 24 kbit/s. The FEC copy is paid out of this rate.
     static constexpr int bitRate = 16000;
-    // Complexity 3 encodes in about 1 % of a core here; 5 costs half as much
-    // again for +0.005 of correlation, 10 three times as much for nothing
-    // measurable at this rate (bench_audio's speech encoding).
-    static constexpr int complexity = 3;
+    // Complexity 1: transmitting PCM alone already takes about 2 % of a core
+    // on a loaded two-core machine (the intercom benchmark), so the encoder
+    // must add little: about 0.4 % here (bench_audio), against 0.8 % at 3 and
+    // 3 % at 10, for 0.004 less correlation than 3 (0.935, 0.911 at 10 %
+    // loss); below 1 speech loses clearly more.
+    static constexpr int complexity = 1;
     // The loss the encoder plans its FEC copy for: Wi-Fi multicast's.
     static constexpr int expectedLossPercent = 10;
     // A hostile payload is at most a datagram; a real one is under 100 bytes.
