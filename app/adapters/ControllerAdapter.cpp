@@ -73,6 +73,9 @@ void ControllerAdapter::copy(PTTController::Property property) {
         if (onLocalNetworkAccessChanged) onLocalNetworkAccessChanged(c.localNetworkAccess());
         break;
     case PTTController::Property::isRunning: break; // not shown
+    // The tray program stays on the open channel for now.
+    case PTTController::Property::channel:
+    case PTTController::Property::isWrongPassphrase: break;
     }
 }
 
