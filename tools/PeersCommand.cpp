@@ -94,7 +94,10 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
             if (auto p = weak.lock()) p->packetReceived(packet);
         });
     };
-    main->runAndWait([&] { presence->start(); });
+    main->runAndWait([&] {
+        presence->start();
+        if (channel->isPrivate()) presence->setDnsSdAvailable(false);
+    });
     transport->setChannel(*channel);
     transport->start();
     // On a private channel nothing goes to DNS-SD: the peers are those whose beacons authenticate.
