@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The headless intercom between two lab hosts on the audio lab's sound server:
 # mouth-to-ear delay (click into "stim" -> h1's microphone -> network -> h2's
-# jitter buffer -> "spk", median of 10 clicks), the same for the first spurt
+# jitter buffer -> "spk", median of 10 clicks; compressed and PCM), the same for the first spurt
 # after the listener's playback stream closed, CPU and peak RSS of listen
 # (idle, receiving one talker, two talkers, compressed) and of talk
 # (transmitting compressed with noise suppression on and off, and PCM), both
@@ -48,17 +48,22 @@ sox "$work/click.wav" "$work/clicks.wav" repeat 9
 lab_background lab exec h2 "$cli" listen --name ear --cues off >/dev/null 2>&1
 listenPid=$!
 sleep 1.5
-lab_background lab exec h1 "$cli" talk --seconds 14 --name mouth >/dev/null 2>&1
-talkPid=$!
-sleep 1.5
-parecord --latency-msec=10 -d spk.monitor --file-format=wav "$work/rec.wav" &
-recPid=$!
-sleep 0.5
-paplay -d stim "$work/clicks.wav"
-sleep 0.8
-kill -TERM $recPid; wait $recPid 2>/dev/null || true
-python3 "$root/bench/click_delays.py" "$work/rec.wav" mouth-to-ear || true
-wait $talkPid || true
+# Compressed (the default: h2 decodes it), then uncompressed for comparison.
+for codec in opus pcm; do
+    # netlab.sh execs the program: its pid is the talker's.
+    lab_background "$root/scripts/netlab.sh" exec h1 "$cli" talk --seconds 14 --codec $codec --name mouth >/dev/null 2>&1
+    talkPid=$!
+    sleep 1.5
+    parecord --latency-msec=10 -d spk.monitor --file-format=wav "$work/rec.wav" &
+    recPid=$!
+    sleep 0.5
+    paplay -d stim "$work/clicks.wav"
+    sleep 0.8
+    kill -TERM $recPid; wait $recPid 2>/dev/null || true
+    python3 "$root/bench/click_delays.py" "$work/rec.wav" "mouth-to-ear, $codec" || true
+    kill -TERM $talkPid 2>/dev/null || true
+    wait $talkPid || true
+done
 
 echo "== CPU and memory"
 # Idle means after the 3 s quiet period, once the playback stream has closed.
