@@ -61,7 +61,7 @@ Column {
         style: settings.style
         symbol: "wifi"
         title: qsTr("Local network")
-        explanation: qsTr("Required to send and receive audio between devices on your WiFi")
+        explanation: qsTr("Required to send and receive audio between devices on your network")
         status: settings.model.localNetwork
         // The local-network check never asks the user, so "Allow" has nothing to do here.
         onAllowRequested: {}

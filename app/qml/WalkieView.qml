@@ -29,11 +29,23 @@ Rectangle {
     readonly property Style style: Style {}
     readonly property bool allGranted: permissions.allGranted
     readonly property var missingNames: permissions.missingPermissions
+    // What keeps the talk button from working, in a few words; empty when it works.
+    // Followed live: the sound server or the network coming back enables it.
+    readonly property string talkBlocker: controller.hasNoNetwork ? qsTr("No network")
+                                        : permissions.microphone === "unavailable" ? qsTr("No sound server")
+                                        : permissions.microphone === "noDevice" ? qsTr("No microphone")
+                                        : permissions.microphone === "denied" ? qsTr("Mic access refused")
+                                        : permissions.localNetwork === "denied" ? qsTr("Network refused")
+                                        : missingNames.length > 0 ? qsTr("Permissions needed")
+                                        : !allGranted ? qsTr("Connecting\u2026") : ""
+    readonly property bool canTalk: talkBlocker === ""
     readonly property string statusLine: controller.isTransmitting ? qsTr("You're talking\u2026")
+                                        : controller.talkFailure !== "" ? controller.talkFailure
                                         : controller.hasTalkingPeer ? controller.talkersText
                                         : controller.isInboundBlocked ? qsTr("Incoming audio is blocked on this computer")
                                         : controller.connectionState
     readonly property color statusColor: controller.isTransmitting ? style.red
+                                        : controller.talkFailure !== "" ? style.red
                                         : controller.hasTalkingPeer ? style.green
                                         : controller.isInboundBlocked ? style.orange : style.secondary
     // The count goes in first: a "%1" inside a network's name stays as it is.
@@ -53,7 +65,7 @@ Rectangle {
 
     // Touch-down and every movement while held: start talking once.
     function pressChanged() {
-        if (!allGranted || isPressed)
+        if (!canTalk || isPressed)
             return
         isPressed = true
         controller.beginTalking()
@@ -220,7 +232,9 @@ Rectangle {
                 anchors.horizontalCenter: parent.horizontalCenter
                 style: walkie.style
                 isPressed: walkie.isPressed
-                allGranted: walkie.allGranted
+                isOnAir: walkie.controller.isTransmitting
+                allGranted: walkie.canTalk
+                blocker: walkie.talkBlocker
                 onEngaged: walkie.pressChanged()
                 onReleased: walkie.pressEnded()
             }

@@ -61,6 +61,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateMenu);
     connect(controller, &ControllerObject::connectionStateChanged, this, &AppDelegate::updateToolTip);
     connect(controller, &ControllerObject::talkingPeerChanged, this, &AppDelegate::updateToolTip);
+    connect(controller, &ControllerObject::isTransmittingChanged, this, &AppDelegate::updateToolTip);
     // The mono icons follow the desktop's text colour, also when it changes.
     qApp->installEventFilter(this);
 
@@ -187,12 +188,14 @@ QColor AppDelegate::monoIconColor() const {
     return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
 }
 
-// Who is talking while anyone does, the connection otherwise.
+// On air while we transmit, who is talking while anyone does, the connection otherwise.
 void AppDelegate::updateToolTip() {
     if (!statusItem_)
         return;
     const ControllerObject& controller = *backend_.controller;
-    const QString line = controller.hasTalkingPeer() ? controller.talkersText() : controller.connectionState();
+    const QString line = controller.isTransmitting()  ? tr("On air")
+                         : controller.hasTalkingPeer() ? controller.talkersText()
+                                                       : controller.connectionState();
     statusItem_->setToolTip(tr("Hollerhopper \u2014 %1").arg(line));
 }
 

@@ -14,7 +14,7 @@ namespace hh {
 
 // Moves packets between the instances on the link through the one multicast
 // group, and heals itself: a waiting or failed group is rebuilt after 2 s, and a
-// change of the available interfaces rebuilds it at once. All its state lives on
+// change of the available interfaces (gone ones too) rebuilds it at once. All its state lives on
 // its own serial executor; the public operations only post to it.
 class Transport : public std::enable_shared_from_this<Transport> {
 public:
@@ -23,9 +23,10 @@ public:
         Kind kind = Kind::setup;
         std::string message;  // for failed: a description for the user
         bool isRefused = false;  // failed: the system refused us (see GroupState)
+        bool isNoNetwork = false;  // failed: no usable interface (see GroupState)
 
-        static State failed(std::string message, bool isRefused = false) {
-            return {Kind::failed, std::move(message), isRefused};
+        static State failed(std::string message, bool isRefused = false, bool isNoNetwork = false) {
+            return {Kind::failed, std::move(message), isRefused, isNoNetwork};
         }
         static State setup() { return {Kind::setup, {}}; }
         static State ready() { return {Kind::ready, {}}; }

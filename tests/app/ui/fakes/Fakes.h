@@ -58,8 +58,13 @@ public:
     // Several talkers, in the order they began; the last began most recently.
     Q_INVOKABLE void setTalkingPeers(const QStringList& names) { publishTalkingPeers(names, names.value(names.size() - 1)); }
     Q_INVOKABLE void setTransmitting(bool value) { publishTransmitting(value); }
-    // `kind` names a ConnectionState::Kind: "onAir", "networkError"...
+    // `kind` names a ConnectionState::Kind: "ready", "networkError"...
     Q_INVOKABLE void setConnectionState(const QString& kind, const QString& detail = {});
+    // A press refused for no sound server (`detail`); empty: none.
+    Q_INVOKABLE void setAudioTalkFailure(const QString& detail) {
+        publishTalkFailure(detail.isEmpty() ? std::nullopt
+                                            : std::optional(TalkFailure{TalkFailure::Kind::audio, detail.toStdString()}));
+    }
 
     EventLog log;
 };

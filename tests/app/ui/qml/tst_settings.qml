@@ -83,7 +83,7 @@ TestCase {
                        [() => { app.state = Qt.ApplicationInactive; settings.onScreen = true }, 1],
                        [() => { app.state = Qt.ApplicationActive }, 2],
                        [() => controller.setConnectionState("audioError", "still gone"), 2],
-                       [() => controller.setConnectionState("onAir"), 3]]
+                       [() => controller.setConnectionState("ready"), 3]]
         steps.forEach(([change, refreshes], i) => {
             change()
             compare(model.count("refresh"), refreshes, i)
