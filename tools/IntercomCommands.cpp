@@ -84,8 +84,12 @@ public:
         controller.onCue = [](Cue cue) { printJsonLine({{"event", "cue"}, {"cue", cueName(cue)}}); };
     }
 
+    // Ends with the connection's "stopped" (and the talk end of a held press).
     ~Session() {
-        onMain([this] { intercom_->shutdown(); });
+        onMain([this] {
+            controller().stop();
+            intercom_->shutdown();
+        });
     }
 
     void onMain(std::function<void()> task) { main_->runAndWait(std::move(task)); }

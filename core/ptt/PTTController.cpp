@@ -140,7 +140,7 @@ void PTTController::start() {
     try {
         audio_->start();
     } catch (const std::exception& e) {
-        HH_LOG_ERROR(logcat::audio, "cannot start the sound devices: " << e.what());
+        // The platform has logged it; the connection state shows it.
         applyAudioHealth(e.what());
     }
     transport_->start();
