@@ -77,13 +77,10 @@ r=0; lab exec h1 "$cli" listen --seconds 1 --name late >"$tmp/late.log" 2>&1 || 
 r="$r:$(grep -c '"state":"audio error: no sound server is running"' "$tmp/late.log" || true)"
 r="$r:$(grep -c '^hollerhopper: .*no sound server is running' "$tmp/late.log" || true)"
 check "listen started without a server runs and says so once (and logs it once)" 0:1:1 "$r"
-# talk without a server fails at once, saying why, and sends nothing.
 start=$(now); r=0
-lab exec h1 "$cli" talk --seconds 5 --name nosrv >"$tmp/nosrv.log" 2>"$tmp/nosrv.err" || r=$?
-took=$(awk -v s="$start" -v e="$(now)" 'BEGIN {printf "%.1f", e - s}')
-grep -q 'cannot talk: audio error: no sound server is running' "$tmp/nosrv.err" && r="$r:said" || r="$r:silent"
-check "talk without a server exits 1 at once with the reason ($took s)" 1:said:1 "$r:$(awk -v t="$took" 'BEGIN {print (t < 2.5) ? 1 : 0}')"
-check "and sends no talk start" 0 "$(grep -c '"talkStart".*"name":"nosrv"' "$tmp/wire.log" || true)"
+lab exec h1 "$cli" talk --seconds 5 --name nosrv >/dev/null 2>"$tmp/nosrv.err" || r=$?
+check "talk without a server exits 1 at once (< 2.5 s), saying why, sending no talk start" 1:1:1:0 "$r:$(awk -v s="$start" -v e="$(now)" \
+    'BEGIN {print (e - s < 2.5)}'):$(grep -c 'cannot talk: audio error: no sound server' "$tmp/nosrv.err"):$(grep -c '"talkStart".*"nosrv"' "$tmp/wire.log")"
 before=$(cpu_ns "$listenPid"); sleep 2; after=$(cpu_ns "$listenPid")
 pct=$(awk -v b="$before" -v a="$after" 'BEGIN {printf "%.2f", (a - b) / 2e7}')
 check "no busy loop while the server is away ($(cat /proc/"$listenPid"/comm): $pct % of a core < 1 %)" 1 "$(awk -v p="$pct" 'BEGIN {print (p < 1) ? 1 : 0}')"
@@ -138,17 +135,10 @@ spurts=$(ls "$tmp/rec" | wc -l)
 lab exec h1 "$cli" talk --seconds 2 --noise-suppression off --name presser >"$tmp/talk.log" 2>&1
 kill -TERM $micPid 2>/dev/null || true
 # What talk tells a script: on air, the spurt sent with its frame count, the end.
-read -r frames talkEvents < <(python3 -c '
-import json, sys
-events = [json.loads(l) for l in open(sys.argv[1]) if l.startswith("{")]
-talk = [e for e in events if e["event"] == "talk"]
-sent = [e["frames"] for e in talk if e["state"] == "sent"]
-print(sent, "%s:%s:%s" % (talk[0]["state"] if talk else "none", sent[0] if len(sent) == 1 and sent[0] > 0 else "-",
-                          events[-1].get("state") if events else "none"))' "$tmp/talk.log")
 sleep 0.3
-onWire=$(grep '"type":"talkEnd"' "$tmp/wire.log" | tail -1 | sed 's/.*"frameIndex":\([0-9]*\).*/\1/')
-check "talk prints on air, then the spurt sent with its frame count as on the wire ($frames), then stopped last" \
-    "on air:$onWire:stopped" "$talkEvents"
+onWire=$(grep '"type":"talkEnd"' "$tmp/wire.log" | tail -1 | grep -o '"frameIndex":[0-9]*')
+check "talk prints on air, the spurt sent with its frame count as on the wire, and stopped last" "1:${onWire#*:}:stopped" \
+    "$(grep -c '"talk","state":"on air"' "$tmp/talk.log"):$(grep -o '"sent","frames":[0-9]*' "$tmp/talk.log" | grep -o '[0-9]*$'):$(grep '^{' "$tmp/talk.log" | tail -1 | grep -o stopped)"
 wait_for "$tmp/listen.log" '"recorded"' 5 $((spurts + 1)) || true
 spurt=$(ls -t "$tmp"/rec/*.wav | head -1)
 ms=$(tone_ms "$spurt")

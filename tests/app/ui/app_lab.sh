@@ -46,6 +46,6 @@ status=0
 wait $reader || status=$?
 [ -z "${HH_SCREENSHOT_DIR:-}" ] || cp "$tmp"/panel-*.png "$HH_SCREENSHOT_DIR/" || true
 check "the panel read as expected over AT-SPI" 0 "$status"
-check "no talk start on the wire but Hal Two's (a press that failed sent none)" 0:1 \
-    "$(grep '"type":"talkStart"' "$tmp/wire.log" | grep -vc '"name":"Hal Two"'):$(grep -c '"name":"Hal Two"' "$tmp/wire.log" | awk '{print ($1 > 0)}')"
+check "no talk start on the wire but Hal Two's (a press that failed sent none)" 0 \
+    "$(grep '"type":"talkStart"' "$tmp/wire.log" | grep -vc '"name":"Hal Two"')"
 lab_summary

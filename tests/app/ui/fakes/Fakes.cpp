@@ -16,7 +16,6 @@ void FakeController::setConnectionState(const QString& kind, const QString& deta
     using K = ConnectionState::Kind;
     const QMap<QString, K> kinds{{QStringLiteral("starting"), K::starting}, {QStringLiteral("connecting"), K::connecting},
                                         {QStringLiteral("ready"), K::ready}, {QStringLiteral("stopped"), K::stopped},
-                                        {QStringLiteral("noNetwork"), K::noNetwork},
                                         {QStringLiteral("networkError"), K::networkError},
                                         {QStringLiteral("audioError"), K::audioError}};
     Q_ASSERT(kinds.contains(kind));

@@ -60,11 +60,6 @@ public:
     Q_INVOKABLE void setTransmitting(bool value) { publishTransmitting(value); }
     // `kind` names a ConnectionState::Kind: "ready", "networkError"...
     Q_INVOKABLE void setConnectionState(const QString& kind, const QString& detail = {});
-    // A press refused for no sound server (`detail`); empty: none.
-    Q_INVOKABLE void setAudioTalkFailure(const QString& detail) {
-        publishTalkFailure(detail.isEmpty() ? std::nullopt
-                                            : std::optional(TalkFailure{TalkFailure::Kind::audio, detail.toStdString()}));
-    }
 
     EventLog log;
 };

@@ -64,11 +64,6 @@ TestCase {
             [() => { controller.clearTalkingPeer(); controller.setConnectionState("ready"); controller.setInboundBlocked(true) },
              "Incoming audio is blocked on this computer", "orange"],
             [() => controller.setInboundBlocked(false), "Ready", "secondary"],
-            // A press that did not go on air says why, over everything but our own talking.
-            [() => { controller.setTalkingPeer("Alice"); controller.setAudioTalkFailure("no sound server is running") },
-             "Not sent: no sound server is running", "red"],
-            [() => { controller.setAudioTalkFailure(""); controller.clearTalkingPeer(); controller.setConnectionState("noNetwork") },
-             "No network connection", "secondary"],
         ]
         for (const [change, text, colour] of steps) {
             change()
@@ -91,16 +86,12 @@ TestCase {
             { tag: "network denied", mic: "granted", net: "denied", banner: "Local Network access needed \u2014 tap to fix",
               caption: "Network refused" },
             // Nothing to grant: the button says what is missing, and no banner asks for access.
-            { tag: "no sound server", mic: "unavailable", net: "granted", banner: null, caption: "No sound server" },
             { tag: "no microphone", mic: "noDevice", net: "granted", banner: null, caption: "No microphone" },
-            { tag: "no network", mic: "granted", net: "unknown", noNetwork: true, banner: null, caption: "No network" },
             { tag: "all granted", mic: "granted", net: "granted", banner: null, caption: "" },
         ]
     }
     function test_banner(data) {
         permissions.setStatuses(data.mic, data.net)
-        if (data.noNetwork)
-            controller.setConnectionState("noNetwork")
         const banner = child("permissionBanner")
         compare(banner.visible, data.banner !== null)
         if (data.banner !== null) {

@@ -88,26 +88,19 @@ def screenshot(work, name):
         print("no screenshot:", error)
 
 
-def handshake(work, name, timeout=60):
-    """Asks the lab script for DIR/NAME (writing DIR/want-NAME) and waits until it is there."""
+# Asks the lab script for DIR/NAME (writing DIR/want-NAME) and waits until it is there.
+def handshake(work, name):
     open(os.path.join(work, "want-" + name), "w").close()
-    return poll(lambda: os.path.exists(os.path.join(work, name)), timeout)
+    return poll(lambda: os.path.exists(os.path.join(work, name)), 60)
 
 
-def tooltip(sni):
-    """The status item's tooltip text."""
-    _, _, title, text = dbus.Interface(sni, dbus.PROPERTIES_IFACE).Get(SNI, "ToolTip")
-    return str(title) or str(text)
-
-
+# What the panel and the tooltip say about audio and network as they come and go.
 def honest_states(app, sni, work):
-    """What the panel and the tooltip say about audio and network as they come and go."""
+    tooltip = lambda text: poll(lambda: text in map(str, dbus.Interface(sni, dbus.PROPERTIES_IFACE).Get(SNI, "ToolTip")[2:]))
     button = "Hold to talk \u2014 no sound server"
     check(named(button)(wait_for(app.pid, named(button), timeout=20)), "with no sound server the talk button says so")
     failed = "Not sent: no sound server is running"
-    subprocess.run(["xdotool", "keydown", "Pause"], check=True)
-    time.sleep(0.4)
-    subprocess.run(["xdotool", "keyup", "Pause"], check=True)
+    subprocess.run("xdotool keydown Pause sleep 0.4 keyup Pause".split(), check=True)
     nodes = wait_for(app.pid, named(failed), timeout=3)
     if not any(n.startswith("Hold to talk") for _, n in nodes):
         # The key's grab closed the panel (a click just after that is taken as the
@@ -117,17 +110,13 @@ def honest_states(app, sni, work):
         nodes = wait_for(app.pid, named(failed))
     check(named(failed)(nodes) and not named("You're talking\u2026")(nodes),
           "a press of the key with no sound server says it was not sent, not that we are talking")
-
     ready = lambda ns: named("Hold to talk")(ns) and named("Ready")(ns)
-    check(handshake(work, "audio-up") and ready(wait_for(app.pid, ready, timeout=20)),
-          "the sound server started: the talk button works and the panel reads Ready, Settings never opened")
-    check(poll(lambda: tooltip(sni) == "Hollerhopper \u2014 Ready"), "the tooltip reads Ready: %s" % tooltip(sni))
-
+    check(handshake(work, "audio-up") and ready(wait_for(app.pid, ready, timeout=20)) and tooltip("Hollerhopper \u2014 Ready"),
+          "the sound server started: the talk button works, the panel and the tooltip read Ready, Settings never opened")
     offline = lambda ns: named("No network connection")(ns) and named("Hold to talk \u2014 no network")(ns)
-    check(handshake(work, "link-down") and offline(wait_for(app.pid, offline, timeout=20)),
-          "the link down: the panel says No network connection and the button no network")
-    check(poll(lambda: tooltip(sni) == "Hollerhopper \u2014 No network connection"),
-          "and so does the tooltip: %s" % tooltip(sni))
+    check(handshake(work, "link-down") and offline(wait_for(app.pid, offline, timeout=20))
+          and tooltip("Hollerhopper \u2014 No network connection"),
+          "the link down: the panel and the tooltip say No network connection, the button no network")
     check(handshake(work, "link-up") and ready(wait_for(app.pid, ready, timeout=20)), "the link up: Ready again")
 
 
