@@ -47,6 +47,7 @@ TestCase {
         return [
             { tag: "just created", mic: "unknown", net: "unknown", clicked: [] },
             { tag: "no sound server", mic: "unavailable", net: "granted", clicked: [] },
+            { tag: "no microphone", mic: "noDevice", net: "granted", clicked: [] },
             { tag: "mic not asked", mic: "notDetermined", net: "granted", clicked: ["requestMicrophoneAccess"] },
             { tag: "both denied", mic: "denied", net: "denied", clicked: ["openPrivacySettings 0", "openPrivacySettings 1"] },
             { tag: "both granted", mic: "granted", net: "granted", clicked: [] },
@@ -61,7 +62,8 @@ TestCase {
             compare(warning.visible, status === "denied" || status === "notDetermined", rowName)
             const text = control(rowName, "statusText")
             compare(text ? text.text : null, status === "granted" ? "Granted" : status === "unknown" ? "Checking\u2026"
-                  : status === "unavailable" ? "No sound server is running" : null, rowName)
+                  : status === "unavailable" ? "No sound server is running"
+                  : status === "noDevice" ? "No microphone found" : null, rowName)
             compare(!!control(rowName, "grantedLabel"), status === "granted", rowName)
             compare(!!control(rowName, "openSettingsButton"), status === "denied", rowName)
             const allow = control(rowName, "allowButton")
@@ -71,6 +73,8 @@ TestCase {
                 mouseClick(button)
         }
         compare(model.events(), data.clicked)
+        // A wired computer has no Wi-Fi: the row speaks of the network.
+        verify(control("localNetworkRow", "rowExplanation").text.endsWith("devices on your network"))
     }
 
     // Read again when shown, when the program is activated while shown, and
