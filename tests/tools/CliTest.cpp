@@ -47,6 +47,10 @@ TEST(CommandLine, UsageErrorsExitTwoWithAMessage) {
         {{"talk", "--seconds", "31536001"}, "at most 31536000 "},
         // A key X has no name for is found while parsing, before anything joins the network.
         {{"talk", "--key", "F99"}, "not a key: F99"},
+        // A private channel needs its passphrase from a file, never from the command line.
+        {{"listen", "--channel", "Office"}, "--passphrase-file"},
+        {{"monitor", "--passphrase-file", "-"}, "--channel"},
+        {{"say", "x.wav", "--channel", "Office", "--passphrase", "secret"}, "--passphrase"},
     };
     for (const auto& c : cases) {
         const Parsed p = parse(c.words);
