@@ -3,6 +3,9 @@
 #include <QElapsedTimer>
 #include <QQuickView>
 #include <QVariantMap>
+#include <memory>
+
+class QAbstractNativeEventFilter;
 
 namespace hh {
 
@@ -45,6 +48,8 @@ private:
     bool wasActive_ = false;
     QElapsedTimer closedByFocusLoss_;
     QRect anchor_;
+    // Keeps a keyboard grab from counting as focus lost (see PanelWindow.cpp).
+    std::unique_ptr<QAbstractNativeEventFilter> grabFilter_;
 };
 
 } // namespace hh

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Drives the tray program on fakes as a desktop does: over D-Bus as the
 StatusNotifierWatcher (the panel's Activate, its dbusmenu menu, the icon's
-pixels), and its push-to-talk key on X11 with xdotool (Caps Lock on, the key
+pixels, the panel kept open while the key is held, with and without a window
+manager), and its push-to-talk key on X11 with xdotool (Caps Lock on, the key
 kept across a restart). (The panel read over AT-SPI, and the key held over
 another program's window with auto-repeat: app_lab.sh and hotkey_lab.sh, on the
 real program; Space and Escape on the panel: tst_walkie.qml.)
@@ -172,6 +173,9 @@ def run(app, session, sni):
           "the first Activate makes the panel and opens it")
     activate(dbus.Int32(10), dbus.Int32(10))
     check(app.expect("panel hidden") is not None, "a second Activate closes it")
+    key_over_panel(app, activate, "without a window manager")
+    with window_manager():
+        key_over_panel(app, activate, "under openbox")
 
     menu = dbus.Interface(session.get_object(sni.bus_name, props.Get(SNI, "Menu")), "com.canonical.dbusmenu")
 
@@ -205,6 +209,48 @@ def run(app, session, sni):
     check(app.send("view", "showSettings") == "showSettings 1", "and shows its settings view")
     click("Quit Hollerhopper")
     check(poll(lambda: app.process.poll() is not None) and app.process.returncode == 0, "Quit ends the program")
+
+
+def panel_mapped():
+    """Whether the X server has a viewable window named Hollerhopper."""
+    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Hollerhopper$"],
+                          capture_output=True, text=True).stdout.split() != []
+
+
+class window_manager:
+    """openbox on the test's display while in a `with` block."""
+
+    def __enter__(self):
+        self.wm = subprocess.Popen(["openbox", "--sm-disable"], stderr=subprocess.DEVNULL)
+        poll(lambda: "window id" in subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"],
+                                                   capture_output=True, text=True).stdout)
+
+    def __exit__(self, *_):
+        end_program(self.wm)
+
+
+def key_over_panel(app, activate, where):
+    """The push-to-talk key's grab takes the keyboard from the open panel for
+    the hold: the panel stays open; focus moving to another window still closes it."""
+    time.sleep(0.5)  # an Activate just after the panel closed on focus loss is the click that closed it
+    activate(dbus.Int32(10), dbus.Int32(10))
+    check(app.expect("panel shown") is not None and poll(panel_mapped), "%s the panel opens" % where)
+    xdotool("keydown", "Pause")
+    lines = app.drain(1.0)  # longer than Qt waits for the focus to come back
+    mapped = panel_mapped()
+    xdotool("keyup", "Pause")
+    lines += app.drain(0.5)
+    check(lines.count("event beginTalking") == 1 and "panel hidden" not in lines and mapped,
+          "%s holding Pause talks and leaves the panel open: %s" % (where, lines))
+    other = subprocess.Popen(["xmessage", "-geometry", "+600+400", "another program"])
+    try:
+        window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--class", "xmessage"],
+                                capture_output=True, text=True, timeout=20).stdout.split()
+        xdotool("windowfocus", window[0])
+        check(app.expect("panel hidden") is not None and poll(lambda: not panel_mapped()),
+              "%s focus moving to another window closes it" % where)
+    finally:
+        end_program(other)
 
 
 def start_at_login(entries, click):
