@@ -94,13 +94,29 @@ Column {
             id: keyField
             objectName: "keyField"
             property bool isCapturing: false
+            // Why the last key pressed was not taken; capturing goes on.
+            property string refusal: ""
             readonly property string key: settings.hotkey ? settings.hotkey.key : ""
             width: parent.width - clearButton.width - parent.spacing
             focusPolicy: Qt.StrongFocus
             padding: 4
             leftPadding: 8
-            text: isCapturing ? qsTr("Push-to-talk key: press a key\u2026")
+            text: isCapturing ? (refusal !== "" ? refusal : qsTr("Push-to-talk key: press a key\u2026"))
                               : key !== "" ? qsTr("Push-to-talk key: %1").arg(key) : qsTr("Push-to-talk key: none")
+            onIsCapturingChanged: refusal = ""
+            Connections {
+                target: settings.hotkey
+                function onChoiceSettled(chord, refusal) {
+                    if (!keyField.isCapturing)
+                        return
+                    if (refusal === "")
+                        keyField.isCapturing = false
+                    else
+                        keyField.refusal = refusal === "conflict"
+                            ? qsTr("%1 is used by another program: press another key\u2026").arg(chord)
+                            : qsTr("This keyboard has no %1 key: press another key\u2026").arg(chord)
+                }
+            }
             font.pixelSize: settings.style.callout
             contentItem: Text {
                 text: keyField.text
@@ -135,8 +151,7 @@ Column {
                 const chord = settings.hotkey.chordFor(event.key, event.modifiers)
                 if (chord === "")
                     return // a modifier alone: wait for the key it goes with
-                settings.hotkey.setKey(chord)
-                isCapturing = false
+                settings.hotkey.chooseKey(chord) // capturing ends once the key is taken
             }
             Accessible.role: Accessible.Button
             Accessible.name: text

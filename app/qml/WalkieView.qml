@@ -29,13 +29,18 @@ Rectangle {
     readonly property Style style: Style {}
     readonly property bool allGranted: permissions.allGranted
     readonly property var missingNames: permissions.missingPermissions
+    // A chosen key that does nothing (a desktop without global shortcuts is
+    // said in Settings and the tooltip: nothing to choose there).
+    readonly property string keyProblem: hotkey !== null && hotkey.statusName !== "unavailable"
+                                         && !controller.hasConnectionError ? hotkey.problem : ""
     readonly property string statusLine: controller.isTransmitting ? qsTr("You're talking\u2026")
                                         : controller.hasTalkingPeer ? controller.talkersText
                                         : controller.isInboundBlocked ? qsTr("Incoming audio is blocked on this computer")
+                                        : keyProblem !== "" ? keyProblem
                                         : controller.connectionState
     readonly property color statusColor: controller.isTransmitting ? style.red
                                         : controller.hasTalkingPeer ? style.green
-                                        : controller.isInboundBlocked ? style.orange : style.secondary
+                                        : controller.isInboundBlocked || keyProblem !== "" ? style.orange : style.secondary
     // The count goes in first: a "%1" inside a network's name stays as it is.
     readonly property string heading: networkInfo.hasSsid
                                       ? qsTr("On %2 network (%1)").arg(controller.peers.length).arg(networkInfo.ssid)

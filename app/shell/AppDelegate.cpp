@@ -61,6 +61,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateMenu);
     connect(controller, &ControllerObject::connectionStateChanged, this, &AppDelegate::updateToolTip);
     connect(controller, &ControllerObject::talkingPeerChanged, this, &AppDelegate::updateToolTip);
+    if (HotkeyObject* hotkey = backend_.hotkey.get())
+        connect(hotkey, &HotkeyObject::statusChanged, this, &AppDelegate::updateToolTip);
+    updateToolTip();
     // The mono icons follow the desktop's text colour, also when it changes.
     qApp->installEventFilter(this);
 
@@ -187,13 +190,17 @@ QColor AppDelegate::monoIconColor() const {
     return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
 }
 
-// Who is talking while anyone does, the connection otherwise.
+// Who is talking while anyone does, the connection otherwise; under it why
+// the push-to-talk key does nothing, while it does not work.
 void AppDelegate::updateToolTip() {
     if (!statusItem_)
         return;
     const ControllerObject& controller = *backend_.controller;
     const QString line = controller.hasTalkingPeer() ? controller.talkersText() : controller.connectionState();
-    statusItem_->setToolTip(tr("Hollerhopper \u2014 %1").arg(line));
+    QString text = tr("Hollerhopper \u2014 %1").arg(line);
+    if (const HotkeyObject* hotkey = backend_.hotkey.get(); hotkey && !hotkey->problem().isEmpty())
+        text += QLatin1Char('\n') + hotkey->problem();
+    statusItem_->setToolTip(text);
 }
 
 void AppDelegate::updateStatusIcon() {

@@ -91,8 +91,8 @@ TestCase {
     }
 
     // The key-capture field: a click listens, the next key with its modifiers
-    // becomes the key, a modifier alone waits; Clear empties it. Each status is
-    // said in words.
+    // becomes the key unless another program holds it, a modifier alone waits;
+    // Clear empties it. Each status is said in words.
     function test_pushToTalkKey() {
         const hotkey = createTemporaryObject(hotkeyComponent, testCase)
         const controller = createTemporaryObject(controllerComponent, testCase)
@@ -112,6 +112,15 @@ TestCase {
         keyClick(Qt.Key_F9)
         compare(hotkey.key, "F9")
         compare(status.text, "Hold F9 anywhere to talk, even with the panel closed.")
+        // A key another program holds is not taken, and the field says so while it listens on.
+        hotkey.setTakenKeys(["F10"])
+        mouseClick(field)
+        keyClick(Qt.Key_F10)
+        compare(field.text, "F10 is used by another program: press another key…")
+        compare(hotkey.key, "F9")
+        compare(status.text, "Hold F9 anywhere to talk, even with the panel closed.")
+        keyClick(Qt.Key_F11)
+        compare(field.text, "Push-to-talk key: F11")
         mouseClick(findChild(withKey, "clearKeyButton"))
         compare(hotkey.key, "")
         compare(field.text, "Push-to-talk key: none")

@@ -2,8 +2,8 @@
 // like the program, the only copy on its display). It
 // prints what happens as lines on stdout ("event beginTalking", "panel created",
 // "panel shown", ...) and takes commands on stdin, answering each with "ok COMMAND":
-//   view (prints "showSettings 0|1") | hide | quit
-//   setkey CHORD
+//   view (prints "showSettings 0|1") | statusline | tooltip (lines joined by " | ") | hide | quit
+//   setkey CHORD | choose CHORD (as the capture field in Settings; prints "choice CHORD [REFUSAL]")
 // and prints "hotkey STATUS KEY" whenever the key's status changes.
 // The push-to-talk key is the real one (X11 grab, or the portal in a Wayland
 // session) and its settings file is the user's ($XDG_CONFIG_HOME).
@@ -50,6 +50,9 @@ int main(int argc, char** argv) {
     QObject::connect(realHotkey, &hh::HotkeyObject::statusChanged, [realHotkey] {
         say(QStringLiteral("hotkey %1 %2").arg(realHotkey->statusName(), realHotkey->key()));
     });
+    QObject::connect(realHotkey, &hh::HotkeyObject::choiceSettled, [](const QString& chord, const QString& refusal) {
+        say(QStringLiteral("choice %1 %2").arg(chord, refusal).trimmed());
+    });
     hh::AppDelegate delegate(hh::AppBackend{std::move(controller), std::make_unique<hh::FakeNetworkName>(),
                                             std::move(permissions), std::move(hotkey)});
     // The panel is made when first shown (at once without a tray): watched from then on.
@@ -75,8 +78,16 @@ int main(int argc, char** argv) {
          [&](Argument) {
              say(QStringLiteral("showSettings %1").arg(int(delegate.ensurePanel()->rootObject()->property("showSettings").toBool())));
          }},
+        {QStringLiteral("statusline"),
+         [&](Argument) { say(QStringLiteral("statusline ") + delegate.ensurePanel()->rootObject()->property("statusLine").toString()); }},
+        {QStringLiteral("tooltip"),
+         [&](Argument) {
+             const QString tip = delegate.statusItem() ? delegate.statusItem()->toolTip() : QString();
+             say(QStringLiteral("tooltip ") + tip.split(QLatin1Char('\n')).join(QStringLiteral(" | ")));
+         }},
         {QStringLiteral("hide"), [&](Argument) { if (panel) panel->hide(); }},
         {QStringLiteral("setkey"), [&](Argument a) { realHotkey->setKey(a); }},
+        {QStringLiteral("choose"), [&](Argument a) { realHotkey->chooseKey(a); }},
         {QStringLiteral("quit"), [](Argument) { QCoreApplication::quit(); }},
     };
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

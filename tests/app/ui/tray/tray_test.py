@@ -291,6 +291,36 @@ def start(path, config):
     return Harness(path, dict(os.environ, XDG_CONFIG_HOME=config))
 
 
+def taken_elsewhere(path, root):
+    """Another program (its own runtime directory keeps our one-copy lock out
+    of the way) starting with Pause, which we hold: its status line and
+    tooltip say the key is taken until another is chosen; choosing a taken
+    key keeps the one before, also in the settings file."""
+    config = os.path.join(root, "second")
+    os.makedirs(os.path.join(config, "run"), mode=0o700)
+    other = Harness(path, dict(os.environ, XDG_CONFIG_HOME=config, XDG_RUNTIME_DIR=os.path.join(config, "run")))
+    try:
+        check(other.expect("hotkey conflict Pause") is not None, "a second program cannot have Pause")
+        taken = "Push-to-talk key Pause is used by another program: choose another in Settings"
+        check(other.send("statusline", "statusline") == "statusline " + taken, "its panel's status line says so")
+        tip = other.send("tooltip", "tooltip")
+        check(tip.endswith(" | " + taken), "and its tooltip: %s" % tip)
+        other.send("choose F8")
+        check(other.expect("hotkey ready F8") is not None and other.expect("choice F8") == "choice F8",
+              "a free key is taken")
+        line, tip = other.send("statusline", "statusline"), other.send("tooltip", "tooltip")
+        check(taken not in line + tip and "|" not in tip, "and neither says the key is taken any more: %s, %s" % (line, tip))
+        other.send("choose Pause")
+        check(other.expect("choice Pause") == "choice Pause conflict" and other.expect("hotkey ready F8") is not None,
+              "choosing the taken Pause is refused and F8 stays")
+        other.send("quit")
+        other.process.wait(timeout=10)
+        check("key=F8" in open(os.path.join(config, "hollerhopper", "hollerhopper.conf")).read(),
+              "the settings file keeps F8")
+    finally:
+        other.stop()
+
+
 def x11(path, root):
     first = os.path.join(root, "first")
     app = start(path, first)
@@ -299,6 +329,7 @@ def x11(path, root):
         xdotool("key", "Caps_Lock")
         check(hold(app, "Pause") == (1, 1), "with Caps Lock on, a hold is one begin and one end")
         xdotool("key", "Caps_Lock")
+        taken_elsewhere(path, root)
 
         # A key chosen in Settings survives a restart.
         app.send("setkey ctrl+F9")
