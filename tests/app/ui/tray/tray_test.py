@@ -7,6 +7,7 @@ kept across a restart). (The panel read over AT-SPI, and the key held over
 another program's window with auto-repeat: app_lab.sh and hotkey_lab.sh, on the
 real program; Space and Escape on the panel: tst_walkie.qml.)
 Usage: tray_test.py HARNESS (under with_display.sh)."""
+import contextlib
 import os
 import queue
 import subprocess
@@ -16,6 +17,7 @@ import threading
 import time
 
 import dbus
+import dbus.lowlevel
 import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
@@ -79,6 +81,65 @@ class Watcher(dbus.service.Object):
     def Get(self, interface, name):
         return {"RegisteredStatusNotifierItems": dbus.Array([i[0] for i in self.items], signature="s"),
                 "IsStatusNotifierHostRegistered": dbus.Boolean(True), "ProtocolVersion": dbus.Int32(0)}[name]
+
+
+PORTAL = "org.freedesktop.portal.Desktop"
+SHORTCUTS = "org.freedesktop.portal.GlobalShortcuts"
+
+
+class Portal(dbus.service.Object):
+    """A stand-in desktop portal with the GlobalShortcuts interface, on the
+    session bus while in a `with` block; with `refuse`, it refuses every binding."""
+
+    def __init__(self, bus, refuse=False):
+        super().__init__(bus, "/org/freedesktop/portal/desktop")
+        self.bus, self.refuse, self.session, self.bound = bus, refuse, None, []
+
+    def __enter__(self):
+        self.bus.request_name(PORTAL)
+        return self
+
+    def __exit__(self, *_):
+        self.bus.release_name(PORTAL)
+        self.remove_from_connection()
+        pump()
+
+    def respond(self, sender, token, code, results):
+        path = "/org/freedesktop/portal/desktop/request/%s/%s" % (sender[1:].replace(".", "_"), token)
+        signal = dbus.lowlevel.SignalMessage(path, "org.freedesktop.portal.Request", "Response")
+        signal.append(dbus.UInt32(code), dbus.Dictionary(results, signature="sv"), signature="ua{sv}")
+        GLib.idle_add(lambda: self.bus.send_message(signal) and False)  # after the call's reply
+        return dbus.ObjectPath(path)
+
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
+    def Get(self, interface, name):
+        return dbus.UInt32(1, variant_level=1)
+
+    @dbus.service.method(SHORTCUTS, in_signature="a{sv}", out_signature="o", sender_keyword="sender")
+    def CreateSession(self, options, sender=None):
+        self.session = "/org/freedesktop/portal/desktop/session/%s/%s" % (
+            sender[1:].replace(".", "_"), options["session_handle_token"])
+        return self.respond(sender, options["handle_token"], 0, {"session_handle": dbus.ObjectPath(self.session)})
+
+    @dbus.service.method(SHORTCUTS, in_signature="oa(sa{sv})sa{sv}", out_signature="o", sender_keyword="sender")
+    def BindShortcuts(self, session, shortcuts, parent, options, sender=None):
+        if not self.refuse:
+            self.bound.append((str(shortcuts[0][0]), str(shortcuts[0][1].get("preferred_trigger"))))
+        return self.respond(sender, options["handle_token"], 1 if self.refuse else 0,
+                            {"shortcuts": dbus.Array(shortcuts, signature="(sa{sv})")})
+
+    @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
+    def Activated(self, session, shortcut, timestamp, options):
+        pass
+
+    @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
+    def Deactivated(self, session, shortcut, timestamp, options):
+        pass
+
+    def fire(self, signal):
+        """Sends Activated or Deactivated for the bound shortcut."""
+        signal(dbus.ObjectPath(self.session), self.bound[0][0], dbus.UInt64(1), dbus.Dictionary({}, signature="sv"))
+        pump()
 
 
 def end_program(app):
@@ -158,6 +219,7 @@ def main():
         app.stop()
     with tempfile.TemporaryDirectory() as root:
         x11(harness_path, root)
+        portal_explained(harness_path, root, session)
     print("%d failure(s)" % len(failures))
     return 1 if failures else 0
 
@@ -319,6 +381,26 @@ def taken_elsewhere(path, root):
               "the settings file keeps F8")
     finally:
         other.stop()
+
+
+def portal_explained(path, root, session):
+    """Under Wayland, no portal and a refused binding: Settings and the tooltip say why the key does nothing."""
+    cases = (("no portal", None, "unavailable",
+              "This desktop does not offer global shortcuts: hold the talk button in this panel instead.",
+              "No push-to-talk key: this desktop offers no global shortcuts"),
+             ("a refused binding", Portal(session, refuse=True), "refused Pause",
+              "The desktop did not allow the shortcut.", "No push-to-talk key: the desktop did not allow the shortcut"))
+    for what, stand_in, status, in_settings, in_tooltip in cases:
+        config = os.path.join(root, "wayland " + what)
+        with stand_in or contextlib.nullcontext():
+            app = Harness(path, dict(os.environ, XDG_CONFIG_HOME=config, XDG_SESSION_TYPE="wayland"))
+            try:
+                check(app.expect("hotkey " + status, timeout=15) is not None, "%s: the key is %s" % (what, status))
+                line, tip = app.send("keystatus", "keystatus"), app.send("tooltip", "tooltip")
+                check(line == "keystatus " + in_settings and tip.endswith(" | " + in_tooltip),
+                      "%s: Settings and the tooltip say why: %s; %s" % (what, line, tip))
+            finally:
+                app.stop()
 
 
 def x11(path, root):
