@@ -22,6 +22,12 @@ Rectangle {
     property bool isPressed: false
     property bool showSettings: false
 
+    // A menu button in the tool row, for a panel in a window of its own (no
+    // tray, so no status item to right-click): asks for the program's menu
+    // at `position`, in screen coordinates.
+    property bool hasMenu: false
+    signal menuRequested(point position)
+
     // Escape: the window that hosts the panel hides it.
     signal closeRequested()
     Keys.onEscapePressed: closeRequested()
@@ -111,8 +117,21 @@ Rectangle {
                 onClicked: walkie.showSettings = !walkie.showSettings
             }
             SymbolButton {
-                objectName: "muteButton"
+                id: menuButton
+                objectName: "menuButton"
+                visible: walkie.hasMenu
                 anchors.right: parent.right
+                anchors.verticalCenter: parent.verticalCenter
+                symbol: "line.3.horizontal"
+                tint: walkie.style.secondary
+                symbolSize: walkie.style.title3
+                text: qsTr("Menu")
+                onClicked: walkie.menuRequested(mapToGlobal(0, height))
+            }
+            SymbolButton {
+                objectName: "muteButton"
+                anchors.right: walkie.hasMenu ? menuButton.left : parent.right
+                anchors.rightMargin: walkie.hasMenu ? 8 : 0
                 anchors.verticalCenter: parent.verticalCenter
                 symbol: walkie.controller.isMuted ? "speaker.slash.fill" : "speaker.wave.2.fill"
                 tint: walkie.controller.isMuted ? walkie.style.red : walkie.style.secondary

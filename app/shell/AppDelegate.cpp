@@ -9,6 +9,8 @@
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPalette>
 #include <QQmlEngine>
 #include <QQuickWindow>
@@ -21,6 +23,7 @@ AppDelegate::AppDelegate(AppBackend backend, QObject* parent)
     : QObject(parent), backend_(std::move(backend)), autostart_(QCoreApplication::applicationFilePath()) {}
 
 AppDelegate::~AppDelegate() {
+    delete quitQuestion_;
     delete statusItem_;
     delete panel_;
 }
@@ -128,6 +131,8 @@ PanelWindow* AppDelegate::ensurePanel() {
     };
     panel_ = new PanelWindow(engine_.get(), objects, hasTray_ ? PanelWindow::Mode::popup : PanelWindow::Mode::window);
     connect(panel_, &PanelWindow::quitRequested, this, &AppDelegate::quit);
+    connect(panel_, &PanelWindow::menuRequested, this, [this](QPoint position) { menu_->popup(position); });
+    connect(panel_, &PanelWindow::closeAsked, this, &AppDelegate::askToQuit);
     if (!panel_->isLoaded()) {
         for (const QQmlError& error : panel_->errors())
             qCCritical(logShell).noquote() << error.toString();
@@ -259,6 +264,31 @@ void AppDelegate::openSettings() {
     if (!ensurePanel()->isVisible())
         showPanel(true);
     messages_.post(QString::fromLatin1(openSettingsMessage));
+}
+
+// Without a tray the window is all there is of the program: closing it
+// quits, and it says so first (others are no longer heard). Ending the
+// session asks nothing.
+void AppDelegate::askToQuit() {
+    if (qApp->isSavingSession())
+        return quit();
+    if (quitQuestion_) {
+        quitQuestion_->raise();
+        quitQuestion_->activateWindow();
+        return;
+    }
+    auto* question = new QMessageBox(QMessageBox::Question, tr("Hollerhopper"), tr("Quit Hollerhopper?"));
+    question->setInformativeText(
+        tr("Closing this window quits Hollerhopper: you will no longer hear others, and they cannot reach you."));
+    QPushButton* quitButton = question->addButton(tr("Quit"), QMessageBox::AcceptRole);
+    question->setDefaultButton(question->addButton(tr("Keep Open"), QMessageBox::RejectRole));
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    connect(question, &QMessageBox::buttonClicked, this, [this, quitButton](QAbstractButton* button) {
+        if (button == quitButton)
+            quit();
+    });
+    quitQuestion_ = question;
+    question->open();
 }
 
 void AppDelegate::quit() {

@@ -50,7 +50,9 @@ PanelWindow::PanelWindow(QQmlEngine* engine, const QVariantMap& objects, Mode mo
     setResizeMode(QQuickView::SizeViewToRootObject);
     if (mode == Mode::popup)
         setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    setInitialProperties(objects);
+    QVariantMap properties = objects;
+    properties.insert(QStringLiteral("hasMenu"), mode == Mode::window);
+    setInitialProperties(properties);
     setSource(QUrl(QStringLiteral("qrc:/hollerhopper/qml/WalkieView.qml")));
     if (QGuiApplication::platformName() == QLatin1String("xcb"))
         grabFilter_ = std::make_unique<GrabFocusFilter>(*this);
@@ -58,6 +60,8 @@ PanelWindow::PanelWindow(QQmlEngine* engine, const QVariantMap& objects, Mode mo
     // Escape in the panel (a key-capture field may keep it for itself).
     if (QQuickItem* root = rootObject(); root && mode == Mode::popup)
         connect(root, SIGNAL(closeRequested()), this, SLOT(hide()));
+    if (QQuickItem* root = rootObject(); root && mode == Mode::window)
+        connect(root, SIGNAL(menuRequested(QPointF)), this, SLOT(requestMenu(QPointF)));
     if (QQuickItem* root = rootObject())
         connect(root, &QQuickItem::heightChanged, this, [this] {
             if (mode_ == Mode::popup && isVisible())
@@ -129,10 +133,18 @@ void PanelWindow::keyPressEvent(QKeyEvent* event) {
         hide(); // nothing in the panel had the focus
 }
 
+void PanelWindow::requestMenu(QPointF position) {
+    emit menuRequested(position.toPoint());
+}
+
 bool PanelWindow::event(QEvent* event) {
-    // The fallback window is the program's only presence: closing it quits.
-    if (event->type() == QEvent::Close && mode_ == Mode::window)
-        emit quitRequested();
+    // The window is the program's only presence: whoever owns it decides
+    // whether closing it quits.
+    if (event->type() == QEvent::Close && mode_ == Mode::window) {
+        event->ignore();
+        emit closeAsked();
+        return true;
+    }
     return QQuickView::event(event);
 }
 

@@ -1,7 +1,7 @@
 // The tray program on fakes, for tests that drive it as a desktop does (and,
 // like the program, the only copy on its display). It
 // prints what happens as lines on stdout ("event beginTalking", "panel created",
-// "panel shown", ...) and takes commands on stdin, answering each with "ok COMMAND":
+// "panel shown", "menu shown ENTRY|ENTRY...", ...) and takes commands on stdin, answering each with "ok COMMAND":
 //   view (prints "showSettings 0|1") | statusline | tooltip (lines joined by " | ") | hide | quit
 //   keystatus (the key's sentence in Settings)
 //   setkey CHORD | choose CHORD (as the capture field in Settings; prints "choice CHORD [REFUSAL]")
@@ -15,6 +15,7 @@
 #include "fakes/Fakes.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QQuickItem>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -71,6 +72,12 @@ int main(int argc, char** argv) {
     if (delegate.statusItem() && delegate.panel())
         return 3; // a program in the tray makes its panel only when it is first opened
     instance.onShowPanel = [&delegate] { delegate.revealPanel(); };
+    QObject::connect(delegate.contextMenu(), &QMenu::aboutToShow, [&delegate] {
+        QStringList entries;
+        for (const QAction* action : delegate.contextMenu()->actions())
+            entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        say(QStringLiteral("menu shown ") + entries.join(QLatin1Char('|')));
+    });
     instance.start();
 
     using Argument = const QString&;

@@ -220,6 +220,8 @@ def main():
     with tempfile.TemporaryDirectory() as root:
         x11(harness_path, root)
         portal_explained(harness_path, root, session)
+        session.release_name(WATCHER)  # from here on, a desktop without a tray
+        window_mode(harness_path, root)
     print("%d failure(s)" % len(failures))
     return 1 if failures else 0
 
@@ -275,8 +277,7 @@ def run(app, session, sni):
 
 def panel_mapped():
     """Whether the X server has a viewable window named Hollerhopper."""
-    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Hollerhopper$"],
-                          capture_output=True, text=True).stdout.split() != []
+    return panel_windows() != []
 
 
 class window_manager:
@@ -381,6 +382,66 @@ def taken_elsewhere(path, root):
               "the settings file keeps F8")
     finally:
         other.stop()
+
+
+def panel_windows():
+    """The viewable windows named Hollerhopper (the panel, and its menu while open)."""
+    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Hollerhopper$"],
+                          capture_output=True, text=True).stdout.split()
+
+
+def click(pid, name, role):
+    """Clicks the middle of the program's accessible `name` of `role`, found over AT-SPI."""
+    import pyatspi  # loaded only where it is used
+    from program_reader import application
+
+    def find(node, depth=0):
+        if node is None or depth > 40:
+            return None
+        if node.name == name and node.getRoleName() == role:
+            return node
+        return next(filter(None, (find(node.getChildAtIndex(i), depth + 1) for i in range(node.childCount))), None)
+    node = poll(lambda: find(application(pid)))
+    if node is None:
+        return False
+    # Where it is once the window manager has placed the window: the same twice in a row.
+    places = []
+    poll(lambda: places.append(tuple(node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)))
+         or places[-2:] == places[-1:] * 2)
+    x, y, width, height = places[-1]
+    xdotool("mousemove", str(x + width // 2), str(y + height // 2), "click", "1")
+    return True
+
+
+def window_mode(path, root):
+    """No tray, as on stock GNOME, under openbox: the panel is a window whose
+    Menu button pops up the whole menu, usable from the keyboard; closing the
+    window first asks, saying what quitting means, and keeping it open keeps it."""
+    from program_reader import named, wait_for
+    with window_manager():
+        app = Harness(path, dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, "window"),
+                                 QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
+        pid = app.process.pid
+        try:
+            check(app.expect("panel shown") is not None and app.expect("ready tray=0") is not None,
+                  "without a tray the panel opens as a window")
+            menu = click(pid, "Menu", "push button") and app.expect("menu shown")
+            check(menu == "menu shown Mute|Talk sounds|Noise suppression|Settings|-|Start at login|-|Quit Hollerhopper",
+                  "its Menu button pops up every item of the menu: %s" % menu)
+            poll(lambda: len(subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "Hollerhopper"],
+                                            capture_output=True, text=True).stdout.split()) == 2)
+            xdotool("key", "Down", "Down", "Return")
+            check(app.expect("event cues 0") is not None, "Talk sounds is switched off from the keyboard")
+            question = "Closing this window quits Hollerhopper: you will no longer hear others, and they cannot reach you."
+            for answer, stays in (("Keep Open", True), ("Quit", False)):
+                xdotool("key", "alt+F4")
+                check(named(question)(wait_for(pid, named(question))), "closing the window asks first: %s" % question)
+                click(pid, answer, "push button")
+                poll(lambda: app.process.poll() is not None, 1 if stays else 10)
+                check((app.process.poll() is None and panel_windows() != []) if stays else app.process.returncode == 0,
+                      "%s %s" % (answer, "keeps the program and its window" if stays else "ends the program"))
+        finally:
+            app.stop()
 
 
 def portal_explained(path, root, session):
