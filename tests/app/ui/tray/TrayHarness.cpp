@@ -3,7 +3,6 @@
 // prints what happens as lines on stdout ("event beginTalking", "panel created",
 // "panel shown", "menu shown ENTRY|ENTRY...", ...) and takes commands on stdin, answering each with "ok COMMAND":
 //   view (prints "showSettings 0|1") | statusline | tooltip (lines joined by " | ") | hide | quit
-//   keystatus (the key's sentence in Settings)
 //   setkey CHORD | choose CHORD (as the capture field in Settings; prints "choice CHORD [REFUSAL]")
 // and prints "hotkey STATUS KEY" whenever the key's status changes.
 // The push-to-talk key is the real one (X11 grab, or the portal in a Wayland
@@ -89,16 +88,7 @@ int main(int argc, char** argv) {
         {QStringLiteral("statusline"),
          [&](Argument) { say(QStringLiteral("statusline ") + delegate.ensurePanel()->rootObject()->property("statusLine").toString()); }},
         {QStringLiteral("tooltip"),
-         [&](Argument) {
-             const QString tip = delegate.statusItem() ? delegate.statusItem()->toolTip() : QString();
-             say(QStringLiteral("tooltip ") + tip.split(QLatin1Char('\n')).join(QStringLiteral(" | ")));
-         }},
-        {QStringLiteral("keystatus"),
-         [&](Argument) {
-             delegate.openSettings();
-             auto* status = delegate.panel()->rootObject()->findChild<QQuickItem*>(QStringLiteral("keyStatus"));
-             say(QStringLiteral("keystatus ") + (status ? status->property("text").toString() : QString()));
-         }},
+         [&](Argument) { say(QStringLiteral("tooltip ") + delegate.statusItem()->toolTip().replace('\n', QStringLiteral(" | "))); }},
         {QStringLiteral("hide"), [&](Argument) { if (panel) panel->hide(); }},
         {QStringLiteral("setkey"), [&](Argument a) { realHotkey->setKey(a); }},
         {QStringLiteral("choose"), [&](Argument a) { realHotkey->chooseKey(a); }},

@@ -25,25 +25,22 @@ def hold(key, seconds):
 
 
 def portal(program, session, work):
-    """Under Wayland, as "Portal Desk": the stand-in portal binds Pause, then
-    a hold of 1.5 s with Activated and Deactivated each sent twice."""
-    config = os.path.join(work, "wayland-config")
-    os.makedirs(os.path.join(config, "hollerhopper"))
-    with open(os.path.join(config, "hollerhopper", "hollerhopper.conf"), "w") as f:
+    """Under Wayland, as "Portal Desk": a stand-in portal binds Pause, then a
+    1.5 s hold whose Activated and Deactivated each come twice."""
+    config = os.path.join(work, "wayland-config", "hollerhopper")
+    os.makedirs(config)
+    with open(os.path.join(config, "hollerhopper.conf"), "w") as f:
         f.write("[identity]\nname=Portal Desk\n")
-    log = os.path.join(work, "wayland.program.log")
-    with Portal(session) as stand_in, open(log, "w") as out:
-        app = subprocess.Popen([program], stdout=out, stderr=subprocess.STDOUT,
-                               env=dict(os.environ, XDG_CONFIG_HOME=config, XDG_SESSION_TYPE="wayland"))
-        try:
-            check(wait_line(log, "bound through the desktop portal") and stand_in.bound == [("push-to-talk", "Pause")],
-                  "under Wayland the program binds Pause through the portal: %s" % stand_in.bound)
-            for signal, seconds in ((stand_in.Activated, 1.5), (stand_in.Deactivated, 1.0)):
-                stand_in.fire(signal)
-                stand_in.fire(signal)  # a repeat is no new press or release
-                poll(lambda: False, seconds)
-        finally:
-            end_program(app)
+    stand_in, log = Portal(session), os.path.join(work, "wayland.program.log")
+    app = subprocess.Popen([program], stdout=open(log, "w"), stderr=subprocess.STDOUT,
+                           env=dict(os.environ, XDG_CONFIG_HOME=os.path.dirname(config), XDG_SESSION_TYPE="wayland"))
+    check(wait_line(log, "bound through the desktop portal") and stand_in.bound == [("push-to-talk", "Pause")],
+          "under Wayland the program binds Pause through the portal")
+    for member, seconds in (("Activated", 1.5), ("Deactivated", 1.0)):
+        stand_in.fire(member)
+        stand_in.fire(member)  # a repeat is no new press or release
+        poll(lambda: False, seconds)
+    end_program(app)
 
 
 def main():

@@ -1,9 +1,10 @@
 #!/usr/bin/python3
 """Drives the tray program on fakes as a desktop does: over D-Bus as the
 StatusNotifierWatcher (the panel's Activate, its dbusmenu menu, the icon's
-pixels, the panel kept open while the key is held, with and without a window
-manager), and its push-to-talk key on X11 with xdotool (Caps Lock on, the key
-kept across a restart). (The panel read over AT-SPI, and the key held over
+pixels, the panel left open while the key is held), its push-to-talk key on
+X11 with xdotool (Caps Lock on, the key kept across a restart, taken by another
+program) and under Wayland (the tooltip without a portal, or refused by one),
+and, without a tray, its window (the menu button, closing). (The panel read over AT-SPI, and the key held over
 another program's window with auto-repeat: app_lab.sh and hotkey_lab.sh, on the
 real program; Space and Escape on the panel: tst_walkie.qml.)
 Usage: tray_test.py HARNESS (under with_display.sh)."""
@@ -83,32 +84,27 @@ class Watcher(dbus.service.Object):
                 "IsStatusNotifierHostRegistered": dbus.Boolean(True), "ProtocolVersion": dbus.Int32(0)}[name]
 
 
-PORTAL = "org.freedesktop.portal.Desktop"
+PORTAL_PATH = "/org/freedesktop/portal/desktop"
 SHORTCUTS = "org.freedesktop.portal.GlobalShortcuts"
 
 
+def send_signal(bus, path, interface, member, signature, *args):
+    message = dbus.lowlevel.SignalMessage(path, interface, member)
+    message.append(*args, signature=signature)
+    GLib.idle_add(lambda: bus.send_message(message) and False)  # after the reply to a call in progress
+
+
 class Portal(dbus.service.Object):
-    """A stand-in desktop portal with the GlobalShortcuts interface, on the
-    session bus while in a `with` block; with `refuse`, it refuses every binding."""
+    """A stand-in GlobalShortcuts desktop portal on `bus`; with `refuse`, it refuses every binding."""
 
     def __init__(self, bus, refuse=False):
-        super().__init__(bus, "/org/freedesktop/portal/desktop")
+        bus.request_name("org.freedesktop.portal.Desktop")
+        super().__init__(bus, PORTAL_PATH)
         self.bus, self.refuse, self.session, self.bound = bus, refuse, None, []
 
-    def __enter__(self):
-        self.bus.request_name(PORTAL)
-        return self
-
-    def __exit__(self, *_):
-        self.bus.release_name(PORTAL)
-        self.remove_from_connection()
-        pump()
-
     def respond(self, sender, token, code, results):
-        path = "/org/freedesktop/portal/desktop/request/%s/%s" % (sender[1:].replace(".", "_"), token)
-        signal = dbus.lowlevel.SignalMessage(path, "org.freedesktop.portal.Request", "Response")
-        signal.append(dbus.UInt32(code), dbus.Dictionary(results, signature="sv"), signature="ua{sv}")
-        GLib.idle_add(lambda: self.bus.send_message(signal) and False)  # after the call's reply
+        path = "%s/request/%s/%s" % (PORTAL_PATH, sender[1:].replace(".", "_"), token)
+        send_signal(self.bus, path, "org.freedesktop.portal.Request", "Response", "ua{sv}", dbus.UInt32(code), results)
         return dbus.ObjectPath(path)
 
     @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
@@ -117,28 +113,18 @@ class Portal(dbus.service.Object):
 
     @dbus.service.method(SHORTCUTS, in_signature="a{sv}", out_signature="o", sender_keyword="sender")
     def CreateSession(self, options, sender=None):
-        self.session = "/org/freedesktop/portal/desktop/session/%s/%s" % (
-            sender[1:].replace(".", "_"), options["session_handle_token"])
-        return self.respond(sender, options["handle_token"], 0, {"session_handle": dbus.ObjectPath(self.session)})
+        self.session = dbus.ObjectPath(PORTAL_PATH + "/session/" + options["session_handle_token"])
+        return self.respond(sender, options["handle_token"], 0, {"session_handle": self.session})
 
     @dbus.service.method(SHORTCUTS, in_signature="oa(sa{sv})sa{sv}", out_signature="o", sender_keyword="sender")
     def BindShortcuts(self, session, shortcuts, parent, options, sender=None):
-        if not self.refuse:
-            self.bound.append((str(shortcuts[0][0]), str(shortcuts[0][1].get("preferred_trigger"))))
-        return self.respond(sender, options["handle_token"], 1 if self.refuse else 0,
-                            {"shortcuts": dbus.Array(shortcuts, signature="(sa{sv})")})
+        self.bound = [] if self.refuse else [(str(shortcuts[0][0]), str(shortcuts[0][1]["preferred_trigger"]))]
+        return self.respond(sender, options["handle_token"], int(self.refuse), {})
 
-    @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
-    def Activated(self, session, shortcut, timestamp, options):
-        pass
-
-    @dbus.service.signal(SHORTCUTS, signature="osta{sv}")
-    def Deactivated(self, session, shortcut, timestamp, options):
-        pass
-
-    def fire(self, signal):
-        """Sends Activated or Deactivated for the bound shortcut."""
-        signal(dbus.ObjectPath(self.session), self.bound[0][0], dbus.UInt64(1), dbus.Dictionary({}, signature="sv"))
+    def fire(self, member):
+        """Activated or Deactivated for the bound shortcut."""
+        send_signal(self.bus, PORTAL_PATH, SHORTCUTS, member, "osta{sv}", self.session, self.bound[0][0],
+                    dbus.UInt64(1), {})
         pump()
 
 
@@ -219,7 +205,7 @@ def main():
         app.stop()
     with tempfile.TemporaryDirectory() as root:
         x11(harness_path, root)
-        portal_explained(harness_path, root, session)
+        wayland(harness_path, root, session)
         session.release_name(WATCHER)  # from here on, a desktop without a tray
         window_mode(harness_path, root)
     print("%d failure(s)" % len(failures))
@@ -275,45 +261,40 @@ def run(app, session, sni):
     check(poll(lambda: app.process.poll() is not None) and app.process.returncode == 0, "Quit ends the program")
 
 
-def panel_mapped():
-    """Whether the X server has a viewable window named Hollerhopper."""
-    return panel_windows() != []
+def output(*command):
+    return subprocess.run(command, capture_output=True, text=True).stdout
 
 
-class window_manager:
-    """openbox on the test's display while in a `with` block."""
+def panel_windows():
+    return output("xdotool", "search", "--onlyvisible", "--name", "^Hollerhopper$").split()
 
-    def __enter__(self):
-        self.wm = subprocess.Popen(["openbox", "--sm-disable"], stderr=subprocess.DEVNULL)
-        poll(lambda: "window id" in subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"],
-                                                   capture_output=True, text=True).stdout)
 
-    def __exit__(self, *_):
-        end_program(self.wm)
+@contextlib.contextmanager
+def window_manager():
+    """openbox on the test's display for the `with` block."""
+    wm = subprocess.Popen(["openbox", "--sm-disable"], stderr=subprocess.DEVNULL)
+    poll(lambda: "window id" in output("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"))
+    yield
+    end_program(wm)
 
 
 def key_over_panel(app, activate, where):
-    """The push-to-talk key's grab takes the keyboard from the open panel for
-    the hold: the panel stays open; focus moving to another window still closes it."""
-    time.sleep(0.5)  # an Activate just after the panel closed on focus loss is the click that closed it
+    """The key held over the open panel talks and leaves it open; focus moving elsewhere closes it."""
+    time.sleep(0.5)  # an Activate right after a close on focus loss counts as the click that closed it
     activate(dbus.Int32(10), dbus.Int32(10))
-    check(app.expect("panel shown") is not None and poll(panel_mapped), "%s the panel opens" % where)
+    app.expect("panel shown")
+    poll(panel_windows)
     xdotool("keydown", "Pause")
     lines = app.drain(1.0)  # longer than Qt waits for the focus to come back
-    mapped = panel_mapped()
+    mapped = panel_windows() != []
     xdotool("keyup", "Pause")
-    lines += app.drain(0.5)
-    check(lines.count("event beginTalking") == 1 and "panel hidden" not in lines and mapped,
-          "%s holding Pause talks and leaves the panel open: %s" % (where, lines))
-    other = subprocess.Popen(["xmessage", "-geometry", "+600+400", "another program"])
-    try:
-        window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--class", "xmessage"],
-                                capture_output=True, text=True, timeout=20).stdout.split()
-        xdotool("windowfocus", window[0])
-        check(app.expect("panel hidden") is not None and poll(lambda: not panel_mapped()),
-              "%s focus moving to another window closes it" % where)
-    finally:
-        end_program(other)
+    check(mapped and "event beginTalking" in lines and "panel hidden" not in lines,
+          "%s, holding Pause talks and leaves the panel open" % where)
+    other = subprocess.Popen(["xmessage", "another program"])
+    xdotool("search", "--sync", "--onlyvisible", "--class", "xmessage", "windowfocus")
+    check(app.expect("panel hidden") is not None and poll(lambda: not panel_windows()),
+          "%s, focus moving to another window closes it" % where)
+    end_program(other)
 
 
 def start_at_login(entries, click):
@@ -355,113 +336,56 @@ def start(path, config):
 
 
 def taken_elsewhere(path, root):
-    """Another program (its own runtime directory keeps our one-copy lock out
-    of the way) starting with Pause, which we hold: its status line and
-    tooltip say the key is taken until another is chosen; choosing a taken
-    key keeps the one before, also in the settings file."""
+    """A second program (own runtime directory: no one-copy lock) finds Pause held by the first."""
     config = os.path.join(root, "second")
-    os.makedirs(os.path.join(config, "run"), mode=0o700)
+    os.makedirs(os.path.join(config, "run"))
     other = Harness(path, dict(os.environ, XDG_CONFIG_HOME=config, XDG_RUNTIME_DIR=os.path.join(config, "run")))
-    try:
-        check(other.expect("hotkey conflict Pause") is not None, "a second program cannot have Pause")
-        taken = "Push-to-talk key Pause is used by another program: choose another in Settings"
-        check(other.send("statusline", "statusline") == "statusline " + taken, "its panel's status line says so")
-        tip = other.send("tooltip", "tooltip")
-        check(tip.endswith(" | " + taken), "and its tooltip: %s" % tip)
-        other.send("choose F8")
-        check(other.expect("hotkey ready F8") is not None and other.expect("choice F8") == "choice F8",
-              "a free key is taken")
-        line, tip = other.send("statusline", "statusline"), other.send("tooltip", "tooltip")
-        check(taken not in line + tip and "|" not in tip, "and neither says the key is taken any more: %s, %s" % (line, tip))
-        other.send("choose Pause")
-        check(other.expect("choice Pause") == "choice Pause conflict" and other.expect("hotkey ready F8") is not None,
-              "choosing the taken Pause is refused and F8 stays")
-        other.send("quit")
-        other.process.wait(timeout=10)
-        check("key=F8" in open(os.path.join(config, "hollerhopper", "hollerhopper.conf")).read(),
-              "the settings file keeps F8")
-    finally:
-        other.stop()
+    taken = "Push-to-talk key Pause is used by another program: choose another in Settings"
+    said = lambda: [other.send(c, c).endswith(taken) for c in ("statusline", "tooltip")]
+    check(other.expect("hotkey conflict Pause") is not None and said() == [True, True],
+          "a second program finds Pause taken: its status line and tooltip say so")
+    other.send("choose F8")
+    check(other.expect("choice F8") == "choice F8" and said() == [False, False], "a free key is taken; neither says so any more")
+    other.send("choose Pause")
+    check(other.expect("choice Pause") == "choice Pause conflict" and other.expect("hotkey ready F8") is not None,
+          "choosing the taken Pause is refused, and F8 stays")
+    other.send("quit")
+    other.process.wait(timeout=10)
+    check("key=F8" in open(os.path.join(config, "hollerhopper", "hollerhopper.conf")).read(), "also in the settings file")
 
 
-def panel_windows():
-    """The viewable windows named Hollerhopper (the panel, and its menu while open)."""
-    return subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Hollerhopper$"],
-                          capture_output=True, text=True).stdout.split()
-
-
-def click(pid, name, role):
-    """Clicks the middle of the program's accessible `name` of `role`, found over AT-SPI."""
-    import pyatspi  # loaded only where it is used
-    from program_reader import application
-
-    def find(node, depth=0):
-        if node is None or depth > 40:
-            return None
-        if node.name == name and node.getRoleName() == role:
-            return node
-        return next(filter(None, (find(node.getChildAtIndex(i), depth + 1) for i in range(node.childCount))), None)
-    node = poll(lambda: find(application(pid)))
-    if node is None:
-        return False
-    # Where it is once the window manager has placed the window: the same twice in a row.
-    places = []
-    poll(lambda: places.append(tuple(node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)))
-         or places[-2:] == places[-1:] * 2)
-    x, y, width, height = places[-1]
-    xdotool("mousemove", str(x + width // 2), str(y + height // 2), "click", "1")
-    return True
+def wayland(path, root, session):
+    """Under Wayland, without a portal, then with one refusing the binding."""
+    for status, why in (("unavailable", "this desktop offers no global shortcuts"),
+                        ("refused Pause", "the desktop did not allow the shortcut")):
+        if status.startswith("refused"):
+            Portal(session, refuse=True)
+        app = Harness(path, dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, status), XDG_SESSION_TYPE="wayland"))
+        check(app.expect("hotkey " + status) is not None
+              and app.send("tooltip", "tooltip").endswith(" | No push-to-talk key: " + why),
+              "under Wayland, key %s: the tooltip says why" % status)
+        app.stop()
 
 
 def window_mode(path, root):
-    """No tray, as on stock GNOME, under openbox: the panel is a window whose
-    Menu button pops up the whole menu, usable from the keyboard; closing the
-    window first asks, saying what quitting means, and keeping it open keeps it."""
-    from program_reader import named, wait_for
+    """No tray (as on stock GNOME), under openbox: the panel is a window."""
+    from program_reader import named, wait_for  # AT-SPI, loaded only here
+    question = "Closing this window quits Hollerhopper: you will no longer hear others, and they cannot reach you."
     with window_manager():
         app = Harness(path, dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, "window"),
                                  QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
-        pid = app.process.pid
-        try:
-            check(app.expect("panel shown") is not None and app.expect("ready tray=0") is not None,
-                  "without a tray the panel opens as a window")
-            menu = click(pid, "Menu", "push button") and app.expect("menu shown")
-            check(menu == "menu shown Mute|Talk sounds|Noise suppression|Settings|-|Start at login|-|Quit Hollerhopper",
-                  "its Menu button pops up every item of the menu: %s" % menu)
-            poll(lambda: len(subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "Hollerhopper"],
-                                            capture_output=True, text=True).stdout.split()) == 2)
-            xdotool("key", "Down", "Down", "Return")
-            check(app.expect("event cues 0") is not None, "Talk sounds is switched off from the keyboard")
-            question = "Closing this window quits Hollerhopper: you will no longer hear others, and they cannot reach you."
-            for answer, stays in (("Keep Open", True), ("Quit", False)):
-                xdotool("key", "alt+F4")
-                check(named(question)(wait_for(pid, named(question))), "closing the window asks first: %s" % question)
-                click(pid, answer, "push button")
-                poll(lambda: app.process.poll() is not None, 1 if stays else 10)
-                check((app.process.poll() is None and panel_windows() != []) if stays else app.process.returncode == 0,
-                      "%s %s" % (answer, "keeps the program and its window" if stays else "ends the program"))
-        finally:
-            app.stop()
-
-
-def portal_explained(path, root, session):
-    """Under Wayland, no portal and a refused binding: Settings and the tooltip say why the key does nothing."""
-    cases = (("no portal", None, "unavailable",
-              "This desktop does not offer global shortcuts: hold the talk button in this panel instead.",
-              "No push-to-talk key: this desktop offers no global shortcuts"),
-             ("a refused binding", Portal(session, refuse=True), "refused Pause",
-              "The desktop did not allow the shortcut.", "No push-to-talk key: the desktop did not allow the shortcut"))
-    for what, stand_in, status, in_settings, in_tooltip in cases:
-        config = os.path.join(root, "wayland " + what)
-        with stand_in or contextlib.nullcontext():
-            app = Harness(path, dict(os.environ, XDG_CONFIG_HOME=config, XDG_SESSION_TYPE="wayland"))
-            try:
-                check(app.expect("hotkey " + status, timeout=15) is not None, "%s: the key is %s" % (what, status))
-                line, tip = app.send("keystatus", "keystatus"), app.send("tooltip", "tooltip")
-                check(line == "keystatus " + in_settings and tip.endswith(" | " + in_tooltip),
-                      "%s: Settings and the tooltip say why: %s; %s" % (what, line, tip))
-            finally:
-                app.stop()
+        check(app.expect("panel shown") is not None and poll(panel_windows), "without a tray the panel is a window")
+        xdotool("mousemove", "--window", panel_windows()[0], "252", "26", "click", "1")  # its menu button
+        check(app.expect("menu shown") == "menu shown Mute|Talk sounds|Noise suppression|Settings|-|Start at login|-|"
+              "Quit Hollerhopper", "its menu button pops up the whole menu")
+        poll(lambda: len(output("xdotool", "search", "--onlyvisible", "--class", "Hollerhopper").split()) == 2)
+        xdotool("key", "Down", "Down", "Return")
+        check(app.expect("event cues 0") is not None, "and Talk sounds is switched off from the keyboard")
+        xdotool("key", "alt+F4")
+        check(named(question)(wait_for(app.process.pid, named(question))), "closing the window asks first")
+        xdotool("key", "Escape")
+        check(not poll(lambda: app.process.poll() is not None, 1) and panel_windows() != [], "Escape keeps it open")
+        app.stop()
 
 
 def x11(path, root):
