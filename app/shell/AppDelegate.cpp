@@ -10,8 +10,8 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QPalette>
+#include <QPushButton>
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QSGRendererInterface>

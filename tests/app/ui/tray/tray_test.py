@@ -4,9 +4,10 @@ StatusNotifierWatcher (the panel's Activate, its dbusmenu menu, the icon's
 pixels, the panel left open while the key is held), its push-to-talk key on
 X11 with xdotool (Caps Lock on, the key kept across a restart, taken by another
 program) and under Wayland (the tooltip without a portal, or refused by one),
-and, without a tray, its window (the menu button, closing). (The panel read over AT-SPI, and the key held over
-another program's window with auto-repeat: app_lab.sh and hotkey_lab.sh, on the
-real program; Space and Escape on the panel: tst_walkie.qml.)
+and, without a tray, its window (the menu button, closing). (The panel read
+over AT-SPI, and the key held over another program's window with auto-repeat:
+app_lab.sh and hotkey_lab.sh, on the real program; Space and Escape on the
+panel: tst_walkie.qml.)
 Usage: tray_test.py HARNESS (under with_display.sh)."""
 import contextlib
 import os
