@@ -242,6 +242,7 @@ TestCase {
             "talking": () => controller.setTalkingPeer("Kitchen"),
             "permissions": () => { controller.clearTalkingPeer(); permissions.setStatuses("notDetermined", "denied") },
             "settings": () => { walkie.showSettings = true },
+            "window": () => { walkie.showSettings = false; permissions.setStatuses("granted", "granted"); walkie.hasMenu = true },
         }
         for (const name in shots) {
             shots[name]()
