@@ -182,7 +182,7 @@ Column {
             : status === "conflict" ? qsTr("Another program already uses %1. Choose another key.").arg(key)
             : status === "unavailable" ? qsTr("This desktop does not offer global shortcuts: hold the talk button in this panel instead.")
             : status === "noSuchKey" ? qsTr("This keyboard has no %1 key. Choose another key.").arg(key)
-            : status === "refused" ? qsTr("The desktop did not allow the shortcut.")
+            : status === "refused" ? qsTr("The desktop did not allow the shortcut: choose the key again to be asked again, or hold the talk button in this panel.")
             : status === "lost" ? qsTr("The push-to-talk key stopped working: the connection to the desktop was lost.")
             : qsTr("No key: hold the talk button in this panel to talk.")
         Accessible.role: Accessible.StaticText
