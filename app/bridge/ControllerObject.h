@@ -39,6 +39,8 @@ class ControllerObject : public QObject {
     Q_PROPERTY(bool hasNoNetwork READ hasNoNetwork NOTIFY connectionStateChanged)
     // Why the last press did not go on air, as a sentence; empty when it did.
     Q_PROPERTY(QString talkFailure READ talkFailureText NOTIFY talkFailureChanged)
+    // The network or the sound services fail: what the connection says comes first.
+    Q_PROPERTY(bool hasConnectionError READ hasConnectionError NOTIFY connectionStateChanged)
     Q_PROPERTY(bool isMuted READ isMuted WRITE setMuted NOTIFY isMutedChanged)
     // The name others see; a change is advertised at once and sent with the next talk start.
     Q_PROPERTY(QString displayName READ displayName WRITE setDisplayName NOTIFY displayNameChanged)
@@ -64,6 +66,9 @@ public:
     bool hasAudioError() const { return connectionState_.kind == ConnectionState::Kind::audioError; }
     bool hasNoNetwork() const { return connectionState_.kind == ConnectionState::Kind::noNetwork; }
     QString talkFailureText() const;
+    bool hasConnectionError() const {
+        return hasAudioError() || hasNoNetwork() || connectionState_.kind == ConnectionState::Kind::networkError;
+    }
     bool isMuted() const { return isMuted_; }
     const QString& displayName() const { return displayName_; }
     const QString& channelName() const { return channelName_; }

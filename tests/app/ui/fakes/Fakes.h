@@ -91,15 +91,18 @@ public:
     EventLog log;
 };
 
-// Stand-in for the global key: takes any chord.
+// Stand-in for the global key: takes any chord but those another program holds.
 class FakeHotkey : public HotkeyObject {
     Q_OBJECT
 public:
     using HotkeyObject::HotkeyObject;
     void setKey(const QString& chord) override {
         publishKey(chord);
-        publishStatus(chord.isEmpty() ? Status::off : Status::ready);
+        publishStatus(chord.isEmpty() ? Status::off : takenKeys.contains(chord) ? Status::conflict : Status::ready);
     }
+    Q_INVOKABLE void setTakenKeys(const QStringList& keys) { takenKeys = keys; }
+
+    QStringList takenKeys;
 };
 
 // For QML tests: registers the fakes as Hollerhopper.Fakes 1.0.

@@ -95,8 +95,8 @@ TestCase {
     }
 
     // The key-capture field: a click listens, the next key with its modifiers
-    // becomes the key, a modifier alone waits; Clear empties it. Each status is
-    // said in words.
+    // becomes the key unless another program holds it, a modifier alone waits;
+    // Clear empties it. Each status is said in words.
     function test_pushToTalkKey() {
         const hotkey = createTemporaryObject(hotkeyComponent, testCase)
         const controller = createTemporaryObject(controllerComponent, testCase)
@@ -112,7 +112,12 @@ TestCase {
         keyClick(Qt.Key_Space, Qt.ControlModifier)
         compare(hotkey.key, "ctrl+space")
         compare(field.text, "Push-to-talk key: ctrl+space")
+        // A key another program holds is not taken: the field says so and listens on.
+        hotkey.setTakenKeys(["F10"])
         mouseClick(field)
+        keyClick(Qt.Key_F10)
+        compare(field.text, "F10 is used by another program: press another key…")
+        compare(hotkey.key, "ctrl+space")
         keyClick(Qt.Key_F9)
         compare(hotkey.key, "F9")
         compare(status.text, "Hold F9 anywhere to talk, even with the panel closed.")

@@ -259,7 +259,8 @@ TestCase {
             "talking": () => controller.setTalkingPeer("Kitchen"),
             "permissions": () => { controller.clearTalkingPeer(); permissions.setStatuses("notDetermined", "denied") },
             "settings": () => { walkie.showSettings = true },
-            "private": () => { walkie.showSettings = false; controller.setChannel("Office", "maple orbit"); controller.setWrongPassphrase(true) },
+            "window": () => { walkie.showSettings = false; permissions.setStatuses("granted", "granted"); walkie.hasMenu = true },
+            "private": () => { walkie.hasMenu = false; controller.setChannel("Office", "maple orbit"); controller.setWrongPassphrase(true) },
         }
         for (const name in shots) {
             shots[name]()
