@@ -2,6 +2,7 @@
 // crashes and gives only whole 20 ms frames, in index order.
 #include "core/audio/SpeechCodec.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
