@@ -85,8 +85,9 @@ field() {
     [ -n "$args" ] || return 0
     lab exec "$host" iptables -A INPUT -p udp --dport 54321 -j NFQUEUE --queue-num 0
     # shellcheck disable=SC2086
-    lab_background lab exec "$host" "$build/scripts/labkit/hh-delay-line" $args --stats "$tmp/$host.delay" \
-        2>"$tmp/$host.delay.log"
+    # Not through `lab`: netlab.sh and ip exec it, so its id is the delay line's.
+    lab_background "$root/scripts/netlab.sh" exec "$host" "$build/scripts/labkit/hh-delay-line" $args \
+        --stats "$tmp/$host.delay" 2>"$tmp/$host.delay.log"
     field_pids[$host]=$!
     local _
     for _ in $(seq 100); do grep -qs ready "$tmp/$host.delay.log" && return 0; sleep 0.05; done

@@ -143,7 +143,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     // The recorder hears what the controller hears. Without a directory it
     // only reports each spurt's figures.
     auto recorder = std::make_unique<Recorder>(options.recordDirectory, session.controller().senderID(), session.main());
-    recorder->onRecorded = [](const Recorder::Recording& r) {
+    recorder->onRecorded = [&session](const Recorder::Recording& r) {
         Json event{{"event", r.file.empty() ? "spurt" : "recorded"}};
         if (!r.file.empty()) event["file"] = r.file;
         event["name"] = nullptr;
@@ -152,6 +152,11 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
         event["received"] = r.figures.received;
         event["concealed"] = r.figures.concealed;
         event["late"] = r.figures.late;
+        // Playback's own figures for this talker, over its spurts so far.
+        if (const auto p = session.controller().playout(r.sender)) {
+            event["playout"] = {{"targetMs", std::lround(p->targetMs)}, {"cushionMs", std::lround(p->cushionMs)},
+                                {"concealed", p->total.concealed}, {"late", p->total.late}};
+        }
         printJsonLine(event);
     };
     recorder->onError = [](const std::string& message) {

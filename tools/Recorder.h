@@ -42,6 +42,7 @@ public:
     struct Recording {
         std::string file;  // empty when not written
         std::string name;  // empty when the sender never announced one
+        Uuid sender;
         std::size_t frames = 0;
         SpurtFigures figures;
     };
