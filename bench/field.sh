@@ -5,7 +5,8 @@
 # own. A 4 s 1 kHz tone sent with `say` (after a 2 s one at 500 Hz, the same
 # spurt: the listener has learned the path by then): how long it is heard, the
 # longest silent hole, frames concealed or late as the listener counts them;
-# then mouth-to-ear delay, 6 clicks through h1's microphone (`talk`, noise
+# (by playback, against the audio frames the delay line dropped) and the delay
+# it aims at; then mouth-to-ear delay, 6 clicks through h1's microphone (`talk`, noise
 # suppression on) per condition. $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/labkit.sh"
@@ -50,11 +51,13 @@ record_all tone lab exec h1 "$cli" say "$tmp/say.wav" --name tone
 sleep 0.5
 for k in 0 1 2 3; do
     read -r seconds hole < <(python3 "$root/scripts/labkit/tone.py" "$tmp/tone$k.wav" 1000)
-    figures=$(grep '"event":"spurt"' "$tmp/${hosts[k]}.log" | tail -1 |
-        python3 -c 'import json,sys; e=json.loads(sys.stdin.read() or "{}"); print(e.get("frames",0), e.get("concealed",0)+e.get("late",0))')
-    read -r frames bad <<<"$figures"
-    printf '%s: tone heard %s s, longest hole %s ms, concealed + late %s of %s frames\n' \
-        "${field_conditions[k]}" "$seconds" "$hole" "$bad" "$frames"
+    read -r frames bad target < <(grep '"event":"spurt"' "$tmp/${hosts[k]}.log" | tail -1 | python3 -c '
+import json, sys
+e = json.loads(sys.stdin.read() or "{}"); p = e.get("playout", {})
+print(e.get("frames", 0), p.get("concealed", 0) + p.get("late", 0), p.get("targetMs", "-"))')
+    dropped=$(field_counts "${hosts[k]}" | awk '{print $8}')
+    printf '%s: tone heard %s s, longest hole %s ms, concealed + late %s of %s frames (%s lost on the way), delay aimed at %s ms\n' \
+        "${field_conditions[k]}" "$seconds" "$hole" "$bad" "$frames" "${dropped:-0}" "$target"
 done
 
 echo "== mouth-to-ear delay, 6 clicks per condition"
@@ -71,7 +74,4 @@ clicks() {
 record_all click clicks
 for k in 0 1 2 3; do
     python3 "$root/bench/click_delays.py" "$tmp/click$k.wav" "mouth-to-ear, ${field_conditions[k]}" 6 | tail -1 || true
-done
-for k in 1 2 3; do
-    echo "${field_conditions[k]} delay line: $(field_end "${hosts[k]}")"
 done

@@ -76,8 +76,8 @@ field_args() {
     *) echo "no such condition: $1" >&2; return 2 ;;
     esac
 }
-# field HOST CONDITION: HOST's intercom traffic through the condition; `field_end
-# HOST` stops it and prints "packets N dropped N audio N audio-dropped N".
+# field HOST CONDITION: HOST's intercom traffic through the condition;
+# `field_counts HOST` prints "packets N dropped N audio N audio-dropped N" so far.
 declare -A field_pids
 field() {
     local host=$1 args
@@ -94,12 +94,11 @@ field() {
     cat "$tmp/$host.delay.log" >&2
     return 1
 }
-field_end() {
-    local host=$1
-    if [ -n "${field_pids[$host]:-}" ]; then
-        kill -TERM "${field_pids[$host]}" 2>/dev/null || true
-        wait "${field_pids[$host]}" 2>/dev/null || true
-        unset "field_pids[$host]"
-    fi
-    cat "$tmp/$host.delay" 2>/dev/null || echo "packets 0 dropped 0 audio 0 audio-dropped 0"
+field_counts() {
+    local host=$1 _
+    [ -n "${field_pids[$host]:-}" ] || { echo "packets 0 dropped 0 audio 0 audio-dropped 0"; return; }
+    rm -f "$tmp/$host.delay"
+    kill -USR1 "${field_pids[$host]}"
+    for _ in $(seq 100); do [ -s "$tmp/$host.delay" ] && break; sleep 0.02; done
+    cat "$tmp/$host.delay"
 }

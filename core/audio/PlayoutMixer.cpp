@@ -22,7 +22,8 @@ constexpr std::int64_t crossFade = 64;
 constexpr std::int64_t compressAbove = 160;
 constexpr std::int64_t stretchBelow = 80;
 // At most this much of a frame is left out to play faster (a period of 100 Hz
-// or more, or a piece of a pause), matched over the rest of the frame.
+// or more, or a piece of a pause), matched over the rest of the frame; or
+// added to play slower (unless one pitch period is longer).
 constexpr std::int64_t longestCut = F / 2;
 // Frames quieter than this (-50 dBFS) are a pause: cut or stretched anywhere.
 constexpr float pauseLevel = 0.00316f;
@@ -300,7 +301,7 @@ private:
                 path_->cushion = *cushion;
                 const auto error = *cushion - path_->target;
                 if (error > compressAbove) compress(error);
-                else if (error < -stretchBelow) stretch();
+                else if (error < -stretchBelow) stretch(-error);
             }
             ++head_;
             return true;
@@ -308,7 +309,11 @@ private:
         const bool isLaterHere = head_ < end_ || (last_ && head_ < *last_);
         if (!isLaterHere && isEnded_) return false;
         if (concealedSamples_ == 0) period_ = findPeriod();
-        if (isLaterHere) {
+        // While the delay is still to grow towards the cushion, waiting for a
+        // frame costs nothing that was not to be spent anyway.
+        const auto cushion = cushionAt(head_, now);
+        const bool isBehind = !isEnded_ && cushion && *cushion < path_->target - stretchBelow;
+        if (isLaterHere && !isBehind) {
             // Its turn goes to concealment.
             for (std::int64_t i = 0; i < F; ++i) current_[std::size_t(i)] = concealedSample(concealedSamples_ + i);
             concealedSamples_ += F;
@@ -318,9 +323,9 @@ private:
             ++head_;
             return true;
         }
-        // Nothing later is here: wait for it a pitch period longer (fading as
-        // concealment does), which adds to the delay instead of a hole; a
-        // talker silent for a second is given up.
+        // Nothing later is here (or the delay is to grow): wait for it a pitch
+        // period longer (fading as concealment does), which adds to the delay
+        // instead of a hole; a talker silent for a second is given up.
         if (idle_ >= idleSamples) return false;
         length_ = period_ > 0 ? period_ : F / 2;
         for (std::int64_t i = 0; i < length_; ++i) current_[std::size_t(i)] = concealedSample(concealedSamples_ + i);
@@ -357,19 +362,24 @@ private:
         length_ = F - cut;
     }
 
-    // Plays the frame in `current_` slower: its last pitch period once more
-    // (in a pause, its last half), when it repeats well enough to.
-    void stretch() {
+    // Plays the frame in `current_` slower: its last pitch period once more,
+    // or as often as fits in `wanted` samples and half a frame (in a pause,
+    // that much of its end), when it repeats well enough to.
+    void stretch(std::int64_t wanted) {
+        const auto most = std::min(wanted, longestCut);
         std::int64_t period = 0;
         if (isPause(std::span(current_).first(std::size_t(F)))) {
-            period = F / 2;
+            period = most;
         } else {
             period = findPeriod();
             const auto tail = historySamples - matchWindow;
             if (period == 0 || match(history_.data() + tail - period, matchWindow, period) < goodMatch) return;
         }
-        std::copy_n(current_.begin() + F - period, period, current_.begin() + F);
-        length_ = F + period;
+        length_ = F;
+        do {
+            std::copy_n(current_.begin() + F - period, period, current_.begin() + length_);
+            length_ += period;
+        } while (length_ - F + period <= most);
     }
 
     // The last pitch period heard, repeated, faded by time `t` into the concealment.

@@ -5,8 +5,9 @@
 //                  Wi-Fi access point holding multicast to its DTIM beacon)
 //   --mean MS --sd MS   for a Gaussian delay, never below zero (it reorders)
 //   --loss PCT     dropped at random
-// On SIGTERM or SIGINT it writes "packets N dropped N audio N audio-dropped N"
-// to --stats FILE (audio: our audio packets, told by their type byte) and exits.
+// On SIGUSR1 it writes "packets N dropped N audio N audio-dropped N" to
+// --stats FILE (audio: our audio packets, told by their type byte); on SIGTERM
+// or SIGINT the same, and it exits.
 //   iptables -A INPUT -p udp --dport 54321 -j NFQUEUE --queue-num 0
 //   hh-delay-line --queue 0 --hold 204.8 --loss 2 --stats FILE
 #include <netinet/in.h>
@@ -98,6 +99,15 @@ struct Line {
         }
     }
 
+    // Whole or not at all: written aside, then renamed.
+    void writeStats() const {
+        if (options.stats.empty()) return;
+        const auto aside = options.stats + ".new";
+        std::ofstream(aside) << "packets " << packets << " dropped " << dropped << " audio " << audio
+                             << " audio-dropped " << audioDropped << '\n';
+        std::rename(aside.c_str(), options.stats.c_str());
+    }
+
     int timeoutMs() const {
         if (held.empty()) return -1;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(held.top().due - Clock::now()).count();
@@ -150,6 +160,7 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGUSR1);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
 
@@ -176,7 +187,11 @@ int main(int argc, char** argv) {
             const auto n = recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
             if (n > 0) nfq_handle_packet(handle.get(), buffer.data(), int(n));
         }
-        if (fds[1].revents & POLLIN) isRunning = false;
+        if (fds[1].revents & POLLIN) {
+            signalfd_siginfo info{};
+            if (read(signalFd, &info, sizeof info) == sizeof info && info.ssi_signo != SIGUSR1) isRunning = false;
+            line.writeStats();
+        }
         line.releaseDue();
     }
     // What is still held goes through, so the host is not left without traffic.
@@ -185,10 +200,6 @@ int main(int argc, char** argv) {
         line.held.pop();
     }
     nfq_destroy_queue(line.queue);
-    if (!line.options.stats.empty()) {
-        std::ofstream(line.options.stats) << "packets " << line.packets << " dropped " << line.dropped << " audio "
-                                          << line.audio << " audio-dropped " << line.audioDropped << '\n';
-    }
     close(signalFd);
     return 0;
 }
