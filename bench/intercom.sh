@@ -62,7 +62,7 @@ wait $talkPid || true
 cushion=$(grep '"event":"spurt","name":"mouth"' "$work/ear.log" | tail -1 |
     python3 -c 'import json,sys; print(json.loads(sys.stdin.read() or "{}").get("playout", {}).get("cushionMs", "?"))')
 echo "where the milliseconds go: frame 20 (10 on average before a click's frame is sent)," \
-    "capture buffer up to 10, noise suppression 10, resampling about 3 each way," \
+    "capture buffer up to 10, noise suppression 20, resampling about 3 each way," \
     "cushion $cushion (measured), output buffer up to 30 (PulseAudio's target), the rest the sound server's"
 
 echo "== CPU and memory"

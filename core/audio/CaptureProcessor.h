@@ -12,10 +12,9 @@ namespace hh {
 // Noise suppression and automatic level control for the microphone, on whole
 // 20 ms frames of 16 kHz mono 16-bit audio, in place: speexdsp's preprocessor
 // removes the steady noise, then a level control of ours brings speech towards
-// a common loudness. The preprocessor hands back what it is given one of its
-// own frames late (its analysis overlaps them): it runs on halves of ours, so
-// suppression adds 10 ms, not a whole frame; the level control keeps no
-// lookahead and adds nothing.
+// a common loudness. The preprocessor hands each frame back one frame late (its
+// analysis overlaps frames), so suppression adds 20 ms; the level control keeps
+// no lookahead and adds nothing.
 //
 // The level control adapts only on frames well above the residual noise floor
 // and holds its gain in pauses (speexdsp's own AGC lifts the gain in pauses and
@@ -30,8 +29,6 @@ namespace hh {
 class CaptureProcessor {
 public:
     static constexpr int frameSamples = 320;
-    // The preprocessor's own frame, and so its delay: 10 ms.
-    static constexpr int suppressorSamples = frameSamples / 2;
     // Residual noise, relative to the noise estimate.
     static constexpr int noiseSuppressDb = -40;
     // Loudness aimed at, as power over the frames taken for speech (the louder

@@ -25,6 +25,10 @@ constexpr std::int64_t stretchBelow = 80;
 // or more, or a piece of a pause), matched over the rest of the frame; or
 // added to play slower (unless one pitch period is longer).
 constexpr std::int64_t longestCut = F / 2;
+// Sound is played at most 5 % faster (pitch periods left out when enough
+// time has been saved up); pauses as much faster as it takes.
+constexpr std::int64_t cutPerFrame = PlayoutMixer::frameSamples / 20;
+constexpr std::int64_t mostSavedUp = 2 * longestCut;
 // Frames quieter than this (-50 dBFS) are a pause: cut or stretched anywhere.
 constexpr float pauseLevel = 0.00316f;
 // Periods that repeat at least this well are cut or repeated.
@@ -34,6 +38,12 @@ constexpr double goodMatch = 0.85;
 constexpr std::int64_t clockJump = 2 * F;
 // The limiter's gain comes back from zero to one in 100 ms.
 constexpr float limiterRelease = 1.0f / 1600.0f;
+
+// Above the arrivals' spread: the output's largest recent pull and a little
+// more, within reason.
+std::int64_t headroomFor(std::int64_t pull) {
+    return std::clamp<std::int64_t>(pull + PlayoutMixer::frameSamples / 8, PlayoutMixer::headroomSamples, 2 * PlayoutMixer::frameSamples);
+}
 
 float fadeAt(std::int64_t t) {
     if (t < fadeHold) return 1.0f;
@@ -70,7 +80,7 @@ struct PlayoutMixer::Path {
     std::array<std::int64_t, windowFrames> spreads{};
     std::size_t count = 0;
     std::size_t next = 0;
-    std::int64_t target = firstTargetSamples;
+    std::int64_t highest = 0;  // of the spreads in the window
     std::int64_t cushion = 0;
     SpurtFigures total;
 
@@ -78,7 +88,7 @@ struct PlayoutMixer::Path {
         talker = id;
         isKnown = true;
         count = next = 0;
-        target = firstTargetSamples;
+        highest = 0;
         cushion = 0;
         total = {};
     }
@@ -88,10 +98,14 @@ struct PlayoutMixer::Path {
         spreads[next] = spread;
         next = (next + 1) % windowFrames;
         count = std::min(count + 1, windowFrames);
-        const auto highest = *std::max_element(spreads.begin(), spreads.begin() + std::ptrdiff_t(count));
-        target = highest + headroomSamples;
-        // Until a second has been heard, no less than a new talker's cushion.
-        if (count < windowFrames / 4) target = std::max(target, firstTargetSamples);
+        highest = *std::max_element(spreads.begin(), spreads.begin() + std::ptrdiff_t(count));
+    }
+
+    // The cushion aimed at, with `headroom` for the output's pull: until a
+    // second has been heard, no less than a new talker's.
+    std::int64_t target(std::int64_t headroom) const {
+        const auto covered = highest + headroom;
+        return count < windowFrames / 4 ? std::max(covered, firstTargetSamples) : covered;
     }
 };
 
@@ -116,7 +130,7 @@ public:
         hasBase_ = isSpurtStart_ = isEnded_ = false;
         isPriming_ = true;
         history_.fill(0.0f);
-        concealedSamples_ = 0;
+        concealedSamples_ = savedUp_ = 0;
         period_ = 0;
         idle_ = 0;
         figures_ = {};
@@ -184,8 +198,10 @@ public:
     }
 
     // Overwrites `out` with this talker's next samples, the first of which is
-    // heard at `now`; false if it played nothing.
-    bool read(std::span<float> out, std::int64_t now) {
+    // heard at `now`, with `headroom` above the arrivals' spread for the
+    // output's pulls; false if it played nothing.
+    bool read(std::span<float> out, std::int64_t now, std::int64_t headroom) {
+        headroom_ = headroom;
         const auto n = std::int64_t(out.size());
         std::int64_t done = 0;
         if (isPriming_) {
@@ -265,7 +281,7 @@ private:
         if (!isEnded_) {
             const auto cushion = cushionAt(start, now);
             if (cushion) {
-                const auto wait = path_->target - *cushion;
+                const auto wait = path_->target(headroom_) - *cushion;
                 if (wait >= n) return std::nullopt;
                 lead = std::max<std::int64_t>(0, wait);
             }
@@ -299,7 +315,7 @@ private:
             length_ = F;
             if (const auto cushion = cushionAt(head_, now)) {
                 path_->cushion = *cushion;
-                const auto error = *cushion - path_->target;
+                const auto error = *cushion - path_->target(headroom_);
                 if (error > compressAbove) compress(error);
                 else if (error < -stretchBelow) stretch(-error);
             }
@@ -312,7 +328,7 @@ private:
         // While the delay is still to grow towards the cushion, waiting for a
         // frame costs nothing that was not to be spent anyway.
         const auto cushion = cushionAt(head_, now);
-        const bool isBehind = !isEnded_ && cushion && *cushion < path_->target - stretchBelow;
+        const bool isBehind = !isEnded_ && cushion && *cushion < path_->target(headroom_) - stretchBelow;
         if (isLaterHere && !isBehind) {
             // Its turn goes to concealment.
             for (std::int64_t i = 0; i < F; ++i) current_[std::size_t(i)] = concealedSample(concealedSamples_ + i);
@@ -335,13 +351,15 @@ private:
     }
 
     // Plays the frame in `current_` faster: leaves out the lag (at most
-    // `wanted` samples) over which it repeats best, cross-faded; in a pause,
-    // any lag.
+    // `wanted` samples, and what was saved up) over which it repeats best,
+    // cross-faded; in a pause, any lag.
     void compress(std::int64_t wanted) {
-        const auto most = std::min(wanted, longestCut);
+        savedUp_ = std::min(savedUp_ + cutPerFrame, mostSavedUp);
+        const bool isQuiet = isPause(std::span(current_).first(std::size_t(F)));
+        const auto most = std::min({wanted, longestCut, isQuiet ? longestCut : savedUp_});
         if (most < shortestPeriod) return;
         std::int64_t cut = 0;
-        if (isPause(std::span(current_).first(std::size_t(F)))) {
+        if (isQuiet) {
             cut = most;
         } else {
             double best = goodMatch;
@@ -353,6 +371,7 @@ private:
                 }
             }
             if (cut == 0) return;
+            savedUp_ -= cut;
         }
         for (std::int64_t i = 0; i < crossFade; ++i) {
             const float w = float(i + 1) / float(crossFade + 1);
@@ -411,6 +430,7 @@ private:
     }
 
     Path* path_ = nullptr;
+    std::int64_t headroom_ = headroomSamples;
     std::vector<float> ring_;
     std::vector<std::int64_t> slotIndex_;  // the frame each slot holds, -1 for none
     std::int64_t base_ = 0;                // added to a frame index to place it
@@ -428,6 +448,7 @@ private:
     std::int64_t position_ = 0;
     std::array<float, historySamples> history_{};  // the last two frames received and played
     std::int64_t concealedSamples_ = 0;            // into the current run of concealment or waiting
+    std::int64_t savedUp_ = 0;                     // samples sound may be shortened by now
     std::int64_t period_ = 0;
     std::int64_t idle_ = 0;
     SpurtFigures figures_;
@@ -511,6 +532,10 @@ bool PlayoutMixer::render(std::span<float> out) {
     if (!hasOutputClock_ || std::abs(now - outputClock_) > clockJump) outputClock_ = now;
     outputClock_ += (now - outputClock_) / 16;
     hasOutputClock_ = true;
+    // A frame is placed when the pull that plays its start comes, up to a
+    // pull before it is heard: the cushion covers the largest recent pull.
+    pulls_[pullAt_++ % pulls_.size()] = std::int64_t(out.size());
+    const auto headroom = headroomFor(*std::max_element(pulls_.begin(), pulls_.end()));
     bool isPlaying = false;
     for (std::size_t done = 0; done < out.size(); done += std::size_t(frameSamples)) {
         const auto chunk = out.subspan(done, std::min(out.size() - done, std::size_t(frameSamples)));
@@ -518,7 +543,7 @@ bool PlayoutMixer::render(std::span<float> out) {
         std::fill(chunk.begin(), chunk.end(), 0.0f);
         for (auto& q : queues_) {
             if (!q->isInUse) continue;
-            if (q->read(part, outputClock_)) {
+            if (q->read(part, outputClock_, headroom)) {
                 isPlaying = true;
                 for (std::size_t i = 0; i < chunk.size(); ++i) chunk[i] += part[i];
             } else if (q->isFinished()) {
@@ -554,7 +579,8 @@ std::optional<TalkerPlayout> PlayoutMixer::playout(const Uuid& talker) const {
     for (const auto& p : paths_) {
         if (!p->isKnown || p->talker != talker) continue;
         constexpr double msPerSample = 1000.0 / WalkieConfig::sampleRate;
-        return TalkerPlayout{double(p->target) * msPerSample, double(p->cushion) * msPerSample, p->total};
+        const auto headroom = headroomFor(*std::max_element(pulls_.begin(), pulls_.end()));
+        return TalkerPlayout{double(p->target(headroom)) * msPerSample, double(p->cushion) * msPerSample, p->total};
     }
     return std::nullopt;
 }

@@ -40,19 +40,21 @@ struct TalkerPlayout {
 // them in index order, each at a cushion of delay after the earliest a frame
 // of its spurt could have been due. The cushion is learned per talker from
 // how frames arrive (arrival time against frame index): the highest spread of
-// the last 4 s of arrivals, plus headroom for the output's pull. It rises at
+// the last 4 s of arrivals, plus headroom for the output's pull (its largest
+// recent size and 2.5 ms, at least 12.5 ms). It rises at
 // once when a frame comes later than it covers, and falls as the slow
 // arrivals leave the window. What was learned outlasts the spurt, so a
 // talker's next spurt starts with it.
 //
-// The delay is moved without gaps: speech is played slightly faster (a pitch
-// period left out, or a piece of a pause) or slower (the last pitch period
-// once more); no whole frame is ever dropped or added for it. A frame missing
-// at its turn while later ones are here is concealed (the last pitch period
-// repeated, fading to silence), one arriving after its turn or twice is
-// dropped; when nothing later is here either, the queue waits for it, playing
-// the last pitch period on (fading the same way) and so adding delay, instead
-// of giving the turn away or running dry. A frame index far outside the ring
+// The delay is moved without gaps: sound is played at most 5 % faster (a pitch
+// period left out now and then; pauses as much faster as it takes) or slower
+// (the last pitch period repeated, up to half a frame each frame); no whole
+// frame is ever dropped or added for it. A frame missing at its turn while
+// later ones are here is concealed (the last pitch period repeated, fading to
+// silence), one arriving after its turn or twice is dropped; when nothing
+// later is here, or the delay is still short of the cushion, the queue waits
+// for it instead, playing the last pitch period on (fading the same way) and
+// so adding delay, rather than giving the turn away or running dry. A frame index far outside the ring
 // starts the talker afresh instead of waiting or allocating.
 //
 // The mix is the plain sum, through a limiter that only acts above full scale:
@@ -74,7 +76,7 @@ public:
     static constexpr std::int64_t queueFrames = 100;
     // Arrivals the cushion is learned from: 4 s of frames.
     static constexpr std::size_t windowFrames = 200;
-    // Above the arrivals' spread: one output pull and a little more.
+    // Above the arrivals' spread at least: a 10 ms output pull and a little more.
     static constexpr std::int64_t headroomSamples = 200;
     // The cushion of a talker not heard before; it rises at once if it must.
     static constexpr std::int64_t firstTargetSamples = 2 * frameSamples;
@@ -129,6 +131,8 @@ private:
     // The output's position as time, in samples: when the next sample rendered is heard.
     std::int64_t outputClock_ = 0;
     bool hasOutputClock_ = false;
+    std::array<std::int64_t, 16> pulls_{};  // the sizes of the last pulls
+    std::size_t pullAt_ = 0;
     std::array<float, frameSamples> scratch_{};
     float limiterGain_ = 1.0f;
 };
