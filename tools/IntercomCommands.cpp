@@ -103,6 +103,15 @@ public:
         return connectionState_;
     }
 
+    // Presses, as at the start of every transmission.
+    void press() {
+        {
+            std::lock_guard lock(mutex_);
+            isTalkEndSent_ = false;
+        }
+        onMain([this] { controller().beginTalking(); });
+    }
+
     // Releases and returns once the tail has run and the talk end is handed to
     // the transport; the shutdown then lets it leave.
     void release() {
@@ -191,7 +200,7 @@ int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audi
         session.controller().setNoiseSuppression(isNoiseSuppressing);
     });
     if (auto status = session.startOnAir()) return *status;
-    session.onMain([&] { session.controller().beginTalking(); });
+    session.press();
     waitWhileTalking();
     session.release();
     return 0;
@@ -199,25 +208,40 @@ int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audi
 
 struct SayOptions {
     std::string file;
+    int times = 1;
     std::string name = computerDisplayName();
     // A file is usually clean already.
     bool isNoiseSuppressing = false;
 };
 
+// Each time a press of its own, a second after the last one's release.
 int runSay(const SayOptions& options, StopSignal& stop) {
-    std::atomic<bool> isDelivered{false};
+    std::atomic<int> delivered{0};
     std::unique_ptr<AudioPlatform> audio;
     try {
         // Opens and checks the file before anything is sent.
-        audio = makeFileInputAudioPlatform(options.file, [&stop, &isDelivered] {
-            isDelivered = true;
-            stop.request();
+        audio = makeFileInputAudioPlatform(options.file, [&stop, &delivered] {
+            ++delivered;
+            stop.wake();
         });
     } catch (const std::exception& e) {
         std::cerr << "hollerhopper-cli: " << e.what() << '\n';
         return 2;
     }
-    return runTransmission(options.name, std::move(audio), options.isNoiseSuppressing, stop, [&] { stop.wait(); });
+    Session session(options.name, std::move(audio), stop, false);
+    session.onMain([&] {
+        session.controller().setCuesEnabled(false);
+        session.controller().setNoiseSuppression(options.isNoiseSuppressing);
+    });
+    if (auto status = session.startOnAir()) return *status;
+    for (int time = 1; time <= options.times; ++time) {
+        if (time > 1 && stop.wait(std::chrono::seconds(1))) break;
+        session.press();
+        stop.waitUntil([&] { return delivered >= time; }, std::chrono::duration<double>(maxSeconds));
+        session.release();
+        if (stop.isRequested()) break;
+    }
+    return 0;
 }
 
 struct TalkOptions {
@@ -310,6 +334,8 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     auto say = std::make_shared<SayOptions>();
     cmd = app.add_subcommand("say", "Transmit an audio file (any format and rate libsndfile reads) and exit");
     cmd->add_option("file", say->file, "The audio file")->required();
+    cmd->add_option("--times", say->times, "Say it this many times, each a press of its own, a second apart")
+        ->check(CLI::Range(1, 1000));
     checkName(cmd->add_option("--name", say->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", say->isNoiseSuppressing, "Noise suppression and level control: on or off (default)");
     cmd->callback([&chosen, say] { chosen = [say](StopSignal& stop) { return runSay(*say, stop); }; });

@@ -33,9 +33,11 @@ constexpr std::int64_t mostSavedUp = 2 * longestCut;
 constexpr float pauseLevel = 0.00316f;
 // Periods that repeat at least this well are cut or repeated.
 constexpr double goodMatch = 0.85;
-// The output's clock follows the wall clock slowly; a jump this large (an
-// output that stalled or was idle) resets it.
-constexpr std::int64_t clockJump = 2 * F;
+// The output's clock is the samples it pulled, following the wall clock
+// slowly (a loaded sound server pulls late, then catches up); after a pause
+// this long in its pulls (an output closed or reopened) it starts afresh.
+constexpr std::int64_t clockFollow = 256;
+constexpr std::int64_t outputPause = 10 * F;
 // The limiter's gain comes back from zero to one in 100 ms.
 constexpr float limiterRelease = 1.0f / 1600.0f;
 
@@ -528,9 +530,10 @@ bool PlayoutMixer::render(std::span<float> out) {
     const auto now = nowSamples();
     std::lock_guard lock(mutex_);
     // Where the output stands: counted in samples pulled, following the wall
-    // clock slowly (pulls come in bursts), reset after a stall or idle time.
-    if (!hasOutputClock_ || std::abs(now - outputClock_) > clockJump) outputClock_ = now;
-    outputClock_ += (now - outputClock_) / 16;
+    // clock slowly, afresh after a pause in the pulls.
+    if (!hasOutputClock_ || now - lastPull_ > outputPause) outputClock_ = now;
+    outputClock_ += (now - outputClock_) / clockFollow;
+    lastPull_ = now;
     hasOutputClock_ = true;
     // A frame is placed when the pull that plays its start comes, up to a
     // pull before it is heard: the cushion covers the largest recent pull.

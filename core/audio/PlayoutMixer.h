@@ -130,6 +130,7 @@ private:
     std::uint64_t pathUses_ = 0;
     // The output's position as time, in samples: when the next sample rendered is heard.
     std::int64_t outputClock_ = 0;
+    std::int64_t lastPull_ = 0;  // when render() was last called
     bool hasOutputClock_ = false;
     std::array<std::int64_t, 16> pulls_{};  // the sizes of the last pulls
     std::size_t pullAt_ = 0;

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # tone.py REC.wav HZ: how long a tone is heard in a recording (10 ms steps within
-# 12 dB of its top level) and the longest near-silence (1 ms steps) while it is:
+# 12 dB of its top level; the last time, if it sounds more than once with half a
+# second between) and the longest near-silence (1 ms steps) while it is:
 # prints "SECONDS HOLE_MS".
 import itertools, math, struct, subprocess, sys
 hz = float(sys.argv[2])
@@ -20,7 +21,8 @@ if not lv:
     sys.exit(0)
 top = sorted(lv)[int(len(lv) * 0.97)]
 on = [i for i, v in enumerate(lv) if v > top - 12] or [0]
-a, b = on[0], on[-1] + 1
+starts = [i for k, i in enumerate(on) if k == 0 or i - on[k - 1] > 50]
+a, b = starts[-1], on[-1] + 1
 quiet = [max(map(abs, x[i:i + 16])) <= 300 for i in range(a * step, b * step - 16, 16)]
 hole = max((len(list(run)) for q, run in itertools.groupby(quiet) if q), default=0)
 print("%.2f %d" % ((b - a) / 100, hole))
