@@ -2,12 +2,12 @@
 # The intercom under field conditions, all four at once: h1 talks, h2..h5 listen
 # through clean, 10 +- 25 ms Gaussian delay with 3 % loss, and multicast held to
 # 102.4 ms and 204.8 ms DTIM beacons with 2 % loss, each playing to a sink of its
-# own. A 4 s 1 kHz tone sent with `say` (after a 2 s one at 500 Hz, the same
-# spurt: the listener has learned the path by then): how long it is heard, the
-# longest silent hole, frames concealed or late as the listener counts them;
-# (by playback, against the audio frames the delay line dropped) and the delay
-# it aims at; then mouth-to-ear delay, 6 clicks through h1's microphone (`talk`, noise
-# suppression on) per condition. $1: the build directory.
+# own. A 4 s 1 kHz tone said twice by one talker (`say --times 2`; the second
+# spurt starts with what the first taught): how long the second is heard, the
+# longest silent hole, frames concealed (and of them dropped late) as playback
+# counts them, against the audio frames the delay line dropped, and the delay
+# aimed at; then mouth-to-ear delay, 6 clicks through h1's microphone (`talk`,
+# noise suppression on) per condition. $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/labkit.sh"
 lab_begin hhfd "$1"
@@ -42,22 +42,22 @@ record_all() {
     wait "${pids[@]}" 2>/dev/null || true
 }
 
-echo "== a 4 s tone"
-sox -n -r 16000 -c 1 -b 16 "$tmp/warm.wav" synth 2 sine 500 vol 0.3
-sox -n -r 16000 -c 1 -b 16 "$tmp/gap.wav" trim 0 0.5
+echo "== a 4 s tone, said twice: the second time heard with what the first taught"
 sox -n -r 16000 -c 1 -b 16 "$tmp/tone.wav" synth 4 sine 1000 vol 0.3
-sox "$tmp/warm.wav" "$tmp/gap.wav" "$tmp/tone.wav" "$tmp/say.wav"
-record_all tone lab exec h1 "$cli" say "$tmp/say.wav" --name tone
-sleep 0.5
+record_all tone lab exec h1 "$cli" say "$tmp/tone.wav" --times 2 --name tone
+for h in "${hosts[@]}"; do
+    for _ in $(seq 50); do [ "$(grep -c '"event":"spurt"' "$tmp/$h.log" || true)" -ge 2 ] && break; sleep 0.1; done
+done
 for k in 0 1 2 3; do
     read -r seconds hole < <(python3 "$root/scripts/labkit/tone.py" "$tmp/tone$k.wav" 1000)
-    read -r frames bad target < <(grep '"event":"spurt"' "$tmp/${hosts[k]}.log" | tail -1 | python3 -c '
+    read -r frames concealed late target < <(grep '"event":"spurt"' "$tmp/${hosts[k]}.log" | tail -2 | python3 -c '
 import json, sys
-e = json.loads(sys.stdin.read() or "{}"); p = e.get("playout", {})
-print(e.get("frames", 0), p.get("concealed", 0) + p.get("late", 0), p.get("targetMs", "-"))')
+a, b = [json.loads(l) for l in sys.stdin.read().splitlines()]
+pa, pb = a.get("playout", {}), b.get("playout", {})
+print(b["frames"], pb.get("concealed", 0) - pa.get("concealed", 0), pb.get("late", 0) - pa.get("late", 0), pb.get("targetMs", "-"))')
     dropped=$(field_counts "${hosts[k]}" | awk '{print $8}')
-    printf '%s: tone heard %s s, longest hole %s ms, concealed + late %s of %s frames (%s lost on the way), delay aimed at %s ms\n' \
-        "${field_conditions[k]}" "$seconds" "$hole" "$bad" "$frames" "${dropped:-0}" "$target"
+    printf '%s: tone heard %s s, longest hole %s ms, concealed %s (of them late %s) of %s frames (%s lost on the way in both), delay aimed at %s ms\n' \
+        "${field_conditions[k]}" "$seconds" "$hole" "$concealed" "$late" "$frames" "${dropped:-0}" "$target"
 done
 
 echo "== mouth-to-ear delay, 6 clicks per condition"
