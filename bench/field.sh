@@ -4,9 +4,9 @@
 # 102.4 ms and 204.8 ms DTIM beacons with 2 % loss, each playing to a sink of its
 # own. A 4 s 1 kHz tone said twice by one talker (`say --times 2`; the second
 # spurt starts with what the first taught): how long the second is heard, the
-# longest silent hole, frames concealed (and of them dropped late) as playback
-# counts them, against the audio frames the delay line dropped, and the delay
-# aimed at; then mouth-to-ear delay, 6 clicks through h1's microphone (`talk`,
+# longest silent hole, frames concealed in both (and of them dropped late) as
+# playback counts them, against the audio frames the delay line dropped, and
+# the delay aimed at; then mouth-to-ear delay, 6 clicks through h1's microphone (`talk`,
 # noise suppression on) per condition. $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/labkit.sh"
@@ -54,9 +54,9 @@ for k in 0 1 2 3; do
 import json, sys
 a, b = [json.loads(l) for l in sys.stdin.read().splitlines()]
 pa, pb = a.get("playout", {}), b.get("playout", {})
-print(b["frames"], pb.get("concealed", 0) - pa.get("concealed", 0), pb.get("late", 0) - pa.get("late", 0), pb.get("targetMs", "-"))')
+print(a["frames"] + b["frames"], pb.get("concealed", 0), pb.get("late", 0), pb.get("targetMs", "-"))')
     dropped=$(field_counts "${hosts[k]}" | awk '{print $8}')
-    printf '%s: tone heard %s s, longest hole %s ms, concealed %s (of them late %s) of %s frames (%s lost on the way in both), delay aimed at %s ms\n' \
+    printf '%s: tone heard %s s, longest hole %s ms; concealed %s (of them late %s) of %s frames, %s lost on the way; delay aimed at %s ms\n' \
         "${field_conditions[k]}" "$seconds" "$hole" "$concealed" "$late" "$frames" "${dropped:-0}" "$target"
 done
 

@@ -27,7 +27,7 @@ constexpr std::int64_t stretchBelow = 80;
 constexpr std::int64_t longestCut = F / 2;
 // Sound is played at most 5 % faster (pitch periods left out when enough
 // time has been saved up); pauses as much faster as it takes.
-constexpr std::int64_t cutPerFrame = PlayoutMixer::frameSamples / 20;
+constexpr std::int64_t cutPerFrame = F / 20;
 constexpr std::int64_t mostSavedUp = 2 * longestCut;
 // Frames quieter than this (-50 dBFS) are a pause: cut or stretched anywhere.
 constexpr float pauseLevel = 0.00316f;
@@ -44,7 +44,7 @@ constexpr float limiterRelease = 1.0f / 1600.0f;
 // Above the arrivals' spread: the output's largest recent pull and a little
 // more, within reason.
 std::int64_t headroomFor(std::int64_t pull) {
-    return std::clamp<std::int64_t>(pull + PlayoutMixer::frameSamples / 8, PlayoutMixer::headroomSamples, 2 * PlayoutMixer::frameSamples);
+    return std::clamp<std::int64_t>(pull + F / 8, PlayoutMixer::headroomSamples, 2 * F);
 }
 
 float fadeAt(std::int64_t t) {
@@ -58,7 +58,7 @@ bool isPause(std::span<const float> x) {
     return energy <= double(pauseLevel) * pauseLevel * double(x.size());
 }
 
-// How alike x[from..from+n) and x[from+lag..from+lag+n) are, -1 to 1.
+// How alike x[0..n) and x[lag..lag+n) are, -1 to 1.
 double match(const float* x, std::int64_t n, std::int64_t lag) {
     double ab = 0, aa = 0, bb = 0;
     for (std::int64_t i = 0; i < n; ++i) {
