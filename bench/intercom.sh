@@ -59,11 +59,13 @@ python3 "$root/bench/click_delays.py" "$work/rec.wav" mouth-to-ear || true
 wait $talkPid || true
 # Where the milliseconds go: the fixed parts by construction, the cushion as
 # playback reports it for this talker.
-cushion=$(grep '"event":"spurt","name":"mouth"' "$work/ear.log" | tail -1 |
-    python3 -c 'import json,sys; print(json.loads(sys.stdin.read() or "{}").get("playout", {}).get("cushionMs", "?"))')
+read -r target cushion < <(grep '"event":"spurt","name":"mouth"' "$work/ear.log" | tail -1 | python3 -c '
+import json, sys
+p = json.loads(sys.stdin.read() or "{}").get("playout", {})
+print(p.get("targetMs", "?"), p.get("cushionMs", "?"))')
 echo "where the milliseconds go: frame 20 (10 on average before a click's frame is sent)," \
-    "capture buffer up to 10, noise suppression 20, resampling about 3 each way," \
-    "cushion $cushion (measured), output buffer up to 30 (PulseAudio's target), the rest the sound server's"
+    "capture buffer up to 10, noise suppression 20, resampling about 3 each way, cushion aimed at $target" \
+    "($cushion after the spurt's earliest arrival at its end), output buffer up to 30, the rest the sound server's"
 
 echo "== CPU and memory"
 # Idle means after the 3 s quiet period, once the playback stream has closed.
