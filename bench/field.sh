@@ -25,7 +25,7 @@ for k in 0 1 2 3; do
         >"$tmp/${hosts[k]}.log" 2>&1
 done
 for h in "${hosts[@]}"; do
-    for _ in $(seq 100); do grep -qs '"on air"' "$tmp/$h.log" && break; sleep 0.1; done
+    for _ in $(seq 100); do grep -qs '"Ready"' "$tmp/$h.log" && break; sleep 0.1; done
 done
 # record_all NAME CMD...: every sink's monitor while CMD runs, and a moment after.
 record_all() {

@@ -31,13 +31,13 @@ await() {
         done
     done
 }
-await_on_air() {
+await_ready() {
     local h _
     for h in "${hosts[@]}"; do
-        for _ in $(seq 100); do grep -qs '"on air"' "$tmp/$h.log" && break; sleep 0.1; done
+        for _ in $(seq 100); do grep -qs '"Ready"' "$tmp/$h.log" && break; sleep 0.1; done
     done
 }
-await_on_air
+await_ready
 
 sox -n -r 16000 -c 1 -b 16 "$tmp/tone.wav" synth 4 sine 1000 vol 0.3
 sox -n -r 16000 -c 1 -b 16 "$tmp/gap.wav" trim 0 0.5
