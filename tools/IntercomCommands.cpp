@@ -217,7 +217,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     // The recorder hears what the controller hears. Without a directory it
     // only reports each spurt's figures.
     auto recorder = std::make_unique<Recorder>(options.recordDirectory, session.controller().senderID(), session.main());
-    recorder->onRecorded = [](const Recorder::Recording& r) {
+    recorder->onRecorded = [&session](const Recorder::Recording& r) {
         Json event{{"event", r.file.empty() ? "spurt" : "recorded"}};
         if (!r.file.empty()) event["file"] = r.file;
         event["name"] = nullptr;
@@ -227,6 +227,11 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
         event["concealed"] = r.figures.concealed;
         event["late"] = r.figures.late;
         event["codec"] = toString(r.encoding);
+        // Playback's own figures for this talker, over its spurts so far.
+        if (const auto p = session.controller().playout(r.sender)) {
+            event["playout"] = {{"targetMs", std::lround(p->targetMs)}, {"cushionMs", std::lround(p->cushionMs)},
+                                {"concealed", p->total.concealed}, {"late", p->total.late}};
+        }
         printJsonLine(event);
     };
     recorder->onError = [](const std::string& message) {
@@ -252,6 +257,25 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     return hasFailed ? 1 : 0;
 }
 
+// Sets the codec choice, starts, and for a compressed choice lets the peers
+// answer before the first press decides: nothing to go on, or the exit status
+// (1 when opus was asked for and a peer cannot decode it).
+std::optional<int> startForCodec(Session& session, const CodecOptions& codec, StopSignal& stop) {
+    session.onMain([&] {
+        session.controller().setCodecChoice(codec.choice);
+        session.controller().setDecodesOpus(!codec.isPcmOnly);
+    });
+    if (auto status = session.startReady()) return status;
+    if (codec.choice == CodecChoice::pcm || codec.isPcmOnly) return std::nullopt;
+    if (stop.wait(std::chrono::duration<double>(peerAnswerSeconds))) return 0;
+    PeerEncodings::Verdict verdict;
+    session.onMain([&] { verdict = session.controller().peerEncodings(); });
+    if (codec.choice != CodecChoice::opus || verdict.withoutOpus.empty()) return std::nullopt;
+    std::cerr << "hollerhopper-cli: not sending compressed speech: " << joinNames(verdict.withoutOpus)
+              << " cannot decode it and would hear nothing (--codec auto sends PCM while they are there)\n";
+    return 1;
+}
+
 // Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end went out.
 // Scripted transmissions play no cues: nobody waits at their speaker for them.
 int runTransmission(const std::string& name, const Channel& channel, std::unique_ptr<AudioPlatform> audio,
@@ -261,21 +285,8 @@ int runTransmission(const std::string& name, const Channel& channel, std::unique
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(isNoiseSuppressing);
-        session.controller().setCodecChoice(codec.choice);
-        session.controller().setDecodesOpus(!codec.isPcmOnly);
     });
-    if (auto status = session.startReady()) return *status;
-    if (codec.choice != CodecChoice::pcm && !codec.isPcmOnly) {
-        // The press decides on the peers known: let them answer first.
-        if (stop.wait(std::chrono::duration<double>(peerAnswerSeconds))) return 0;
-        PeerEncodings::Verdict verdict;
-        session.onMain([&] { verdict = session.controller().peerEncodings(); });
-        if (codec.choice == CodecChoice::opus && !verdict.withoutOpus.empty()) {
-            std::cerr << "hollerhopper-cli: not sending compressed speech: " << joinNames(verdict.withoutOpus)
-                      << " cannot decode it and would hear nothing (--codec auto sends PCM while they are there)\n";
-            return 1;
-        }
-    }
+    if (auto status = startForCodec(session, codec, stop)) return *status;
     if (auto status = session.press()) return *status;
     waitWhileTalking();
     session.release();
@@ -284,6 +295,7 @@ int runTransmission(const std::string& name, const Channel& channel, std::unique
 
 struct SayOptions {
     std::string file;
+    int times = 1;
     std::string name = computerDisplayName();
     // A file is usually clean already.
     bool isNoiseSuppressing = false;
@@ -291,23 +303,36 @@ struct SayOptions {
     ChannelOptions channel;
 };
 
+// Each time a press of its own, a second after the last one's release.
 int runSay(const SayOptions& options, StopSignal& stop) {
     const auto channel = resolveChannel(options.channel);
     if (!channel) return 2;
-    std::atomic<bool> isDelivered{false};
+    std::atomic<int> delivered{0};
     std::unique_ptr<AudioPlatform> audio;
     try {
         // Opens and checks the file before anything is sent.
-        audio = makeFileInputAudioPlatform(options.file, [&stop, &isDelivered] {
-            isDelivered = true;
-            stop.request();
+        audio = makeFileInputAudioPlatform(options.file, [&stop, &delivered] {
+            ++delivered;
+            stop.wake();
         });
     } catch (const std::exception& e) {
         std::cerr << "hollerhopper-cli: " << e.what() << '\n';
         return 2;
     }
-    return runTransmission(options.name, *channel, std::move(audio), options.isNoiseSuppressing, options.codec, stop,
-                           [&] { stop.wait(); });
+    Session session(options.name, *channel, std::move(audio), stop);
+    session.onMain([&] {
+        session.controller().setCuesEnabled(false);
+        session.controller().setNoiseSuppression(options.isNoiseSuppressing);
+    });
+    if (auto status = startForCodec(session, options.codec, stop)) return *status;
+    for (int time = 1; time <= options.times; ++time) {
+        if (time > 1 && stop.wait(std::chrono::seconds(1))) break;
+        if (auto status = session.press()) return *status;
+        stop.waitUntil([&] { return delivered >= time; }, std::chrono::duration<double>(maxSeconds));
+        session.release();
+        if (stop.isRequested()) break;
+    }
+    return 0;
 }
 
 struct TalkOptions {
@@ -406,6 +431,8 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     auto say = std::make_shared<SayOptions>();
     cmd = app.add_subcommand("say", "Transmit an audio file (any format and rate libsndfile reads) and exit");
     cmd->add_option("file", say->file, "The audio file")->required();
+    cmd->add_option("--times", say->times, "Say it this many times, each a press of its own, a second apart")
+        ->check(CLI::Range(1, 1000));
     checkName(cmd->add_option("--name", say->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", say->isNoiseSuppressing, "Noise suppression and level control: on or off (default)");
     addCodecOptions(cmd, say->codec, true);
