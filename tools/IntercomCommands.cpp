@@ -1,4 +1,4 @@
-// The headless intercom: listen, say and talk, on the real controller.
+// The headless intercom: listen, say, talk and peers, on the real controller.
 #include "core/audio/linux/LinuxAudioPlatform.h"
 #include "core/env/linux/ComputerName.h"
 #include "core/exec/AsioExecutor.h"
@@ -36,20 +36,30 @@ void addSwitch(CLI::App* cmd, const std::string& name, bool& value, const std::s
         ->check(CLI::IsMember({"on", "off"}));
 }
 
-// One controller on Linux services with its own main thread, for commands
-// that drive it from the process's main thread.
+// What a command prints of the controller's changes.
+enum class Events {
+    none,
+    presence,  // peers and the inbound path (`peers`)
+    all,       // and the connection, the talker and the cues (`listen`)
+};
+
+// The one way every command builds the intercom: one controller on Linux
+// services with its own main thread, driven from the process's main thread.
 class Session {
 public:
-    Session(std::string name, std::unique_ptr<AudioPlatform> audio, StopSignal& stop, bool printsEvents)
+    // A one-shot sender is not `isAdvertised`: it would show up everywhere for
+    // a moment (and under a listener's name, collide with it).
+    Session(std::string name, std::unique_ptr<AudioPlatform> audio, StopSignal& stop, Events events, bool isAdvertised)
         : main_(std::make_shared<AsioExecutor>("org.hollerhopper.main")), stop_(stop) {
         intercom_ = std::make_unique<LinuxIntercom>(std::move(name), Uuid::random(), main_, std::move(audio));
         auto& controller = intercom_->controller();
+        controller.setAdvertised(isAdvertised);
         controller.onTalkEndSent = [this] {
             std::lock_guard lock(mutex_);
             isTalkEndSent_ = true;
             talkEndSent_.notify_all();
         };
-        controller.onChange = [this, &controller, printsEvents](Property property) {
+        controller.onChange = [this, &controller, events](Property property) {
             if (property == Property::connectionState) {
                 {
                     std::lock_guard lock(mutex_);
@@ -57,21 +67,27 @@ public:
                 }
                 stop_.wake();
             }
-            if (!printsEvents) return;
+            if (property == Property::peers || property == Property::talkingPeerNames) checkAwaited();
+            if (events == Events::none) return;
             if (property == Property::peers) printJsonLine(peersEvent(controller.peers()));
             if (property == Property::isInboundBlocked) printJsonLine(inboundEvent(controller.isInboundBlocked()));
+            if (events != Events::all) return;
             switch (property) {
             case Property::connectionState: printJsonLine(connectionEvent(controller.connectionState())); break;
             case Property::talkingPeerName: {
                 Json event{{"event", "talker"}, {"name", nullptr}};
-                if (controller.talkingPeerName()) event["name"] = *controller.talkingPeerName();
+                const auto& talkers = controller.roster().talkers();
+                if (!talkers.empty()) {
+                    event["name"] = talkers.back().name;
+                    event["direct"] = talkers.back().isToUs;
+                }
                 printJsonLine(event);
                 break;
             }
             default: break;
             }
         };
-        if (printsEvents) controller.onCue = [](Cue cue) { printJsonLine({{"event", "cue"}, {"cue", cueName(cue)}}); };
+        if (events == Events::all) controller.onCue = [](Cue cue) { printJsonLine({{"event", "cue"}, {"cue", cueName(cue)}}); };
     }
 
     ~Session() {
@@ -103,6 +119,55 @@ public:
         return connectionState_;
     }
 
+    // Waits until `condition` (asked on the main thread whenever the peers or
+    // the talkers change) holds, a stop is requested, or `timeout` passes.
+    bool waitOnMain(std::function<bool()> condition, std::chrono::duration<double> timeout) {
+        onMain([&] {
+            isAwaitedMet_ = false;
+            awaited_ = std::move(condition);
+            checkAwaited();
+        });
+        const bool isMet = stop_.waitUntil([this] { return isAwaitedMet_.load(); }, timeout);
+        onMain([this] { awaited_ = nullptr; });
+        return isMet;
+    }
+
+    // Presses to everyone (no `to`), to the peer named `to`, or with `isReply`
+    // to the last direct talker. A peer not listed yet is waited for a while:
+    // a program that just started hears the others only once they answer.
+    // False, with the reason on stderr, when refused: nothing was sent.
+    bool press(const std::optional<std::string>& to, bool isReply) {
+        if (!to && !isReply) {
+            onMain([this] { controller().beginTalking(); });
+            return true;
+        }
+        if (to)
+            waitOnMain(
+                [this, &to] {
+                    const auto peer = controller().roster().find(*to);
+                    return peer && !peer->address.empty() && peer->reach == Peer::Reach::heard;
+                },
+                peerWait);
+        std::optional<PTTController::Refusal> refusal;
+        onMain([&] { refusal = isReply ? controller().beginReply() : controller().beginTalkingTo(*to); });
+        if (!refusal) return true;
+        switch (*refusal) {
+        case PTTController::Refusal::unknownPeer:
+            std::cerr << "hollerhopper-cli: nobody called \"" << *to << "\" is on this network\n";
+            break;
+        case PTTController::Refusal::notReachable:
+            std::cerr << "hollerhopper-cli: " << *to << " cannot be reached: its packets do not arrive here\n";
+            break;
+        case PTTController::Refusal::nobodyToReply:
+            std::cerr << "hollerhopper-cli: nobody has talked to you in the last minute\n";
+            break;
+        }
+        return false;
+    }
+
+    // How long a command waits for the peer it talks to: two beacon intervals.
+    static constexpr std::chrono::seconds peerWait{10};
+
     // Releases and returns once the tail has run and the talk end is handed to
     // the transport; the shutdown then lets it leave.
     void release() {
@@ -113,7 +178,17 @@ public:
     }
 
 private:
+    // On main.
+    void checkAwaited() {
+        if (!awaited_ || !awaited_()) return;
+        awaited_ = nullptr;
+        isAwaitedMet_ = true;
+        stop_.wake();
+    }
+
     std::shared_ptr<AsioExecutor> main_;
+    std::function<bool()> awaited_;
+    std::atomic<bool> isAwaitedMet_{false};
     StopSignal& stop_;
     std::unique_ptr<LinuxIntercom> intercom_;
     std::mutex mutex_;
@@ -127,6 +202,20 @@ std::optional<std::chrono::duration<double>> asDuration(const std::optional<doub
     return std::chrono::duration<double>(*s);
 }
 
+// The peers' list (every instance but this one) with each peer's health, as
+// JSON lines. No sound.
+struct PeersOptions {
+    std::string name = computerDisplayName();
+    std::optional<double> seconds;
+};
+
+int runPeers(const PeersOptions& options, StopSignal& stop) {
+    Session session(options.name, makeNullAudioPlatform(), stop, Events::presence, true);
+    session.onMain([&] { session.controller().start(); });
+    stop.wait(asDuration(options.seconds));
+    return 0;
+}
+
 struct ListenOptions {
     std::string name = computerDisplayName();
     bool isMuted = false;
@@ -138,16 +227,19 @@ struct ListenOptions {
 
 int runListen(const ListenOptions& options, StopSignal& stop) {
     auto audio = options.audio == "none" ? makeNullAudioPlatform() : makePulseAudioPlatform();
-    Session session(options.name, std::move(audio), stop, true);
+    Session session(options.name, std::move(audio), stop, Events::all, true);
 
-    // The recorder hears what the controller hears. Without a directory it
-    // only reports each spurt's figures.
-    auto recorder = std::make_unique<Recorder>(options.recordDirectory, session.controller().senderID(), session.main());
+    // The recorder hears what the controller hears, and names its spurts from
+    // the roster. Without a directory it only reports each spurt's figures.
+    const Roster& roster = session.controller().roster();
+    auto recorder = std::make_unique<Recorder>(options.recordDirectory, session.controller().senderID(), session.main(),
+                                               [&roster](const Uuid& id) { return roster.announcedName(id); });
     recorder->onRecorded = [](const Recorder::Recording& r) {
         Json event{{"event", r.file.empty() ? "spurt" : "recorded"}};
         if (!r.file.empty()) event["file"] = r.file;
         event["name"] = nullptr;
         if (!r.name.empty()) event["name"] = r.name;
+        event["direct"] = r.isDirect;
         event["frames"] = r.frames;
         event["received"] = r.figures.received;
         event["concealed"] = r.figures.concealed;
@@ -159,7 +251,9 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     };
 
     session.onMain([&] {
-        session.controller().onPacketHeard = [r = recorder.get()](const WalkiePacket& packet) { r->handlePacket(packet); };
+        session.controller().onPacketHeard = [r = recorder.get()](const WalkiePacket& packet, const DatagramOrigin& origin) {
+            r->handlePacket(packet, origin);
+        };
         session.controller().setMuted(options.isMuted);
         session.controller().setCuesEnabled(options.isCuesEnabled);
         session.controller().start();
@@ -176,17 +270,37 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     return hasFailed ? 1 : 0;
 }
 
-// Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end went out.
-// Scripted transmissions play no cues: nobody waits at their speaker for them.
+// Whom a transmission goes to: everyone, the peer named `to`, or with
+// `isReply` whoever talks to us directly (waited for, up to the reply window).
+struct Target {
+    std::optional<std::string> to;
+    bool isReply = false;
+};
+
+// Waits until someone has talked to us directly and is done, up to the reply
+// window; false on a stop request or when nobody did.
+bool waitForDirectTalker(Session& session, StopSignal& stop) {
+    const auto& roster = session.controller().roster();
+    if (!session.waitOnMain([&roster] { return roster.replyTarget() && roster.talkers().empty(); },
+                            std::chrono::duration<double>(RosterTiming{}.replyWindow)))
+        return false;
+    // Not over the end of their spurt: their program may still be sending it.
+    return !stop.wait(std::chrono::milliseconds(500));
+}
+
+// Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end
+// went out. Scripted transmissions play no cues: nobody waits at their speaker
+// for them. One-shot: not advertised.
 int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audio, bool isNoiseSuppressing,
-                    StopSignal& stop, const std::function<void()>& waitWhileTalking) {
-    Session session(name, std::move(audio), stop, false);
+                    const Target& target, StopSignal& stop, const std::function<void()>& waitWhileTalking) {
+    Session session(name, std::move(audio), stop, Events::none, false);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(isNoiseSuppressing);
     });
     if (auto status = session.startOnAir()) return *status;
-    session.onMain([&] { session.controller().beginTalking(); });
+    if (target.isReply && !waitForDirectTalker(session, stop) && stop.isRequested()) return 0;
+    if (!session.press(target.to, target.isReply)) return 1;
     waitWhileTalking();
     session.release();
     return 0;
@@ -197,6 +311,7 @@ struct SayOptions {
     std::string name = computerDisplayName();
     // A file is usually clean already.
     bool isNoiseSuppressing = false;
+    Target target;
 };
 
 int runSay(const SayOptions& options, StopSignal& stop) {
@@ -212,7 +327,8 @@ int runSay(const SayOptions& options, StopSignal& stop) {
         std::cerr << "hollerhopper-cli: " << e.what() << '\n';
         return 2;
     }
-    return runTransmission(options.name, std::move(audio), options.isNoiseSuppressing, stop, [&] { stop.wait(); });
+    return runTransmission(options.name, std::move(audio), options.isNoiseSuppressing, options.target, stop,
+                           [&] { stop.wait(); });
 }
 
 struct TalkOptions {
@@ -220,6 +336,7 @@ struct TalkOptions {
     std::string name = computerDisplayName();
     std::optional<std::string> key;
     bool isNoiseSuppressing = true;
+    Target target;
 };
 
 const char* keyStatusName(X11KeyGrab::Status status) {
@@ -236,7 +353,7 @@ const char* keyStatusName(X11KeyGrab::Status status) {
 // Transmits while the key is held, with the tray program's key logic, until
 // interrupted or for the given seconds. Exits 1 when the key cannot be used.
 int runTalkWithKey(const TalkOptions& options, const KeyChord& chord, StopSignal& stop) {
-    Session session(options.name, makePulseAudioPlatform(), stop, false);
+    Session session(options.name, makePulseAudioPlatform(), stop, Events::none, true);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(options.isNoiseSuppressing);
@@ -276,16 +393,23 @@ int runTalk(const TalkOptions& options, StopSignal& stop) {
         }
         return runTalkWithKey(options, *chord, stop);
     }
-    return runTransmission(options.name, makePulseAudioPlatform(), options.isNoiseSuppressing, stop,
+    return runTransmission(options.name, makePulseAudioPlatform(), options.isNoiseSuppressing, options.target, stop,
                            [&] { stop.wait(asDuration(options.seconds)); });
 }
 
 void checkName(CLI::Option* option) {
     option->check([](const std::string& name) -> std::string {
-        // A DNS-SD instance name is at most 63 bytes of UTF-8.
-        if (name.empty() || name.size() > 63 || !isValidUtf8(name)) return "must be 1 to 63 bytes of UTF-8";
+        if (!isUsableName(name)) return "must be 1 to 63 bytes of UTF-8 on one line";
         return {};
     });
+}
+
+// --to and --reply, for the commands that transmit.
+void addTarget(CLI::App* cmd, Target& target) {
+    auto* to = cmd->add_option("--to", target.to, "Talk to this peer alone (its name as listed), not to everyone");
+    cmd->add_flag("--reply", target.isReply,
+                  "Wait (up to a minute) for someone to talk to this computer alone, and once they are done, answer them alone")
+        ->excludes(to);
 }
 
 } // namespace
@@ -307,6 +431,7 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     cmd->add_option("file", say->file, "The audio file")->required();
     checkName(cmd->add_option("--name", say->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", say->isNoiseSuppressing, "Noise suppression and level control: on or off (default)");
+    addTarget(cmd, say->target);
     cmd->callback([&chosen, say] { chosen = [say](StopSignal& stop) { return runSay(*say, stop); }; });
 
     auto talk = std::make_shared<TalkOptions>();
@@ -316,10 +441,18 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     cmd->add_option("--key", talk->key, "Transmit while this key is held anywhere on the X display, e.g. F9 or ctrl+space");
     checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", talk->isNoiseSuppressing, "Noise suppression and level control: on (default) or off");
+    addTarget(cmd, talk->target);
     cmd->callback([&chosen, talk] {
         if (!talk->key && !talk->seconds) throw CLI::RequiredError("--seconds (or --key)");
+        if (talk->key && (talk->target.to || talk->target.isReply)) throw CLI::ValidationError("--key", "talks to everyone; --to and --reply go without it");
         chosen = [talk](StopSignal& stop) { return runTalk(*talk, stop); };
     });
+
+    auto peers = std::make_shared<PeersOptions>();
+    cmd = app.add_subcommand("peers", "Advertise this instance, send its beacons, and print the instances found (and whether they are heard) as JSON lines");
+    checkName(cmd->add_option("--name", peers->name, "Name to advertise (default: this computer's name)"));
+    cmd->add_option("--seconds", peers->seconds, "Exit after this many seconds")->check(secondsValidator());
+    cmd->callback([&chosen, peers] { chosen = [peers](StopSignal& stop) { return runPeers(*peers, stop); }; });
 }
 
 } // namespace hh::cli

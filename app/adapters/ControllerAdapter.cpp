@@ -54,7 +54,8 @@ void ControllerAdapter::copy(PTTController::Property property) {
             peers.append(QVariantMap{{QStringLiteral("id"), QString::fromStdString(peer.id)},
                                      {QStringLiteral("name"), QString::fromStdString(peer.name)},
                                      {QStringLiteral("reach"), reachName(peer.reach)},
-                                     {QStringLiteral("isBeaconOnly"), peer.isBeaconOnly}});
+                                     {QStringLiteral("isBeaconOnly"), peer.isBeaconOnly},
+                                     {QStringLiteral("isTalkingToUs"), peer.talking == Peer::Talking::toUs}});
         publishPeers(std::move(peers));
         break;
     }

@@ -2,23 +2,12 @@
 
 #include "app/bridge/DisplayText.h"
 
-#include <QCollator>
-
-#include <algorithm>
+#include "core/net/Peer.h"
 
 namespace hh {
 
+// In the roster's order: sorted as people count.
 void ControllerObject::publishPeers(QVariantList peers) {
-    // Where a person expects a name, and stable when the browse results come
-    // back in another order.
-    QCollator collator;
-    collator.setNumericMode(true);
-    std::stable_sort(peers.begin(), peers.end(), [&](const QVariant& a, const QVariant& b) {
-        const QString na = a.toMap().value(QStringLiteral("name")).toString();
-        const QString nb = b.toMap().value(QStringLiteral("name")).toString();
-        const int order = collator.compare(na, nb);
-        return order != 0 ? order < 0 : na < nb;
-    });
     for (QVariant& entry : peers) {
         QVariantMap map = entry.toMap();
         const QString name = map.value(QStringLiteral("name")).toString();
@@ -90,10 +79,7 @@ void ControllerObject::publishMuted(bool value) {
     emit isMutedChanged();
 }
 
-bool ControllerObject::isUsableDisplayName(const QString& name) {
-    const QByteArray utf8 = name.toUtf8();
-    return !name.trimmed().isEmpty() && utf8.size() <= 63 && !name.contains(QLatin1Char('\n'));
-}
+bool ControllerObject::isUsableDisplayName(const QString& name) { return isUsableName(name.toStdString()); }
 
 void ControllerObject::setDisplayName(const QString& name) {
     if (isUsableDisplayName(name.trimmed()))

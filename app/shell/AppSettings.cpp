@@ -1,6 +1,7 @@
 #include "app/shell/AppSettings.h"
 
 #include "core/log/Log.h"
+#include "core/net/Peer.h"
 #include "core/ptt/key/KeyChord.h"
 
 #include <QDir>
@@ -29,10 +30,6 @@ void readSwitch(const QSettings& file, const QString& entry, const char* what, b
     value = text == QLatin1String("true");
 }
 
-// A DNS-SD instance name is at most 63 bytes of UTF-8.
-bool isUsableName(const QString& name) {
-    return name.toUtf8().size() <= 63 && !name.contains(QLatin1Char('\n'));
-}
 } // namespace
 
 AppSettings::AppSettings(QString path, QObject* parent) : QObject(parent), path_(std::move(path)) {
@@ -66,7 +63,8 @@ AppSettings::Values AppSettings::load() {
         readSwitch(file, mutedEntry, "mute switch", values.isMuted, problem);
         if (problem.isEmpty() && file.contains(nameEntry)) {
             values.name = file.value(nameEntry).toString().trimmed();
-            if (!isUsableName(values.name))
+            // Empty: this computer's name.
+            if (!values.name.isEmpty() && !isUsableName(values.name.toStdString()))
                 problem = QStringLiteral("the name is not a usable name");
         }
         readSwitch(file, cuesEntry, "talk sounds switch", values.isCuesEnabled, problem);

@@ -15,7 +15,7 @@ void Discovery::start() {
     queue_->post([weak = weak_from_this()] {
         auto self = weak.lock();
         if (!self) return;
-        self->startAdvertising();
+        if (self->isAdvertised_) self->startAdvertising();
         self->startBrowsing();
     });
 }

@@ -59,16 +59,16 @@ void Transport::stop() {
     });
 }
 
-void Transport::send(const WalkiePacket& packet) {
+void Transport::send(const WalkiePacket& packet, std::string destination) {
     auto bytes = std::make_shared<Bytes>(packet.encode());
-    queue_->post([weak = weak_from_this(), bytes] {
+    queue_->post([weak = weak_from_this(), bytes, destination = std::move(destination)] {
         auto self = weak.lock();
         if (!self || !self->group_) {
             HH_LOG_DEBUG(logcat::net, "no group: lost a packet of " << bytes->size() << " bytes");
             return;
         }
-        HH_LOG_DEBUG(logcat::net, "send " << describe(*bytes));
-        self->group_->send(std::move(*bytes));
+        HH_LOG_DEBUG(logcat::net, "send " << describe(*bytes) << (destination.empty() ? "" : " to ") << destination);
+        self->group_->send(std::move(*bytes), destination);
     });
 }
 
@@ -84,8 +84,8 @@ void Transport::startGroup() {
         return;
     }
     std::weak_ptr<Transport> weak = weak_from_this();
-    group->setReceiveHandler(maximumDatagramSize, [weak](std::span<const std::uint8_t> content) {
-        if (auto self = weak.lock()) self->handleDatagram(content);
+    group->setReceiveHandler(maximumDatagramSize, [weak](std::span<const std::uint8_t> content, const DatagramOrigin& origin) {
+        if (auto self = weak.lock()) self->handleDatagram(content, origin);
     });
     group->setStateUpdateHandler([weak](const GroupState& state) {
         if (auto self = weak.lock()) self->handleGroupState(state);
@@ -94,14 +94,15 @@ void Transport::startGroup() {
     group_ = std::move(group);
 }
 
-void Transport::handleDatagram(std::span<const std::uint8_t> content) {
+void Transport::handleDatagram(std::span<const std::uint8_t> content, const DatagramOrigin& origin) {
     auto packet = WalkiePacket::decode(content);
     if (!packet) {
         HH_LOG_DEBUG(logcat::net, "dropped a datagram of " << content.size() << " bytes that is not ours");
         return;
     }
-    HH_LOG_DEBUG(logcat::net, "received " << describe(*packet));
-    if (onPacket) onPacket(*packet);
+    HH_LOG_DEBUG(logcat::net, "received " << describe(*packet) << (origin.isDirect ? " directly from " : " from ")
+                                         << origin.sourceAddress);
+    if (onPacket) onPacket(*packet, origin);
 }
 
 void Transport::handleGroupState(const GroupState& state) {

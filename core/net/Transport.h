@@ -41,14 +41,15 @@ public:
     ~Transport();
 
     // Called on the queue. Assign before start().
-    std::function<void(const WalkiePacket&)> onPacket;
+    std::function<void(const WalkiePacket&, const DatagramOrigin&)> onPacket;
     std::function<void(const State&)> onState;
 
     void start();
     void restart();
     void stop();
-    // Encodes on the caller's thread and returns; the bytes leave from the queue.
-    void send(const WalkiePacket& packet);
+    // Encodes on the caller's thread and returns; the bytes leave from the queue,
+    // to the group or, with a `destination` address, to that peer alone.
+    void send(const WalkiePacket& packet, std::string destination = {});
 
 private:
     void startGroup();
@@ -57,7 +58,7 @@ private:
     void startPathMonitor();
     void handlePathUpdate(const NetworkPath& path);
     void handleGroupState(const GroupState& state);
-    void handleDatagram(std::span<const std::uint8_t> content);
+    void handleDatagram(std::span<const std::uint8_t> content, const DatagramOrigin& origin);
 
     std::shared_ptr<Executor> queue_;
     std::shared_ptr<NetworkPlatform> platform_;

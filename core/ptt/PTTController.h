@@ -13,22 +13,24 @@
 #include "core/ptt/LocalNetworkAccess.h"
 #include "core/wire/Uuid.h"
 
+#include "core/ptt/Roster.h"
+
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace hh {
 
 class AudioEngine;
-class PresenceTracker;
 
-// Runs push-to-talk for the application: owns the transport, the audio engine
-// and discovery, turns presses into talk start, audio and talk end packets,
-// plays what others send and publishes who can hear and who is talking.
+// Runs push-to-talk for the application: owns the transport, the audio engine,
+// discovery and the roster of peers they feed, turns presses into talk start,
+// audio and talk end packets (to the group, or to one peer alone) and plays
+// what others send.
 // Every public operation and every change of published state happens on the
 // main executor.
 class PTTController : public std::enable_shared_from_this<PTTController> {
@@ -59,10 +61,12 @@ public:
     std::function<void(Cue)> onCue;
     // Called on the main executor with each packet from another sender, before
     // it is handled: for a recorder, which then needs no socket of its own.
-    std::function<void(const WalkiePacket&)> onPacketHeard;
+    std::function<void(const WalkiePacket&, const DatagramOrigin&)> onPacketHeard;
 
     // Published state.
-    const std::vector<Peer>& peers() const { return peers_; }
+    const std::vector<Peer>& peers() const { return roster_->peers(); }
+    // Everything known about the others; changes show as the properties above.
+    const Roster& roster() const { return *roster_; }
     // The talker who began most recently, and everyone talking in the order they began.
     const std::optional<std::string>& talkingPeerName() const { return talkingPeerName_; }
     const std::vector<std::string>& talkingPeerNames() const { return talkingPeerNames_; }
@@ -94,27 +98,34 @@ public:
     void setDisplayName(std::string displayName);
     const Uuid& senderID() const { return senderID_; }
 
+    // Before start(): a one-shot sender is not advertised over DNS-SD (it still
+    // browses, to find whom it talks to).
+    void setAdvertised(bool isAdvertised);
+
     void start();
     void stop();
+    // A press to everyone.
     void beginTalking();
+    // Why a press to one peer was refused: it plays the failed cue and sends nothing.
+    enum class Refusal {
+        unknownPeer,    // no peer of that name is listed
+        notReachable,   // listed, but not heard or its address is not known
+        nobodyToReply,  // nobody talked to us directly within the reply window
+    };
+    // A press to the peer listed as `name` alone: its packets go to its address,
+    // not to the group.
+    std::optional<Refusal> beginTalkingTo(std::string_view name);
+    // A press to whoever last talked to us directly.
+    std::optional<Refusal> beginReply();
     void endTalking();
     void refreshTransport();
 
     static constexpr double releaseTailSeconds = 0.2;
-    // Announced names kept; a flood of ever new sender IDs cannot grow memory.
-    static constexpr std::size_t maximumTalkerNames = 256;
-    // Talkers tracked at once: as many as the mixer plays.
-    static constexpr std::size_t maximumTalkers = PlayoutMixer::maximumTalkers;
-    // Shown for a talker who never announced a name.
-    inline static const std::string fallbackTalkerName = "Someone";
 
 private:
-    // Defined with the receive path.
-    void handlePacket(const WalkiePacket& packet);
-    void checkTalkerTimeout();
-    void recordName(const Uuid& sender, const Bytes& payload);
-    void markTalker(const Uuid& sender);
-    void endTalker(const Uuid& sender, std::optional<std::uint32_t> frameCount);
+    void beginPress(std::string destination);
+    std::optional<Refusal> beginDirect(const std::optional<Peer>& peer, Refusal ifNone);
+    void handlePacket(const WalkiePacket& packet, const DatagramOrigin& origin);
     void publishTalkers();
 
     void applyTransportState(const Transport::State& state);
@@ -134,11 +145,10 @@ private:
     void notify(Property property);
     // Plays a talk cue unless cues are off (and "incoming" while muted or transmitting).
     void cue(Cue cue);
-    void startPresence();
+    void startRoster();
     void sendBeacon();
 
     std::shared_ptr<Executor> main_;
-    std::vector<Peer> peers_;
     std::optional<std::string> talkingPeerName_;
     std::vector<std::string> talkingPeerNames_;
     bool isTransmitting_ = false;
@@ -159,19 +169,11 @@ private:
     std::shared_ptr<Transport> transport_;
     std::shared_ptr<AudioEngine> audio_;
     std::shared_ptr<Discovery> discovery_;
-    // Beacons and path health; the published peer list is its judged list.
-    std::shared_ptr<PresenceTracker> presence_;
-    // Names by sender, most recently announced last in `talkerOrder_`.
-    std::unordered_map<Uuid, std::string, UuidHash> talkerNames_;
-    std::vector<Uuid> talkerOrder_;
-    struct Talker {
-        Uuid id;
-        Executor::TimePoint lastActivity;
-    };
-    // Who is talking, in the order they began.
-    std::vector<Talker> talkers_;
-    // Due when the quietest talker times out; idle while nobody talks.
-    std::unique_ptr<OneShotTimer> talkerTimeout_;
+    std::shared_ptr<Roster> roster_;
+    // Where the current spurt goes: empty for the group, else a peer's address.
+    // Set on the main thread, read by the capture thread too.
+    std::mutex destinationMutex_;
+    std::string destination_;
     // Advanced from the capture thread and the main thread.
     std::atomic<std::uint32_t> sequence_{0};
     std::atomic<std::uint32_t> frameIndex_{0};

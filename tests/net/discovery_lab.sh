@@ -24,7 +24,7 @@ run_bg() {
 peers() { run_bg "$1" "$2" "$cli" peers --name "$3"; }
 stop_pid() { kill -TERM "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
 
-# The names in the last list a peers command printed, sorted, "|"-separated.
+# The names DNS-SD gave the last list a peers command printed, sorted, "|"-separated.
 last_names() {
     python3 - "$tmp/$1.out" <<'PY'
 import json, sys
@@ -33,7 +33,7 @@ for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
     if line.startswith('{"event":"peers"'):
         peers = json.loads(line)["peers"]
         assert all(p["id"] == p["name"] for p in peers), line
-        last = "|".join(sorted(p["name"] for p in peers))
+        last = "|".join(sorted(p["name"] for p in peers if p["source"] == "dns-sd"))
 print(last)
 PY
 }

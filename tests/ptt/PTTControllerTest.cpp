@@ -67,15 +67,28 @@ protected:
         return types;
     }
 
-    void receive(const Uuid& id, PacketType type, std::string name = {}, std::uint32_t frameIndex = 0) {
+    void receive(const Uuid& id, PacketType type, std::string name = {}, std::uint32_t frameIndex = 0,
+                 DatagramOrigin origin = {"10.0.0.9", false}) {
         WalkiePacket p;
         p.type = type;
         p.senderID = id;
         p.frameIndex = frameIndex;
         if (type == T::audio) p.payload.assign(640, 0x40);
         p.payload.insert(p.payload.end(), name.begin(), name.end());
-        network->lastGroup()->deliverDatagram(p.encode());
+        network->lastGroup()->deliverDatagram(p.encode(), std::move(origin));
         main->runUntilIdle();
+    }
+
+    // Each packet sent but the beacons, as "type>destination" (empty: the group).
+    std::vector<std::string> sentWithDestinations() {
+        main->runUntilIdle();
+        std::vector<std::string> out;
+        const auto& group = *network->lastGroup();
+        for (std::size_t i = 0; i < group.sent.size(); ++i) {
+            const auto type = WalkiePacket::decode(group.sent[i])->type;
+            if (type != T::hello) out.push_back(std::string(toString(type)) + ">" + group.destinations[i]);
+        }
+        return out;
     }
 
     // The speaker's output once enough has been enqueued to prime playback.
@@ -246,7 +259,7 @@ TEST_F(PTTControllerTest, SilentTalkersTimeOutStrictlyAfterFourTenthsEachOnItsOw
     main->advance(10s);
     EXPECT_EQ(main->pendingCount(), idleTimers);  // nobody talks: no talker timer left waking the program
     for (int i = 0; i < 20; ++i) receive(Uuid::random(), T::audio);
-    EXPECT_EQ(controller->talkingPeerNames().size(), PTTController::maximumTalkers) << "no more than the mixer plays";
+    EXPECT_EQ(controller->talkingPeerNames().size(), PlayoutMixer::maximumTalkers) << "no more than the mixer plays";
 }
 
 // A press without a microphone gives "failed" and its release no "released";
@@ -280,6 +293,41 @@ TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
     for (int i = 0; i < 3; ++i) receive(bob, T::audio, {}, index++);
     EXPECT_TRUE(isPlaying());
     main->advance(1s);  // let the tail finish: it holds the controller
+}
+
+// A direct press goes to the peer's address alone, start to end; one the
+// roster cannot place is refused with the failed cue and sends nothing at all,
+// and a reply goes to whoever last talked to us directly.
+TEST_F(PTTControllerTest, DirectPressesGoToOnePeerOrAreRefusedWithoutSending) {
+    startOnAir();
+    receive(bob, T::hello, "Bob", 0, {"10.0.0.5", false});
+    receive(bob, T::hello, "Bob", 0, {"10.0.0.5", false});
+    using R = PTTController::Refusal;
+    EXPECT_EQ(controller->beginTalkingTo("Nobody"), R::unknownPeer);
+    EXPECT_FALSE(controller->isTransmitting());
+    EXPECT_EQ(controller->beginReply(), R::nobodyToReply) << "nobody talked to us yet";
+    main->advance(16s);  // Bob silent: listed, but not heard
+    EXPECT_EQ(controller->beginTalkingTo("Bob"), R::notReachable);
+    main->runUntilIdle();
+    EXPECT_EQ(cues, (std::vector{Cue::failed, Cue::failed, Cue::failed}));
+    EXPECT_TRUE(sentWithDestinations().empty());
+
+    receive(bob, T::hello, "Bob", 0, {"10.0.0.5", false});
+    main->advance(1s);  // judged heard again at the next check
+    EXPECT_EQ(controller->beginTalkingTo("Bob"), std::nullopt);
+    speak(1);
+    controller->endTalking();
+    main->advance(1s);
+    receive(cy, T::talkStart, "Cy", 0, {"10.0.0.6", true});
+    receive(cy, T::talkEnd, {}, 0, {"10.0.0.6", true});
+    EXPECT_EQ(controller->beginReply(), std::nullopt);
+    controller->endTalking();
+    controller->beginTalking();  // to everyone, during the reply's tail
+    controller->endTalking();
+    main->advance(1s);
+    EXPECT_EQ(sentWithDestinations(),
+              (std::vector<std::string>{"talkStart>10.0.0.5", "audio>10.0.0.5", "talkEnd>10.0.0.5", "talkStart>10.0.0.6",
+                                        "talkEnd>10.0.0.6", "talkStart>", "talkEnd>"}));
 }
 
 } // namespace

@@ -110,10 +110,10 @@ for k in 2 3; do
     for _ in $(seq 20); do grep -q '"event":"recorded"' "$log" && break; sleep 0.25; done
     file=$(grep -o '"event":"recorded","file":"[^"]*"' "$log" | head -1 | sed 's/.*"file":"//; s/"$//')
     check "h$k recorded one spurt, named, of 66 frames" "1 1" \
-        "$(grep -c '"event":"recorded"' "$log") $(grep -c '"event":"recorded".*"name":"Hal <b>One</b>","frames":66' "$log")"
+        "$(grep -c '"event":"recorded"' "$log") $(grep -c '"event":"recorded".*"name":"Hal <b>One</b>","direct":false,"frames":66' "$log")"
     check "h$k's recording equals the file, padded to whole frames" 0 \
         "$(cmp -s <(sox "$file" -t raw -) <(sox "$tmp/speech.wav" -t raw - pad 0 160s); echo $?)"
-    check "h$k saw the talker, cleared after the talk end" '{"event":"talker","name":"Hal <b>One</b>"}{"event":"talker","name":null}' \
+    check "h$k saw the talker, cleared after the talk end" '{"event":"talker","name":"Hal <b>One</b>","direct":false}{"event":"talker","name":null}' \
         "$(grep '"event":"talker"' "$log" | tr -d '\n')"
 done
 check "HH_LOG=debug logs each packet" 1 "$(($(grep -c '^hollerhopper: debug net: received audio from' "$tmp/b2.log") >= 66))"
