@@ -74,6 +74,7 @@ void ControllerAdapter::copy(PTTController::Property property) {
         if (onLocalNetworkAccessChanged) onLocalNetworkAccessChanged(c.localNetworkAccess());
         break;
     case PTTController::Property::isRunning: break; // not shown
+    case PTTController::Property::recentMessages: break;  // not shown yet
     }
 }
 

@@ -35,8 +35,9 @@ PTTController::PTTController(std::string displayName, Uuid senderID, Components 
       transport_(std::make_shared<Transport>(std::move(components.network))),
       audio_(std::make_shared<AudioEngine>(std::move(components.audio))),
       discovery_(std::make_shared<Discovery>(displayName_, std::move(components.dnsSd))),
-      roster_(std::make_shared<Roster>(main_, senderID_, PlayoutMixer::maximumTalkers)) {
+      roster_(std::make_shared<Roster>(main_, senderID_, PlayoutMixer::maximumTalkers)), recent_(*main_) {
     roster_->setOwnName(displayName_);
+    recent_.onChanged = [this] { notify(Property::recentMessages); };
 }
 
 PTTController::~PTTController() = default;
@@ -319,7 +320,10 @@ void PTTController::startRoster() {
         if (auto self = weak.lock()) self->publishTalkers();
     };
     roster_->onTalkerTimedOut = [weak](const Uuid& id) {
-        if (auto self = weak.lock()) self->audio_->endSpurt(id, std::nullopt);
+        auto self = weak.lock();
+        if (!self) return;
+        self->audio_->endSpurt(id, std::nullopt);
+        self->recent_.endSpurt(id);
     };
     roster_->start();
 }
@@ -340,6 +344,11 @@ void PTTController::handlePacket(const WalkiePacket& packet, const DatagramOrigi
     roster_->packetReceived(packet, origin);  // our own too: they prove the inbound path
     if (packet.senderID == senderID_) return;  // our own, looped back by the group
     if (onPacketHeard) onPacketHeard(packet, origin);
+    // The history follows the talkers the roster follows, and no others.
+    const auto& talkers = roster_->talkers();
+    if (packet.type == PacketType::talkEnd ||
+        std::any_of(talkers.begin(), talkers.end(), [&](const Roster::Talker& t) { return t.id == packet.senderID; }))
+        recent_.packetReceived(packet, origin.isDirect, roster_->nameOf(packet.senderID), isMuted_);
     switch (packet.type) {
     case PacketType::audio:
         if (!isMuted_ && !isTransmitting_) audio_->enqueue(packet.senderID, packet.frameIndex, packet.payload);

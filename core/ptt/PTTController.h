@@ -13,6 +13,7 @@
 #include "core/ptt/LocalNetworkAccess.h"
 #include "core/wire/Uuid.h"
 
+#include "core/ptt/RecentMessages.h"
 #include "core/ptt/Roster.h"
 
 #include <atomic>
@@ -37,7 +38,7 @@ class PTTController : public std::enable_shared_from_this<PTTController> {
 public:
     // The published properties, named in change notifications.
     enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked, talkingPeerNames,
-                          localNetworkAccess };
+                          localNetworkAccess, recentMessages };
 
     // Where the controller runs, and the platform services its components use
     // (each on the executor it was made for). The Linux factory fills this;
@@ -67,6 +68,10 @@ public:
     const std::vector<Peer>& peers() const { return roster_->peers(); }
     // Everything known about the others; changes show as the properties above.
     const Roster& roster() const { return *roster_; }
+    // What others said lately, in memory only; those heard while muted are
+    // unheard until markMessagesHeard().
+    const RecentMessages& recentMessages() const { return recent_; }
+    void markMessagesHeard() { recent_.markAllHeard(); }
     // The talker who began most recently, and everyone talking in the order they began.
     const std::optional<std::string>& talkingPeerName() const { return talkingPeerName_; }
     const std::vector<std::string>& talkingPeerNames() const { return talkingPeerNames_; }
@@ -170,6 +175,7 @@ private:
     std::shared_ptr<AudioEngine> audio_;
     std::shared_ptr<Discovery> discovery_;
     std::shared_ptr<Roster> roster_;
+    RecentMessages recent_;
     // Where the current spurt goes: empty for the group, else a peer's address.
     // Set on the main thread, read by the capture thread too.
     std::mutex destinationMutex_;
