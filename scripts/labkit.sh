@@ -66,18 +66,19 @@ PY
 
 # holds LOG EXPR: exit 0 when the Python expression EXPR holds for the last
 # events a listen or peers command printed to LOG. EXPR sees peers (name -> its
-# entry), blocked, heard(name), responding(name) and lists (every peers list's names).
+# entry), blocked, heard(name), responding(name), and every peers list in
+# order as history (each a dict like peers).
 holds() {
     python3 - "$1" "$2" <<'PY'
 import json, sys
-peers, blocked, lists = {}, False, []
+peers, blocked, history = {}, False, []
 for line in open(sys.argv[1], errors="replace"):
     if not (line.startswith("{") and line.endswith("}\n")):
         continue  # a log line, or an event still being written
     e = json.loads(line)
     if e.get("event") == "peers":
         peers = {p["name"]: p for p in e["peers"]}
-        lists.append([p["name"] for p in e["peers"]])
+        history.append(peers)
     elif e.get("event") == "inbound":
         blocked = e["blocked"]
 def heard(n): return n in peers and peers[n]["heard"]
