@@ -39,6 +39,17 @@ void ControllerAdapter::setDisplayName(const QString& name) {
     publishDisplayName(QString::fromStdString(controller().displayName()));
 }
 
+QString ControllerAdapter::beginTalkingTo(const QString& name) {
+    const auto refusal = controller().beginTalkingTo(name.toStdString());
+    if (!refusal) return {};
+    switch (*refusal) {
+    case PTTController::Refusal::unknownPeer: return QStringLiteral("unknownPeer");
+    case PTTController::Refusal::notReachable: return QStringLiteral("notReachable");
+    case PTTController::Refusal::nobodyToReply: return QStringLiteral("nobodyToReply");
+    }
+    return QStringLiteral("unknownPeer");
+}
+
 ControllerAdapter::~ControllerAdapter() {
     // Stops the controller and releases its services in their order, here on
     // the main thread, while the executor is still alive.
@@ -63,7 +74,9 @@ void ControllerAdapter::copy(PTTController::Property property) {
     case PTTController::Property::talkingPeerNames: {
         QStringList names;
         for (const auto& name : c.talkingPeerNames()) names.append(QString::fromStdString(name));
-        publishTalkingPeers(std::move(names), QString::fromStdString(c.talkingPeerName().value_or(std::string())));
+        const auto& talkers = c.roster().talkers();
+        publishTalkingPeers(std::move(names), QString::fromStdString(c.talkingPeerName().value_or(std::string())),
+                            !talkers.empty() && talkers.back().isToUs);
         break;
     }
     case PTTController::Property::isTransmitting: publishTransmitting(c.isTransmitting()); break;

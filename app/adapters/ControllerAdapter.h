@@ -26,6 +26,7 @@ public:
     void setNoiseSuppression(bool enabled) override { controller().setNoiseSuppression(enabled); }
     void start() override { controller().start(); }
     void beginTalking() override { controller().beginTalking(); }
+    QString beginTalkingTo(const QString& name) override;
     void endTalking() override { controller().endTalking(); }
     void refreshTransport() override { controller().refreshTransport(); }
 

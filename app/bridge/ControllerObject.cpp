@@ -30,8 +30,9 @@ void ControllerObject::publishInboundBlocked(bool value) {
     emit isInboundBlockedChanged();
 }
 
-void ControllerObject::publishTalkingPeers(QStringList names, QString latest) {
+void ControllerObject::publishTalkingPeers(QStringList names, QString latest, bool isLatestToUs) {
     hasTalkingPeer_ = !names.isEmpty();
+    isTalkingToUs_ = names.size() == 1 && isLatestToUs;
     talkingPeerName_ = hasTalkingPeer_ ? std::move(latest) : QString();
     talkingPeerNames_ = std::move(names);
     emit talkingPeerChanged();
@@ -45,7 +46,7 @@ QString ControllerObject::talkersText() const {
     const auto name = [this](qsizetype i) { return hh::displayName(talkingPeerNames_[i]); };
     switch (talkingPeerNames_.size()) {
     case 0: return {};
-    case 1: return tr("%1 is talking\u2026").arg(name(0));
+    case 1: return isTalkingToUs_ ? tr("%1 is talking to you\u2026").arg(name(0)) : tr("%1 is talking\u2026").arg(name(0));
     case 2: return tr("%1 and %2 are talking\u2026").arg(name(0), name(1));
     default: return tr("%1 and %n others are talking\u2026", nullptr, int(talkingPeerNames_.size()) - 1).arg(name(0));
     }

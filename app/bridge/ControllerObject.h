@@ -14,13 +14,15 @@ namespace hh {
 // controller, or a fake in tests. Lives on the main thread.
 class ControllerObject : public QObject {
     Q_OBJECT
-    // Each entry is a map {id, name, label, spokenName, reach, isBeaconOnly}:
-    // `name` exactly as received, `label` made safe to show (displayName()),
-    // `spokenName` the same without isolating marks, `reach` one of
-    // "heard", "notHeard", "notResponding". Sorted by the user's collation.
+    // Each entry is a map {id, name, label, spokenName, reach, isBeaconOnly,
+    // isTalkingToUs}: `name` exactly as received, `label` made safe to show
+    // (displayName()), `spokenName` the same without isolating marks, `reach`
+    // one of "heard", "notHeard", "notResponding". Sorted as people count.
     Q_PROPERTY(QVariantList peers READ peers NOTIFY peersChanged)
     Q_PROPERTY(bool hasTalkingPeer READ hasTalkingPeer NOTIFY talkingPeerChanged)
     Q_PROPERTY(QString talkingPeerName READ talkingPeerName NOTIFY talkingPeerChanged)
+    // The one talker talks to us alone ("Kitchen is talking to you").
+    Q_PROPERTY(bool isTalkingToUs READ isTalkingToUs NOTIFY talkingPeerChanged)
     // Everyone talking, in the order they began, and the sentence that says so.
     Q_PROPERTY(QStringList talkingPeerNames READ talkingPeerNames NOTIFY talkingPeerChanged)
     Q_PROPERTY(QString talkersText READ talkersText NOTIFY talkingPeerChanged)
@@ -44,6 +46,7 @@ public:
     bool hasTalkingPeer() const { return hasTalkingPeer_; }
     const QString& talkingPeerName() const { return talkingPeerName_; }
     const QStringList& talkingPeerNames() const { return talkingPeerNames_; }
+    bool isTalkingToUs() const { return isTalkingToUs_; }
     // "Ada is talking…", "Ada and Bob are talking…", "Ada and 2 others are talking…"; empty for nobody.
     QString talkersText() const;
     QString talkingPeerLabel() const;
@@ -64,6 +67,9 @@ public:
     virtual void setNoiseSuppression(bool enabled) = 0;
     Q_INVOKABLE virtual void start() = 0;
     Q_INVOKABLE virtual void beginTalking() = 0;
+    // A press to the peer listed as `name` alone: "" when it went out, else why
+    // it was refused ("unknownPeer", "notReachable"); endTalking() releases it.
+    Q_INVOKABLE virtual QString beginTalkingTo(const QString& name) = 0;
     Q_INVOKABLE virtual void endTalking() = 0;
     Q_INVOKABLE virtual void refreshTransport() = 0;
 
@@ -80,8 +86,9 @@ protected:
     // Each setter notifies on every call: the controller reports every
     // assignment, and observers re-read the state.
     void publishPeers(QVariantList peers);
-    // `names` in the order they began; `latest`, the most recent, shown where one name fits.
-    void publishTalkingPeers(QStringList names, QString latest);
+    // `names` in the order they began; `latest`, the most recent, shown where
+    // one name fits; `isLatestToUs`, whether it talks to us alone.
+    void publishTalkingPeers(QStringList names, QString latest, bool isLatestToUs = false);
     void publishTalkingPeer(bool present, QString name);
     void publishTransmitting(bool value);
     void publishConnectionState(ConnectionState value);
@@ -94,6 +101,7 @@ private:
     bool hasTalkingPeer_ = false;
     QString talkingPeerName_;
     QStringList talkingPeerNames_;
+    bool isTalkingToUs_ = false;
     bool isTransmitting_ = false;
     ConnectionState connectionState_;
     bool isMuted_ = false;

@@ -21,6 +21,8 @@ Rectangle {
 
     property bool isPressed: false
     property bool showSettings: false
+    // Why the last press to one peer was refused, shown for a few seconds.
+    property string directProblem: ""
 
     // Escape: the window that hosts the panel hides it.
     signal closeRequested()
@@ -29,11 +31,13 @@ Rectangle {
     readonly property Style style: Style {}
     readonly property bool allGranted: permissions.allGranted
     readonly property var missingNames: permissions.missingPermissions
-    readonly property string statusLine: controller.isTransmitting ? qsTr("You're talking\u2026")
+    readonly property string statusLine: directProblem !== "" ? directProblem
+                                        : controller.isTransmitting ? qsTr("You're talking\u2026")
                                         : controller.hasTalkingPeer ? controller.talkersText
                                         : controller.isInboundBlocked ? qsTr("Incoming audio is blocked on this computer")
                                         : controller.connectionState
-    readonly property color statusColor: controller.isTransmitting ? style.red
+    readonly property color statusColor: directProblem !== "" ? style.orange
+                                        : controller.isTransmitting ? style.red
                                         : controller.hasTalkingPeer ? style.green
                                         : controller.isInboundBlocked ? style.orange : style.secondary
     // The count goes in first: a "%1" inside a network's name stays as it is.
@@ -57,6 +61,26 @@ Rectangle {
             return
         isPressed = true
         controller.beginTalking()
+    }
+    // A press on a peer's own talk button: to that peer alone, or refused
+    // (nothing is sent, the failed cue plays) with the reason in the status line.
+    function pressDirect(name, spokenName) {
+        if (!allGranted || isPressed)
+            return
+        const problem = controller.beginTalkingTo(name)
+        if (problem === "") {
+            isPressed = true
+            directProblem = ""
+            return
+        }
+        directProblem = problem === "notReachable" ? qsTr("%1 can't be reached from here").arg(spokenName)
+                                                   : qsTr("%1 is no longer on this network").arg(spokenName)
+        directProblemTimer.restart()
+    }
+    Timer {
+        id: directProblemTimer
+        interval: 4000
+        onTriggered: walkie.directProblem = ""
     }
     // Release: end what the press started, whatever the permissions are now.
     function pressEnded() {
@@ -342,12 +366,26 @@ Rectangle {
                                     }
                                     PlainLabel {
                                         objectName: "peerName"
-                                        width: Math.min(implicitWidth, peerRow.width - 18)
+                                        width: Math.min(implicitWidth, peerRow.width - 44)
                                         text: peerRow.modelData.label !== undefined ? peerRow.modelData.label : peerRow.modelData.name
                                         color: walkie.style.label
                                         font.pixelSize: walkie.style.callout
                                         Accessible.ignored: true
                                     }
+                                }
+                                // Held: talks to this peer alone (Space too, with the focus on it).
+                                SymbolButton {
+                                    objectName: "peerTalkButton"
+                                    anchors.right: parent.right
+                                    anchors.rightMargin: 4
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    symbol: "mic.fill"
+                                    tint: pressed ? walkie.style.red : walkie.style.secondary
+                                    symbolSize: walkie.style.callout
+                                    text: qsTr("Hold to talk to %1 alone").arg(peerRow.modelData.spokenName)
+                                    onPressed: walkie.pressDirect(peerRow.modelData.name, peerRow.modelData.spokenName)
+                                    onReleased: walkie.pressEnded()
+                                    onCanceled: walkie.pressEnded()
                                 }
                             }
                         }

@@ -41,6 +41,19 @@ public:
         publishTransmitting(true);
         log.record(QStringLiteral("beginTalking"));
     }
+    // Refused for a peer listed as not heard, or not listed at all.
+    QString beginTalkingTo(const QString& name) override {
+        log.record(QStringLiteral("beginTalkingTo ") + name);
+        for (const QVariant& peer : peers()) {
+            const QVariantMap map = peer.toMap();
+            if (map.value(QStringLiteral("name")).toString() != name) continue;
+            if (map.value(QStringLiteral("reach"), QStringLiteral("heard")).toString() != QLatin1String("heard"))
+                return QStringLiteral("notReachable");
+            publishTransmitting(true);
+            return {};
+        }
+        return QStringLiteral("unknownPeer");
+    }
     void endTalking() override {
         publishTransmitting(false);
         log.record(QStringLiteral("endTalking"));
@@ -57,6 +70,8 @@ public:
     Q_INVOKABLE void clearTalkingPeer() { publishTalkingPeer(false, {}); }
     // Several talkers, in the order they began; the last began most recently.
     Q_INVOKABLE void setTalkingPeers(const QStringList& names) { publishTalkingPeers(names, names.value(names.size() - 1)); }
+    // One talker, talking to us alone.
+    Q_INVOKABLE void setTalkingToUs(const QString& name) { publishTalkingPeers({name}, name, true); }
     Q_INVOKABLE void setTransmitting(bool value) { publishTransmitting(value); }
     // `kind` names a ConnectionState::Kind: "onAir", "networkError"...
     Q_INVOKABLE void setConnectionState(const QString& kind, const QString& detail = {});

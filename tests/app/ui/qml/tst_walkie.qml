@@ -186,6 +186,29 @@ TestCase {
         verify(rows[0].opacity < 0.5 && rows[1].opacity === 1)
     }
 
+    // A peer's own talk button talks to it alone while held; one that cannot
+    // be heard is refused with the reason and has nothing to release; a talker
+    // talking to us alone says so.
+    function test_directTalk() {
+        walkie.onScreen = true
+        controller.setPeers([{ name: "Attic", reach: "notHeard" }, { name: "Bob", reach: "heard" }])
+        const buttons = allChildren(walkie, "peerTalkButton")
+        waitForRendering(walkie)  // the rows laid out
+        compare(buttons[1].Accessible.name, "Hold to talk to Bob alone")
+        mousePress(buttons[1])
+        verify(controller.isTransmitting)
+        mouseRelease(buttons[1])
+        mousePress(buttons[0])
+        mouseRelease(buttons[0])
+        compare([controller.count("beginTalkingTo Bob"), controller.count("beginTalkingTo Attic"), controller.count("endTalking")],
+                [1, 1, 1])
+        compare(child("statusLine").text, "Attic can't be reached from here")
+        verify(Qt.colorEqual(walkie.statusColor, walkie.style.orange))
+        walkie.directProblem = ""
+        controller.setTalkingToUs("Bob")
+        compare(child("statusLine").text, "\u2068Bob\u2069 is talking to you\u2026")
+    }
+
     // The pixels of `item` in walkie's coordinates, as one string to compare.
     function pixelsOf(image, item) {
         const p = item.mapToItem(walkie, 0, 0)
