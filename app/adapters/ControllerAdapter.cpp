@@ -40,7 +40,12 @@ void ControllerAdapter::setDisplayName(const QString& name) {
 }
 
 QString ControllerAdapter::beginTalkingTo(const QString& name) {
-    const auto refusal = controller().beginTalkingTo(name.toStdString());
+    return refusalName(controller().beginTalkingTo(name.toStdString()));
+}
+
+QString ControllerAdapter::beginReply() { return refusalName(controller().beginReply()); }
+
+QString ControllerAdapter::refusalName(std::optional<PTTController::Refusal> refusal) {
     if (!refusal) return {};
     switch (*refusal) {
     case PTTController::Refusal::unknownPeer: return QStringLiteral("unknownPeer");
@@ -88,6 +93,9 @@ void ControllerAdapter::copy(PTTController::Property property) {
         break;
     case PTTController::Property::isRunning: break; // not shown
     case PTTController::Property::recentMessages: break;  // not shown yet
+    case PTTController::Property::replyName:
+        publishReplyName(QString::fromStdString(c.replyName().value_or(std::string())));
+        break;
     }
 }
 

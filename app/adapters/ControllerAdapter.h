@@ -27,6 +27,7 @@ public:
     void start() override { controller().start(); }
     void beginTalking() override { controller().beginTalking(); }
     QString beginTalkingTo(const QString& name) override;
+    QString beginReply() override;
     void endTalking() override { controller().endTalking(); }
     void refreshTransport() override { controller().refreshTransport(); }
 
@@ -35,6 +36,7 @@ public:
     std::function<void(LocalNetworkAccess)> onLocalNetworkAccessChanged;
 
 private:
+    static QString refusalName(std::optional<PTTController::Refusal> refusal);
     PTTController& controller() { return intercom_->controller(); }
     void copy(PTTController::Property property);
 

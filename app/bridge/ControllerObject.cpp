@@ -25,6 +25,11 @@ QString ControllerObject::talkingPeerLabel() const {
     return hasTalkingPeer_ ? hh::displayName(talkingPeerName_) : QString();
 }
 
+void ControllerObject::publishReplyName(QString value) {
+    replyName_ = std::move(value);
+    emit replyNameChanged();
+}
+
 void ControllerObject::publishInboundBlocked(bool value) {
     isInboundBlocked_ = value;
     emit isInboundBlockedChanged();

@@ -23,6 +23,9 @@ class ControllerObject : public QObject {
     Q_PROPERTY(QString talkingPeerName READ talkingPeerName NOTIFY talkingPeerChanged)
     // The one talker talks to us alone ("Kitchen is talking to you").
     Q_PROPERTY(bool isTalkingToUs READ isTalkingToUs NOTIFY talkingPeerChanged)
+    // Whom Reply talks to (the last one who talked to us alone, for a minute
+    // after); empty when nobody.
+    Q_PROPERTY(QString replyName READ replyName NOTIFY replyNameChanged)
     // Everyone talking, in the order they began, and the sentence that says so.
     Q_PROPERTY(QStringList talkingPeerNames READ talkingPeerNames NOTIFY talkingPeerChanged)
     Q_PROPERTY(QString talkersText READ talkersText NOTIFY talkingPeerChanged)
@@ -47,6 +50,7 @@ public:
     const QString& talkingPeerName() const { return talkingPeerName_; }
     const QStringList& talkingPeerNames() const { return talkingPeerNames_; }
     bool isTalkingToUs() const { return isTalkingToUs_; }
+    const QString& replyName() const { return replyName_; }
     // "Ada is talking…", "Ada and Bob are talking…", "Ada and 2 others are talking…"; empty for nobody.
     QString talkersText() const;
     QString talkingPeerLabel() const;
@@ -70,6 +74,8 @@ public:
     // A press to the peer listed as `name` alone: "" when it went out, else why
     // it was refused ("unknownPeer", "notReachable"); endTalking() releases it.
     Q_INVOKABLE virtual QString beginTalkingTo(const QString& name) = 0;
+    // The same to replyName's peer ("nobodyToReply" once the minute is over).
+    Q_INVOKABLE virtual QString beginReply() = 0;
     Q_INVOKABLE virtual void endTalking() = 0;
     Q_INVOKABLE virtual void refreshTransport() = 0;
 
@@ -81,6 +87,7 @@ signals:
     void isMutedChanged();
     void displayNameChanged();
     void isInboundBlockedChanged();
+    void replyNameChanged();
 
 protected:
     // Each setter notifies on every call: the controller reports every
@@ -95,6 +102,7 @@ protected:
     void publishMuted(bool value);
     void publishDisplayName(QString value);
     void publishInboundBlocked(bool value);
+    void publishReplyName(QString value);
 
 private:
     QVariantList peers_;
@@ -102,6 +110,7 @@ private:
     QString talkingPeerName_;
     QStringList talkingPeerNames_;
     bool isTalkingToUs_ = false;
+    QString replyName_;
     bool isTransmitting_ = false;
     ConnectionState connectionState_;
     bool isMuted_ = false;

@@ -67,14 +67,15 @@ Rectangle {
     function pressDirect(name, spokenName) {
         if (!allGranted || isPressed)
             return
-        const problem = controller.beginTalkingTo(name)
+        const problem = name === undefined ? controller.beginReply() : controller.beginTalkingTo(name)
         if (problem === "") {
             isPressed = true
             directProblem = ""
             return
         }
-        directProblem = problem === "notReachable" ? qsTr("%1 can't be reached from here").arg(spokenName)
-                                                   : qsTr("%1 is no longer on this network").arg(spokenName)
+        directProblem = problem === "nobodyToReply" ? qsTr("Nobody has talked to you in the last minute")
+                      : problem === "notReachable" ? qsTr("%1 can't be reached from here").arg(spokenName)
+                      : qsTr("%1 is no longer on this network").arg(spokenName)
         directProblemTimer.restart()
     }
     Timer {
@@ -247,6 +248,18 @@ Rectangle {
                 allGranted: walkie.allGranted
                 onEngaged: walkie.pressChanged()
                 onReleased: walkie.pressEnded()
+            }
+
+            // Held: answers whoever last talked to us alone, for a minute after.
+            PillButton {
+                objectName: "replyButton"
+                anchors.horizontalCenter: parent.horizontalCenter
+                visible: walkie.controller.replyName !== ""
+                style: walkie.style
+                text: qsTr("Hold to reply to %1").arg(walkie.controller.replyName)
+                onPressed: walkie.pressDirect(undefined, "")
+                onReleased: walkie.pressEnded()
+                onCanceled: walkie.pressEnded()
             }
 
             Rectangle {

@@ -35,7 +35,8 @@ PTTController::PTTController(std::string displayName, Uuid senderID, Components 
       transport_(std::make_shared<Transport>(std::move(components.network))),
       audio_(std::make_shared<AudioEngine>(std::move(components.audio))),
       discovery_(std::make_shared<Discovery>(displayName_, std::move(components.dnsSd))),
-      roster_(std::make_shared<Roster>(main_, senderID_, PlayoutMixer::maximumTalkers)), recent_(*main_) {
+      roster_(std::make_shared<Roster>(main_, senderID_, PlayoutMixer::maximumTalkers)), recent_(*main_),
+      replyExpiry_(*main_, [this] { updateReplyName(); }) {
     roster_->setOwnName(displayName_);
     recent_.onChanged = [this] { notify(Property::recentMessages); };
 }
@@ -359,6 +360,18 @@ void PTTController::handlePacket(const WalkiePacket& packet, const DatagramOrigi
     }
     // Someone starts into silence; not every talker who joins a conversation.
     if (wasQuiet && !roster_->talkers().empty()) cue(Cue::incoming);
+    if (origin.isDirect) {
+        replyExpiry_.runAt(main_->now() + seconds(RosterTiming{}.replyWindow) + std::chrono::milliseconds(1));
+        updateReplyName();
+    }
+}
+
+void PTTController::updateReplyName() {
+    const auto target = roster_->replyTarget();
+    auto name = target ? std::optional(target->name) : std::nullopt;
+    if (name == replyName_) return;
+    replyName_ = std::move(name);
+    notify(Property::replyName);
 }
 
 void PTTController::publishTalkers() {

@@ -38,7 +38,7 @@ class PTTController : public std::enable_shared_from_this<PTTController> {
 public:
     // The published properties, named in change notifications.
     enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked, talkingPeerNames,
-                          localNetworkAccess, recentMessages };
+                          localNetworkAccess, recentMessages, replyName };
 
     // Where the controller runs, and the platform services its components use
     // (each on the executor it was made for). The Linux factory fills this;
@@ -72,6 +72,9 @@ public:
     // unheard until markMessagesHeard().
     const RecentMessages& recentMessages() const { return recent_; }
     void markMessagesHeard() { recent_.markAllHeard(); }
+    // Whom beginReply() talks to: the last direct talker, while the reply
+    // window after their spurt lasts.
+    const std::optional<std::string>& replyName() const { return replyName_; }
     // The talker who began most recently, and everyone talking in the order they began.
     const std::optional<std::string>& talkingPeerName() const { return talkingPeerName_; }
     const std::vector<std::string>& talkingPeerNames() const { return talkingPeerNames_; }
@@ -132,6 +135,7 @@ private:
     std::optional<Refusal> beginDirect(const std::optional<Peer>& peer, Refusal ifNone);
     void handlePacket(const WalkiePacket& packet, const DatagramOrigin& origin);
     void publishTalkers();
+    void updateReplyName();
 
     void applyTransportState(const Transport::State& state);
     void applyBrowseState(Discovery::BrowseState state);
@@ -176,6 +180,9 @@ private:
     std::shared_ptr<Discovery> discovery_;
     std::shared_ptr<Roster> roster_;
     RecentMessages recent_;
+    std::optional<std::string> replyName_;
+    // Due when the reply window closes; idle while nobody can be answered.
+    OneShotTimer replyExpiry_;
     // Where the current spurt goes: empty for the group, else a peer's address.
     // Set on the main thread, read by the capture thread too.
     std::mutex destinationMutex_;

@@ -321,6 +321,7 @@ TEST_F(PTTControllerTest, DirectPressesGoToOnePeerOrAreRefusedWithoutSending) {
     main->advance(1s);
     receive(cy, T::talkStart, "Cy", 0, {"10.0.0.6", true});
     receive(cy, T::talkEnd, {}, 0, {"10.0.0.6", true});
+    EXPECT_EQ(controller->replyName(), "Cy");
     EXPECT_EQ(controller->beginReply(), std::nullopt);
     controller->endTalking();
     controller->beginTalking();  // to everyone, during the reply's tail
@@ -329,6 +330,11 @@ TEST_F(PTTControllerTest, DirectPressesGoToOnePeerOrAreRefusedWithoutSending) {
     EXPECT_EQ(sentWithDestinations(),
               (std::vector<std::string>{"talkStart>10.0.0.5", "audio>10.0.0.5", "talkEnd>10.0.0.5", "talkStart>10.0.0.6",
                                         "talkEnd>10.0.0.6", "talkStart>", "talkEnd>"}));
+    main->advance(59s);
+    EXPECT_TRUE(controller->replyName());
+    main->advance(1s);
+    EXPECT_FALSE(controller->replyName()) << "a minute after Cy's spurt, nobody to answer";
+    EXPECT_EQ(changes[PTTController::Property::replyName], 2);
 }
 
 } // namespace

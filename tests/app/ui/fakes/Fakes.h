@@ -54,6 +54,13 @@ public:
         }
         return QStringLiteral("unknownPeer");
     }
+    QString beginReply() override {
+        log.record(QStringLiteral("beginReply"));
+        if (replyName().isEmpty()) return QStringLiteral("nobodyToReply");
+        publishTransmitting(true);
+        return {};
+    }
+    Q_INVOKABLE void setReplyName(const QString& name) { publishReplyName(name); }
     void endTalking() override {
         publishTransmitting(false);
         log.record(QStringLiteral("endTalking"));

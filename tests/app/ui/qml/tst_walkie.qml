@@ -207,6 +207,16 @@ TestCase {
         walkie.directProblem = ""
         controller.setTalkingToUs("Bob")
         compare(child("statusLine").text, "\u2068Bob\u2069 is talking to you\u2026")
+
+        // Reply, held, while there is someone to answer.
+        const reply = child("replyButton")
+        verify(!reply.visible)
+        controller.setReplyName("Bob")
+        compare(reply.text, "Hold to reply to Bob")
+        mousePress(reply)
+        verify(controller.isTransmitting)
+        mouseRelease(reply)
+        compare([controller.count("beginReply"), controller.count("endTalking")], [1, 2])
     }
 
     // The pixels of `item` in walkie's coordinates, as one string to compare.
