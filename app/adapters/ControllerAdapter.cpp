@@ -2,6 +2,7 @@
 
 #include "core/net/Peer.h"
 
+#include <QDateTime>
 #include <QPointer>
 
 namespace hh {
@@ -92,7 +93,23 @@ void ControllerAdapter::copy(PTTController::Property property) {
         if (onLocalNetworkAccessChanged) onLocalNetworkAccessChanged(c.localNetworkAccess());
         break;
     case PTTController::Property::isRunning: break; // not shown
-    case PTTController::Property::recentMessages: break;  // not shown yet
+    case PTTController::Property::recentMessages: {
+        // Wall-clock times, for "2 min ago".
+        const auto now = main_->now();
+        const qint64 wallNow = QDateTime::currentMSecsSinceEpoch();
+        QVariantList messages;
+        const auto& kept = c.recentMessages().messages();
+        for (auto m = kept.rbegin(); m != kept.rend(); ++m)
+            messages.append(QVariantMap{
+                {QStringLiteral("id"), double(m->id)},
+                {QStringLiteral("name"), QString::fromStdString(m->name)},
+                {QStringLiteral("isToUs"), m->isToUs},
+                {QStringLiteral("endedAt"), double(wallNow - std::chrono::duration_cast<std::chrono::milliseconds>(now - m->end).count())},
+                {QStringLiteral("seconds"), double(m->frames.size()) * WalkieConfig::frameSampleCount / WalkieConfig::sampleRate},
+                {QStringLiteral("isUnheard"), m->isUnheard}});
+        publishRecentMessages(std::move(messages));
+        break;
+    }
     case PTTController::Property::replyName:
         publishReplyName(QString::fromStdString(c.replyName().value_or(std::string())));
         break;

@@ -28,6 +28,8 @@ public:
     void beginTalking() override { controller().beginTalking(); }
     QString beginTalkingTo(const QString& name) override;
     QString beginReply() override;
+    void playMessage(double id) override { controller().playMessage(std::uint64_t(id)); }
+    void markMessagesHeard() override { controller().markMessagesHeard(); }
     void endTalking() override { controller().endTalking(); }
     void refreshTransport() override { controller().refreshTransport(); }
 

@@ -4,6 +4,8 @@
 
 #include "core/net/Peer.h"
 
+#include <algorithm>
+
 namespace hh {
 
 // In the roster's order: sorted as people count.
@@ -23,6 +25,21 @@ void ControllerObject::publishPeers(QVariantList peers) {
 
 QString ControllerObject::talkingPeerLabel() const {
     return hasTalkingPeer_ ? hh::displayName(talkingPeerName_) : QString();
+}
+
+void ControllerObject::publishRecentMessages(QVariantList messages) {
+    for (QVariant& entry : messages) {
+        QVariantMap map = entry.toMap();
+        map.insert(QStringLiteral("label"), hh::displayName(map.value(QStringLiteral("name")).toString()));
+        entry = map;
+    }
+    recentMessages_ = std::move(messages);
+    emit recentMessagesChanged();
+}
+
+bool ControllerObject::hasUnheardMessages() const {
+    return std::any_of(recentMessages_.begin(), recentMessages_.end(),
+                       [](const QVariant& m) { return m.toMap().value(QStringLiteral("isUnheard")).toBool(); });
 }
 
 void ControllerObject::publishReplyName(QString value) {

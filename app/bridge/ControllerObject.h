@@ -26,6 +26,11 @@ class ControllerObject : public QObject {
     // Whom Reply talks to (the last one who talked to us alone, for a minute
     // after); empty when nobody.
     Q_PROPERTY(QString replyName READ replyName NOTIFY replyNameChanged)
+    // What others said lately, newest first: maps {id, name, label, isToUs,
+    // endedAt (ms since the epoch), seconds, isUnheard}.
+    Q_PROPERTY(QVariantList recentMessages READ recentMessages NOTIFY recentMessagesChanged)
+    // Some were received while muted and the panel has not been opened since.
+    Q_PROPERTY(bool hasUnheardMessages READ hasUnheardMessages NOTIFY recentMessagesChanged)
     // Everyone talking, in the order they began, and the sentence that says so.
     Q_PROPERTY(QStringList talkingPeerNames READ talkingPeerNames NOTIFY talkingPeerChanged)
     Q_PROPERTY(QString talkersText READ talkersText NOTIFY talkingPeerChanged)
@@ -51,6 +56,8 @@ public:
     const QStringList& talkingPeerNames() const { return talkingPeerNames_; }
     bool isTalkingToUs() const { return isTalkingToUs_; }
     const QString& replyName() const { return replyName_; }
+    const QVariantList& recentMessages() const { return recentMessages_; }
+    bool hasUnheardMessages() const;
     // "Ada is talking…", "Ada and Bob are talking…", "Ada and 2 others are talking…"; empty for nobody.
     QString talkersText() const;
     QString talkingPeerLabel() const;
@@ -76,6 +83,10 @@ public:
     Q_INVOKABLE virtual QString beginTalkingTo(const QString& name) = 0;
     // The same to replyName's peer ("nobodyToReply" once the minute is over).
     Q_INVOKABLE virtual QString beginReply() = 0;
+    // Plays a recent message on this computer's speaker only.
+    Q_INVOKABLE virtual void playMessage(double id) = 0;
+    // The panel was opened: nothing is unheard any more.
+    Q_INVOKABLE virtual void markMessagesHeard() = 0;
     Q_INVOKABLE virtual void endTalking() = 0;
     Q_INVOKABLE virtual void refreshTransport() = 0;
 
@@ -88,6 +99,7 @@ signals:
     void displayNameChanged();
     void isInboundBlockedChanged();
     void replyNameChanged();
+    void recentMessagesChanged();
 
 protected:
     // Each setter notifies on every call: the controller reports every
@@ -103,6 +115,7 @@ protected:
     void publishDisplayName(QString value);
     void publishInboundBlocked(bool value);
     void publishReplyName(QString value);
+    void publishRecentMessages(QVariantList messages);
 
 private:
     QVariantList peers_;
@@ -111,6 +124,7 @@ private:
     QStringList talkingPeerNames_;
     bool isTalkingToUs_ = false;
     QString replyName_;
+    QVariantList recentMessages_;
     bool isTransmitting_ = false;
     ConnectionState connectionState_;
     bool isMuted_ = false;

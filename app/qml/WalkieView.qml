@@ -94,6 +94,8 @@ Rectangle {
     onOnScreenChanged: {
         if (onScreen) {
             controller.start()
+            clock = Date.now()
+            controller.markMessagesHeard()
             if (!showSettings)
                 talkButton.forceActiveFocus() // ready for Space at once
         } else {
@@ -417,6 +419,71 @@ Rectangle {
                     Accessible.name: text
                 }
             }
+
+            // What others said lately, kept in memory only: who, to whom, when,
+            // how long, and a button that plays it here again.
+            Column {
+                objectName: "recentSection"
+                visible: walkie.controller.recentMessages.length > 0
+                width: parent.width
+                spacing: 6
+                PlainLabel {
+                    text: qsTr("Recent")
+                    color: walkie.style.secondary
+                    font.pixelSize: walkie.style.caption
+                }
+                Repeater {
+                    model: walkie.controller.recentMessages
+                    delegate: Item {
+                        id: messageRow
+                        required property var modelData
+                        readonly property int minutes: Math.max(0, Math.floor((walkie.clock - modelData.endedAt) / 60000))
+                        readonly property string when: minutes === 0 ? qsTr("just now") : qsTr("%n min ago", "", minutes)
+                        readonly property string description:
+                            (modelData.isToUs ? qsTr("%1 to you, %2, %3 s") : qsTr("%1 to everyone, %2, %3 s"))
+                                .arg(modelData.label).arg(when).arg(Math.max(1, Math.round(modelData.seconds)))
+                        objectName: "messageRow"
+                        width: parent.width
+                        height: 22
+                        Rectangle {
+                            objectName: "unheardMark"
+                            visible: messageRow.modelData.isUnheard
+                            anchors.verticalCenter: parent.verticalCenter
+                            width: 6
+                            height: 6
+                            radius: 3
+                            color: walkie.style.accent
+                        }
+                        PlainLabel {
+                            x: 12
+                            anchors.verticalCenter: parent.verticalCenter
+                            width: Math.min(implicitWidth, messageRow.width - 70)
+                            text: messageRow.description
+                            color: walkie.style.label
+                            font.pixelSize: walkie.style.caption
+                            font.bold: messageRow.modelData.isUnheard
+                        }
+                        PillButton {
+                            objectName: "playButton"
+                            anchors.right: parent.right
+                            anchors.verticalCenter: parent.verticalCenter
+                            style: walkie.style
+                            text: qsTr("Play")
+                            Accessible.name: qsTr("Play: %1").arg(messageRow.description)
+                            onClicked: walkie.controller.playMessage(messageRow.modelData.id)
+                        }
+                    }
+                }
+            }
         }
+    }
+
+    // Now, for "2 min ago": moves on each minute while the panel is shown.
+    property double clock: Date.now()
+    Timer {
+        interval: 30000
+        repeat: true
+        running: walkie.onScreen && walkie.controller.recentMessages.length > 0
+        onTriggered: walkie.clock = Date.now()
     }
 }

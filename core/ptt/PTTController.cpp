@@ -36,7 +36,7 @@ PTTController::PTTController(std::string displayName, Uuid senderID, Components 
       audio_(std::make_shared<AudioEngine>(std::move(components.audio))),
       discovery_(std::make_shared<Discovery>(displayName_, std::move(components.dnsSd))),
       roster_(std::make_shared<Roster>(main_, senderID_, PlayoutMixer::maximumTalkers)), recent_(*main_),
-      replyExpiry_(*main_, [this] { updateReplyName(); }) {
+      replyExpiry_(*main_, [this] { updateReplyName(); }), playbackFeed_(*main_, [this] { feedPlayback(); }) {
     roster_->setOwnName(displayName_);
     recent_.onChanged = [this] { notify(Property::recentMessages); };
 }
@@ -364,6 +364,35 @@ void PTTController::handlePacket(const WalkiePacket& packet, const DatagramOrigi
         replyExpiry_.runAt(main_->now() + seconds(RosterTiming{}.replyWindow) + std::chrono::milliseconds(1));
         updateReplyName();
     }
+}
+
+bool PTTController::playMessage(std::uint64_t id) {
+    const auto* message = recent_.find(id);
+    if (!message) return false;
+    if (playback_) audio_->endSpurt(playback_->talker, std::uint32_t(playback_->next));
+    Playback playback{Uuid::random(), {}, 0, main_->now()};
+    playback.frames.reserve(message->frames.size());
+    for (const auto& [index, frame] : message->frames) playback.frames.push_back(frame);
+    audio_->beginSpurt(playback.talker);
+    playback_ = std::move(playback);
+    feedPlayback();
+    return true;
+}
+
+void PTTController::feedPlayback() {
+    if (!playback_) return;
+    // Half a second ahead of the speaker: well inside the mixer's queue.
+    constexpr std::size_t lead = 25;
+    constexpr double frameSeconds = double(WalkieConfig::frameSampleCount) / WalkieConfig::sampleRate;
+    const auto due = std::size_t((main_->now() - playback_->start) / seconds(frameSeconds)) + lead;
+    for (; playback_->next < std::min(due, playback_->frames.size()); ++playback_->next)
+        audio_->enqueue(playback_->talker, std::uint32_t(playback_->next), playback_->frames[playback_->next]);
+    if (playback_->next < playback_->frames.size()) {
+        playbackFeed_.runAt(main_->now() + seconds(frameSeconds * lead / 2));
+        return;
+    }
+    audio_->endSpurt(playback_->talker, std::uint32_t(playback_->frames.size()));
+    playback_.reset();
 }
 
 void PTTController::updateReplyName() {

@@ -72,6 +72,9 @@ public:
     // unheard until markMessagesHeard().
     const RecentMessages& recentMessages() const { return recent_; }
     void markMessagesHeard() { recent_.markAllHeard(); }
+    // Plays a recent message on this computer's speaker (never sent anywhere),
+    // in place of one playing; false when it is no longer kept.
+    bool playMessage(std::uint64_t id);
     // Whom beginReply() talks to: the last direct talker, while the reply
     // window after their spurt lasts.
     const std::optional<std::string>& replyName() const { return replyName_; }
@@ -136,6 +139,7 @@ private:
     void handlePacket(const WalkiePacket& packet, const DatagramOrigin& origin);
     void publishTalkers();
     void updateReplyName();
+    void feedPlayback();
 
     void applyTransportState(const Transport::State& state);
     void applyBrowseState(Discovery::BrowseState state);
@@ -183,6 +187,16 @@ private:
     std::optional<std::string> replyName_;
     // Due when the reply window closes; idle while nobody can be answered.
     OneShotTimer replyExpiry_;
+    // A recent message playing: its frames, fed to the mixer a little ahead
+    // of the speaker as one talker of its own.
+    struct Playback {
+        Uuid talker;
+        std::vector<Bytes> frames;
+        std::size_t next = 0;
+        Executor::TimePoint start{};
+    };
+    std::optional<Playback> playback_;
+    OneShotTimer playbackFeed_;
     // Where the current spurt goes: empty for the group, else a peer's address.
     // Set on the main thread, read by the capture thread too.
     std::mutex destinationMutex_;

@@ -337,5 +337,35 @@ TEST_F(PTTControllerTest, DirectPressesGoToOnePeerOrAreRefusedWithoutSending) {
     EXPECT_EQ(changes[PTTController::Property::replyName], 2);
 }
 
+// What was said while muted is kept, unheard, and plays again on the speaker
+// alone when asked: paced, so a message longer than the mixer's queue plays whole.
+TEST_F(PTTControllerTest, ARecentMessageReceivedWhileMutedPlaysLocallyWhole) {
+    controller->setCuesEnabled(false);
+    startOnAir();
+    controller->setMuted(true);
+    receive(bob, T::talkStart, "Bob");
+    for (std::uint32_t i = 0; i < 150; ++i) receive(bob, T::audio, {}, i);
+    receive(bob, T::talkEnd, {}, 150);
+    EXPECT_FALSE(isPlaying());
+    const auto& messages = controller->recentMessages().messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].isUnheard);
+    const auto before = network->allSent().size();
+
+    EXPECT_FALSE(controller->playMessage(messages[0].id + 1));
+    ASSERT_TRUE(controller->playMessage(messages[0].id));
+    std::size_t sounding = 0;
+    for (int i = 0; i < 200; ++i) {
+        main->advance(20ms);
+        const auto out = devices->pullOutput(320);
+        sounding += std::any_of(out.begin(), out.end(), [](float s) { return s != 0.0f; });
+    }
+    EXPECT_GE(sounding, 148u) << "every frame, muted or not";
+    EXPECT_LE(sounding, 152u);
+    const auto all = network->allSent();
+    for (auto it = all.begin() + std::ptrdiff_t(before); it != all.end(); ++it)
+        EXPECT_EQ(WalkiePacket::decode(*it)->type, T::hello) << "nothing but beacons goes out";
+}
+
 } // namespace
 } // namespace hh

@@ -61,6 +61,19 @@ public:
         return {};
     }
     Q_INVOKABLE void setReplyName(const QString& name) { publishReplyName(name); }
+    void playMessage(double id) override { log.record(QStringLiteral("playMessage %1").arg(id)); }
+    void markMessagesHeard() override {
+        log.record(QStringLiteral("markMessagesHeard"));
+        QVariantList heard;
+        for (QVariant m : recentMessages()) {
+            QVariantMap map = m.toMap();
+            map.insert(QStringLiteral("isUnheard"), false);
+            heard.append(map);
+        }
+        publishRecentMessages(heard);
+    }
+    // Entries {id, name, isToUs, endedAt, seconds, isUnheard}, newest first.
+    Q_INVOKABLE void setRecentMessages(const QVariantList& messages) { publishRecentMessages(messages); }
     void endTalking() override {
         publishTransmitting(false);
         log.record(QStringLiteral("endTalking"));

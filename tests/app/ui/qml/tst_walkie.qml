@@ -219,6 +219,28 @@ TestCase {
         compare([controller.count("beginReply"), controller.count("endTalking")], [1, 2])
     }
 
+    // The recent list: who, to whom, when and how long; Play plays it here; what
+    // came while muted is marked until the panel is opened.
+    function test_recentMessages() {
+        verify(!child("recentSection").visible)
+        const now = Date.now()
+        controller.setRecentMessages([
+            { id: 7, name: "Bob", isToUs: true, endedAt: now - 150000, seconds: 3.2, isUnheard: true },
+            { id: 5, name: "Attic", isToUs: false, endedAt: now - 1000, seconds: 0.4, isUnheard: false },
+        ])
+        verify(child("recentSection").visible)
+        waitForRendering(walkie)
+        const rows = allChildren(walkie, "messageRow")
+        compare(rows[0].description, "\u2068Bob\u2069 to you, 2 min ago, 3 s")
+        compare(rows[1].description, "\u2068Attic\u2069 to everyone, just now, 1 s")
+        verify(controller.hasUnheardMessages)
+        verify(findChild(rows[0], "unheardMark").visible && !findChild(rows[1], "unheardMark").visible)
+        mouseClick(findChild(rows[0], "playButton"))
+        compare(controller.count("playMessage 7"), 1)
+        walkie.onScreen = true
+        verify(!controller.hasUnheardMessages, "opening the panel hears them")
+    }
+
     // The pixels of `item` in walkie's coordinates, as one string to compare.
     function pixelsOf(image, item) {
         const p = item.mapToItem(walkie, 0, 0)
