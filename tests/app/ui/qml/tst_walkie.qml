@@ -296,7 +296,17 @@ TestCase {
             "idle": () => {},
             "talking": () => controller.setTalkingPeer("Kitchen"),
             "permissions": () => { controller.clearTalkingPeer(); permissions.setStatuses("notDetermined", "denied") },
-            "settings": () => { walkie.showSettings = true },
+            "recent": () => {
+                permissions.setStatuses("granted", "granted")
+                const now = Date.now()
+                controller.setRecentMessages([
+                    { id: 3, name: "Kitchen", isToUs: true, endedAt: now - 5000, seconds: 2.4, isUnheard: true },
+                    { id: 2, name: "Ada's laptop", isToUs: false, endedAt: now - 130000, seconds: 6.1, isUnheard: false },
+                ])
+                controller.setReplyName("Kitchen")
+                controller.setTalkingToUs("Kitchen")
+            },
+            "settings": () => { controller.clearTalkingPeer(); walkie.showSettings = true },
         }
         for (const name in shots) {
             shots[name]()
