@@ -63,9 +63,8 @@ public:
     Q_INVOKABLE void setReplyName(const QString& name) { publishReplyName(name); }
     void playMessage(double id) override { log.record(QStringLiteral("playMessage %1").arg(id)); }
     void markMessagesHeard() override {
-        log.record(QStringLiteral("markMessagesHeard"));
         QVariantList heard;
-        for (QVariant m : recentMessages()) {
+        for (const QVariant& m : recentMessages()) {
             QVariantMap map = m.toMap();
             map.insert(QStringLiteral("isUnheard"), false);
             heard.append(map);
