@@ -60,6 +60,9 @@ peers two h2 "Desk Two"
 sleep 1
 run_bg publisher h1 avahi-publish -s "Foreign Peer" _hollerhopper._tcp 4242
 appear_ms=$(wait_until 5 lists two "Foreign Peer") || fail "h2 does not list Foreign Peer"
+# No packet of its ever comes: its address is DNS-SD's, resolved.
+resolved_foreign() { grep -F '"name":"Foreign Peer"' "$tmp/two.out" | grep -qF "\"address\":\"$(lab addr h1)\""; }
+wait_until 5 resolved_foreign >/dev/null || fail "h2 does not know Foreign Peer's address"
 stop_pid "$publisher"
 gone_ms=$(wait_until 3 lacks two "Foreign Peer") || fail "Foreign Peer still listed 3 s after its publisher quit"
 echo "foreign peer: appeared after ${appear_ms} ms, gone ${gone_ms} ms after its publisher quit"
