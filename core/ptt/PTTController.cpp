@@ -360,10 +360,7 @@ void PTTController::handlePacket(const WalkiePacket& packet, const DatagramOrigi
     }
     // Someone starts into silence; not every talker who joins a conversation.
     if (wasQuiet && !roster_->talkers().empty()) cue(Cue::incoming);
-    if (origin.isDirect) {
-        replyExpiry_.runAt(main_->now() + seconds(RosterTiming{}.replyWindow) + std::chrono::milliseconds(1));
-        updateReplyName();
-    }
+    if (origin.isDirect) updateReplyName();
 }
 
 bool PTTController::playMessage(std::uint64_t id) {
@@ -397,6 +394,9 @@ void PTTController::feedPlayback() {
 
 void PTTController::updateReplyName() {
     const auto target = roster_->replyTarget();
+    // Checked again when the window closes: set once per window, not per packet
+    // (each setting posts a task), and set on from there while it goes on.
+    if (target && !replyExpiry_.isPending()) replyExpiry_.runAt(roster_->replyUntil() + std::chrono::milliseconds(1));
     auto name = target ? std::optional(target->name) : std::nullopt;
     if (name == replyName_) return;
     replyName_ = std::move(name);

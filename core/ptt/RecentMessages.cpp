@@ -76,6 +76,10 @@ void RecentMessages::scheduleExpiry() {
         expiry_.cancel();
         return;
     }
+    // Never set again while pending: every setting posts a task, and a flood of
+    // spurts must not pile them up. The oldest only gets newer, so a run that
+    // comes early finds nothing to drop and sets it for the oldest then.
+    if (expiry_.isPending()) return;
     expiry_.runAt(messages_.front().end + seconds(maximumAge) + std::chrono::milliseconds(1));
 }
 

@@ -104,6 +104,8 @@ public:
     // Whoever last talked to us directly, while the reply window after that
     // spurt lasts.
     std::optional<Peer> replyTarget() const;
+    // When the reply window closes, as it stands now.
+    Executor::TimePoint replyUntil() const { return lastDirectAt_ + seconds(timing_.replyWindow); }
 
 private:
     struct Sender {
