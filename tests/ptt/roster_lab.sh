@@ -105,4 +105,18 @@ listener h2
 measure "h1 (avahi) lists h2 from its beacons" "$t0" 10 "$tmp/h1.log" "heard('Host Two') and peers['Host Two']['source'] == 'beacons'"
 measure "h2 (no avahi) lists h1 from its beacons" "$t0" 10 "$tmp/h2.log" "heard('Host One') and peers['Host One']['source'] == 'beacons'"
 
+echo "== a datagram sent to h3 directly from outside its subnet is dropped"
+# h3's monitor alone holds the port now. Its kernel would drop the stranger's
+# datagram by reverse path already; switched off, only our own check remains.
+lab exec h1 ip addr add 10.250.0.1/24 dev veth0
+lab exec h3 sysctl -qw net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.veth0.rp_filter=0
+for from in "$(lab addr h1)" 10.250.0.1; do
+    lab exec h1 python3 -c "import os, socket, struct, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind((sys.argv[1], 0))
+s.sendto(struct.pack('>BB16sII', 1, 3, os.urandom(16), 0, 0) + b'Outsider', (sys.argv[2], 54321))" "$from" "$(lab addr h3)"
+done
+sleep 0.5
+check "h3's monitor saw the one from the subnet, marked direct, and not the other" "1 0" \
+    "$(count "$tmp/monitor.log" "\"name\":\"Outsider\",\"from\":\"$(lab addr h1)\",\"direct\":true") $(count "$tmp/monitor.log" '"from":"10.250.0.1"')"
+
 lab_summary
