@@ -25,6 +25,7 @@ const char* cueName(Cue cue) {
     case Cue::released: return "released";
     case Cue::incoming: return "incoming";
     case Cue::failed: return "failed";
+    case Cue::incomingDirect: return "incomingDirect";
     }
     return "";
 }

@@ -296,7 +296,7 @@ void PTTController::cue(Cue which) {
     main_->post([weak = weak_from_this(), which] {
         auto self = weak.lock();
         if (!self || !self->isRunning_ || !self->isCuesEnabled_) return;
-        if (which == Cue::incoming && (self->isMuted_ || self->isTransmitting_)) return;
+        if ((which == Cue::incoming || which == Cue::incomingDirect) && (self->isMuted_ || self->isTransmitting_)) return;
         self->audio_->playCue(which);
         if (self->onCue) self->onCue(which);
     });
@@ -359,7 +359,7 @@ void PTTController::handlePacket(const WalkiePacket& packet, const DatagramOrigi
     case PacketType::talkEnd: audio_->endSpurt(packet.senderID, packet.frameIndex); break;
     }
     // Someone starts into silence; not every talker who joins a conversation.
-    if (wasQuiet && !roster_->talkers().empty()) cue(Cue::incoming);
+    if (wasQuiet && !roster_->talkers().empty()) cue(roster_->talkers().front().isToUs ? Cue::incomingDirect : Cue::incoming);
     if (origin.isDirect) updateReplyName();
 }
 

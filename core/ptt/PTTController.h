@@ -96,7 +96,7 @@ public:
     LocalNetworkAccess localNetworkAccess() const { return localNetworkAccess_; }
 
     // Talk cues on this computer's speaker (on by default); Mute silences
-    // only the "incoming" one.
+    // only the "incoming" ones.
     void setCuesEnabled(bool enabled) { isCuesEnabled_ = enabled; }
     bool isCuesEnabled() const { return isCuesEnabled_; }
     // Noise suppression and level control of the microphone (on by default).

@@ -321,6 +321,8 @@ TEST_F(PTTControllerTest, DirectPressesGoToOnePeerOrAreRefusedWithoutSending) {
     main->advance(1s);
     receive(cy, T::talkStart, "Cy", 0, {"10.0.0.6", true});
     receive(cy, T::talkEnd, {}, 0, {"10.0.0.6", true});
+    main->runUntilIdle();
+    EXPECT_EQ(cues.back(), Cue::incomingDirect) << "a spurt to us alone sounds its own cue";
     EXPECT_EQ(controller->replyName(), "Cy");
     EXPECT_EQ(controller->beginReply(), std::nullopt);
     controller->endTalking();
