@@ -150,8 +150,7 @@ Roster::Sender* Roster::rememberSender(const Uuid& id, const WalkiePacket& packe
 bool Roster::makeRoom() {
     // Never a talker; first whoever was heard only once and is listed nowhere
     // (a flood's ever new IDs), then the beacon-only senders, then DNS-SD's and
-    // those who talked,
-    // each time the longest silent.
+    // those who talked, each time the longest silent.
     const auto rank = [](const Sender& s) { return s.isDnsSdListed ? 2 : s.packets < 2 ? 0 : s.hasTalked ? 2 : 1; };
     auto victim = senders_.end();
     for (auto it = senders_.begin(); it != senders_.end(); ++it) {
