@@ -4,6 +4,7 @@
 #include "core/exec/AsioExecutor.h"
 #include "core/ptt/key/linux/X11KeyGrab.h"
 #include "core/ptt/linux/LinuxIntercom.h"
+#include "tools/ChannelOptions.h"
 #include "tools/Cli.h"
 #include "tools/Commands.h"
 #include "tools/MonitorEvents.h"
@@ -50,10 +51,12 @@ class Session {
 public:
     // A one-shot sender is not `isAdvertised`: it would show up everywhere for
     // a moment (and under a listener's name, collide with it).
-    Session(std::string name, std::unique_ptr<AudioPlatform> audio, StopSignal& stop, Events events, bool isAdvertised)
+    Session(std::string name, const Channel& channel, std::unique_ptr<AudioPlatform> audio, StopSignal& stop,
+            Events events, bool isAdvertised)
         : main_(std::make_shared<AsioExecutor>("org.hollerhopper.main")), stop_(stop) {
         intercom_ = std::make_unique<LinuxIntercom>(std::move(name), Uuid::random(), main_, std::move(audio));
         auto& controller = intercom_->controller();
+        controller.setChannel(channel);
         controller.setAdvertised(isAdvertised);
         controller.onTalkEndSent = [this] {
             std::lock_guard lock(mutex_);
@@ -72,6 +75,7 @@ public:
             if (events == Events::none) return;
             if (property == Property::peers) printJsonLine(peersEvent(controller.peers()));
             if (property == Property::isInboundBlocked) printJsonLine(inboundEvent(controller.isInboundBlocked()));
+            if (property == Property::isWrongPassphrase) printJsonLine(wrongPassphraseEvent(controller.isWrongPassphrase()));
             if (events != Events::all) return;
             switch (property) {
             case Property::connectionState: printJsonLine(connectionEvent(controller.connectionState())); break;
@@ -208,10 +212,13 @@ std::optional<std::chrono::duration<double>> asDuration(const std::optional<doub
 struct PeersOptions {
     std::string name = computerDisplayName();
     std::optional<double> seconds;
+    ChannelOptions channel;
 };
 
 int runPeers(const PeersOptions& options, StopSignal& stop) {
-    Session session(options.name, makeNullAudioPlatform(), stop, Events::presence, true);
+    const auto channel = resolveChannel(options.channel);
+    if (!channel) return 2;
+    Session session(options.name, *channel, makeNullAudioPlatform(), stop, Events::presence, true);
     session.onMain([&] { session.controller().start(); });
     stop.wait(asDuration(options.seconds));
     return 0;
@@ -224,11 +231,14 @@ struct ListenOptions {
     std::string audio = "pulse";
     std::optional<double> seconds;
     bool isCuesEnabled = true;
+    ChannelOptions channel;
 };
 
 int runListen(const ListenOptions& options, StopSignal& stop) {
+    const auto channel = resolveChannel(options.channel);
+    if (!channel) return 2;
     auto audio = options.audio == "none" ? makeNullAudioPlatform() : makePulseAudioPlatform();
-    Session session(options.name, std::move(audio), stop, Events::all, true);
+    Session session(options.name, *channel, std::move(audio), stop, Events::all, true);
 
     // The recorder hears what the controller hears, and names its spurts from
     // the roster. Without a directory it only reports each spurt's figures.
@@ -292,9 +302,10 @@ bool waitForDirectTalker(Session& session, StopSignal& stop) {
 // Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end
 // went out. Scripted transmissions play no cues: nobody waits at their speaker
 // for them. One-shot: not advertised.
-int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audio, bool isNoiseSuppressing,
-                    const Target& target, StopSignal& stop, const std::function<void()>& waitWhileTalking) {
-    Session session(name, std::move(audio), stop, Events::none, false);
+int runTransmission(const std::string& name, const Channel& channel, std::unique_ptr<AudioPlatform> audio,
+                    bool isNoiseSuppressing, const Target& target, StopSignal& stop,
+                    const std::function<void()>& waitWhileTalking) {
+    Session session(name, channel, std::move(audio), stop, Events::none, false);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(isNoiseSuppressing);
@@ -313,9 +324,12 @@ struct SayOptions {
     // A file is usually clean already.
     bool isNoiseSuppressing = false;
     Target target;
+    ChannelOptions channel;
 };
 
 int runSay(const SayOptions& options, StopSignal& stop) {
+    const auto channel = resolveChannel(options.channel);
+    if (!channel) return 2;
     std::atomic<bool> isDelivered{false};
     std::unique_ptr<AudioPlatform> audio;
     try {
@@ -328,7 +342,7 @@ int runSay(const SayOptions& options, StopSignal& stop) {
         std::cerr << "hollerhopper-cli: " << e.what() << '\n';
         return 2;
     }
-    return runTransmission(options.name, std::move(audio), options.isNoiseSuppressing, options.target, stop,
+    return runTransmission(options.name, *channel, std::move(audio), options.isNoiseSuppressing, options.target, stop,
                            [&] { stop.wait(); });
 }
 
@@ -338,6 +352,7 @@ struct TalkOptions {
     std::optional<std::string> key;
     bool isNoiseSuppressing = true;
     Target target;
+    ChannelOptions channel;
 };
 
 const char* keyStatusName(X11KeyGrab::Status status) {
@@ -353,8 +368,8 @@ const char* keyStatusName(X11KeyGrab::Status status) {
 
 // Transmits while the key is held, with the tray program's key logic, until
 // interrupted or for the given seconds. Exits 1 when the key cannot be used.
-int runTalkWithKey(const TalkOptions& options, const KeyChord& chord, StopSignal& stop) {
-    Session session(options.name, makePulseAudioPlatform(), stop, Events::none, true);
+int runTalkWithKey(const TalkOptions& options, const Channel& channel, const KeyChord& chord, StopSignal& stop) {
+    Session session(options.name, channel, makePulseAudioPlatform(), stop, Events::none, true);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(options.isNoiseSuppressing);
@@ -386,16 +401,18 @@ int runTalkWithKey(const TalkOptions& options, const KeyChord& chord, StopSignal
 }
 
 int runTalk(const TalkOptions& options, StopSignal& stop) {
+    const auto channel = resolveChannel(options.channel);
+    if (!channel) return 2;
     if (options.key) {
         const auto chord = KeyChord::parse(*options.key);
         if (!chord) {
             std::cerr << "hollerhopper-cli: not a key: " << *options.key << " (try F9 or ctrl+space)\n";
             return 2;
         }
-        return runTalkWithKey(options, *chord, stop);
+        return runTalkWithKey(options, *channel, *chord, stop);
     }
-    return runTransmission(options.name, makePulseAudioPlatform(), options.isNoiseSuppressing, options.target, stop,
-                           [&] { stop.wait(asDuration(options.seconds)); });
+    return runTransmission(options.name, *channel, makePulseAudioPlatform(), options.isNoiseSuppressing, options.target,
+                           stop, [&] { stop.wait(asDuration(options.seconds)); });
 }
 
 void checkName(CLI::Option* option) {
@@ -425,7 +442,11 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
         ->check(CLI::IsMember({"pulse", "none"}));
     cmd->add_option("--seconds", listen->seconds, "Exit after this many seconds")->check(secondsValidator());
     addSwitch(cmd, "--cues", listen->isCuesEnabled, "Talk cues on the speaker: on (default) or off");
-    cmd->callback([&chosen, listen] { chosen = [listen](StopSignal& stop) { return runListen(*listen, stop); }; });
+    addChannelOptions(cmd, listen->channel);
+    cmd->callback([&chosen, listen] {
+        checkChannelOptions(listen->channel);
+        chosen = [listen](StopSignal& stop) { return runListen(*listen, stop); };
+    });
 
     auto say = std::make_shared<SayOptions>();
     cmd = app.add_subcommand("say", "Transmit an audio file (any format and rate libsndfile reads) and exit");
@@ -433,7 +454,11 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     checkName(cmd->add_option("--name", say->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", say->isNoiseSuppressing, "Noise suppression and level control: on or off (default)");
     addTarget(cmd, say->target);
-    cmd->callback([&chosen, say] { chosen = [say](StopSignal& stop) { return runSay(*say, stop); }; });
+    addChannelOptions(cmd, say->channel);
+    cmd->callback([&chosen, say] {
+        checkChannelOptions(say->channel);
+        chosen = [say](StopSignal& stop) { return runSay(*say, stop); };
+    });
 
     auto talk = std::make_shared<TalkOptions>();
     cmd = app.add_subcommand("talk", "Transmit the default microphone for some seconds, or while a key is held (X11)");
@@ -443,7 +468,9 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", talk->isNoiseSuppressing, "Noise suppression and level control: on (default) or off");
     addTarget(cmd, talk->target);
+    addChannelOptions(cmd, talk->channel);
     cmd->callback([&chosen, talk] {
+        checkChannelOptions(talk->channel);
         if (!talk->key && !talk->seconds) throw CLI::RequiredError("--seconds (or --key)");
         if (talk->key && (talk->target.to || talk->target.isReply)) throw CLI::ValidationError("--key", "talks to everyone; --to and --reply go without it");
         chosen = [talk](StopSignal& stop) { return runTalk(*talk, stop); };
@@ -453,7 +480,11 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     cmd = app.add_subcommand("peers", "Advertise this instance, send its beacons, and print the instances found (and whether they are heard) as JSON lines");
     checkName(cmd->add_option("--name", peers->name, "Name to advertise (default: this computer's name)"));
     cmd->add_option("--seconds", peers->seconds, "Exit after this many seconds")->check(secondsValidator());
-    cmd->callback([&chosen, peers] { chosen = [peers](StopSignal& stop) { return runPeers(*peers, stop); }; });
+    addChannelOptions(cmd, peers->channel);
+    cmd->callback([&chosen, peers] {
+        checkChannelOptions(peers->channel);
+        chosen = [peers](StopSignal& stop) { return runPeers(*peers, stop); };
+    });
 }
 
 } // namespace hh::cli

@@ -2,6 +2,7 @@
 
 #include "app/adapters/AppBackend.h"
 #include "app/shell/AppSettings.h"
+#include "app/shell/PassphraseStore.h"
 #include "app/shell/Autostart.h"
 #include "app/shell/Symbols.h"
 
@@ -76,6 +77,7 @@ private:
 
     AppBackend backend_;
     std::unique_ptr<AppSettings> settings_;
+    PassphraseStore passphrases_;
     MessageCenter messages_;
     std::unique_ptr<QQmlEngine> engine_;
     QPointer<PanelWindow> panel_;

@@ -406,6 +406,14 @@ void Roster::publishTalkers() {
     evaluate();  // the rows show who talks
 }
 
+void Roster::endTalkers() {
+    while (!talkers_.empty()) {
+        const auto id = talkers_.front().id;
+        endTalker(id);
+        if (onTalkerTimedOut) onTalkerTimedOut(id);
+    }
+}
+
 void Roster::checkTalkerTimeout() {
     const auto now = executor_->now();
     std::vector<Uuid> silent;

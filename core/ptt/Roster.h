@@ -93,6 +93,9 @@ public:
     // Our own packets no longer come back to us while on air: something on this
     // computer drops incoming multicast.
     bool isInboundBlocked() const { return isInboundBlocked_; }
+    // Ends every talker as their silence would (onTalkerTimedOut for each):
+    // after a switch of channel, they talk on the old one.
+    void endTalkers();
     // Everyone talking, in the order they began.
     const std::vector<Talker>& talkers() const { return talkerList_; }
     // The name `sender` announced last; empty when it never did.

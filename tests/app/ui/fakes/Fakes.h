@@ -92,6 +92,7 @@ public:
     // One talker, talking to us alone.
     Q_INVOKABLE void setTalkingToUs(const QString& name) { publishTalkingPeers({name}, name, true); }
     Q_INVOKABLE void setTransmitting(bool value) { publishTransmitting(value); }
+    Q_INVOKABLE void setWrongPassphrase(bool value) { publishWrongPassphrase(value); }
     // `kind` names a ConnectionState::Kind: "onAir", "networkError"...
     Q_INVOKABLE void setConnectionState(const QString& kind, const QString& detail = {});
 
