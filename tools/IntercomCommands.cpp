@@ -38,27 +38,37 @@ void addSwitch(CLI::App* cmd, const std::string& name, bool& value, const std::s
         ->check(CLI::IsMember({"on", "off"}));
 }
 
+// Whom a transmission goes to: everyone, the peer named `to`, or with
+// `isReply` whoever talks to us directly (waited for, up to the reply window).
+struct Target {
+    std::optional<std::string> to;
+    bool isReply = false;
+};
+
 // What a command prints of the controller's changes.
 enum class Events {
-    none,
     presence,  // peers and the inbound path (`peers`)
-    all,       // and the connection, the talker and the cues (`listen`)
+    all,       // and the connection, the talker, the cues and a transmission's progress
 };
 
 // The one way every command builds the intercom: one controller on Linux
 // services with its own main thread, driven from the process's main thread.
+// Prints the controller's events as JSON lines: the connection, peers, talker
+// and inbound path, and for a transmission its own progress (on air, the spurt
+// sent with its frame count, a press that failed).
 class Session {
 public:
     // A one-shot sender is not `isAdvertised`: it would show up everywhere for
     // a moment (and under a listener's name, collide with it).
     Session(std::string name, const Channel& channel, std::unique_ptr<AudioPlatform> audio, StopSignal& stop,
-            Events events, bool isAdvertised)
+            bool isAdvertised, Events events = Events::all)
         : main_(std::make_shared<AsioExecutor>("org.hollerhopper.main")), stop_(stop) {
         intercom_ = std::make_unique<LinuxIntercom>(std::move(name), Uuid::random(), main_, std::move(audio));
         auto& controller = intercom_->controller();
         controller.setChannel(channel);
         controller.setAdvertised(isAdvertised);
-        controller.onTalkEndSent = [this] {
+        controller.onTalkEndSent = [this, events](std::uint32_t frameCount) {
+            if (events == Events::all) printJsonLine({{"event", "talk"}, {"state", "sent"}, {"frames", frameCount}});
             std::lock_guard lock(mutex_);
             isTalkEndSent_ = true;
             talkEndSent_.notify_all();
@@ -72,10 +82,9 @@ public:
                 stop_.wake();
             }
             if (property == Property::peers || property == Property::talkingPeerNames) checkAwaited();
-            if (events == Events::none) return;
+            if (property == Property::isWrongPassphrase) printJsonLine(wrongPassphraseEvent(controller.isWrongPassphrase()));
             if (property == Property::peers) printJsonLine(peersEvent(controller.peers()));
             if (property == Property::isInboundBlocked) printJsonLine(inboundEvent(controller.isInboundBlocked()));
-            if (property == Property::isWrongPassphrase) printJsonLine(wrongPassphraseEvent(controller.isWrongPassphrase()));
             if (events != Events::all) return;
             switch (property) {
             case Property::connectionState: printJsonLine(connectionEvent(controller.connectionState())); break;
@@ -89,39 +98,49 @@ public:
                 printJsonLine(event);
                 break;
             }
+            case Property::isTransmitting:
+                if (controller.isTransmitting()) printJsonLine({{"event", "talk"}, {"state", "on air"}});
+                break;
+            case Property::talkFailure:
+                if (const auto& failure = controller.talkFailure())
+                    printJsonLine({{"event", "talk"}, {"state", "failed"}, {"message", talkFailureText(*failure)}});
+                break;
             default: break;
             }
         };
         if (events == Events::all) controller.onCue = [](Cue cue) { printJsonLine({{"event", "cue"}, {"cue", cueName(cue)}}); };
     }
 
+    // Ends with the connection's "stopped" (and the talk end of a held press).
     ~Session() {
-        onMain([this] { intercom_->shutdown(); });
+        onMain([this] {
+            controller().stop();
+            intercom_->shutdown();
+        });
     }
 
     void onMain(std::function<void()> task) { main_->runAndWait(std::move(task)); }
     PTTController& controller() { return intercom_->controller(); }
     AsioExecutor& main() { return *main_; }
 
-    // False on a stop request or when the time runs out first.
-    bool waitForOnAir(std::chrono::seconds timeout) {
-        return stop_.waitUntil([this] { return connectionState().kind == ConnectionState::Kind::onAir; }, timeout);
-    }
-
-    // Starts the controller and waits for on air: nothing when on air, else the
-    // exit status (0 on a stop request, 1 with the reason when it never came).
-    std::optional<int> startOnAir() {
+    // Starts the controller and waits until a press can go on air: nothing
+    // when it can, else the exit status (0 on a stop request; 1 with the
+    // reason at once when there is no network or no working audio, or when
+    // not ready after 5 s).
+    std::optional<int> startReady() {
         onMain([this] { controller().start(); });
-        if (waitForOnAir(std::chrono::seconds(5))) return std::nullopt;
+        using Kind = ConnectionState::Kind;
+        const auto isSettled = [this] {
+            const auto kind = connectionState().kind;
+            return kind == Kind::ready || kind == Kind::noNetwork || kind == Kind::audioError;
+        };
+        stop_.waitUntil(isSettled, std::chrono::seconds(5));
+        const auto state = connectionState();
+        if (state.kind == Kind::ready) return std::nullopt;
         if (stop_.isRequested()) return 0;
-        std::cerr << "hollerhopper-cli: not on air after 5 s ("
-                  << connectionEvent(connectionState())["state"].get<std::string>() << ")\n";
+        std::cerr << "hollerhopper-cli: cannot talk: " << connectionEvent(state)["state"].get<std::string>()
+                  << (isSettled() ? "\n" : " (not ready after 5 s)\n");
         return 1;
-    }
-
-    ConnectionState connectionState() {
-        std::lock_guard lock(mutex_);
-        return connectionState_;
     }
 
     // Waits until `condition` (asked on the main thread whenever the peers or
@@ -137,49 +156,69 @@ public:
         return isMet;
     }
 
-    // Presses to everyone (no `to`), to the peer named `to`, or with `isReply`
-    // to the last direct talker. A peer not listed yet is waited for a while:
-    // a program that just started hears the others only once they answer.
-    // False, with the reason on stderr, when refused: nothing was sent.
-    bool press(const std::optional<std::string>& to, bool isReply) {
-        if (!to && !isReply) {
-            onMain([this] { controller().beginTalking(); });
-            return true;
-        }
-        if (to)
+    // Presses to the target: nothing when on air, else 1 with the reason. A
+    // peer not listed yet is waited for a while: a program that just started
+    // hears the others only once they answer. A refused direct press sends
+    // nothing at all.
+    std::optional<int> press(const Target& target = {}) {
+        if (target.to)
             waitOnMain(
-                [this, &to] {
-                    const auto peer = controller().roster().find(*to);
+                [this, &target] {
+                    const auto peer = controller().roster().find(*target.to);
                     return peer && !peer->address.empty() && peer->reach == Peer::Reach::heard;
                 },
                 peerWait);
+        std::optional<TalkFailure> failure;
         std::optional<PTTController::Refusal> refusal;
-        onMain([&] { refusal = isReply ? controller().beginReply() : controller().beginTalkingTo(*to); });
-        if (!refusal) return true;
-        switch (*refusal) {
-        case PTTController::Refusal::unknownPeer:
-            std::cerr << "hollerhopper-cli: nobody called \"" << *to << "\" is on this network\n";
-            break;
-        case PTTController::Refusal::notReachable:
-            std::cerr << "hollerhopper-cli: " << *to << " cannot be reached: its packets do not arrive here\n";
-            break;
-        case PTTController::Refusal::nobodyToReply:
-            std::cerr << "hollerhopper-cli: nobody has talked to you in the last minute\n";
-            break;
+        onMain([&] {
+            if (target.isReply)
+                refusal = controller().beginReply();
+            else if (target.to)
+                refusal = controller().beginTalkingTo(*target.to);
+            else
+                controller().beginTalking();
+            if (!refusal && !controller().isTransmitting()) failure = controller().talkFailure();
+        });
+        if (refusal) {
+            switch (*refusal) {
+            case PTTController::Refusal::unknownPeer:
+                std::cerr << "hollerhopper-cli: nobody called \"" << *target.to << "\" is on this network\n";
+                break;
+            case PTTController::Refusal::notReachable:
+                std::cerr << "hollerhopper-cli: " << *target.to << " cannot be reached: its packets do not arrive here\n";
+                break;
+            case PTTController::Refusal::nobodyToReply:
+                std::cerr << "hollerhopper-cli: nobody has talked to you in the last minute\n";
+                break;
+            }
+            return 1;
         }
-        return false;
+        if (!failure) return std::nullopt;
+        std::cerr << "hollerhopper-cli: cannot talk: " << talkFailureText(*failure) << '\n';
+        return 1;
     }
 
     // How long a command waits for the peer it talks to: two beacon intervals.
     static constexpr std::chrono::seconds peerWait{10};
 
+    ConnectionState connectionState() {
+        std::lock_guard lock(mutex_);
+        return connectionState_;
+    }
+
     // Releases and returns once the tail has run and the talk end is handed to
     // the transport; the shutdown then lets it leave.
     void release() {
-        onMain([this] { controller().endTalking(); });
+        bool isOnAir = false;
+        onMain([&] {
+            isOnAir = controller().isTransmitting();
+            controller().endTalking();
+        });
+        if (!isOnAir) return;
         std::unique_lock lock(mutex_);
         // Bounded only against a main thread that never runs the tail.
         talkEndSent_.wait_for(lock, std::chrono::seconds(5), [this] { return isTalkEndSent_; });
+        isTalkEndSent_ = false;
     }
 
 private:
@@ -218,7 +257,7 @@ struct PeersOptions {
 int runPeers(const PeersOptions& options, StopSignal& stop) {
     const auto channel = resolveChannel(options.channel);
     if (!channel) return 2;
-    Session session(options.name, *channel, makeNullAudioPlatform(), stop, Events::presence, true);
+    Session session(options.name, *channel, makeNullAudioPlatform(), stop, true, Events::presence);
     session.onMain([&] { session.controller().start(); });
     stop.wait(asDuration(options.seconds));
     return 0;
@@ -238,7 +277,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     const auto channel = resolveChannel(options.channel);
     if (!channel) return 2;
     auto audio = options.audio == "none" ? makeNullAudioPlatform() : makePulseAudioPlatform();
-    Session session(options.name, *channel, std::move(audio), stop, Events::all, true);
+    Session session(options.name, *channel, std::move(audio), stop, true);
 
     // The recorder hears what the controller hears, and names its spurts from
     // the roster. Without a directory it only reports each spurt's figures.
@@ -281,13 +320,6 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     return hasFailed ? 1 : 0;
 }
 
-// Whom a transmission goes to: everyone, the peer named `to`, or with
-// `isReply` whoever talks to us directly (waited for, up to the reply window).
-struct Target {
-    std::optional<std::string> to;
-    bool isReply = false;
-};
-
 // Waits until someone has talked to us directly and is done, up to the reply
 // window; false on a stop request or when nobody did.
 bool waitForDirectTalker(Session& session, StopSignal& stop) {
@@ -305,14 +337,14 @@ bool waitForDirectTalker(Session& session, StopSignal& stop) {
 int runTransmission(const std::string& name, const Channel& channel, std::unique_ptr<AudioPlatform> audio,
                     bool isNoiseSuppressing, const Target& target, StopSignal& stop,
                     const std::function<void()>& waitWhileTalking) {
-    Session session(name, channel, std::move(audio), stop, Events::none, false);
+    Session session(name, channel, std::move(audio), stop, false);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(isNoiseSuppressing);
     });
-    if (auto status = session.startOnAir()) return *status;
+    if (auto status = session.startReady()) return *status;
     if (target.isReply && !waitForDirectTalker(session, stop) && stop.isRequested()) return 0;
-    if (!session.press(target.to, target.isReply)) return 1;
+    if (auto status = session.press(target)) return *status;
     waitWhileTalking();
     session.release();
     return 0;
@@ -369,13 +401,13 @@ const char* keyStatusName(X11KeyGrab::Status status) {
 // Transmits while the key is held, with the tray program's key logic, until
 // interrupted or for the given seconds. Exits 1 when the key cannot be used.
 int runTalkWithKey(const TalkOptions& options, const Channel& channel, const KeyChord& chord, StopSignal& stop) {
-    Session session(options.name, channel, makePulseAudioPlatform(), stop, Events::none, true);
+    Session session(options.name, channel, makePulseAudioPlatform(), stop, true);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(options.isNoiseSuppressing);
     });
     // The key is taken once a press can be heard.
-    if (auto status = session.startOnAir()) return *status;
+    if (auto status = session.startReady()) return *status;
     std::atomic<int> status{0};
     X11KeyGrab grab;
     grab.onPress = [&session] {
@@ -403,14 +435,7 @@ int runTalkWithKey(const TalkOptions& options, const Channel& channel, const Key
 int runTalk(const TalkOptions& options, StopSignal& stop) {
     const auto channel = resolveChannel(options.channel);
     if (!channel) return 2;
-    if (options.key) {
-        const auto chord = KeyChord::parse(*options.key);
-        if (!chord) {
-            std::cerr << "hollerhopper-cli: not a key: " << *options.key << " (try F9 or ctrl+space)\n";
-            return 2;
-        }
-        return runTalkWithKey(options, *channel, *chord, stop);
-    }
+    if (options.key) return runTalkWithKey(options, *channel, *KeyChord::parse(*options.key), stop);  // checked when parsed
     return runTransmission(options.name, *channel, makePulseAudioPlatform(), options.isNoiseSuppressing, options.target,
                            stop, [&] { stop.wait(asDuration(options.seconds)); });
 }
@@ -464,7 +489,15 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     cmd = app.add_subcommand("talk", "Transmit the default microphone for some seconds, or while a key is held (X11)");
     cmd->add_option("--seconds", talk->seconds, "How long to talk; with --key, how long to run")
         ->check(secondsValidator());
-    cmd->add_option("--key", talk->key, "Transmit while this key is held anywhere on the X display, e.g. F9 or ctrl+space");
+    cmd->add_option("--key", talk->key, "Transmit while this key is held anywhere on the X display, e.g. F9 or ctrl+space")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                // A usage error, found before anything joins the network.
+                const auto chord = KeyChord::parse(text);
+                if (chord && X11KeyGrab::isKnownKeyName(*chord)) return {};
+                return "not a key: " + text.substr(0, 40) + " (try F9, Pause or ctrl+space)";
+            },
+            "KEY"));
     checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", talk->isNoiseSuppressing, "Noise suppression and level control: on (default) or off");
     addTarget(cmd, talk->target);

@@ -8,6 +8,7 @@
 
 #include <sndfile.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -50,6 +51,11 @@ public:
     using NameLookup = std::function<std::string(const Uuid&)>;
     // No directory: spurts are followed and reported, nothing is written.
     Recorder(std::optional<std::filesystem::path> directory, Uuid ownID, Executor& executor, NameLookup nameOf);
+
+    // A talker's name as part of a file name: no path separators, control
+    // characters or leading dots, at most 63 bytes of whole UTF-8 characters;
+    // "Someone" for no name.
+    static std::string fileNamePart(std::string_view name);
     ~Recorder();
 
     std::function<void(const Recording&)> onRecorded;
@@ -80,6 +86,7 @@ private:
         std::size_t frames = 0;
         SpurtFigures figures;
         Executor::TimePoint lastActivity;
+        std::chrono::system_clock::time_point began = std::chrono::system_clock::now();
     };
 
     Spurt* open(const Uuid& sender, bool hasTalkStart);
@@ -96,7 +103,6 @@ private:
     Executor& executor_;
     NameLookup nameOf_;
     std::map<Uuid, Spurt> open_;
-    int counter_ = 0;
     bool hasFailed_ = false;
     OneShotTimer timeout_;
 };
