@@ -194,6 +194,7 @@ void PTTController::setChannel(Channel channel) {
     if (isTalkEndPending_) sendTalkEnd();
     channel_ = std::move(channel);
     transport_->setChannel(channel_);
+    roster_->setSendersAuthenticated(channel_.isPrivate());
     HH_LOG_INFO(logcat::ptt, "switched to " << (channel_.isPrivate() ? "a private channel" : "the open channel"));
     // Those talking and present on the old channel are not on this one.
     roster_->endTalkers();

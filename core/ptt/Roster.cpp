@@ -226,6 +226,11 @@ void Roster::setDnsSdAvailable(bool isAvailable) {
     evaluate();
 }
 
+void Roster::setSendersAuthenticated(bool isAuthenticated) {
+    isAuthenticated_ = isAuthenticated;
+    evaluate();
+}
+
 Peer::Talking Roster::talkingOf(const Uuid& id) const {
     auto found = std::find_if(talkers_.begin(), talkers_.end(), [&](const TalkerState& t) { return t.id == id; });
     if (found == talkers_.end()) return Peer::Talking::no;
@@ -298,7 +303,7 @@ std::vector<Peer> Roster::rows(Executor::TimePoint now) {
         // withdrawn. Never under our own name.
         if (canonical == ownCanonical_ || sender.isWithdrawn) continue;
         if (!isTalking && (now - sender.lastHeard > seconds(timing_.notRespondingAfter) ||
-                           (sender.packets < 2 && !sender.hasTalked)))
+                           (sender.packets < 2 && !sender.hasTalked && !isAuthenticated_)))
             continue;
         Peer peer{sender.name, sender.name};
         peer.isBeaconOnly = true;

@@ -86,6 +86,9 @@ public:
     // address, when resolved).
     void setDnsSdPeers(std::vector<Peer> peers);
     void setDnsSdAvailable(bool isAvailable);
+    // Only senders who hold the key can send (a private channel): a sender is
+    // listed from its first beacon, as no flood of strangers can reach us.
+    void setSendersAuthenticated(bool isAuthenticated);
 
     // One row per name, sorted as people count: what DNS-SD lists, and the
     // senders it does not list whose beacons arrive or who talked.
@@ -165,6 +168,7 @@ private:
     bool isRunning_ = false;
     bool isOnAir_ = false;
     bool isDnsSdAvailable_ = true;
+    bool isAuthenticated_ = false;
     // Bumped whenever the beacon schedule restarts; older chains end.
     std::uint64_t beaconGeneration_ = 0;
     std::uint64_t checkGeneration_ = 0;

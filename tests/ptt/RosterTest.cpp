@@ -151,6 +151,9 @@ TEST_F(RosterTest, RecordsAndSendersAloneAreListedAndJudgedAndRenamesFollow) {
     receive(hall, PacketType::talkStart, "Desk 2", "10.0.0.4");
     EXPECT_EQ(rows(), (Rows{"Desk 2 beacons 10.0.0.4 heard toEveryone", "Printer 10 dns-sd  heard"}))
         << "a sender heard once is listed only once it talked";
+    tracker->setSendersAuthenticated(true);  // a private channel: no stranger can send
+    EXPECT_EQ(rows().size(), 3u);
+    tracker->setSendersAuthenticated(false);
     receive(hall, PacketType::talkEnd);
     receive(desk, PacketType::hello, "Desk 10", "10.0.0.3");
     advance(1);
