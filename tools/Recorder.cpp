@@ -166,6 +166,7 @@ void Recorder::close(const Uuid& sender, std::optional<std::uint32_t> frameCount
     recording.name = nameOf_ ? nameOf_(sender) : std::string();
     recording.isDirect = spurt.isDirect;
     recording.file = spurt.path.string();
+    recording.sender = sender;
     recording.frames = spurt.frames;
     recording.figures = spurt.figures;
     if (onRecorded) onRecorded(recording);

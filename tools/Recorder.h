@@ -37,12 +37,13 @@ class Recorder {
 public:
     static constexpr std::size_t maximumSpurts = PlayoutMixer::maximumTalkers;
     static constexpr std::size_t minimumFrames = 10;
-    static constexpr std::int64_t reorderFrames = PlayoutMixer::primeFrames;
+    static constexpr std::int64_t reorderFrames = WalkieConfig::primeThresholdSamples / WalkieConfig::frameSampleCount;
 
     struct Recording {
         std::string file;  // empty when not written
         std::string name;  // empty when the sender never announced one
         bool isDirect = false;  // it came to us alone, not to the group
+        Uuid sender;
         std::size_t frames = 0;
         SpurtFigures figures;
     };

@@ -59,11 +59,11 @@ QString HotkeyObject::statusName() const {
 
 QString HotkeyObject::problem() const {
     switch (status_) {
-    case Status::conflict: return tr("Push-to-talk key %1 is used by another program: choose another in Settings").arg(key_);
-    case Status::noSuchKey: return tr("This keyboard has no %1 key: choose another push-to-talk key in Settings").arg(key_);
+    case Status::conflict: return tr("%1 is used by another program: choose another key in Settings").arg(key_);
+    case Status::noSuchKey: return tr("This keyboard has no %1 key: choose another in Settings").arg(key_);
     case Status::unavailable: return tr("No push-to-talk key: this desktop offers no global shortcuts");
-    case Status::refused: return tr("No push-to-talk key: the desktop did not allow the shortcut");
-    case Status::lost: return tr("The push-to-talk key stopped working: the connection to the desktop was lost");
+    case Status::refused: return tr("No push-to-talk key: the desktop refused the shortcut");
+    case Status::lost: return tr("The push-to-talk key stopped working");
     case Status::off:
     case Status::waiting:
     case Status::ready: break;

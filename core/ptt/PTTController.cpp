@@ -47,6 +47,10 @@ void PTTController::notify(Property property) {
     if (onChange) onChange(property);
 }
 
+std::optional<TalkerPlayout> PTTController::playout(const Uuid& talker) const {
+    return audio_ ? audio_->mixer().playout(talker) : std::nullopt;
+}
+
 void PTTController::setMuted(bool muted) {
     isMuted_ = muted;
     notify(Property::isMuted);
@@ -469,14 +473,14 @@ bool PTTController::playMessage(std::uint64_t id) {
 
 void PTTController::feedPlayback() {
     if (!playback_) return;
-    // Half a second ahead of the speaker: well inside the mixer's queue.
-    constexpr std::size_t lead = 25;
-    constexpr double frameSeconds = double(WalkieConfig::frameSampleCount) / WalkieConfig::sampleRate;
-    const auto due = std::size_t((main_->now() - playback_->start) / seconds(frameSeconds)) + lead;
+    // Each frame when it is due, as a talker's would arrive: the mixer learns
+    // its delay from arrivals, and frames sent ahead would be played faster.
+    const auto frame = seconds(double(WalkieConfig::frameSampleCount) / WalkieConfig::sampleRate);
+    const auto due = std::size_t((main_->now() - playback_->start) / frame) + 1;
     for (; playback_->next < std::min(due, playback_->frames.size()); ++playback_->next)
         audio_->enqueue(playback_->talker, std::uint32_t(playback_->next), playback_->frames[playback_->next]);
     if (playback_->next < playback_->frames.size()) {
-        playbackFeed_.runAt(main_->now() + seconds(frameSeconds * lead / 2));
+        playbackFeed_.runAt(playback_->start + frame * std::int64_t(playback_->next));
         return;
     }
     audio_->endSpurt(playback_->talker, std::uint32_t(playback_->frames.size()));

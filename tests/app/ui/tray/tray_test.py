@@ -341,7 +341,7 @@ def taken_elsewhere(path, root):
     config = os.path.join(root, "second")
     os.makedirs(os.path.join(config, "run"))
     other = Harness(path, dict(os.environ, XDG_CONFIG_HOME=config, XDG_RUNTIME_DIR=os.path.join(config, "run")))
-    taken = "Push-to-talk key Pause is used by another program: choose another in Settings"
+    taken = "Pause is used by another program: choose another key in Settings"
     said = lambda: [other.send(c, c).endswith(taken) for c in ("statusline", "tooltip")]
     check(other.expect("hotkey conflict Pause") is not None and said() == [True, True],
           "a second program finds Pause taken: its status line and tooltip say so")
@@ -358,7 +358,7 @@ def taken_elsewhere(path, root):
 def wayland(path, root, session):
     """Under Wayland, without a portal, then with one refusing the binding."""
     for status, why in (("unavailable", "this desktop offers no global shortcuts"),
-                        ("refused Pause", "the desktop did not allow the shortcut")):
+                        ("refused Pause", "the desktop refused the shortcut")):
         if status.startswith("refused"):
             Portal(session, refuse=True)
         app = Harness(path, dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, status), XDG_SESSION_TYPE="wayland"))
