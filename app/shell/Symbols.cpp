@@ -104,7 +104,7 @@ QString statusIconName(StatusLook look) {
     return QStringLiteral("walkie-mono");
 }
 
-QIcon statusIcon(StatusLook look, const QColor& monoColor) {
+QIcon statusIcon(StatusLook look, const QColor& monoColor, bool hasUnheard) {
     const QString path = QStringLiteral(":/hollerhopper/icons/") + statusIconName(look) + QStringLiteral(".svg");
     QIcon icon;
     for (int side : {16, 22, 24, 32, 48, 64}) {
@@ -113,6 +113,14 @@ QIcon statusIcon(StatusLook look, const QColor& monoColor) {
             return {};
         if (look != StatusLook::green)
             tint(image, monoColor);
+        if (hasUnheard) {
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(0xff, 0x9f, 0x0a));
+            const qreal d = side * 0.4;
+            painter.drawEllipse(QRectF(side - d, 0, d, d));
+        }
         icon.addPixmap(QPixmap::fromImage(image));
     }
     return icon;

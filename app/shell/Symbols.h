@@ -28,8 +28,9 @@ QImage render(const QString& symbol, QSize size, const QColor& color);
 enum class StatusLook { green, mono, monoSlash };
 
 // "walkie-green" in its own colours; the mono looks tinted with `monoColor`,
-// the colour of the desktop's panel text, as template images are.
-QIcon statusIcon(StatusLook look, const QColor& monoColor);
+// the colour of the desktop's panel text, as template images are. With
+// `hasUnheard`, a dot in the corner: messages came while muted.
+QIcon statusIcon(StatusLook look, const QColor& monoColor, bool hasUnheard = false);
 QString statusIconName(StatusLook look);
 
 // "image://symbol/<name>?<colour>" for QML.

@@ -1,6 +1,6 @@
 #include "core/ptt/PeerEncodings.h"
 
-#include "core/ptt/PresenceTracker.h"
+#include "core/net/Peer.h"
 
 #include <algorithm>
 

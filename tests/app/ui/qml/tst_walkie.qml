@@ -203,6 +203,57 @@ TestCase {
         verify(rows[0].opacity < 0.5 && rows[1].opacity === 1)
     }
 
+    // A peer's own talk button talks to it alone while held; one that cannot
+    // be heard is refused with the reason and has nothing to release; a talker
+    // talking to us alone says so.
+    function test_directTalk() {
+        walkie.onScreen = true
+        controller.setPeers([{ name: "Attic", reach: "notHeard" }, { name: "Bob", reach: "heard" }])
+        const buttons = allChildren(walkie, "peerTalkButton")
+        waitForRendering(walkie)  // the rows laid out
+        mousePress(buttons[1])
+        verify(controller.isTransmitting)
+        mouseRelease(buttons[1])
+        mousePress(buttons[0])
+        mouseRelease(buttons[0])
+        compare([controller.count("beginTalkingTo Bob"), controller.count("beginTalkingTo Attic"), controller.count("endTalking")],
+                [1, 1, 1])
+        compare(child("statusLine").text, "Attic can't be reached from here")
+        walkie.directProblem = ""
+        controller.setTalkingToUs("Bob")
+        compare(child("statusLine").text, "\u2068Bob\u2069 is talking to you\u2026")
+
+        // Reply, held, while there is someone to answer.
+        const reply = child("replyButton")
+        verify(!reply.visible)
+        controller.setReplyName("Bob")
+        mousePress(reply)
+        verify(controller.isTransmitting)
+        mouseRelease(reply)
+        compare([controller.count("beginReply"), controller.count("endTalking")], [1, 2])
+    }
+
+    // The recent list: who, to whom, when and how long; Play plays it here; what
+    // came while muted is marked until the panel is opened.
+    function test_recentMessages() {
+        verify(!child("recentSection").visible)
+        const now = Date.now()
+        controller.setRecentMessages([
+            { id: 7, name: "Bob", isToUs: true, endedAt: now - 150000, seconds: 3.2, isUnheard: true },
+            { id: 5, name: "Attic", isToUs: false, endedAt: now - 1000, seconds: 0.4, isUnheard: false },
+        ])
+        verify(child("recentSection").visible)
+        waitForRendering(walkie)
+        const rows = allChildren(walkie, "messageRow")
+        compare(rows[0].description, "\u2068Bob\u2069 to you, 2 min ago, 3 s")
+        compare(rows[1].description, "\u2068Attic\u2069 to everyone, just now, 1 s")
+        verify(findChild(rows[0], "unheardMark").visible && !findChild(rows[1], "unheardMark").visible)
+        mouseClick(findChild(rows[0], "playButton"))
+        compare(controller.count("playMessage 7"), 1)
+        walkie.onScreen = true
+        verify(!controller.hasUnheardMessages, "opening the panel hears them")
+    }
+
     // The pixels of `item` in walkie's coordinates, as one string to compare.
     function pixelsOf(image, item) {
         const p = item.mapToItem(walkie, 0, 0)
@@ -258,7 +309,17 @@ TestCase {
             "idle": () => {},
             "talking": () => controller.setTalkingPeer("Kitchen"),
             "permissions": () => { controller.clearTalkingPeer(); permissions.setStatuses("notDetermined", "denied") },
-            "settings": () => { walkie.showSettings = true },
+            "recent": () => {
+                permissions.setStatuses("granted", "granted")
+                const now = Date.now()
+                controller.setRecentMessages([
+                    { id: 3, name: "Kitchen", isToUs: true, endedAt: now - 5000, seconds: 2.4, isUnheard: true },
+                    { id: 2, name: "Ada's laptop", isToUs: false, endedAt: now - 130000, seconds: 6.1, isUnheard: false },
+                ])
+                controller.setReplyName("Kitchen")
+                controller.setTalkingToUs("Kitchen")
+            },
+            "settings": () => { controller.clearTalkingPeer(); walkie.showSettings = true },
             "window": () => { walkie.showSettings = false; permissions.setStatuses("granted", "granted"); walkie.hasMenu = true },
             "private": () => { walkie.hasMenu = false; controller.setChannel("Office", "maple orbit"); controller.setWrongPassphrase(true) },
         }
