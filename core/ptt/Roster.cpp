@@ -138,7 +138,8 @@ Roster::Sender* Roster::rememberSender(const Uuid& id, const WalkiePacket& packe
     auto& sender = found->second;
     sender.lastHeard = now;
     sender.isWithdrawn = false;
-    sender.packets = std::min<std::uint32_t>(sender.packets + 1, 2);
+    // An encodings announcement rides with each beacon: it is not a second hearing.
+    if (packet.type != PacketType::encodings) sender.packets = std::min<std::uint32_t>(sender.packets + 1, 2);
     if (!origin.sourceAddress.empty()) sender.address = origin.sourceAddress;
     if (!text.empty() && text != sender.name) {
         sender.name = std::string(text);
