@@ -265,7 +265,8 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
 
 // How a transmission is encoded, and the stand-in for an older build.
 struct CodecOptions {
-    CodecChoice choice = CodecChoice::automatic;
+    // PCM until the compressed path holds up on reordering networks: auto opts in.
+    CodecChoice choice = CodecChoice::pcm;
     bool isPcmOnly = false;
 };
 
@@ -276,7 +277,7 @@ void addCodecOptions(CLI::App* cmd, CodecOptions& codec, bool isTransmitting) {
                [&codec](const std::string& word) {
                    codec.choice = word == "pcm" ? CodecChoice::pcm : word == "opus" ? CodecChoice::opus : CodecChoice::automatic;
                },
-               "auto (default): compressed while every peer decodes it; pcm; or opus, refused when a peer cannot decode it")
+               "pcm (default): what every peer decodes; auto: compressed while every peer decodes it; or opus, refused when a peer cannot decode it")
             ->check(CLI::IsMember({"auto", "pcm", "opus"}));
     // For the labs: behave as a build from before compressed speech.
     cmd->add_flag("--pcm-only", codec.isPcmOnly, "Announce and decode PCM only")->group("");

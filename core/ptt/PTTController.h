@@ -260,7 +260,8 @@ private:
     std::atomic<bool> isSendingAudio_{false};
     bool isCuesEnabled_ = true;
 
-    CodecChoice codecChoice_ = CodecChoice::automatic;
+    // PCM until the compressed path holds up on reordering networks.
+    CodecChoice codecChoice_ = CodecChoice::pcm;
     bool isDecodingOpus_ = true;
     PeerEncodings peerEncodings_;
     // Set by each press, read by the capture thread.
