@@ -33,6 +33,8 @@ class ControllerObject : public QObject {
     Q_PROPERTY(QString connectionState READ connectionState NOTIFY connectionStateChanged)
     // The sound services fail (no sound server, a silent microphone...).
     Q_PROPERTY(bool hasAudioError READ hasAudioError NOTIFY connectionStateChanged)
+    // The connection state is a failure (network or sound), shown as an error.
+    Q_PROPERTY(bool hasConnectionError READ hasConnectionError NOTIFY connectionStateChanged)
     Q_PROPERTY(bool isMuted READ isMuted WRITE setMuted NOTIFY isMutedChanged)
     // The name others see; a change is advertised at once and sent with the next talk start.
     Q_PROPERTY(QString displayName READ displayName WRITE setDisplayName NOTIFY displayNameChanged)
@@ -51,6 +53,9 @@ public:
     bool isTransmitting() const { return isTransmitting_; }
     QString connectionState() const;
     bool hasAudioError() const { return connectionState_.kind == ConnectionState::Kind::audioError; }
+    bool hasConnectionError() const {
+        return hasAudioError() || connectionState_.kind == ConnectionState::Kind::networkError;
+    }
     bool isMuted() const { return isMuted_; }
     const QString& displayName() const { return displayName_; }
 

@@ -95,18 +95,19 @@ Column {
             objectName: "keyField"
             property bool isCapturing: false
             readonly property string key: settings.hotkey ? settings.hotkey.key : ""
+            readonly property string keyLabel: settings.hotkey ? settings.hotkey.keyLabel : ""
             width: parent.width - clearButton.width - parent.spacing
             focusPolicy: Qt.StrongFocus
             padding: 4
             leftPadding: 8
             text: isCapturing ? qsTr("Push-to-talk key: press a key\u2026")
-                              : key !== "" ? qsTr("Push-to-talk key: %1").arg(key) : qsTr("Push-to-talk key: none")
+                              : key !== "" ? qsTr("Push-to-talk key: %1").arg(keyLabel) : qsTr("Push-to-talk key: none")
             font.pixelSize: settings.style.callout
             contentItem: Text {
                 text: keyField.text
                 font: keyField.font
                 color: settings.style.label
-                elide: Text.ElideRight
+                wrapMode: Text.Wrap // never cut: "press a key…" and long chords take a second line
                 verticalAlignment: Text.AlignVCenter
                 Accessible.ignored: true
             }
@@ -159,7 +160,7 @@ Column {
         textFormat: Text.PlainText
         font.pixelSize: settings.style.caption2
         readonly property string status: settings.hotkey ? settings.hotkey.statusName : "off"
-        readonly property string key: settings.hotkey ? settings.hotkey.key : ""
+        readonly property string key: settings.hotkey ? settings.hotkey.keyLabel : ""
         color: status === "ready" || status === "waiting" || status === "off"
                ? settings.style.secondary : settings.style.orange
         text: status === "ready" ? qsTr("Hold %1 anywhere to talk, even with the panel closed.").arg(key)

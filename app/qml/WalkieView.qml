@@ -14,6 +14,8 @@ Rectangle {
     // The global push-to-talk key and the stored settings; absent in tests that do not need them.
     property QtObject hotkey: null
     property QtObject preferences: null
+    // The desktop's light or dark (`isDark`); absent: the desktop's palette decides.
+    property QtObject appearance: null
     // The object whose `state` tells when the application becomes active.
     property QtObject application: Qt.application
     // Set by the window that hosts the panel while it is on screen.
@@ -26,16 +28,18 @@ Rectangle {
     signal closeRequested()
     Keys.onEscapePressed: closeRequested()
 
-    readonly property Style style: Style {}
+    readonly property Style style: Style { isDark: walkie.appearance ? walkie.appearance.isDark : isSystemDark }
     readonly property bool allGranted: permissions.allGranted
     readonly property var missingNames: permissions.missingPermissions
     readonly property string statusLine: controller.isTransmitting ? qsTr("You're talking\u2026")
                                         : controller.hasTalkingPeer ? controller.talkersText
                                         : controller.isInboundBlocked ? qsTr("Incoming audio is blocked on this computer")
                                         : controller.connectionState
+    readonly property bool isTalkersLine: !controller.isTransmitting && controller.hasTalkingPeer
     readonly property color statusColor: controller.isTransmitting ? style.red
                                         : controller.hasTalkingPeer ? style.green
-                                        : controller.isInboundBlocked ? style.orange : style.secondary
+                                        : controller.isInboundBlocked || controller.hasConnectionError ? style.orange
+                                        : style.secondary
     // The count goes in first: a "%1" inside a network's name stays as it is.
     readonly property string heading: networkInfo.hasSsid
                                       ? qsTr("On %2 network (%1)").arg(controller.peers.length).arg(networkInfo.ssid)
@@ -73,6 +77,7 @@ Rectangle {
                 talkButton.forceActiveFocus() // ready for Space at once
         } else {
             pressEnded() // a hidden panel cannot be released any more
+            showSettings = false // it opens again on the talk button
         }
     }
     onShowSettingsChanged: if (!showSettings && onScreen) talkButton.forceActiveFocus()
@@ -165,10 +170,19 @@ Rectangle {
                     font.bold: true
                 }
                 PlainLabel {
+                    id: statusText
                     objectName: "statusLine"
-                    width: Math.min(implicitWidth, parent.width)
-                    anchors.horizontalCenter: parent.horizontalCenter
+                    width: parent.width
                     horizontalAlignment: Text.AlignHCenter
+                    // Our own sentences wrap rather than lose their end; a line
+                    // of talkers' names stays one line (the names are elided).
+                    wrapMode: walkie.isTalkersLine ? Text.NoWrap : Text.Wrap
+                    maximumLineCount: walkie.isTalkersLine ? 1 : 3
+                    // Whole lines of this font, whatever fallback font a name
+                    // needs: the button below stays put when someone starts talking.
+                    lineHeightMode: Text.FixedHeight
+                    lineHeight: statusMetrics.height
+                    FontMetrics { id: statusMetrics; font: statusText.font }
                     text: walkie.statusLine
                     // Read without the marks that isolate a name.
                     Accessible.name: walkie.statusLine.replace(/[\u2068\u2069]/g, "")
@@ -246,7 +260,7 @@ Rectangle {
                     objectName: "noPeers"
                     visible: walkie.controller.peers.length === 0
                     text: qsTr("No one else yet")
-                    color: walkie.style.tertiary
+                    color: walkie.style.secondary
                     font.pixelSize: walkie.style.caption
                 }
                 // Scrolls inside the panel past about eight rows. Every row
@@ -303,9 +317,6 @@ Rectangle {
                                 width: peerColumn.width
                                 height: peerList.rowHeight
                                 activeFocusOnTab: true
-                                // Not heard for long: probably gone, greyed out
-                                // until heard again (DNS-SD decides removal).
-                                opacity: reach === "notResponding" ? 0.45 : 1
                                 Accessible.role: Accessible.ListItem
                                 Accessible.name: description
                                 Accessible.description: description
@@ -342,10 +353,26 @@ Rectangle {
                                     }
                                     PlainLabel {
                                         objectName: "peerName"
-                                        width: Math.min(implicitWidth, peerRow.width - 18)
+                                        width: Math.min(implicitWidth, peerRow.width - 18
+                                                        - (peerState.visible ? peerState.implicitWidth + 6 : 0))
                                         text: peerRow.modelData.label !== undefined ? peerRow.modelData.label : peerRow.modelData.name
-                                        color: walkie.style.label
+                                        // Not heard for long: probably gone, greyed
+                                        // until heard again (DNS-SD decides removal).
+                                        color: peerRow.reach === "notResponding" ? walkie.style.secondary : walkie.style.label
                                         font.pixelSize: walkie.style.callout
+                                        Accessible.ignored: true
+                                    }
+                                    // In words too, not only in grey; the row's name says it to screen readers.
+                                    Text {
+                                        id: peerState
+                                        objectName: "peerState"
+                                        anchors.verticalCenter: parent.verticalCenter
+                                        visible: peerRow.reach === "notResponding"
+                                        text: qsTr("not responding")
+                                        textFormat: Text.PlainText
+                                        color: walkie.style.secondary
+                                        font.pixelSize: walkie.style.caption
+                                        font.italic: true
                                         Accessible.ignored: true
                                     }
                                 }

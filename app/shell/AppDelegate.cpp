@@ -9,7 +9,6 @@
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QMenu>
-#include <QPalette>
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -44,6 +43,8 @@ void AppDelegate::applicationDidFinishLaunching() {
         });
     }
 
+    // Before the first icon, so it is drawn once for the desktop's scheme.
+    colorScheme_.start();
     ControllerObject* controller = backend_.controller.get();
     controller->start();
     updateStatusIcon();
@@ -61,8 +62,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateMenu);
     connect(controller, &ControllerObject::connectionStateChanged, this, &AppDelegate::updateToolTip);
     connect(controller, &ControllerObject::talkingPeerChanged, this, &AppDelegate::updateToolTip);
-    // The mono icons follow the desktop's text colour, also when it changes.
-    qApp->installEventFilter(this);
+    // The mono icons follow the desktop's light or dark, also when it changes.
+    connect(&colorScheme_, &ColorScheme::changed, this, &AppDelegate::updateStatusIcon);
 
     if (!hasTray_) {
         qCInfo(logShell) << "no system tray found; showing the panel in a window instead";
@@ -122,6 +123,7 @@ PanelWindow* AppDelegate::ensurePanel() {
         {QStringLiteral("networkInfo"), QVariant::fromValue<QObject*>(backend_.networkName.get())},
         {QStringLiteral("permissions"), QVariant::fromValue<QObject*>(backend_.permissions.get())},
         {QStringLiteral("messages"), QVariant::fromValue<QObject*>(&messages_)},
+        {QStringLiteral("appearance"), QVariant::fromValue<QObject*>(&colorScheme_)},
     };
     panel_ = new PanelWindow(engine_.get(), objects, hasTray_ ? PanelWindow::Mode::popup : PanelWindow::Mode::window);
     connect(panel_, &PanelWindow::quitRequested, this, &AppDelegate::quit);
@@ -130,7 +132,7 @@ PanelWindow* AppDelegate::ensurePanel() {
             qCCritical(logShell).noquote() << error.toString();
     }
     if (!hasTray_)
-        panel_->setIcon(statusIcon(currentLook(), monoIconColor()));
+        panel_->setIcon(statusIcon(currentLook(), colorScheme_.isDark()));
     emit panelCreated();
     return panel_;
 }
@@ -183,10 +185,6 @@ StatusLook AppDelegate::currentLook() const {
     return controller.isMuted() ? StatusLook::monoSlash : StatusLook::mono;
 }
 
-QColor AppDelegate::monoIconColor() const {
-    return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
-}
-
 // Who is talking while anyone does, the connection otherwise.
 void AppDelegate::updateToolTip() {
     if (!statusItem_)
@@ -197,7 +195,7 @@ void AppDelegate::updateToolTip() {
 }
 
 void AppDelegate::updateStatusIcon() {
-    const QIcon icon = statusIcon(currentLook(), monoIconColor());
+    const QIcon icon = statusIcon(currentLook(), colorScheme_.isDark());
     if (statusItem_)
         statusItem_->setIcon(icon);
     if (panel_ && !hasTray_)
@@ -263,12 +261,6 @@ void AppDelegate::prepareForSleep(bool sleeping) {
         return;
     // Later on the event loop; the context object drops it if we are gone.
     QTimer::singleShot(0, this, [this] { backend_.controller->refreshTransport(); });
-}
-
-bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
-        updateStatusIcon();
-    return QObject::eventFilter(watched, event);
 }
 
 } // namespace hh

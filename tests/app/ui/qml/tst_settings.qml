@@ -107,7 +107,7 @@ TestCase {
         keyPress(Qt.Key_Control, Qt.ControlModifier)
         keyClick(Qt.Key_Space, Qt.ControlModifier)
         compare(hotkey.key, "ctrl+space")
-        compare(field.text, "Push-to-talk key: ctrl+space")
+        compare(field.text, "Push-to-talk key: Ctrl+Space")
         mouseClick(field)
         keyClick(Qt.Key_F9)
         compare(hotkey.key, "F9")
