@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Drives the tray program on fakes as a desktop does: over D-Bus as the
 StatusNotifierWatcher (the panel's Activate, its dbusmenu menu, the icon's
-pixels), and its push-to-talk key on X11 with xdotool (Caps Lock on, the key
+name and pixels on a black and a white panel) and as the settings portal (a
+light or dark desktop), and its push-to-talk key on X11 with xdotool (Caps Lock on, the key
 kept across a restart). (The panel read over AT-SPI, and the key held over
 another program's window with auto-repeat: app_lab.sh and hotkey_lab.sh, on the
 real program; Space and Escape on the panel: tst_walkie.qml.)
@@ -98,10 +99,11 @@ def open_tray_session():
     session.request_name(WATCHER)
     watcher = Watcher(session)
 
-    def item(timeout=10):
-        if not poll(lambda: watcher.items, timeout):
+    def item(timeout=10, count=1):
+        """The `count`th program's item (the latest registered once there are that many)."""
+        if not poll(lambda: len(watcher.items) >= count, timeout):
             return None
-        return session.get_object(*watcher.items[0])
+        return session.get_object(*watcher.items[-1])  # the latest program's
     return session, item
 
 
@@ -155,6 +157,7 @@ def main():
             run(app, session, sni)
     finally:
         app.stop()
+    light_and_dark(harness_path, session, item)
     with tempfile.TemporaryDirectory() as root:
         x11(harness_path, root)
     print("%d failure(s)" % len(failures))
@@ -203,6 +206,10 @@ def run(app, session, sni):
     click("Settings")
     check(app.expect("panel shown") is not None, "Settings opens the panel")
     check(app.send("view", "showSettings") == "showSettings 1", "and shows its settings view")
+    app.send("hide")
+    activate(dbus.Int32(10), dbus.Int32(10))
+    check(app.expect("panel shown") is not None and app.send("view", "showSettings") == "showSettings 0",
+          "closed and opened again, it shows the talk view")
     click("Quit Hollerhopper")
     check(poll(lambda: app.process.poll() is not None) and app.process.returncode == 0, "Quit ends the program")
 
@@ -226,6 +233,86 @@ def second_launch(app):
     check(app.expect("panel shown") is not None and app.process.poll() is None,
           "the running copy opens its panel and keeps running")
     app.send("hide")
+
+
+PORTAL_SETTINGS = "org.freedesktop.portal.Settings"
+
+
+class SettingsPortal(dbus.service.Object):
+    """The desktop's settings portal, publishing only its colour scheme
+    (1: prefers dark, 2: prefers light)."""
+
+    def __init__(self, bus, scheme):
+        self.name = dbus.service.BusName("org.freedesktop.portal.Desktop", bus)
+        super().__init__(self.name, "/org/freedesktop/portal/desktop")
+        self.scheme = scheme
+
+    @dbus.service.method(PORTAL_SETTINGS, in_signature="ss", out_signature="v")
+    def Read(self, namespace, key):
+        if (namespace, key) != ("org.freedesktop.appearance", "color-scheme"):
+            raise dbus.exceptions.DBusException("no such setting",
+                                                name="org.freedesktop.portal.Error.NotFound")
+        return dbus.UInt32(self.scheme, variant_level=1)  # Read wraps the value once more
+
+    @dbus.service.signal(PORTAL_SETTINGS, signature="ssv")
+    def SettingChanged(self, namespace, key, value):
+        pass
+
+    def change(self, scheme):
+        self.scheme = scheme
+        self.SettingChanged("org.freedesktop.appearance", "color-scheme", dbus.UInt32(scheme))
+
+
+def icon_pixels(props):
+    """The largest IconPixmap as rows of (r, g, b, a) in 0..1."""
+    width, height, data = max(props.Get(SNI, "IconPixmap"), key=lambda p: int(p[0]))
+    data = bytes(data)
+    pixels = [tuple(data[i + k] / 255 for k in (1, 2, 3, 0)) for i in range(0, len(data), 4)]
+    return [pixels[y * int(width):(y + 1) * int(width)] for y in range(int(height))]
+
+
+def seen_on(pixels, background):
+    """How many pixels of the icon stand out from a panel of `background` (0 black, 1 white)."""
+    def luminance(r, g, b):
+        return 0.2126 * r + 0.7152 * g + 0.0722 * b
+    return sum(1 for row in pixels for r, g, b, a in row
+               if abs(luminance(r, g, b) * a + background * (1 - a) - background) > 0.5)
+
+
+def light_and_dark(harness_path, session, item):
+    """The status icon and the panel follow the desktop's colour scheme from
+    the settings portal: a symbolic icon name installed with the program,
+    and pixels that show on a black and on a white panel in either scheme."""
+    portal = SettingsPortal(session, 2)
+    app = Harness(harness_path, dict(os.environ))
+    try:
+        sni = item(count=2)
+        if not check(app.expect("ready tray=1") is not None and sni is not None, "a second program in the tray"):
+            return
+        props = dbus.Interface(sni, dbus.PROPERTIES_IFACE)
+        installed = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../../app/icons/status")
+        looks = {}
+        for scheme, dark, name in ((2, 0, "hollerhopper-idle-symbolic"), (1, 1, "hollerhopper-idle-dark-symbolic")):
+            portal.change(scheme)
+            check(poll(lambda: props.Get(SNI, "IconName") == name), "scheme %d: the icon is named %s (%s)"
+                  % (scheme, name, props.Get(SNI, "IconName")))
+            check(os.path.exists(os.path.join(installed, name + ".svg")), "%s is installed with the program" % name)
+            pixels = looks[dark] = icon_pixels(props)
+            on_black, on_white = seen_on(pixels, 0), seen_on(pixels, 1)
+            check(on_black >= 20 and on_white >= 20,
+                  "scheme %d: the icon shows on a black panel (%d pixels) and a white one (%d)" % (scheme, on_black, on_white))
+            check(app.send("dark", "isDark") == "isDark %d" % dark, "scheme %d: the panel is %s"
+                  % (scheme, "dark" if dark else "light"))
+
+        def body(pixels):  # how light the walkie's body is: solid between its screen and its grille
+            r, g, b, a = pixels[len(pixels) * 5 // 8][len(pixels) // 2]
+            return 0.2126 * r + 0.7152 * g + 0.0722 * b if a > 0.9 else None
+        check(body(looks[1]) is not None and body(looks[0]) is not None and body(looks[1]) > 0.8 > 0.2 > body(looks[0]),
+              "the glyph is light when the desktop is dark, dark when light (%s, %s)" % (body(looks[1]), body(looks[0])))
+    finally:
+        app.stop()
+        portal.remove_from_connection()
+        session.release_name("org.freedesktop.portal.Desktop")
 
 
 def xdotool(*args):
