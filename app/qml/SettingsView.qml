@@ -189,6 +189,17 @@ Column {
         font.pixelSize: settings.style.callout
         text: settings.controller ? settings.controller.displayName : ""
         selectByMouse: true
+        // The panel's colours, light or dark, not the style's white field.
+        color: settings.style.label
+        selectionColor: settings.style.buttonFill
+        selectedTextColor: "white"
+        background: Rectangle {
+            implicitHeight: 28
+            radius: 6
+            color: "transparent"
+            border.width: nameField.activeFocus ? 2 : 1
+            border.color: nameField.activeFocus ? settings.style.accent : settings.style.separator
+        }
         // Applied when done; a name the network cannot carry goes back to the current one.
         onEditingFinished: {
             settings.controller.displayName = text

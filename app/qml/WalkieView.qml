@@ -181,7 +181,7 @@ Rectangle {
                     // Whole lines of this font, whatever fallback font a name
                     // needs: the button below stays put when someone starts talking.
                     lineHeightMode: Text.FixedHeight
-                    lineHeight: statusMetrics.height
+                    lineHeight: Math.ceil(statusMetrics.height)
                     FontMetrics { id: statusMetrics; font: statusText.font }
                     text: walkie.statusLine
                     // Read without the marks that isolate a name.

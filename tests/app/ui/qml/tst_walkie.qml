@@ -193,16 +193,18 @@ TestCase {
                "and greyed")
     }
 
-    // Every visible text under `root` (names from the network aside: they are elided by design).
-    function visibleTexts(root) {
+    // Every visible text under `root` (names from the network aside: they are
+    // elided by design); with `fields`, the text fields too.
+    function visibleTexts(root, fields) {
         let found = []
         for (let i = 0; i < root.children.length; ++i) {
             const c = root.children[i]
             if (!c.visible)
                 continue
-            if (c.truncated !== undefined && c.text !== "" && c.objectName !== "peerName")
+            const isText = c.truncated !== undefined || (fields && c.selectedTextColor !== undefined)
+            if (isText && c.text !== "" && c.objectName !== "peerName")
                 found.push(c)
-            found = found.concat(visibleTexts(c))
+            found = found.concat(visibleTexts(c, fields))
         }
         return found
     }
@@ -279,7 +281,7 @@ TestCase {
                 colour = paintedOver(parent.children[k], mid, colour)
             parent = next
         }
-        return colour
+        return text.background ? paintedOver(text.background, mid, colour) : colour // a text field's own
     }
 
     // Every visible text in both schemes and the states that change colours
@@ -290,6 +292,7 @@ TestCase {
         walkie.appearance = appearance
         compare(walkie.style.isDark, data.isDark)
         walkie.hotkey = createTemporaryObject(hotkeyComponent, testCase)
+        controller.displayName = "Desk"
         walkie.onScreen = true
         controller.setPeers([{ name: "Attic", reach: "notResponding" }, { name: "Bob", reach: "notHeard" }])
         const states = [
@@ -306,7 +309,7 @@ TestCase {
         for (const [what, change] of states) {
             change()
             wait(300) // colour animations
-            for (const t of visibleTexts(walkie)) {
+            for (const t of visibleTexts(walkie, true)) {
                 const back = backdropOf(t)
                 const ratio = contrast(over(t.color, t.color.a * opacityOf(t), back), back)
                 verify(ratio >= 4.5, what + ": \"" + t.text + "\" " + t.color + " on " + back + ": " + ratio.toFixed(2))
@@ -409,6 +412,9 @@ TestCase {
         controller.setPeerNames(["Ada's laptop", "Kitchen"])
         const appearance = createTemporaryObject(appearanceComponent, testCase)
         walkie.appearance = appearance
+        walkie.hotkey = createTemporaryObject(hotkeyComponent, testCase)
+        walkie.hotkey.setKey("ctrl+shift+F12")
+        controller.displayName = "Studio desk"
         const shots = {
             "idle": () => {},
             "talking": () => controller.setTalkingPeer("Kitchen"),
