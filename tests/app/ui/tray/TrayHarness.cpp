@@ -4,7 +4,6 @@
 // "panel shown", ...) and takes commands on stdin, answering each with "ok COMMAND":
 //   view (prints "showSettings 0|1") | dark (prints "isDark 0|1", the panel's) | hide | quit
 //   setkey CHORD
-//   shot PATH (saves the panel with its window frame as a picture, for the README)
 // and prints "hotkey STATUS KEY" whenever the key's status changes.
 // The push-to-talk key is the real one (X11 grab, or the portal in a Wayland
 // session) and its settings file is the user's ($XDG_CONFIG_HOME).
@@ -16,7 +15,6 @@
 
 #include <QApplication>
 #include <QQuickItem>
-#include <QScreen>
 #include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
@@ -83,11 +81,6 @@ int main(int argc, char** argv) {
              say(QStringLiteral("isDark %1").arg(int(style->property("isDark").toBool())));
          }},
         {QStringLiteral("hide"), [&](Argument) { if (panel) panel->hide(); }},
-        {QStringLiteral("shot"),
-         [&](Argument path) {
-             const QRect frame = delegate.ensurePanel()->frameGeometry();
-             QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(path);
-         }},
         {QStringLiteral("setkey"), [&](Argument a) { realHotkey->setKey(a); }},
         {QStringLiteral("quit"), [](Argument) { QCoreApplication::quit(); }},
     };

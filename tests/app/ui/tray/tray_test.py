@@ -239,80 +239,47 @@ PORTAL_SETTINGS = "org.freedesktop.portal.Settings"
 
 
 class SettingsPortal(dbus.service.Object):
-    """The desktop's settings portal, publishing only its colour scheme
-    (1: prefers dark, 2: prefers light)."""
+    """The desktop's settings portal with only its colour scheme (1: dark, 2: light)."""
 
-    def __init__(self, bus, scheme):
-        self.name = dbus.service.BusName("org.freedesktop.portal.Desktop", bus)
-        super().__init__(self.name, "/org/freedesktop/portal/desktop")
-        self.scheme = scheme
+    def __init__(self, bus):
+        super().__init__(dbus.service.BusName("org.freedesktop.portal.Desktop", bus), "/org/freedesktop/portal/desktop")
+        self.scheme = 2
 
     @dbus.service.method(PORTAL_SETTINGS, in_signature="ss", out_signature="v")
     def Read(self, namespace, key):
-        if (namespace, key) != ("org.freedesktop.appearance", "color-scheme"):
-            raise dbus.exceptions.DBusException("no such setting",
-                                                name="org.freedesktop.portal.Error.NotFound")
         return dbus.UInt32(self.scheme, variant_level=1)  # Read wraps the value once more
 
     @dbus.service.signal(PORTAL_SETTINGS, signature="ssv")
     def SettingChanged(self, namespace, key, value):
-        pass
-
-    def change(self, scheme):
-        self.scheme = scheme
-        self.SettingChanged("org.freedesktop.appearance", "color-scheme", dbus.UInt32(scheme))
-
-
-def icon_pixels(props):
-    """The largest IconPixmap as rows of (r, g, b, a) in 0..1."""
-    width, height, data = max(props.Get(SNI, "IconPixmap"), key=lambda p: int(p[0]))
-    data = bytes(data)
-    pixels = [tuple(data[i + k] / 255 for k in (1, 2, 3, 0)) for i in range(0, len(data), 4)]
-    return [pixels[y * int(width):(y + 1) * int(width)] for y in range(int(height))]
-
-
-def seen_on(pixels, background):
-    """How many pixels of the icon stand out from a panel of `background` (0 black, 1 white)."""
-    def luminance(r, g, b):
-        return 0.2126 * r + 0.7152 * g + 0.0722 * b
-    return sum(1 for row in pixels for r, g, b, a in row
-               if abs(luminance(r, g, b) * a + background * (1 - a) - background) > 0.5)
+        self.scheme = int(value)
 
 
 def light_and_dark(harness_path, session, item):
     """The status icon and the panel follow the desktop's colour scheme from
-    the settings portal: a symbolic icon name installed with the program,
-    and pixels that show on a black and on a white panel in either scheme."""
-    portal = SettingsPortal(session, 2)
+    the settings portal: a symbolic icon name installed with the program, and
+    pixels that show on a black and on a white panel in either scheme."""
+    portal = SettingsPortal(session)
     app = Harness(harness_path, dict(os.environ))
     try:
-        sni = item(count=2)
-        if not check(app.expect("ready tray=1") is not None and sni is not None, "a second program in the tray"):
-            return
-        props = dbus.Interface(sni, dbus.PROPERTIES_IFACE)
-        installed = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../../app/icons/status")
-        looks = {}
+        props = dbus.Interface(item(count=2), dbus.PROPERTIES_IFACE)
+        icons = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../../app/icons/status")
+        bodies = []
         for scheme, dark, name in ((2, 0, "hollerhopper-idle-symbolic"), (1, 1, "hollerhopper-idle-dark-symbolic")):
-            portal.change(scheme)
-            check(poll(lambda: props.Get(SNI, "IconName") == name), "scheme %d: the icon is named %s (%s)"
-                  % (scheme, name, props.Get(SNI, "IconName")))
-            check(os.path.exists(os.path.join(installed, name + ".svg")), "%s is installed with the program" % name)
-            pixels = looks[dark] = icon_pixels(props)
-            on_black, on_white = seen_on(pixels, 0), seen_on(pixels, 1)
-            check(on_black >= 20 and on_white >= 20,
-                  "scheme %d: the icon shows on a black panel (%d pixels) and a white one (%d)" % (scheme, on_black, on_white))
-            check(app.send("dark", "isDark") == "isDark %d" % dark, "scheme %d: the panel is %s"
-                  % (scheme, "dark" if dark else "light"))
-
-        def body(pixels):  # how light the walkie's body is: solid between its screen and its grille
-            r, g, b, a = pixels[len(pixels) * 5 // 8][len(pixels) // 2]
-            return 0.2126 * r + 0.7152 * g + 0.0722 * b if a > 0.9 else None
-        check(body(looks[1]) is not None and body(looks[0]) is not None and body(looks[1]) > 0.8 > 0.2 > body(looks[0]),
-              "the glyph is light when the desktop is dark, dark when light (%s, %s)" % (body(looks[1]), body(looks[0])))
+            portal.SettingChanged("org.freedesktop.appearance", "color-scheme", dbus.UInt32(scheme))
+            check(poll(lambda: props.Get(SNI, "IconName") == name) and os.path.exists(os.path.join(icons, name + ".svg")),
+                  "scheme %d: the icon is %s, installed with the program" % (scheme, name))
+            width, height, data = max(props.Get(SNI, "IconPixmap"), key=lambda p: int(p[0]))
+            # (alpha, luminance) per pixel, both 0..1 (ARGB in network order)
+            pixels = [(data[i] / 255, (0.2126 * data[i + 1] + 0.7152 * data[i + 2] + 0.0722 * data[i + 3]) / 255)
+                      for i in range(0, len(data), 4)]
+            seen = [sum(1 for a, y in pixels if abs(y * a + panel * (1 - a) - panel) > 0.5) for panel in (0, 1)]
+            check(min(seen) >= 20, "scheme %d: the icon shows on a black panel and a white one (%s pixels)" % (scheme, seen))
+            bodies.append(pixels[int(width) * (int(height) * 5 // 8) + int(width) // 2])  # the walkie's solid body
+            check(app.send("dark", "isDark") == "isDark %d" % dark, "scheme %d: the panel is %s" % (scheme, ["light", "dark"][dark]))
+        check(bodies[0][1] < 0.2 and bodies[1][1] > 0.8 and min(bodies)[0] > 0.9,
+              "the glyph is dark on a light desktop, light on a dark one: %s" % bodies)
     finally:
         app.stop()
-        portal.remove_from_connection()
-        session.release_name("org.freedesktop.portal.Desktop")
 
 
 def xdotool(*args):
