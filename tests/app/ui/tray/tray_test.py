@@ -280,6 +280,8 @@ def light_and_dark(harness_path, session, item):
               "the glyph is dark on a light desktop, light on a dark one: %s" % bodies)
     finally:
         app.stop()
+        portal.remove_from_connection()  # the bus name goes with the object's BusName
+        session.release_name("org.freedesktop.portal.Desktop")
 
 
 def xdotool(*args):
