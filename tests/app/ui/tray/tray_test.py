@@ -243,11 +243,11 @@ class SettingsPortal(dbus.service.Object):
 
     def __init__(self, bus):
         super().__init__(dbus.service.BusName("org.freedesktop.portal.Desktop", bus), "/org/freedesktop/portal/desktop")
-        self.scheme = 2
+        self.scheme = 1
 
     @dbus.service.method(PORTAL_SETTINGS, in_signature="ss", out_signature="v")
     def Read(self, namespace, key):
-        return dbus.UInt32(self.scheme, variant_level=1)  # Read wraps the value once more
+        return dbus.UInt32(self.scheme, variant_level=2)  # Read wraps the value once more
 
     @dbus.service.signal(PORTAL_SETTINGS, signature="ssv")
     def SettingChanged(self, namespace, key, value):
@@ -264,8 +264,10 @@ def light_and_dark(harness_path, session, item):
         props = dbus.Interface(item(count=2), dbus.PROPERTIES_IFACE)
         icons = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../../app/icons/status")
         bodies = []
-        for scheme, dark, name in ((2, 0, "hollerhopper-idle-symbolic"), (1, 1, "hollerhopper-idle-dark-symbolic")):
-            portal.SettingChanged("org.freedesktop.appearance", "color-scheme", dbus.UInt32(scheme))
+        # Dark as read at start, then light when the desktop says so.
+        for scheme, dark, name in ((1, 1, "hollerhopper-idle-dark-symbolic"), (2, 0, "hollerhopper-idle-symbolic")):
+            if scheme != portal.scheme:
+                portal.SettingChanged("org.freedesktop.appearance", "color-scheme", dbus.UInt32(scheme))
             check(poll(lambda: props.Get(SNI, "IconName") == name) and os.path.exists(os.path.join(icons, name + ".svg")),
                   "scheme %d: the icon is %s, installed with the program" % (scheme, name))
             width, height, data = max(props.Get(SNI, "IconPixmap"), key=lambda p: int(p[0]))
@@ -276,7 +278,7 @@ def light_and_dark(harness_path, session, item):
             check(min(seen) >= 20, "scheme %d: the icon shows on a black panel and a white one (%s pixels)" % (scheme, seen))
             bodies.append(pixels[int(width) * (int(height) * 5 // 8) + int(width) // 2])  # the walkie's solid body
             check(app.send("dark", "isDark") == "isDark %d" % dark, "scheme %d: the panel is %s" % (scheme, ["light", "dark"][dark]))
-        check(bodies[0][1] < 0.2 and bodies[1][1] > 0.8 and min(bodies)[0] > 0.9,
+        check(bodies[1][1] < 0.2 and bodies[0][1] > 0.8 and min(bodies)[0] > 0.9,
               "the glyph is dark on a light desktop, light on a dark one: %s" % bodies)
     finally:
         app.stop()
