@@ -246,6 +246,7 @@ Rectangle {
             }
 
             Column {
+                id: peerSection
                 objectName: "peerSection"
                 width: parent.width
                 spacing: 8
@@ -274,8 +275,13 @@ Rectangle {
                     readonly property bool isScrolling: contentHeight > height
                     visible: walkie.controller.peers.length > 0
                     width: parent.width
-                    // Half a row more than eight shows that the list goes on.
-                    height: Math.min(contentHeight, rowHeight * 8.5)
+                    // Half a row more than eight shows that the list goes on;
+                    // fewer where the panel may not grow (an open panel stays
+                    // where it is): the rest scrolls.
+                    readonly property real room: walkie.maximumHeight - 16 - content.y - mainContent.y - peerSection.y - y
+                                                 - (unheardHint.visible ? unheardHint.height + peerSection.spacing : 0)
+                    height: Math.min(contentHeight, rowHeight * 8.5,
+                                     walkie.maximumHeight > 0 ? Math.max(rowHeight * 2, room) : Infinity)
                     contentWidth: width
                     contentHeight: peerColumn.implicitHeight
                     clip: true
@@ -381,6 +387,7 @@ Rectangle {
                     }
                 }
                 Text {
+                    id: unheardHint
                     objectName: "unheardHint"
                     visible: walkie.controller.peers.some(p => p.reach === "notHeard")
                     width: parent.width
