@@ -182,15 +182,9 @@ TestCase {
 
     // Every visible text and text field under `root` but names from the network (elided by design).
     function visibleTexts(root) {
-        let found = []
-        for (let i = 0; i < root.children.length; ++i) {
-            const c = root.children[i]
-            if (c.visible && (c.truncated !== undefined || c.selectedTextColor !== undefined) && c.text !== ""
-                    && c.objectName !== "peerName")
-                found.push(c)
-            found = c.visible ? found.concat(visibleTexts(c)) : found
-        }
-        return found
+        return Array.from(root.children).filter(c => c.visible).reduce((found, c) => found.concat(
+            (c.truncated !== undefined || c.selectedTextColor !== undefined) && c.text !== "" && c.objectName !== "peerName"
+            ? [c] : [], visibleTexts(c)), [])
     }
     function over(top, alpha, under) {
         return Qt.rgba(top.r * alpha + under.r * (1 - alpha), top.g * alpha + under.g * (1 - alpha), top.b * alpha + under.b * (1 - alpha), 1)
@@ -201,14 +195,11 @@ TestCase {
         const mid = text.mapToItem(walkie, text.width / 2, text.height / 2)
         let colour = walkie.color, done = false
         function paint(item) {
-            done = done || item === text
-            const p = item.mapFromItem(walkie, mid.x, mid.y)
-            if (done || !item.visible)
+            if ((done = done || item === text) || !item.visible)
                 return
-            if (item !== walkie && item.border !== undefined && item.contains(p))
+            if (item !== walkie && item.border !== undefined && item.contains(item.mapFromItem(walkie, mid.x, mid.y)))
                 colour = over(item.color, item.color.a * opacityOf(item), colour)
-            for (let k = 0; k < item.children.length; ++k)
-                paint(item.children[k])
+            Array.from(item.children).forEach(paint)
         }
         paint(walkie)
         return text.background ? over(text.background.color, text.background.color.a, colour) : colour

@@ -3,7 +3,7 @@
 // prints what happens as lines on stdout ("event beginTalking", "panel created",
 // "panel shown", ...) and takes commands on stdin, answering each with "ok COMMAND":
 //   view (prints "showSettings 0|1") | dark (prints "isDark 0|1", the panel's) | hide | quit
-//   setkey CHORD | peers N (that many peers) | where (prints "at X Y HEIGHT", the panel's)
+//   setkey CHORD
 // and prints "hotkey STATUS KEY" whenever the key's status changes.
 // The push-to-talk key is the real one (X11 grab, or the portal in a Wayland
 // session) and its settings file is the user's ($XDG_CONFIG_HOME).
@@ -39,7 +39,6 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Hollerhopper"));
 
     auto controller = std::make_unique<hh::FakeController>();
-    hh::FakeController* fakeController = controller.get();
     auto permissions = std::make_unique<hh::FakePermissions>();
     controller->log.onEvent = permissions->log.onEvent = [](const QString& e) { say(QStringLiteral("event ") + e); };
     permissions->setStatuses(QStringLiteral("granted"), QStringLiteral("granted"));
@@ -82,15 +81,6 @@ int main(int argc, char** argv) {
              say(QStringLiteral("isDark %1").arg(int(style->property("isDark").toBool())));
          }},
         {QStringLiteral("hide"), [&](Argument) { if (panel) panel->hide(); }},
-        {QStringLiteral("peers"),
-         [&](Argument a) {
-             QStringList names;
-             for (int i = 0; i < a.toInt(); ++i)
-                 names << QStringLiteral("Desk %1").arg(i);
-             fakeController->setPeerNames(names);
-         }},
-        {QStringLiteral("where"),
-         [&](Argument) { say(QStringLiteral("at %1 %2 %3").arg(panel->x()).arg(panel->y()).arg(panel->height())); }},
         {QStringLiteral("setkey"), [&](Argument a) { realHotkey->setKey(a); }},
         {QStringLiteral("quit"), [](Argument) { QCoreApplication::quit(); }},
     };
