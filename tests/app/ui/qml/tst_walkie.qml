@@ -256,8 +256,8 @@ TestCase {
         const image = grabImage(walkie), face = child("talkFace"), r = face.width / 2, c = face.mapToItem(walkie, r, r)
         const red = walkie.style.buttonOnAir.g, back = walkie.color.g
         let worst = 0
-        for (let y = Math.floor(c.y - r) - 1; y < c.y - r * 0.7; ++y)
-            for (let x = Math.floor(c.x - r) - 1, d; x < c.x; ++x)
+        for (let y = Math.floor(c.y - r) - 1, d; y < c.y - r * 0.7; ++y)
+            for (let x = Math.floor(c.x - r) - 1; x < c.x; ++x)
                 if ((d = Math.hypot(x + 0.5 - c.x, y + 0.5 - c.y)) >= r - 1.5 && d <= r) // outside, the shadow darkens
                     worst = Math.max(worst, Math.abs((image.green(x, y) / 255 - back) / (red - back) - Math.min(1, r - d + 0.5)))
         mouseRelease(talkButton())

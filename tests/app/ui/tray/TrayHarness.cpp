@@ -2,7 +2,7 @@
 // like the program, the only copy on its display). It
 // prints what happens as lines on stdout ("event beginTalking", "panel created",
 // "panel shown", ...) and takes commands on stdin, answering each with "ok COMMAND":
-//   view (prints "showSettings 0|1") | dark (prints "isDark 0|1", the panel's) | hide | quit
+//   view (prints "showSettings 0|1 dark 0|1", the panel's) | hide | quit
 //   setkey CHORD
 // and prints "hotkey STATUS KEY" whenever the key's status changes.
 // The push-to-talk key is the real one (X11 grab, or the portal in a Wayland
@@ -73,12 +73,10 @@ int main(int argc, char** argv) {
     const std::map<QString, std::function<void(Argument)>> commands = {
         {QStringLiteral("view"),
          [&](Argument) {
-             say(QStringLiteral("showSettings %1").arg(int(delegate.ensurePanel()->rootObject()->property("showSettings").toBool())));
-         }},
-        {QStringLiteral("dark"),
-         [&](Argument) {
-             const QObject* style = delegate.ensurePanel()->rootObject()->property("style").value<QObject*>();
-             say(QStringLiteral("isDark %1").arg(int(style->property("isDark").toBool())));
+             const QQuickItem* root = delegate.ensurePanel()->rootObject();
+             say(QStringLiteral("showSettings %1 dark %2")
+                     .arg(int(root->property("showSettings").toBool()))
+                     .arg(int(root->property("style").value<QObject*>()->property("isDark").toBool())));
          }},
         {QStringLiteral("hide"), [&](Argument) { if (panel) panel->hide(); }},
         {QStringLiteral("setkey"), [&](Argument a) { realHotkey->setKey(a); }},

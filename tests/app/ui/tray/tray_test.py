@@ -205,10 +205,10 @@ def run(app, session, sni):
 
     click("Settings")
     check(app.expect("panel shown") is not None, "Settings opens the panel")
-    check(app.send("view", "showSettings") == "showSettings 1", "and shows its settings view")
+    check(app.send("view", "showSettings").startswith("showSettings 1"), "and shows its settings view")
     app.send("hide")
     activate(dbus.Int32(10), dbus.Int32(10))
-    check(app.expect("panel shown") is not None and app.send("view", "showSettings") == "showSettings 0",
+    check(app.expect("panel shown") is not None and app.send("view", "showSettings").startswith("showSettings 0"),
           "closed and opened again, it shows the talk view")
     click("Quit Hollerhopper")
     check(poll(lambda: app.process.poll() is not None) and app.process.returncode == 0, "Quit ends the program")
@@ -277,7 +277,7 @@ def light_and_dark(harness_path, session, item):
             seen = [sum(1 for a, y in pixels if abs(y * a + panel * (1 - a) - panel) > 0.5) for panel in (0, 1)]
             check(min(seen) >= 20, "scheme %d: the icon shows on a black panel and a white one (%s pixels)" % (scheme, seen))
             bodies.append(pixels[int(width) * (int(height) * 5 // 8) + int(width) // 2])  # the walkie's solid body
-            check(app.send("dark", "isDark") == "isDark %d" % dark, "scheme %d: the panel is %s" % (scheme, ["light", "dark"][dark]))
+            check(app.send("view", "showSettings").endswith("dark %d" % dark), "scheme %d: the panel follows" % scheme)
         check(bodies[1][1] < 0.2 and bodies[0][1] > 0.8 and min(bodies)[0] > 0.9,
               "the glyph is dark on a light desktop, light on a dark one: %s" % bodies)
     finally:
