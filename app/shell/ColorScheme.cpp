@@ -21,7 +21,7 @@ const QString colorSchemeKey = QStringLiteral("color-scheme");
 
 // Read gives the value in one variant more than SettingChanged does.
 QVariant unwrapped(QVariant value) {
-    while (value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>())
+    while (value.userType() == qMetaTypeId<QDBusVariant>())
         value = value.value<QDBusVariant>().variant();
     return value;
 }
