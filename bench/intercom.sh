@@ -4,7 +4,7 @@
 # jitter buffer -> "spk", median of 10 clicks), the same for the first spurt
 # after the listener's playback stream closed, CPU and peak RSS of listen
 # (idle, receiving one talker, two talkers) and of talk (transmitting, noise
-# suppression on and off), and the
+# suppression on and off), both also on a private channel, and the
 # time from the sound server's return (killed and started again) to audio heard,
 # and the tray program's idle CPU and peak RSS under Xvfb. $1: the build directory.
 set -euo pipefail
@@ -84,6 +84,24 @@ for ns in on off; do
     measure "$(program_pid "$talkPid")" 10 "talk, transmitting, noise suppression $ns" 2
     wait $talkPid || true
 done
+
+echo "== CPU on a private channel: every packet sealed and opened"
+printf 'bench channel words\n' >"$work/pass"
+private=(--channel Bench --passphrase-file "$work/pass")
+lab_background lab exec h2 "$cli" listen --name privateEar --cues off "${private[@]}" >/dev/null 2>&1
+privatePid=$!
+sleep 1.5
+lab exec h1 "$cli" say "$work/long.wav" --name long "${private[@]}" >/dev/null 2>&1 &
+sayPid=$!
+sleep 2
+measure "$(program_pid "$privatePid")" 10 "listen, receiving one talker, private channel" 1.5
+wait $sayPid || true
+kill -TERM "$(program_pid "$privatePid")" 2>/dev/null || true
+lab_background lab exec h1 "$cli" talk --seconds 14 --name mouth "${private[@]}" >/dev/null 2>&1
+talkPid=$!
+sleep 2
+measure "$(program_pid "$talkPid")" 10 "talk, transmitting, noise suppression on, private channel" 2
+wait $talkPid || true
 
 echo "== first spurt after idle: mouth-to-ear delay"
 # Each click is its own press, after the listener has had nothing to play for

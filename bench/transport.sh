@@ -5,3 +5,4 @@ source "$(dirname "$0")/../scripts/labkit.sh"
 lab_begin hhbt "$1"
 lab up 1
 lab exec h1 "$build/bench/transport_receive" 300000
+lab exec h1 "$build/bench/transport_receive" 300000 private

@@ -4,6 +4,7 @@
 #include "core/exec/AsioExecutor.h"
 #include "core/ptt/key/linux/X11KeyGrab.h"
 #include "core/ptt/linux/LinuxIntercom.h"
+#include "tools/ChannelOptions.h"
 #include "tools/Cli.h"
 #include "tools/Commands.h"
 #include "tools/MonitorEvents.h"
@@ -40,10 +41,12 @@ void addSwitch(CLI::App* cmd, const std::string& name, bool& value, const std::s
 // that drive it from the process's main thread.
 class Session {
 public:
-    Session(std::string name, std::unique_ptr<AudioPlatform> audio, StopSignal& stop, bool printsEvents)
+    Session(std::string name, const Channel& channel, std::unique_ptr<AudioPlatform> audio, StopSignal& stop,
+            bool printsEvents)
         : main_(std::make_shared<AsioExecutor>("org.hollerhopper.main")), stop_(stop) {
         intercom_ = std::make_unique<LinuxIntercom>(std::move(name), Uuid::random(), main_, std::move(audio));
         auto& controller = intercom_->controller();
+        controller.setChannel(channel);
         controller.onTalkEndSent = [this] {
             std::lock_guard lock(mutex_);
             isTalkEndSent_ = true;
@@ -60,6 +63,7 @@ public:
             if (!printsEvents) return;
             if (property == Property::peers) printJsonLine(peersEvent(controller.peers()));
             if (property == Property::isInboundBlocked) printJsonLine(inboundEvent(controller.isInboundBlocked()));
+            if (property == Property::isWrongPassphrase) printJsonLine(wrongPassphraseEvent(controller.isWrongPassphrase()));
             switch (property) {
             case Property::connectionState: printJsonLine(connectionEvent(controller.connectionState())); break;
             case Property::talkingPeerName: {
@@ -134,11 +138,14 @@ struct ListenOptions {
     std::string audio = "pulse";
     std::optional<double> seconds;
     bool isCuesEnabled = true;
+    ChannelOptions channel;
 };
 
 int runListen(const ListenOptions& options, StopSignal& stop) {
+    const auto channel = resolveChannel(options.channel);
+    if (!channel) return 2;
     auto audio = options.audio == "none" ? makeNullAudioPlatform() : makePulseAudioPlatform();
-    Session session(options.name, std::move(audio), stop, true);
+    Session session(options.name, *channel, std::move(audio), stop, true);
 
     // The recorder hears what the controller hears. Without a directory it
     // only reports each spurt's figures.
@@ -178,9 +185,9 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
 
 // Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end went out.
 // Scripted transmissions play no cues: nobody waits at their speaker for them.
-int runTransmission(const std::string& name, std::unique_ptr<AudioPlatform> audio, bool isNoiseSuppressing,
-                    StopSignal& stop, const std::function<void()>& waitWhileTalking) {
-    Session session(name, std::move(audio), stop, false);
+int runTransmission(const std::string& name, const Channel& channel, std::unique_ptr<AudioPlatform> audio,
+                    bool isNoiseSuppressing, StopSignal& stop, const std::function<void()>& waitWhileTalking) {
+    Session session(name, channel, std::move(audio), stop, false);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(isNoiseSuppressing);
@@ -197,9 +204,12 @@ struct SayOptions {
     std::string name = computerDisplayName();
     // A file is usually clean already.
     bool isNoiseSuppressing = false;
+    ChannelOptions channel;
 };
 
 int runSay(const SayOptions& options, StopSignal& stop) {
+    const auto channel = resolveChannel(options.channel);
+    if (!channel) return 2;
     std::atomic<bool> isDelivered{false};
     std::unique_ptr<AudioPlatform> audio;
     try {
@@ -212,7 +222,8 @@ int runSay(const SayOptions& options, StopSignal& stop) {
         std::cerr << "hollerhopper-cli: " << e.what() << '\n';
         return 2;
     }
-    return runTransmission(options.name, std::move(audio), options.isNoiseSuppressing, stop, [&] { stop.wait(); });
+    return runTransmission(options.name, *channel, std::move(audio), options.isNoiseSuppressing, stop,
+                           [&] { stop.wait(); });
 }
 
 struct TalkOptions {
@@ -220,6 +231,7 @@ struct TalkOptions {
     std::string name = computerDisplayName();
     std::optional<std::string> key;
     bool isNoiseSuppressing = true;
+    ChannelOptions channel;
 };
 
 const char* keyStatusName(X11KeyGrab::Status status) {
@@ -235,8 +247,8 @@ const char* keyStatusName(X11KeyGrab::Status status) {
 
 // Transmits while the key is held, with the tray program's key logic, until
 // interrupted or for the given seconds. Exits 1 when the key cannot be used.
-int runTalkWithKey(const TalkOptions& options, const KeyChord& chord, StopSignal& stop) {
-    Session session(options.name, makePulseAudioPlatform(), stop, false);
+int runTalkWithKey(const TalkOptions& options, const Channel& channel, const KeyChord& chord, StopSignal& stop) {
+    Session session(options.name, channel, makePulseAudioPlatform(), stop, false);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(options.isNoiseSuppressing);
@@ -268,15 +280,17 @@ int runTalkWithKey(const TalkOptions& options, const KeyChord& chord, StopSignal
 }
 
 int runTalk(const TalkOptions& options, StopSignal& stop) {
+    const auto channel = resolveChannel(options.channel);
+    if (!channel) return 2;
     if (options.key) {
         const auto chord = KeyChord::parse(*options.key);
         if (!chord) {
             std::cerr << "hollerhopper-cli: not a key: " << *options.key << " (try F9 or ctrl+space)\n";
             return 2;
         }
-        return runTalkWithKey(options, *chord, stop);
+        return runTalkWithKey(options, *channel, *chord, stop);
     }
-    return runTransmission(options.name, makePulseAudioPlatform(), options.isNoiseSuppressing, stop,
+    return runTransmission(options.name, *channel, makePulseAudioPlatform(), options.isNoiseSuppressing, stop,
                            [&] { stop.wait(asDuration(options.seconds)); });
 }
 
@@ -300,14 +314,22 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
         ->check(CLI::IsMember({"pulse", "none"}));
     cmd->add_option("--seconds", listen->seconds, "Exit after this many seconds")->check(secondsValidator());
     addSwitch(cmd, "--cues", listen->isCuesEnabled, "Talk cues on the speaker: on (default) or off");
-    cmd->callback([&chosen, listen] { chosen = [listen](StopSignal& stop) { return runListen(*listen, stop); }; });
+    addChannelOptions(cmd, listen->channel);
+    cmd->callback([&chosen, listen] {
+        checkChannelOptions(listen->channel);
+        chosen = [listen](StopSignal& stop) { return runListen(*listen, stop); };
+    });
 
     auto say = std::make_shared<SayOptions>();
     cmd = app.add_subcommand("say", "Transmit an audio file (any format and rate libsndfile reads) and exit");
     cmd->add_option("file", say->file, "The audio file")->required();
     checkName(cmd->add_option("--name", say->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", say->isNoiseSuppressing, "Noise suppression and level control: on or off (default)");
-    cmd->callback([&chosen, say] { chosen = [say](StopSignal& stop) { return runSay(*say, stop); }; });
+    addChannelOptions(cmd, say->channel);
+    cmd->callback([&chosen, say] {
+        checkChannelOptions(say->channel);
+        chosen = [say](StopSignal& stop) { return runSay(*say, stop); };
+    });
 
     auto talk = std::make_shared<TalkOptions>();
     cmd = app.add_subcommand("talk", "Transmit the default microphone for some seconds, or while a key is held (X11)");
@@ -316,7 +338,9 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     cmd->add_option("--key", talk->key, "Transmit while this key is held anywhere on the X display, e.g. F9 or ctrl+space");
     checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", talk->isNoiseSuppressing, "Noise suppression and level control: on (default) or off");
+    addChannelOptions(cmd, talk->channel);
     cmd->callback([&chosen, talk] {
+        checkChannelOptions(talk->channel);
         if (!talk->key && !talk->seconds) throw CLI::RequiredError("--seconds (or --key)");
         chosen = [talk](StopSignal& stop) { return runTalk(*talk, stop); };
     });

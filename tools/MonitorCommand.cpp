@@ -1,6 +1,7 @@
 #include "core/exec/AsioExecutor.h"
 #include "core/net/Transport.h"
 #include "core/net/linux/LinuxNetworkPlatform.h"
+#include "tools/ChannelOptions.h"
 #include "tools/Cli.h"
 #include "tools/Commands.h"
 #include "tools/MonitorEvents.h"
@@ -35,9 +36,12 @@ namespace {
 struct MonitorOptions {
     std::optional<double> seconds;
     std::optional<std::uint64_t> count;
+    ChannelOptions channel;
 };
 
 int runMonitor(const MonitorOptions& options, StopSignal& stop) {
+    const auto channel = resolveChannel(options.channel);
+    if (!channel) return 2;
     auto queue = std::make_shared<AsioExecutor>("org.hollerhopper.transport");
     auto transport = std::make_shared<Transport>(makeLinuxNetworkPlatform(queue));
     std::atomic<std::uint64_t> received{0};
@@ -47,6 +51,8 @@ int runMonitor(const MonitorOptions& options, StopSignal& stop) {
         printJsonLine(packetEvent(packet));
         if (options.count && ++received >= *options.count) stop.request();
     };
+    transport->onWrongPassphrase = [](bool isActive) { printJsonLine(wrongPassphraseEvent(isActive)); };
+    transport->setChannel(*channel);
     transport->start();
     if (options.count && *options.count == 0) stop.request();
     stop.wait(options.seconds ? std::optional(std::chrono::duration<double>(*options.seconds)) : std::nullopt);
@@ -72,7 +78,9 @@ void addMonitorCommand(CLI::App& app, CommandBody& chosen) {
             return "must be a whole number of packets, 0 or more";
         },
         "N"));
+    addChannelOptions(cmd, options->channel);
     cmd->callback([&chosen, options] {
+        checkChannelOptions(options->channel);
         chosen = [options](StopSignal& stop) { return runMonitor(*options, stop); };
     });
 }

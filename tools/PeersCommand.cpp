@@ -1,3 +1,4 @@
+#include "tools/ChannelOptions.h"
 #include "tools/Cli.h"
 #include "tools/Commands.h"
 #include "tools/MonitorEvents.h"
@@ -35,6 +36,7 @@ namespace {
 struct PeersOptions {
     std::string name = computerDisplayName();
     std::optional<double> seconds;
+    ChannelOptions channel;
 };
 
 // Discovery's list as it is (every instance but this one), with each peer's
@@ -45,6 +47,8 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
         std::cerr << "hollerhopper-cli: --name must be 1 to 63 bytes of UTF-8\n";
         return 2;
     }
+    const auto channel = resolveChannel(options.channel);
+    if (!channel) return 2;
     auto main = std::make_shared<AsioExecutor>("hollerhopper.main");
     auto queue = std::make_shared<AsioExecutor>("hollerhopper.discovery");
     auto transportQueue = std::make_shared<AsioExecutor>("hollerhopper.transport");
@@ -90,9 +94,14 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
             if (auto p = weak.lock()) p->packetReceived(packet);
         });
     };
-    main->runAndWait([&] { presence->start(); });
+    main->runAndWait([&] {
+        presence->start();
+        if (channel->isPrivate()) presence->setDnsSdAvailable(false);
+    });
+    transport->setChannel(*channel);
     transport->start();
-    discovery->start();
+    // On a private channel nothing goes to DNS-SD: the peers are those whose beacons authenticate.
+    if (!channel->isPrivate()) discovery->start();
     if (options.seconds)
         stop.wait(std::chrono::duration<double>(*options.seconds));
     else
@@ -122,7 +131,9 @@ void addPeersCommand(CLI::App& app, CommandBody& chosen) {
     auto* cmd = app.add_subcommand("peers", "Advertise this instance, send its beacons, and print the instances found (and whether they are heard) as JSON lines");
     cmd->add_option("--name", options->name, "Name to advertise (default: this computer's name)");
     cmd->add_option("--seconds", options->seconds, "Exit after this many seconds")->check(secondsValidator());
+    addChannelOptions(cmd, options->channel);
     cmd->callback([&chosen, options] {
+        checkChannelOptions(options->channel);
         chosen = [options](StopSignal& stop) { return runPeers(*options, stop); };
     });
 }

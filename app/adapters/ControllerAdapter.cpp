@@ -1,8 +1,12 @@
 #include "app/adapters/ControllerAdapter.h"
 
+#include "core/log/Log.h"
 #include "core/net/Peer.h"
 
 #include <QPointer>
+
+#include <algorithm>
+#include <optional>
 
 namespace hh {
 
@@ -27,7 +31,7 @@ ControllerAdapter::ControllerAdapter(std::unique_ptr<LinuxIntercom> intercom, st
     };
     using P = PTTController::Property;
     for (P property : {P::peers, P::talkingPeerName, P::isTransmitting, P::connectionState, P::isMuted,
-                       P::isInboundBlocked})
+                       P::isInboundBlocked, P::channel})
         copy(property);
     publishDisplayName(QString::fromStdString(controller().displayName()));
 }
@@ -39,7 +43,46 @@ void ControllerAdapter::setDisplayName(const QString& name) {
     publishDisplayName(QString::fromStdString(controller().displayName()));
 }
 
+void ControllerAdapter::applyChannel(const QString& name, const QString& passphrase) {
+    const auto choice = ++channelChoice_;
+    if (passphrase.isEmpty()) {
+        controller().setChannel(Channel());
+        return;
+    }
+    if (!controller().isRunning()) {
+        // At launch: on the channel before anything is sent, never for a moment on the open one.
+        try {
+            controller().setChannel(Channel::makePrivate(name.toStdString(), passphrase.toStdString()));
+        } catch (const std::exception& e) {
+            HH_LOG_ERROR(logcat::app, "cannot join the private channel: " << e.what());
+        }
+        return;
+    }
+    if (derivation_.joinable())
+        derivation_.join();  // at most a fraction of a second: one derivation at a time
+    QPointer<ControllerAdapter> self = this;
+    std::weak_ptr<Executor> main = main_;
+    derivation_ = std::thread([self, main, choice, name = name.toStdString(), passphrase = passphrase.toStdString()]() mutable {
+        std::optional<Channel> channel;
+        try {
+            channel = Channel::makePrivate(std::move(name), passphrase);
+        } catch (const std::exception& e) {
+            HH_LOG_ERROR(logcat::app, "cannot join the private channel: " << e.what());
+        }
+        std::fill(passphrase.begin(), passphrase.end(), '\0');
+        if (!channel)
+            return;
+        if (auto executor = main.lock())
+            executor->post([self, choice, channel = std::move(*channel)]() mutable {
+                if (self && self->channelChoice_ == choice)
+                    self->controller().setChannel(std::move(channel));
+            });
+    });
+}
+
 ControllerAdapter::~ControllerAdapter() {
+    if (derivation_.joinable())
+        derivation_.join();
     // Stops the controller and releases its services in their order, here on
     // the main thread, while the executor is still alive.
     intercom_.reset();
@@ -73,6 +116,10 @@ void ControllerAdapter::copy(PTTController::Property property) {
         if (onLocalNetworkAccessChanged) onLocalNetworkAccessChanged(c.localNetworkAccess());
         break;
     case PTTController::Property::isRunning: break; // not shown
+    case PTTController::Property::channel:
+        publishChannel(QString::fromStdString(c.channel().name()), c.channel().isPrivate());
+        break;
+    case PTTController::Property::isWrongPassphrase: publishWrongPassphrase(c.isWrongPassphrase()); break;
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace hh {
 
@@ -33,12 +34,20 @@ public:
     // executor: what the permission model follows. Assign before start().
     std::function<void(LocalNetworkAccess)> onLocalNetworkAccessChanged;
 
+protected:
+    // Derives the key on a thread of its own (a fraction of a second), then
+    // switches on the main thread; a later choice wins over an earlier one.
+    void applyChannel(const QString& name, const QString& passphrase) override;
+
 private:
     PTTController& controller() { return intercom_->controller(); }
     void copy(PTTController::Property property);
 
     std::shared_ptr<Executor> main_;
     std::unique_ptr<LinuxIntercom> intercom_;
+    std::thread derivation_;
+    // Counts choices; a derivation applies only if no later one was made.
+    std::uint64_t channelChoice_ = 0;
 };
 
 } // namespace hh

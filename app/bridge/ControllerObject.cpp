@@ -107,4 +107,38 @@ void ControllerObject::publishDisplayName(QString value) {
     emit displayNameChanged();
 }
 
+bool ControllerObject::isUsableChannelName(const QString& name) {
+    return !name.isEmpty() && name.toUtf8().size() <= 63 && !name.contains(QLatin1Char('\n'));
+}
+
+bool ControllerObject::setChannel(const QString& name, const QString& passphrase) {
+    const QString trimmed = name.trimmed();
+    const bool isOpen = passphrase.isEmpty() && (trimmed.isEmpty() || trimmed == QLatin1String("Everyone"));
+    if (!isOpen && (passphrase.isEmpty() || !isUsableChannelName(trimmed)))
+        return false;
+    const QString chosen = isOpen ? QStringLiteral("Everyone") : trimmed;
+    emit channelChosen(chosen, passphrase);
+    applyChannel(chosen, passphrase);
+    return true;
+}
+
+void ControllerObject::applyChannel(const QString& name, const QString& passphrase) {
+    publishChannel(name, !passphrase.isEmpty());
+}
+
+void ControllerObject::publishChannel(QString name, bool isPrivate) {
+    if (name == channelName_ && isPrivate == isChannelPrivate_)
+        return;
+    channelName_ = std::move(name);
+    isChannelPrivate_ = isPrivate;
+    emit channelChanged();
+}
+
+void ControllerObject::publishWrongPassphrase(bool value) {
+    if (value == isWrongPassphrase_)
+        return;
+    isWrongPassphrase_ = value;
+    emit isWrongPassphraseChanged();
+}
+
 } // namespace hh

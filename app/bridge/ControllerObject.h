@@ -38,6 +38,11 @@ class ControllerObject : public QObject {
     Q_PROPERTY(bool isMuted READ isMuted WRITE setMuted NOTIFY isMutedChanged)
     // The name others see; a change is advertised at once and sent with the next talk start.
     Q_PROPERTY(QString displayName READ displayName WRITE setDisplayName NOTIFY displayNameChanged)
+    // The channel we are on: "Everyone" (open) or a private channel's name.
+    Q_PROPERTY(QString channelName READ channelName NOTIFY channelChanged)
+    Q_PROPERTY(bool isChannelPrivate READ isChannelPrivate NOTIFY channelChanged)
+    // Someone nearby sends on our private channel with another passphrase.
+    Q_PROPERTY(bool isWrongPassphrase READ isWrongPassphrase NOTIFY isWrongPassphraseChanged)
 
 public:
     using QObject::QObject;
@@ -58,6 +63,16 @@ public:
     }
     bool isMuted() const { return isMuted_; }
     const QString& displayName() const { return displayName_; }
+    const QString& channelName() const { return channelName_; }
+    bool isChannelPrivate() const { return isChannelPrivate_; }
+    bool isWrongPassphrase() const { return isWrongPassphrase_; }
+
+    // The user's choice of channel: a name and a passphrase for a private one,
+    // an empty passphrase (and "Everyone" or no name) for the open one. False,
+    // with nothing changed, for a name without a passphrase or a name the
+    // network cannot carry. Announced through channelChosen, then applied.
+    Q_INVOKABLE bool setChannel(const QString& name, const QString& passphrase);
+    static bool isUsableChannelName(const QString& name);
 
     virtual void setMuted(bool muted) = 0;
     // Ignores an empty name or one longer than 63 bytes of UTF-8 (what DNS-SD carries).
@@ -80,6 +95,11 @@ signals:
     void isMutedChanged();
     void displayNameChanged();
     void isInboundBlockedChanged();
+    void channelChanged();
+    void isWrongPassphraseChanged();
+    // Emitted by setChannel() for a usable choice, before it is applied: for
+    // whoever keeps it. An open channel comes with an empty passphrase.
+    void channelChosen(const QString& name, const QString& passphrase);
 
 protected:
     // Each setter notifies on every call: the controller reports every
@@ -93,6 +113,11 @@ protected:
     void publishMuted(bool value);
     void publishDisplayName(QString value);
     void publishInboundBlocked(bool value);
+    void publishChannel(QString name, bool isPrivate);
+    void publishWrongPassphrase(bool value);
+    // Puts the chosen channel into effect; publishes it once it is. Here:
+    // at once, as given (for stand-ins).
+    virtual void applyChannel(const QString& name, const QString& passphrase);
 
 private:
     QVariantList peers_;
@@ -104,6 +129,9 @@ private:
     bool isMuted_ = false;
     QString displayName_;
     bool isInboundBlocked_ = false;
+    QString channelName_ = QStringLiteral("Everyone");
+    bool isChannelPrivate_ = false;
+    bool isWrongPassphrase_ = false;
 };
 
 } // namespace hh

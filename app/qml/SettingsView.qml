@@ -207,6 +207,70 @@ Column {
         }
         Accessible.name: qsTr("Name others see")
     }
+    // The channel: a name and a passphrase for a private one, nothing for Everyone.
+    PlainLabel {
+        visible: settings.controller !== null
+        text: qsTr("Channel")
+        color: settings.style.secondary
+        font.pixelSize: settings.style.caption
+        topPadding: 6
+    }
+    TextField {
+        id: channelField
+        objectName: "channelField"
+        visible: settings.controller !== null
+        width: settings.width
+        font.pixelSize: settings.style.callout
+        placeholderText: qsTr("Everyone")
+        text: settings.controller && settings.controller.isChannelPrivate ? settings.controller.channelName : ""
+        selectByMouse: true
+        Accessible.name: qsTr("Channel")
+    }
+    TextField {
+        id: passphraseField
+        objectName: "passphraseField"
+        visible: settings.controller !== null
+        width: settings.width
+        font.pixelSize: settings.style.callout
+        echoMode: TextInput.Password
+        placeholderText: channelField.text.trim() === "" ? qsTr("No passphrase for Everyone")
+                                                         : qsTr("Passphrase: several random words")
+        Accessible.name: qsTr("Passphrase")
+        onAccepted: joinButton.clicked()
+    }
+    Row {
+        visible: settings.controller !== null
+        width: settings.width
+        spacing: 8
+        PillButton {
+            id: joinButton
+            objectName: "joinChannelButton"
+            style: settings.style
+            text: qsTr("Join")
+            onClicked: {
+                channelStatus.isRefused = !settings.controller.setChannel(channelField.text, passphraseField.text)
+                if (!channelStatus.isRefused)
+                    passphraseField.text = ""
+            }
+        }
+        Text {
+            id: channelStatus
+            objectName: "channelStatus"
+            property bool isRefused: false
+            anchors.verticalCenter: parent.verticalCenter
+            width: parent.width - joinButton.width - parent.spacing
+            wrapMode: Text.Wrap
+            textFormat: Text.PlainText
+            font.pixelSize: settings.style.caption2
+            color: isRefused ? settings.style.orange : settings.style.secondary
+            text: isRefused ? qsTr("A private channel needs a name and a passphrase.")
+                : settings.controller && settings.controller.isChannelPrivate
+                  ? qsTr("Only those with the passphrase hear you.")
+                  : qsTr("Everyone on this network hears you.")
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+        }
+    }
     Text {
         objectName: "settingsReset"
         visible: settings.preferences !== null && settings.preferences.wasReset

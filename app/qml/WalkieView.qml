@@ -169,6 +169,28 @@ Rectangle {
                     font.pixelSize: walkie.style.headline
                     font.bold: true
                 }
+                // A private channel's name, with a lock; the open channel shows nothing here.
+                Row {
+                    objectName: "channelHeading"
+                    visible: walkie.controller.isChannelPrivate
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    spacing: 4
+                    Symbol {
+                        name: "lock.fill"
+                        color: walkie.style.secondary
+                        size: channelLabel.font.pixelSize
+                        anchors.verticalCenter: parent.verticalCenter
+                    }
+                    PlainLabel {
+                        id: channelLabel
+                        objectName: "channelName"
+                        width: Math.min(implicitWidth, content.width - 20)
+                        text: walkie.controller.channelName
+                        color: walkie.style.secondary
+                        font.pixelSize: walkie.style.subheadline
+                        Accessible.name: qsTr("Private channel %1").arg(walkie.controller.channelName)
+                    }
+                }
                 PlainLabel {
                     id: statusText
                     objectName: "statusLine"
@@ -190,6 +212,20 @@ Rectangle {
                     font.pixelSize: walkie.style.subheadline
                     Behavior on color { ColorAnimation { duration: 200 } }
                 }
+            }
+
+            Text {
+                objectName: "wrongPassphrase"
+                visible: walkie.controller.isWrongPassphrase
+                width: parent.width
+                text: qsTr("Someone nearby is using this channel with a different passphrase")
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                horizontalAlignment: Text.AlignHCenter
+                color: walkie.style.orange
+                font.pixelSize: walkie.style.caption
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
             }
 
             AbstractButton {

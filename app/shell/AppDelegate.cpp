@@ -83,6 +83,17 @@ void AppDelegate::restoreSettings() {
     // Before the first press.
     controller->setCuesEnabled(values.isCuesEnabled);
     controller->setNoiseSuppression(values.isNoiseSuppressing);
+    if (values.channel != controller->channelName()) {
+        if (const auto passphrase = passphrases_.load(values.channel))
+            controller->setChannel(values.channel, *passphrase);
+        else
+            qCWarning(logShell).noquote() << "no passphrase kept for the channel" << values.channel
+                                          << "- on Everyone until it is given again in Settings";
+    }
+    connect(controller, &ControllerObject::channelChosen, this, [this](const QString& name, const QString& passphrase) {
+        settings_->setChannel(name);
+        passphrases_.store(name, passphrase);
+    });
     isCuesEnabled_ = values.isCuesEnabled;
     isNoiseSuppressing_ = values.isNoiseSuppressing;
     // The computer's name is stored as no name, so a renamed computer is followed.

@@ -2,6 +2,7 @@
 
 #include "app/adapters/AppBackend.h"
 #include "app/shell/AppSettings.h"
+#include "app/shell/PassphraseStore.h"
 #include "app/shell/Autostart.h"
 #include "app/shell/ColorScheme.h"
 #include "app/shell/Symbols.h"
@@ -73,6 +74,7 @@ private:
 
     AppBackend backend_;
     std::unique_ptr<AppSettings> settings_;
+    PassphraseStore passphrases_;
     MessageCenter messages_;
     // Light or dark, for the panel and the status icon.
     ColorScheme colorScheme_;

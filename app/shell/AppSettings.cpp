@@ -17,6 +17,7 @@ const QString mutedEntry = QStringLiteral("audio/muted");
 const QString nameEntry = QStringLiteral("identity/name");
 const QString cuesEntry = QStringLiteral("sound/cues");
 const QString noiseSuppressionEntry = QStringLiteral("sound/noiseSuppression");
+const QString channelEntry = QStringLiteral("channel/name");
 
 QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
 
@@ -71,6 +72,11 @@ AppSettings::Values AppSettings::load() {
         }
         readSwitch(file, cuesEntry, "talk sounds switch", values.isCuesEnabled, problem);
         readSwitch(file, noiseSuppressionEntry, "noise suppression switch", values.isNoiseSuppressing, problem);
+        if (problem.isEmpty() && file.contains(channelEntry)) {
+            values.channel = file.value(channelEntry).toString();
+            if (values.channel.isEmpty() || !isUsableName(values.channel))
+                problem = QStringLiteral("the channel is not a usable name");
+        }
     }
     if (problem.isEmpty())
         return values;
@@ -100,5 +106,6 @@ void AppSettings::setMuted(bool muted) { write(mutedEntry, boolText(muted)); }
 void AppSettings::setName(const QString& name) { write(nameEntry, name); }
 void AppSettings::setCuesEnabled(bool enabled) { write(cuesEntry, boolText(enabled)); }
 void AppSettings::setNoiseSuppressing(bool enabled) { write(noiseSuppressionEntry, boolText(enabled)); }
+void AppSettings::setChannel(const QString& name) { write(channelEntry, name); }
 
 } // namespace hh

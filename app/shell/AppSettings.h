@@ -23,6 +23,9 @@ public:
         QString name; // empty: this computer's name
         bool isCuesEnabled = true;
         bool isNoiseSuppressing = true;
+        // The channel's name ("Everyone": the open one); its passphrase is not
+        // kept here but in a PassphraseStore.
+        QString channel = QStringLiteral("Everyone");
     };
 
     // `path` empty: the file in the user's configuration directory.
@@ -38,6 +41,7 @@ public:
     void setName(const QString& name);
     void setCuesEnabled(bool enabled);
     void setNoiseSuppressing(bool enabled);
+    void setChannel(const QString& name);
 
     static Values defaults();
 

@@ -59,6 +59,24 @@ void Transport::stop() {
     });
 }
 
+void Transport::setChannel(Channel channel) {
+    queue_->post([weak = weak_from_this(), channel = std::move(channel)]() mutable {
+        auto self = weak.lock();
+        if (!self || channel == self->channel_) return;
+        self->channel_ = std::move(channel);
+        if (auto key = self->channel_.key()) {
+            self->sealer_ = std::make_unique<PacketSealer>(key);
+            self->opener_ = std::make_unique<PacketOpener>(key);
+        } else {
+            self->sealer_.reset();
+            self->opener_.reset();
+        }
+        self->setWrongPassphrase(false);
+        HH_LOG_INFO(logcat::net, "now on " << (self->channel_.isPrivate() ? "a private channel" : "the open channel"));
+        self->rebuildGroup();
+    });
+}
+
 void Transport::send(const WalkiePacket& packet) {
     auto bytes = std::make_shared<Bytes>(packet.encode());
     queue_->post([weak = weak_from_this(), bytes] {
@@ -68,7 +86,12 @@ void Transport::send(const WalkiePacket& packet) {
             return;
         }
         HH_LOG_DEBUG(logcat::net, "send " << describe(*bytes));
-        self->group_->send(std::move(*bytes));
+        // Sealed here, on the queue: whatever was sent before a channel switch
+        // went out before it, and nothing after it reaches the old channel.
+        if (self->sealer_)
+            self->group_->send(self->sealer_->seal(*bytes));
+        else
+            self->group_->send(std::move(*bytes));
     });
 }
 
@@ -76,7 +99,7 @@ void Transport::startGroup() {
     if (group_) return;
     std::unique_ptr<MulticastGroup> group;
     try {
-        group = platform_->makeMulticastGroup(WalkieConfig::multicastHost, WalkieConfig::multicastPort);
+        group = platform_->makeMulticastGroup(channel_.multicastHost(), WalkieConfig::multicastPort);
     } catch (const std::exception& e) {
         groupFailure_.failed(std::string("setup: ") + e.what());
         if (onState) onState(State::failed(std::string("multicast setup: ") + e.what()));
@@ -94,7 +117,19 @@ void Transport::startGroup() {
     group_ = std::move(group);
 }
 
+// A forged or foreign datagram costs a comparison or an authentication check
+// here: no allocation and no log line.
 void Transport::handleDatagram(std::span<const std::uint8_t> content) {
+    if (!opener_) return deliver(content);
+    const auto result = opener_->open(content);
+    switch (result.verdict) {
+    case PacketOpener::Verdict::opened: return deliver(result.datagram);
+    case PacketOpener::Verdict::wrongPassphrase: return noteWrongPassphrase();
+    default: return;
+    }
+}
+
+void Transport::deliver(std::span<const std::uint8_t> content) {
     auto packet = WalkiePacket::decode(content);
     if (!packet) {
         HH_LOG_DEBUG(logcat::net, "dropped a datagram of " << content.size() << " bytes that is not ours");
@@ -102,6 +137,42 @@ void Transport::handleDatagram(std::span<const std::uint8_t> content) {
     }
     HH_LOG_DEBUG(logcat::net, "received " << describe(*packet));
     if (onPacket) onPacket(*packet);
+}
+
+void Transport::noteWrongPassphrase() {
+    lastWrongPassphrase_ = queue_->now();
+    if (isWrongPassphrase_) return;
+    setWrongPassphrase(true);
+    scheduleWrongPassphraseCheck(seconds(wrongPassphraseQuietSeconds));
+}
+
+// At most one check is due at a time, whatever the state did meanwhile.
+void Transport::scheduleWrongPassphraseCheck(Executor::Duration delay) {
+    if (isWrongPassphraseCheckPending_) return;
+    isWrongPassphraseCheckPending_ = true;
+    queue_->postAfter(delay, [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->isWrongPassphraseCheckPending_ = false;
+        self->checkWrongPassphrase();
+    });
+}
+
+void Transport::checkWrongPassphrase() {
+    if (!isWrongPassphrase_) return;
+    const auto due = lastWrongPassphrase_ + seconds(wrongPassphraseQuietSeconds);
+    if (queue_->now() >= due) return setWrongPassphrase(false);
+    scheduleWrongPassphraseCheck(due - queue_->now());
+}
+
+void Transport::setWrongPassphrase(bool value) {
+    if (value == isWrongPassphrase_) return;
+    isWrongPassphrase_ = value;
+    if (value)
+        HH_LOG_WARNING(logcat::net, "someone nearby is using this channel with a different passphrase");
+    else
+        HH_LOG_INFO(logcat::net, "no more packets with a different passphrase on this channel");
+    if (onWrongPassphrase) onWrongPassphrase(value);
 }
 
 void Transport::handleGroupState(const GroupState& state) {

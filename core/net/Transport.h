@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/channel/Channel.h"
+#include "core/channel/Envelope.h"
 #include "core/exec/Executor.h"
 #include "core/log/Log.h"
 #include "core/net/NetworkPlatform.h"
@@ -16,6 +18,8 @@ namespace hh {
 // group, and heals itself: a waiting or failed group is rebuilt after 2 s, and a
 // change of the available interfaces rebuilds it at once. All its state lives on
 // its own serial executor; the public operations only post to it.
+// On a private channel every datagram is sealed just before it leaves and
+// opened as it arrives, whatever packet it carries.
 class Transport : public std::enable_shared_from_this<Transport> {
 public:
     struct State {
@@ -35,6 +39,8 @@ public:
 
     static constexpr std::size_t maximumDatagramSize = 2048;
     static constexpr double rebuildDelaySeconds = 2.0;
+    // The wrong-passphrase state ends this long after its last datagram.
+    static constexpr double wrongPassphraseQuietSeconds = 30.0;
 
     // Runs on the platform's executor.
     explicit Transport(std::shared_ptr<NetworkPlatform> platform);
@@ -43,10 +49,16 @@ public:
     // Called on the queue. Assign before start().
     std::function<void(const WalkiePacket&)> onPacket;
     std::function<void(const State&)> onState;
+    // Datagrams of our channel sealed with another passphrase began (true) or
+    // have not come for a while (false). Called on the queue, on changes only.
+    std::function<void(bool)> onWrongPassphrase;
 
     void start();
     void restart();
     void stop();
+    // From now on: packets sent after this call go to `channel` only, and the
+    // group is rebuilt on the channel's address. The open channel by default.
+    void setChannel(Channel channel);
     // Encodes on the caller's thread and returns; the bytes leave from the queue.
     void send(const WalkiePacket& packet);
 
@@ -58,6 +70,11 @@ private:
     void handlePathUpdate(const NetworkPath& path);
     void handleGroupState(const GroupState& state);
     void handleDatagram(std::span<const std::uint8_t> content);
+    void deliver(std::span<const std::uint8_t> datagram);
+    void noteWrongPassphrase();
+    void checkWrongPassphrase();
+    void scheduleWrongPassphraseCheck(Executor::Duration delay);
+    void setWrongPassphrase(bool value);
 
     std::shared_ptr<Executor> queue_;
     std::shared_ptr<NetworkPlatform> platform_;
@@ -67,6 +84,13 @@ private:
     std::optional<std::string> pathSignature_;
     bool isRestartPending_ = false;
     bool isRunning_ = false;
+    Channel channel_;
+    // Present on a private channel.
+    std::unique_ptr<PacketSealer> sealer_;
+    std::unique_ptr<PacketOpener> opener_;
+    bool isWrongPassphrase_ = false;
+    Executor::TimePoint lastWrongPassphrase_{};
+    bool isWrongPassphraseCheckPending_ = false;
     // A group that keeps failing is logged when it starts and when it heals.
     FailureLog groupFailure_{logcat::net, "multicast group"};
 };

@@ -107,6 +107,14 @@ void PTTController::start() {
             if (auto self = weak.lock()) self->handlePacket(packet);
         });
     };
+    transport_->onWrongPassphrase = [weak, main](bool isWrong) {
+        if (auto executor = main.lock()) executor->post([weak, isWrong] {
+            auto self = weak.lock();
+            if (!self || self->isWrongPassphrase_ == isWrong) return;
+            self->isWrongPassphrase_ = isWrong;
+            self->notify(Property::isWrongPassphrase);
+        });
+    };
     discovery_->onPeersChanged = [weak, main](std::vector<Peer> peers) {
         if (auto executor = main.lock()) executor->post([weak, peers = std::move(peers)]() mutable {
             if (auto self = weak.lock()) self->updatePeers(std::move(peers));
@@ -135,7 +143,7 @@ void PTTController::start() {
         applyAudioHealth(e.what());
     }
     transport_->start();
-    discovery_->start();
+    startDiscoveryForChannel();
     if (!talkerTimeout_) talkerTimeout_ = std::make_unique<OneShotTimer>(*main_, [weak] {
         if (auto self = weak.lock()) self->checkTalkerTimeout();
     });
@@ -158,10 +166,53 @@ void PTTController::applyTransportState(const Transport::State& state) {
 }
 
 void PTTController::applyBrowseState(Discovery::BrowseState state) {
+    if (channel_.isPrivate()) return;  // a report from before the switch
     // Without DNS-SD the peers whose beacons arrive are listed instead.
     presence_->setDnsSdAvailable(state == Discovery::BrowseState::browsing);
     browseState_ = state;
     updateLocalNetworkAccess();
+}
+
+void PTTController::startDiscoveryForChannel() {
+    if (!channel_.isPrivate()) {
+        discovery_->start();
+        return;
+    }
+    // Our name and service in DNS-SD would tell everyone on the link who is
+    // on some private channel; beacons list the peers instead, and our own
+    // join answers for local-network access.
+    discovery_->stop();
+    presence_->setDnsSdPeers({});
+    browseState_ = Discovery::BrowseState::noDaemon;
+    presence_->setDnsSdAvailable(false);
+    updateLocalNetworkAccess();
+}
+
+void PTTController::setChannel(Channel channel) {
+    if (channel == channel_) return;
+    // A press in progress ends where it began; nothing of it reaches the new channel.
+    if (isTransmitting_) {
+        setTransmitting(false);
+        isTalkEndPending_ = true;
+    }
+    if (isTalkEndPending_) sendTalkEnd();
+    channel_ = std::move(channel);
+    transport_->setChannel(channel_);
+    HH_LOG_INFO(logcat::ptt, "switched to " << (channel_.isPrivate() ? "a private channel" : "the open channel"));
+    // Those talking and present on the old channel are not on this one.
+    std::vector<Uuid> talking;
+    for (const auto& talker : talkers_) talking.push_back(talker.id);
+    for (const auto& id : talking) endTalker(id, std::nullopt);
+    if (isWrongPassphrase_) {
+        isWrongPassphrase_ = false;
+        notify(Property::isWrongPassphrase);
+    }
+    if (isRunning_) {
+        presence_->stop();
+        presence_->start();
+        startDiscoveryForChannel();
+    }
+    notify(Property::channel);
 }
 
 void PTTController::updateLocalNetworkAccess() {

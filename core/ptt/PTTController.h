@@ -35,7 +35,7 @@ class PTTController : public std::enable_shared_from_this<PTTController> {
 public:
     // The published properties, named in change notifications.
     enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked, talkingPeerNames,
-                          localNetworkAccess };
+                          localNetworkAccess, channel, isWrongPassphrase };
 
     // Where the controller runs, and the platform services its components use
     // (each on the executor it was made for). The Linux factory fills this;
@@ -94,6 +94,16 @@ public:
     void setDisplayName(std::string displayName);
     const Uuid& senderID() const { return senderID_; }
 
+    // The one channel we are on; the open one unless set. A switch takes effect
+    // at once: a press in progress ends on the old channel (its talk end goes
+    // there), everything after goes to the new one. On a private channel this
+    // instance neither advertises nor browses DNS-SD: peers are those whose
+    // beacons authenticate.
+    const Channel& channel() const { return channel_; }
+    void setChannel(Channel channel);
+    // Someone nearby sends on our private channel with another passphrase.
+    bool isWrongPassphrase() const { return isWrongPassphrase_; }
+
     void start();
     void stop();
     void beginTalking();
@@ -119,6 +129,8 @@ private:
 
     void applyTransportState(const Transport::State& state);
     void applyBrowseState(Discovery::BrowseState state);
+    // DNS-SD on the open channel only.
+    void startDiscoveryForChannel();
     void updateLocalNetworkAccess();
     // The audio platform's health: an error shows in the connection state
     // (over the network's, unless that is an error too) until audio works again.
@@ -149,6 +161,8 @@ private:
     std::optional<std::string> audioError_;
     bool isRunning_ = false;
     bool isMuted_ = false;
+    Channel channel_;
+    bool isWrongPassphrase_ = false;
     // The last reports the local-network answer is made of; none yet: unknown.
     std::optional<Discovery::BrowseState> browseState_;
     Transport::State groupState_;

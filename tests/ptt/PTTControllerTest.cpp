@@ -284,3 +284,47 @@ TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
 
 } // namespace
 } // namespace hh
+
+namespace hh {
+namespace {
+
+// A switch ends a press on the channel it began on; what follows goes to the
+// new channel only, sealed, and a private channel puts nothing into DNS-SD.
+TEST_F(PTTControllerTest, AChannelSwitchEndsThePressWhereItBeganAndAdvertisesNothing) {
+    startOnAir();
+    controller->beginTalking();
+    speak(1);
+    receive(bob, T::talkStart, "Bob");
+    const auto office = Channel::makePrivate("Office", "one two three");
+    controller->setChannel(office);
+    EXPECT_FALSE(controller->isTransmitting());
+    EXPECT_FALSE(controller->talkingPeerName());
+    EXPECT_EQ(changes[PTTController::Property::channel], 1);
+    main->runUntilIdle();
+    controller->beginTalking();
+    speak(2);
+    controller->endTalking();
+    main->advance(1s);
+
+    auto typesIn = [](const FakeNetworkPlatform::GroupRecord& group, const Channel& channel) {
+        std::vector<PacketType> types;
+        PacketOpener opener(channel.key());
+        for (const auto& bytes : group.sent) {
+            auto packet = channel.isPrivate() ? WalkiePacket::decode(opener.open(bytes).datagram)
+                                              : WalkiePacket::decode(bytes);
+            if (!packet) types.push_back(PacketType(255));  // not the channel's
+            else if (packet->type != T::hello) types.push_back(packet->type);
+        }
+        return types;
+    };
+    ASSERT_EQ(network->groups.size(), 2u);
+    EXPECT_EQ(typesIn(*network->groups[0], Channel()), (std::vector{T::talkStart, T::audio, T::talkEnd}));
+    EXPECT_EQ(network->groups[1]->host, office.multicastHost());
+    EXPECT_EQ(typesIn(*network->groups[1], office), (std::vector{T::talkStart, T::audio, T::audio, T::talkEnd}));
+    EXPECT_TRUE(dnsSd->browsers.back()->isCancelled);
+    EXPECT_EQ(dnsSd->browsers.size(), 1u);
+    EXPECT_EQ(dnsSd->listeners.size(), 1u);
+}
+
+} // namespace
+} // namespace hh

@@ -76,8 +76,9 @@ void FakeNetworkPlatform::MonitorRecord::deliverPath(NetworkPath path) {
     });
 }
 
-std::unique_ptr<MulticastGroup> FakeNetworkPlatform::makeMulticastGroup(std::string_view, std::uint16_t) {
+std::unique_ptr<MulticastGroup> FakeNetworkPlatform::makeMulticastGroup(std::string_view host, std::uint16_t) {
     auto record = std::make_shared<GroupRecord>();
+    record->host = host;
     groups.push_back(record);
     return std::make_unique<FakeGroup>(record, isAutoReady, *queue_);
 }

@@ -3,6 +3,7 @@
 #include "core/net/NetworkPlatform.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace hh {
@@ -16,6 +17,7 @@ public:
     std::shared_ptr<Executor> queue() const override { return queue_; }
 
     struct GroupRecord {
+        std::string host;
         std::size_t maximumMessageSize = 0;
         MulticastGroup::ReceiveHandler receiveHandler;
         MulticastGroup::StateHandler stateHandler;

@@ -45,6 +45,10 @@ TEST(CommandLine, UsageErrorsExitTwoWithAMessage) {
         {{"peers", "--seconds", "0"}, "at most 31536000 "},
         {{"listen", "--seconds", "1e400"}, "at most 31536000 "},
         {{"talk", "--seconds", "31536001"}, "at most 31536000 "},
+        // A private channel needs its passphrase from a file, never from the command line.
+        {{"listen", "--channel", "Office"}, "--passphrase-file"},
+        {{"monitor", "--passphrase-file", "-"}, "--channel"},
+        {{"say", "x.wav", "--channel", "Office", "--passphrase", "secret"}, "--passphrase"},
     };
     for (const auto& c : cases) {
         const Parsed p = parse(c.words);

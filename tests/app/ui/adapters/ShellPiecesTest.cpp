@@ -1,8 +1,12 @@
 #include "app/shell/Autostart.h"
+#include "app/shell/PassphraseStore.h"
 #include "app/shell/Placement.h"
 
+#include <QFile>
 #include <QGuiApplication>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace hh {
 namespace {
@@ -24,6 +28,24 @@ TEST(AutostartEntry, ExecQuotesWhatTheDesktopWouldExpand) {
     const QString text = AutostartEntry(QStringLiteral("/a b/100%/$x\"q"), QStringLiteral("/h"), {}).contents(false);
     EXPECT_EQ(text.section(QStringLiteral("\nExec="), 1).section(QLatin1Char('\n'), 0, 0).toStdString(),
               R"("/a b/100%%/\\$x\\"q")");
+}
+
+// Without a secret store the passphrase goes to a file only the user can
+// read, for the channel it was given for; an empty one leaves no file.
+TEST(PassphraseStore, TheFileIsTheUsersAloneAndKeepsOneChannel) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("hollerhopper/channel-passphrase"));
+    PassphraseStore store(path, false);
+    EXPECT_EQ(store.store(QStringLiteral("Office"), QStringLiteral("maple orbit")), PassphraseStore::Where::file);
+    struct stat info{};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(store.load(QStringLiteral("Office")), QStringLiteral("maple orbit"));
+    EXPECT_EQ(store.load(QStringLiteral("Attic")), std::nullopt);
+    store.store(QStringLiteral("Attic"), QStringLiteral("velvet canyon"));
+    EXPECT_EQ(store.load(QStringLiteral("Office")), std::nullopt);
+    store.store(QStringLiteral("Everyone"), {});
+    EXPECT_FALSE(QFile::exists(path));
 }
 
 } // namespace

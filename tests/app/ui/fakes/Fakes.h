@@ -58,6 +58,7 @@ public:
     // Several talkers, in the order they began; the last began most recently.
     Q_INVOKABLE void setTalkingPeers(const QStringList& names) { publishTalkingPeers(names, names.value(names.size() - 1)); }
     Q_INVOKABLE void setTransmitting(bool value) { publishTransmitting(value); }
+    Q_INVOKABLE void setWrongPassphrase(bool value) { publishWrongPassphrase(value); }
     // `kind` names a ConnectionState::Kind: "onAir", "networkError"...
     Q_INVOKABLE void setConnectionState(const QString& kind, const QString& detail = {});
 

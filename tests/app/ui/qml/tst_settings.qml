@@ -124,4 +124,28 @@ TestCase {
         compare(controller.displayName, "attic")
         withKey.destroy()
     }
+
+    // The channel: a name without a passphrase is refused and changes nothing;
+    // with one the channel is private and the passphrase leaves the field; an
+    // empty name and passphrase go back to Everyone.
+    function test_channel() {
+        const controller = createTemporaryObject(controllerComponent, testCase)
+        settings.controller = controller
+        const name = findChild(settings, "channelField"), passphrase = findChild(settings, "passphraseField")
+        const join = findChild(settings, "joinChannelButton"), status = findChild(settings, "channelStatus")
+        compare(passphrase.echoMode, TextInput.Password)
+        name.text = "Office"
+        mouseClick(join)
+        compare(controller.isChannelPrivate, false)
+        compare(status.text, "A private channel needs a name and a passphrase.")
+        passphrase.text = "maple orbit velvet canyon"
+        mouseClick(join)
+        compare([controller.channelName, controller.isChannelPrivate], ["Office", true])
+        compare(passphrase.text, "")
+        compare(status.text, "Only those with the passphrase hear you.")
+        name.text = ""
+        mouseClick(join)
+        compare([controller.channelName, controller.isChannelPrivate], ["Everyone", false])
+        compare(status.text, "Everyone on this network hears you.")
+    }
 }

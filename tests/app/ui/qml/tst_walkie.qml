@@ -81,6 +81,19 @@ TestCase {
         compare(child("peerHeading").text, "On \u2068evil\u2407\u2069 network (0)")
     }
 
+    // A private channel's name and lock in the heading, none for Everyone;
+    // another passphrase nearby is one sentence, not one per packet.
+    function test_privateChannel() {
+        compare(child("channelHeading").visible, false)
+        controller.setChannel("Office", "maple orbit velvet canyon")
+        compare(child("channelHeading").visible, true)
+        compare(child("channelName").text, "Office")
+        compare(child("wrongPassphrase").visible, false)
+        controller.setWrongPassphrase(true)
+        compare(child("wrongPassphrase").text, "Someone nearby is using this channel with a different passphrase")
+        verify(child("wrongPassphrase").visible)
+    }
+
     function test_banner_data() {
         return [
             { tag: "both denied", mic: "denied", net: "denied", banner: "Microphone & Local Network access needed \u2014 tap to fix" },
@@ -326,6 +339,7 @@ TestCase {
             "dark": () => { appearance.isDark = true },
             "permissions": () => { appearance.isDark = false; controller.clearTalkingPeer(); permissions.setStatuses("notDetermined", "denied") },
             "settings": () => { walkie.showSettings = true },
+            "private": () => { walkie.showSettings = false; controller.setChannel("Office", "maple orbit"); controller.setWrongPassphrase(true) },
         }
         for (const name in shots) {
             shots[name]()
