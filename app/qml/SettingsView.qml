@@ -18,6 +18,23 @@ Column {
 
     spacing: 4
 
+    // A text field in the panel's colours, light or dark, not the style's white box.
+    component PanelField: TextField {
+        id: field
+        required property Style style
+        color: style.label
+        placeholderTextColor: style.secondary
+        selectionColor: style.buttonFill
+        selectedTextColor: "white"
+        background: Rectangle {
+            implicitHeight: 28
+            radius: 6
+            color: "transparent"
+            border.width: field.activeFocus ? 2 : 1
+            border.color: field.activeFocus ? field.style.accent : field.style.separator
+        }
+    }
+
     onOnScreenChanged: if (onScreen) model.refresh()
     // The sound server going away or coming back changes what the microphone
     // row can say: read again while on screen, not only when opened.
@@ -181,25 +198,15 @@ Column {
         font.pixelSize: settings.style.caption
         topPadding: 6
     }
-    TextField {
+    PanelField {
         id: nameField
+        style: settings.style
         objectName: "nameField"
         visible: settings.controller !== null
         width: settings.width
         font.pixelSize: settings.style.callout
         text: settings.controller ? settings.controller.displayName : ""
         selectByMouse: true
-        // The panel's colours, light or dark, not the style's white field.
-        color: settings.style.label
-        selectionColor: settings.style.buttonFill
-        selectedTextColor: "white"
-        background: Rectangle {
-            implicitHeight: 28
-            radius: 6
-            color: "transparent"
-            border.width: nameField.activeFocus ? 2 : 1
-            border.color: nameField.activeFocus ? settings.style.accent : settings.style.separator
-        }
         // Applied when done; a name the network cannot carry goes back to the current one.
         onEditingFinished: {
             settings.controller.displayName = text
@@ -215,8 +222,9 @@ Column {
         font.pixelSize: settings.style.caption
         topPadding: 6
     }
-    TextField {
+    PanelField {
         id: channelField
+        style: settings.style
         objectName: "channelField"
         visible: settings.controller !== null
         width: settings.width
@@ -226,8 +234,9 @@ Column {
         selectByMouse: true
         Accessible.name: qsTr("Channel")
     }
-    TextField {
+    PanelField {
         id: passphraseField
+        style: settings.style
         objectName: "passphraseField"
         visible: settings.controller !== null
         width: settings.width
