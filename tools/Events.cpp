@@ -7,12 +7,27 @@ Json connectionEvent(const ConnectionState& state) {
     switch (state.kind) {
     case ConnectionState::Kind::starting: text = "starting\u2026"; break;
     case ConnectionState::Kind::connecting: text = "connecting\u2026"; break;
-    case ConnectionState::Kind::onAir: text = "on air"; break;
+    case ConnectionState::Kind::ready: text = "Ready"; break;
     case ConnectionState::Kind::stopped: text = "stopped"; break;
+    case ConnectionState::Kind::noNetwork: text = "No network connection"; break;
     case ConnectionState::Kind::networkError: text = "network error: " + state.detail; break;
     case ConnectionState::Kind::audioError: text = "audio error: " + state.detail; break;
     }
     return {{"event", "connection"}, {"state", std::move(text)}};
+}
+
+} // namespace hh::cli
+
+namespace hh::cli {
+
+std::string talkFailureText(const TalkFailure& failure) {
+    switch (failure.kind) {
+    case TalkFailure::Kind::audio: return "audio error: " + failure.detail;
+    case TalkFailure::Kind::noMicrophone: return "no microphone";
+    case TalkFailure::Kind::noNetwork: return "No network connection";
+    case TalkFailure::Kind::notConnected: return "not connected";
+    }
+    return {};
 }
 
 } // namespace hh::cli

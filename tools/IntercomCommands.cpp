@@ -38,21 +38,24 @@ void addSwitch(CLI::App* cmd, const std::string& name, bool& value, const std::s
 }
 
 // One controller on Linux services with its own main thread, for commands
-// that drive it from the process's main thread.
+// that drive it from the process's main thread. Prints the controller's events
+// as JSON lines: the connection, peers, talker and inbound path, and for a
+// transmission its own progress (on air, the spurt sent with its frame count,
+// a press that failed).
 class Session {
 public:
-    Session(std::string name, const Channel& channel, std::unique_ptr<AudioPlatform> audio, StopSignal& stop,
-            bool printsEvents)
+    Session(std::string name, const Channel& channel, std::unique_ptr<AudioPlatform> audio, StopSignal& stop)
         : main_(std::make_shared<AsioExecutor>("org.hollerhopper.main")), stop_(stop) {
         intercom_ = std::make_unique<LinuxIntercom>(std::move(name), Uuid::random(), main_, std::move(audio));
         auto& controller = intercom_->controller();
         controller.setChannel(channel);
-        controller.onTalkEndSent = [this] {
+        controller.onTalkEndSent = [this](std::uint32_t frameCount) {
+            printJsonLine({{"event", "talk"}, {"state", "sent"}, {"frames", frameCount}});
             std::lock_guard lock(mutex_);
             isTalkEndSent_ = true;
             talkEndSent_.notify_all();
         };
-        controller.onChange = [this, &controller, printsEvents](Property property) {
+        controller.onChange = [this, &controller](Property property) {
             if (property == Property::connectionState) {
                 {
                     std::lock_guard lock(mutex_);
@@ -60,11 +63,10 @@ public:
                 }
                 stop_.wake();
             }
-            if (!printsEvents) return;
-            if (property == Property::peers) printJsonLine(peersEvent(controller.peers()));
-            if (property == Property::isInboundBlocked) printJsonLine(inboundEvent(controller.isInboundBlocked()));
             if (property == Property::isWrongPassphrase) printJsonLine(wrongPassphraseEvent(controller.isWrongPassphrase()));
             switch (property) {
+            case Property::peers: printJsonLine(peersEvent(controller.peers())); break;
+            case Property::isInboundBlocked: printJsonLine(inboundEvent(controller.isInboundBlocked())); break;
             case Property::connectionState: printJsonLine(connectionEvent(controller.connectionState())); break;
             case Property::talkingPeerName: {
                 Json event{{"event", "talker"}, {"name", nullptr}};
@@ -72,33 +74,60 @@ public:
                 printJsonLine(event);
                 break;
             }
+            case Property::isTransmitting:
+                if (controller.isTransmitting()) printJsonLine({{"event", "talk"}, {"state", "on air"}});
+                break;
+            case Property::talkFailure:
+                if (const auto& failure = controller.talkFailure())
+                    printJsonLine({{"event", "talk"}, {"state", "failed"}, {"message", talkFailureText(*failure)}});
+                break;
             default: break;
             }
         };
-        if (printsEvents) controller.onCue = [](Cue cue) { printJsonLine({{"event", "cue"}, {"cue", cueName(cue)}}); };
+        controller.onCue = [](Cue cue) { printJsonLine({{"event", "cue"}, {"cue", cueName(cue)}}); };
     }
 
+    // Ends with the connection's "stopped" (and the talk end of a held press).
     ~Session() {
-        onMain([this] { intercom_->shutdown(); });
+        onMain([this] {
+            controller().stop();
+            intercom_->shutdown();
+        });
     }
 
     void onMain(std::function<void()> task) { main_->runAndWait(std::move(task)); }
     PTTController& controller() { return intercom_->controller(); }
     AsioExecutor& main() { return *main_; }
 
-    // False on a stop request or when the time runs out first.
-    bool waitForOnAir(std::chrono::seconds timeout) {
-        return stop_.waitUntil([this] { return connectionState().kind == ConnectionState::Kind::onAir; }, timeout);
+    // Starts the controller and waits until a press can go on air: nothing
+    // when it can, else the exit status (0 on a stop request; 1 with the
+    // reason at once when there is no network or no working audio, or when
+    // not ready after 5 s).
+    std::optional<int> startReady() {
+        onMain([this] { controller().start(); });
+        using Kind = ConnectionState::Kind;
+        const auto isSettled = [this] {
+            const auto kind = connectionState().kind;
+            return kind == Kind::ready || kind == Kind::noNetwork || kind == Kind::audioError;
+        };
+        stop_.waitUntil(isSettled, std::chrono::seconds(5));
+        const auto state = connectionState();
+        if (state.kind == Kind::ready) return std::nullopt;
+        if (stop_.isRequested()) return 0;
+        std::cerr << "hollerhopper-cli: cannot talk: " << connectionEvent(state)["state"].get<std::string>()
+                  << (isSettled() ? "\n" : " (not ready after 5 s)\n");
+        return 1;
     }
 
-    // Starts the controller and waits for on air: nothing when on air, else the
-    // exit status (0 on a stop request, 1 with the reason when it never came).
-    std::optional<int> startOnAir() {
-        onMain([this] { controller().start(); });
-        if (waitForOnAir(std::chrono::seconds(5))) return std::nullopt;
-        if (stop_.isRequested()) return 0;
-        std::cerr << "hollerhopper-cli: not on air after 5 s ("
-                  << connectionEvent(connectionState())["state"].get<std::string>() << ")\n";
+    // Presses: nothing when on air, else 1 with the reason.
+    std::optional<int> press() {
+        std::optional<TalkFailure> failure;
+        onMain([&] {
+            controller().beginTalking();
+            if (!controller().isTransmitting()) failure = controller().talkFailure();
+        });
+        if (!failure) return std::nullopt;
+        std::cerr << "hollerhopper-cli: cannot talk: " << talkFailureText(*failure) << '\n';
         return 1;
     }
 
@@ -110,10 +139,16 @@ public:
     // Releases and returns once the tail has run and the talk end is handed to
     // the transport; the shutdown then lets it leave.
     void release() {
-        onMain([this] { controller().endTalking(); });
+        bool isOnAir = false;
+        onMain([&] {
+            isOnAir = controller().isTransmitting();
+            controller().endTalking();
+        });
+        if (!isOnAir) return;
         std::unique_lock lock(mutex_);
         // Bounded only against a main thread that never runs the tail.
         talkEndSent_.wait_for(lock, std::chrono::seconds(5), [this] { return isTalkEndSent_; });
+        isTalkEndSent_ = false;
     }
 
 private:
@@ -145,7 +180,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     const auto channel = resolveChannel(options.channel);
     if (!channel) return 2;
     auto audio = options.audio == "none" ? makeNullAudioPlatform() : makePulseAudioPlatform();
-    Session session(options.name, *channel, std::move(audio), stop, true);
+    Session session(options.name, *channel, std::move(audio), stop);
 
     // The recorder hears what the controller hears. Without a directory it
     // only reports each spurt's figures.
@@ -187,13 +222,13 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
 // Scripted transmissions play no cues: nobody waits at their speaker for them.
 int runTransmission(const std::string& name, const Channel& channel, std::unique_ptr<AudioPlatform> audio,
                     bool isNoiseSuppressing, StopSignal& stop, const std::function<void()>& waitWhileTalking) {
-    Session session(name, channel, std::move(audio), stop, false);
+    Session session(name, channel, std::move(audio), stop);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(isNoiseSuppressing);
     });
-    if (auto status = session.startOnAir()) return *status;
-    session.onMain([&] { session.controller().beginTalking(); });
+    if (auto status = session.startReady()) return *status;
+    if (auto status = session.press()) return *status;
     waitWhileTalking();
     session.release();
     return 0;
@@ -248,13 +283,13 @@ const char* keyStatusName(X11KeyGrab::Status status) {
 // Transmits while the key is held, with the tray program's key logic, until
 // interrupted or for the given seconds. Exits 1 when the key cannot be used.
 int runTalkWithKey(const TalkOptions& options, const Channel& channel, const KeyChord& chord, StopSignal& stop) {
-    Session session(options.name, channel, makePulseAudioPlatform(), stop, false);
+    Session session(options.name, channel, makePulseAudioPlatform(), stop);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(options.isNoiseSuppressing);
     });
     // The key is taken once a press can be heard.
-    if (auto status = session.startOnAir()) return *status;
+    if (auto status = session.startReady()) return *status;
     std::atomic<int> status{0};
     X11KeyGrab grab;
     grab.onPress = [&session] {
@@ -282,14 +317,7 @@ int runTalkWithKey(const TalkOptions& options, const Channel& channel, const Key
 int runTalk(const TalkOptions& options, StopSignal& stop) {
     const auto channel = resolveChannel(options.channel);
     if (!channel) return 2;
-    if (options.key) {
-        const auto chord = KeyChord::parse(*options.key);
-        if (!chord) {
-            std::cerr << "hollerhopper-cli: not a key: " << *options.key << " (try F9 or ctrl+space)\n";
-            return 2;
-        }
-        return runTalkWithKey(options, *channel, *chord, stop);
-    }
+    if (options.key) return runTalkWithKey(options, *channel, *KeyChord::parse(*options.key), stop);  // checked when parsed
     return runTransmission(options.name, *channel, makePulseAudioPlatform(), options.isNoiseSuppressing, stop,
                            [&] { stop.wait(asDuration(options.seconds)); });
 }
@@ -335,7 +363,15 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     cmd = app.add_subcommand("talk", "Transmit the default microphone for some seconds, or while a key is held (X11)");
     cmd->add_option("--seconds", talk->seconds, "How long to talk; with --key, how long to run")
         ->check(secondsValidator());
-    cmd->add_option("--key", talk->key, "Transmit while this key is held anywhere on the X display, e.g. F9 or ctrl+space");
+    cmd->add_option("--key", talk->key, "Transmit while this key is held anywhere on the X display, e.g. F9 or ctrl+space")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                // A usage error, found before anything joins the network.
+                const auto chord = KeyChord::parse(text);
+                if (chord && X11KeyGrab::isKnownKeyName(*chord)) return {};
+                return "not a key: " + text.substr(0, 40) + " (try F9, Pause or ctrl+space)";
+            },
+            "KEY"));
     checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", talk->isNoiseSuppressing, "Noise suppression and level control: on (default) or off");
     addChannelOptions(cmd, talk->channel);

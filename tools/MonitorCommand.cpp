@@ -12,7 +12,9 @@
 namespace hh::cli {
 
 Json stateEvent(const Transport::State& state) {
-    Json event{{"event", "state"}, {"state", toString(state.kind)}};
+    // Our own stop is no cancellation to the user: it ends as "stopped".
+    const bool isStopped = state.kind == Transport::State::Kind::cancelled;
+    Json event{{"event", "state"}, {"state", isStopped ? "stopped" : toString(state.kind)}};
     if (state.kind == Transport::State::Kind::failed) event["message"] = state.message;
     return event;
 }

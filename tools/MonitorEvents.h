@@ -13,8 +13,10 @@ namespace hh::cli {
 // is valid UTF-8, so the line stays valid JSON whatever arrives.
 Json stateEvent(const Transport::State& state);
 Json packetEvent(const WalkiePacket& packet);
-// The controller's connection in the words the panel shows ("on air").
+// The controller's connection in the words the panel shows ("Ready").
 Json connectionEvent(const ConnectionState& state);
+// Why a press did not go on air, in words.
+std::string talkFailureText(const TalkFailure& failure);
 
 // The peers and inbound events of `peers` and `listen`: names exactly as received.
 Json peersEvent(const std::vector<Peer>& peers);

@@ -3,7 +3,13 @@
 #include "tools/Cli.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 #include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace hh::cli {
 
@@ -98,17 +104,47 @@ void Recorder::writeFrame(const Uuid& sender, Spurt& spurt, const Bytes& frame) 
         fail("cannot write " + spurt.path.string() + ": " + sf_strerror(spurt.file.get()));
 }
 
+std::string Recorder::fileNamePart(std::string_view name) {
+    std::string out;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        const std::size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        if (out.size() + length > 63 || i + length > name.size()) break;
+        if (c == '/' || c < 0x20 || c == 0x7F) out += '_';
+        else if (!(c == '.' && out.empty())) out.append(name.substr(i, length));
+        i += length;
+    }
+    return out.empty() ? "Someone" : out;
+}
+
 bool Recorder::openFile(const Uuid& sender, Spurt& spurt) {
     std::error_code error;
     std::filesystem::create_directories(*directory_, error);
-    spurt.path = *directory_ / ("spurt-" + std::to_string(++counter_) + "-" + sender.toString() + ".wav");
+    const auto found = names_.find(sender);
+    const std::time_t began = std::chrono::system_clock::to_time_t(spurt.began);
+    std::tm local{};
+    localtime_r(&began, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H-%M-%S", &local);
+    const std::string stem = std::string(stamp) + " " + fileNamePart(found != names_.end() ? found->second : "");
+    // Created only if new: two spurts in one second, or a file already there,
+    // get the next free number instead of overwriting.
+    int fd = -1;
+    for (int n = 1; fd < 0 && n <= 1000; ++n) {
+        spurt.path = *directory_ / (stem + (n == 1 ? "" : " (" + std::to_string(n) + ")") + ".wav");
+        fd = ::open(spurt.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    const std::string openError = fd < 0 ? std::strerror(errno) : "";
     SF_INFO info{};
     info.samplerate = int(WalkieConfig::sampleRate);
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    spurt.file.reset(sf_open(spurt.path.c_str(), SFM_WRITE, &info));
+    if (fd >= 0) spurt.file.reset(sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE));
     if (spurt.file) return true;
-    fail("cannot write " + spurt.path.string() + ": " + (error ? error.message() : sf_strerror(nullptr)));
+    fail("cannot write " + spurt.path.string() + ": " +
+         (error ? error.message() : fd < 0 ? openError : std::string(sf_strerror(nullptr))));
+    if (fd >= 0) ::unlink(spurt.path.c_str());
     spurt.path.clear();
     return false;
 }

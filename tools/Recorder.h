@@ -7,6 +7,7 @@
 
 #include <sndfile.h>
 
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -48,6 +49,11 @@ public:
 
     // No directory: spurts are followed and reported, nothing is written.
     Recorder(std::optional<std::filesystem::path> directory, Uuid ownID, Executor& executor);
+
+    // A talker's name as part of a file name: no path separators, control
+    // characters or leading dots, at most 63 bytes of whole UTF-8 characters;
+    // "Someone" for no name.
+    static std::string fileNamePart(std::string_view name);
     ~Recorder();
 
     std::function<void(const Recording&)> onRecorded;
@@ -77,6 +83,7 @@ private:
         std::size_t frames = 0;
         SpurtFigures figures;
         Executor::TimePoint lastActivity;
+        std::chrono::system_clock::time_point began = std::chrono::system_clock::now();
     };
 
     Spurt* open(const Uuid& sender, bool hasTalkStart);
@@ -95,7 +102,6 @@ private:
     std::map<Uuid, std::string> names_;
     std::deque<Uuid> nameOrder_;  // oldest announcement first
     std::map<Uuid, Spurt> open_;
-    int counter_ = 0;
     bool hasFailed_ = false;
     OneShotTimer timeout_;
 };

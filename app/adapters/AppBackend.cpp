@@ -32,6 +32,10 @@ AppBackend makeAppBackend() {
     controller->onLocalNetworkAccessChanged = [weak = std::weak_ptr(model)](LocalNetworkAccess access) {
         if (auto m = weak.lock()) m->setLocalNetworkAccess(access);
     };
+    // The talk button follows the sound server live, not only when Settings opens.
+    controller->onAudioHealthChanged = [weak = std::weak_ptr(model)] {
+        if (auto m = weak.lock()) m->refresh();
+    };
     backend.controller = std::move(controller);
     backend.permissions = std::make_unique<ModelPermissions>(std::move(model), PrivacySettings(), main);
     backend.hotkey = std::make_unique<GlobalHotkey>();

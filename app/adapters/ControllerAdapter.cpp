@@ -31,7 +31,7 @@ ControllerAdapter::ControllerAdapter(std::unique_ptr<LinuxIntercom> intercom, st
     };
     using P = PTTController::Property;
     for (P property : {P::peers, P::talkingPeerName, P::isTransmitting, P::connectionState, P::isMuted,
-                       P::isInboundBlocked, P::channel})
+                       P::isInboundBlocked, P::talkFailure, P::channel})
         copy(property);
     publishDisplayName(QString::fromStdString(controller().displayName()));
 }
@@ -114,6 +114,10 @@ void ControllerAdapter::copy(PTTController::Property property) {
     case PTTController::Property::isInboundBlocked: publishInboundBlocked(c.isInboundBlocked()); break;
     case PTTController::Property::localNetworkAccess:
         if (onLocalNetworkAccessChanged) onLocalNetworkAccessChanged(c.localNetworkAccess());
+        break;
+    case PTTController::Property::talkFailure: publishTalkFailure(c.talkFailure()); break;
+    case PTTController::Property::audioError:
+        if (onAudioHealthChanged) onAudioHealthChanged();
         break;
     case PTTController::Property::isRunning: break; // not shown
     case PTTController::Property::channel:

@@ -33,6 +33,9 @@ public:
     // The controller's local-network answer on each change, on the main
     // executor: what the permission model follows. Assign before start().
     std::function<void(LocalNetworkAccess)> onLocalNetworkAccessChanged;
+    // Audio started or stopped working (the sound server came or went), on
+    // the main executor: the microphone is worth checking again.
+    std::function<void()> onAudioHealthChanged;
 
 protected:
     // Derives the key on a thread of its own (a fraction of a second), then

@@ -49,6 +49,7 @@ QString ModelPermissions::statusName(PermissionModel::Status status) {
     case PermissionModel::Status::denied: return QStringLiteral("denied");
     case PermissionModel::Status::notDetermined: return QStringLiteral("notDetermined");
     case PermissionModel::Status::unavailable: return QStringLiteral("unavailable");
+    case PermissionModel::Status::noDevice: return QStringLiteral("noDevice");
     case PermissionModel::Status::unknown: break;
     }
     return QStringLiteral("unknown");

@@ -72,8 +72,9 @@ QString ControllerObject::connectionState() const {
     switch (connectionState_.kind) {
     case ConnectionState::Kind::starting: return tr("starting\u2026");
     case ConnectionState::Kind::connecting: return tr("connecting\u2026");
-    case ConnectionState::Kind::onAir: return tr("on air");
+    case ConnectionState::Kind::ready: return tr("Ready");
     case ConnectionState::Kind::stopped: return tr("stopped");
+    case ConnectionState::Kind::noNetwork: return tr("No network connection");
     case ConnectionState::Kind::networkError: return tr("network error: %1").arg(detail);
     case ConnectionState::Kind::audioError: return tr("audio error: %1").arg(detail);
     }
@@ -83,6 +84,23 @@ QString ControllerObject::connectionState() const {
 void ControllerObject::publishConnectionState(ConnectionState value) {
     connectionState_ = std::move(value);
     emit connectionStateChanged();
+}
+
+QString ControllerObject::talkFailureText() const {
+    if (!talkFailure_)
+        return {};
+    switch (talkFailure_->kind) {
+    case TalkFailure::Kind::audio: return tr("Not sent: %1").arg(QString::fromStdString(talkFailure_->detail));
+    case TalkFailure::Kind::noMicrophone: return tr("Not sent: no microphone was found");
+    case TalkFailure::Kind::noNetwork: return tr("Not sent: no network connection");
+    case TalkFailure::Kind::notConnected: return tr("Not sent: not connected yet");
+    }
+    return {};
+}
+
+void ControllerObject::publishTalkFailure(std::optional<TalkFailure> value) {
+    talkFailure_ = std::move(value);
+    emit talkFailureChanged();
 }
 
 void ControllerObject::publishMuted(bool value) {

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QVariantList>
 
+#include <optional>
+
 namespace hh {
 
 // The push-to-talk controller's published state as Qt properties, for the
@@ -29,11 +31,15 @@ class ControllerObject : public QObject {
     // Our own packets stopped coming back: incoming audio is blocked here.
     Q_PROPERTY(bool isInboundBlocked READ isInboundBlocked NOTIFY isInboundBlockedChanged)
     Q_PROPERTY(bool isTransmitting READ isTransmitting NOTIFY isTransmittingChanged)
-    // The connection in the words shown to the user ("on air").
+    // The connection in the words shown to the user ("Ready").
     Q_PROPERTY(QString connectionState READ connectionState NOTIFY connectionStateChanged)
     // The sound services fail (no sound server, a silent microphone...).
     Q_PROPERTY(bool hasAudioError READ hasAudioError NOTIFY connectionStateChanged)
-    // The connection state is a failure (network or sound), shown as an error.
+    // No usable network interface: nothing can be sent or heard.
+    Q_PROPERTY(bool hasNoNetwork READ hasNoNetwork NOTIFY connectionStateChanged)
+    // Why the last press did not go on air, as a sentence; empty when it did.
+    Q_PROPERTY(QString talkFailure READ talkFailureText NOTIFY talkFailureChanged)
+    // The network or the sound services fail: what the connection says comes first.
     Q_PROPERTY(bool hasConnectionError READ hasConnectionError NOTIFY connectionStateChanged)
     Q_PROPERTY(bool isMuted READ isMuted WRITE setMuted NOTIFY isMutedChanged)
     // The name others see; a change is advertised at once and sent with the next talk start.
@@ -58,8 +64,10 @@ public:
     bool isTransmitting() const { return isTransmitting_; }
     QString connectionState() const;
     bool hasAudioError() const { return connectionState_.kind == ConnectionState::Kind::audioError; }
+    bool hasNoNetwork() const { return connectionState_.kind == ConnectionState::Kind::noNetwork; }
+    QString talkFailureText() const;
     bool hasConnectionError() const {
-        return hasAudioError() || connectionState_.kind == ConnectionState::Kind::networkError;
+        return hasAudioError() || hasNoNetwork() || connectionState_.kind == ConnectionState::Kind::networkError;
     }
     bool isMuted() const { return isMuted_; }
     const QString& displayName() const { return displayName_; }
@@ -95,6 +103,7 @@ signals:
     void isMutedChanged();
     void displayNameChanged();
     void isInboundBlockedChanged();
+    void talkFailureChanged();
     void channelChanged();
     void isWrongPassphraseChanged();
     // Emitted by setChannel() for a usable choice, before it is applied: for
@@ -113,6 +122,7 @@ protected:
     void publishMuted(bool value);
     void publishDisplayName(QString value);
     void publishInboundBlocked(bool value);
+    void publishTalkFailure(std::optional<TalkFailure> value);
     void publishChannel(QString name, bool isPrivate);
     void publishWrongPassphrase(bool value);
     // Puts the chosen channel into effect; publishes it once it is. Here:
@@ -120,6 +130,7 @@ protected:
     virtual void applyChannel(const QString& name, const QString& passphrase);
 
 private:
+    std::optional<TalkFailure> talkFailure_;
     QVariantList peers_;
     bool hasTalkingPeer_ = false;
     QString talkingPeerName_;

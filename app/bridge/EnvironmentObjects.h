@@ -30,7 +30,8 @@ private:
 };
 
 // The two permission statuses as Qt properties. A status is one of the words
-// "granted", "denied", "notDetermined", "unknown".
+// "granted", "denied", "notDetermined", "unknown", and for the microphone
+// "unavailable" (no sound server) or "noDevice" (no input).
 class PermissionObject : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString microphone READ microphone NOTIFY statusChanged)

@@ -96,6 +96,45 @@ QString HotkeyObject::statusName() const {
     return QString::fromLatin1(QMetaEnum::fromType<Status>().valueToKey(int(status_)));
 }
 
+QString HotkeyObject::problem() const {
+    switch (status_) {
+    case Status::conflict: return tr("%1 is used by another program: choose another key in Settings").arg(keyLabel());
+    case Status::noSuchKey: return tr("This keyboard has no %1 key: choose another in Settings").arg(keyLabel());
+    case Status::unavailable: return tr("No push-to-talk key: this desktop offers no global shortcuts");
+    case Status::refused: return tr("No push-to-talk key: the desktop refused the shortcut");
+    case Status::lost: return tr("The push-to-talk key stopped working");
+    case Status::off:
+    case Status::waiting:
+    case Status::ready: break;
+    }
+    return {};
+}
+
+void HotkeyObject::chooseKey(const QString& chord) {
+    if (!isChoosing_) // else a choice in flight: its key before is still the one to go back to
+        keyBeforeChoice_ = key_;
+    isChoosing_ = true;
+    choice_ = chord;
+    setKey(chord);
+    if (isChoosing_) { // not settled at once: wait for the status of the key as the backend wrote it
+        choice_ = key_;
+        settleChoice();
+    }
+}
+
+void HotkeyObject::settleChoice() {
+    if (!isChoosing_ || status_ == Status::waiting || key_ != choice_)
+        return;
+    isChoosing_ = false;
+    if (status_ != Status::conflict && status_ != Status::noSuchKey) {
+        emit choiceSettled(choice_, QString());
+        return;
+    }
+    const QString refusal = statusName();
+    emit choiceSettled(choice_, refusal);
+    setKey(keyBeforeChoice_);
+}
+
 void HotkeyObject::publishKey(QString key) {
     if (key_ == key)
         return;
@@ -108,6 +147,7 @@ void HotkeyObject::publishStatus(Status status) {
         return;
     status_ = status;
     emit statusChanged();
+    settleChoice();
 }
 
 } // namespace hh

@@ -11,6 +11,7 @@ PermissionModel::Status microphoneStatus(MicrophoneAuthorization authorization) 
     case MicrophoneAuthorization::denied: return PermissionModel::Status::denied;
     case MicrophoneAuthorization::notDetermined: return PermissionModel::Status::notDetermined;
     case MicrophoneAuthorization::unavailable: return PermissionModel::Status::unavailable;
+    case MicrophoneAuthorization::noDevice: return PermissionModel::Status::noDevice;
     default: return PermissionModel::Status::unknown;
     }
 }

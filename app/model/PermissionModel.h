@@ -17,8 +17,9 @@ namespace hh {
 // checked here: the controller's answer is pushed in (setLocalNetworkAccess).
 class PermissionModel : public std::enable_shared_from_this<PermissionModel> {
 public:
-    // `unavailable`: no sound server answers, so the microphone cannot be checked.
-    enum class Status { granted, denied, notDetermined, unknown, unavailable };
+    // `unavailable`: no sound server answers, so the microphone cannot be
+    // checked; `noDevice`: the server has no input. Neither is for the user to grant.
+    enum class Status { granted, denied, notDetermined, unknown, unavailable, noDevice };
 
     PermissionModel(Executor& mainExecutor, std::shared_ptr<MicrophoneAccess> microphone);
 

@@ -4,15 +4,17 @@
 
 namespace hh {
 
-// The platform's microphone authorization, with the values such platforms use.
-// Any value outside the four known ones (`unavailable` among them: the platform
-// could not answer yet) means "unknown" to the model.
+// The platform's microphone authorization, with the values such platforms use,
+// and `unavailable` (the platform could not answer: no sound server) and
+// `noDevice` (it answers, but has no input to record from), where nothing
+// needs granting. Any other value means "unknown" to the model.
 enum class MicrophoneAuthorization : int {
     unavailable = -1,
     notDetermined = 0,
     restricted = 1,
     denied = 2,
     authorized = 3,
+    noDevice = 4,
 };
 
 class MicrophoneAccess {

@@ -78,7 +78,8 @@ Item {
         sourceComponent: row.status === "granted" ? granted
                        : row.status === "denied" ? openSettings
                        : row.status === "notDetermined" ? allow
-                       : row.status === "unavailable" ? noSoundServer : checking
+                       : row.status === "unavailable" ? noSoundServer
+                       : row.status === "noDevice" ? noMicrophone : checking
     }
 
     Component {
@@ -134,6 +135,15 @@ Item {
             font.pixelSize: row.style.caption2
             Accessible.role: Accessible.StaticText
             Accessible.name: text
+        }
+    }
+    Component {
+        id: noMicrophone
+        PlainLabel {
+            objectName: "statusText"
+            text: qsTr("No microphone found")
+            color: row.style.secondary
+            font.pixelSize: row.style.caption2
         }
     }
     Component {

@@ -78,7 +78,7 @@ Column {
         style: settings.style
         symbol: "wifi"
         title: qsTr("Local network")
-        explanation: qsTr("Required to send and receive audio between devices on your WiFi")
+        explanation: qsTr("Required to send and receive audio between devices on your network")
         status: settings.model.localNetwork
         // The local-network check never asks the user, so "Allow" has nothing to do here.
         onAllowRequested: {}
@@ -111,14 +111,30 @@ Column {
             id: keyField
             objectName: "keyField"
             property bool isCapturing: false
+            // Why the last key pressed was not taken; capturing goes on.
+            property string refusal: ""
             readonly property string key: settings.hotkey ? settings.hotkey.key : ""
             readonly property string keyLabel: settings.hotkey ? settings.hotkey.keyLabel : ""
             width: parent.width - clearButton.width - parent.spacing
             focusPolicy: Qt.StrongFocus
             padding: 4
             leftPadding: 8
-            text: isCapturing ? qsTr("Push-to-talk key: press a key\u2026")
+            text: isCapturing ? (refusal !== "" ? refusal : qsTr("Push-to-talk key: press a key\u2026"))
                               : key !== "" ? qsTr("Push-to-talk key: %1").arg(keyLabel) : qsTr("Push-to-talk key: none")
+            onIsCapturingChanged: refusal = ""
+            Connections {
+                target: settings.hotkey
+                function onChoiceSettled(chord, refusal) {
+                    if (!keyField.isCapturing)
+                        return
+                    if (refusal === "")
+                        keyField.isCapturing = false
+                    else
+                        keyField.refusal = refusal === "conflict"
+                            ? qsTr("%1 is used by another program: press another key\u2026").arg(settings.hotkey.labelFor(chord))
+                            : qsTr("This keyboard has no %1 key: press another key\u2026").arg(settings.hotkey.labelFor(chord))
+                }
+            }
             font.pixelSize: settings.style.callout
             contentItem: Text {
                 text: keyField.text
@@ -153,8 +169,7 @@ Column {
                 const chord = settings.hotkey.chordFor(event.key, event.modifiers)
                 if (chord === "")
                     return // a modifier alone: wait for the key it goes with
-                settings.hotkey.setKey(chord)
-                isCapturing = false
+                settings.hotkey.chooseKey(chord) // capturing ends once the key is taken
             }
             Accessible.role: Accessible.Button
             Accessible.name: text
@@ -185,7 +200,7 @@ Column {
             : status === "conflict" ? qsTr("Another program already uses %1. Choose another key.").arg(key)
             : status === "unavailable" ? qsTr("This desktop does not offer global shortcuts: hold the talk button in this panel instead.")
             : status === "noSuchKey" ? qsTr("This keyboard has no %1 key. Choose another key.").arg(key)
-            : status === "refused" ? qsTr("The desktop did not allow the shortcut.")
+            : status === "refused" ? qsTr("The desktop did not allow the shortcut: choose the key again to be asked again, or hold the talk button in this panel.")
             : status === "lost" ? qsTr("The push-to-talk key stopped working: the connection to the desktop was lost.")
             : qsTr("No key: hold the talk button in this panel to talk.")
         Accessible.role: Accessible.StaticText

@@ -3,11 +3,16 @@ import QtQuick
 // The round hold-to-talk button. It only reports the gesture: `engaged` on
 // the touch-down and on every movement while held, `released` when the
 // pointer goes up or the hold is taken away. The panel decides what they mean.
+// Red and "ON AIR" only while we transmit: a press that could not go on air
+// stays as it was.
 Item {
     id: button
     required property Style style
     property bool isPressed: false
+    property bool isOnAir: false
     property bool allGranted: false
+    // What keeps it from working, in a few words, when not allGranted.
+    property string blocker: qsTr("Permissions needed")
 
     signal engaged()
     signal released()
@@ -105,8 +110,8 @@ Item {
             anchors.fill: parent
             radius: width / 2
             // Grey, not faded, while it cannot talk: its words stay readable.
-            color: button.isPressed ? button.style.buttonOnAir : button.allGranted ? button.style.buttonFill
-                                                                                   : button.style.buttonDisabled
+            color: button.isOnAir ? button.style.buttonOnAir : button.allGranted ? button.style.buttonFill
+                                                                                 : button.style.buttonDisabled
             Behavior on color { ColorAnimation { duration: 120 } }
         }
     }
@@ -116,7 +121,7 @@ Item {
         spacing: 6
         Symbol {
             anchors.horizontalCenter: parent.horizontalCenter
-            name: button.isPressed ? "mic.fill" : "mic"
+            name: button.isOnAir ? "mic.fill" : "mic"
             color: "white"
             size: 40
         }
@@ -124,8 +129,8 @@ Item {
             id: caption
             objectName: "talkLabel"
             anchors.horizontalCenter: parent.horizontalCenter
-            text: button.isPressed ? qsTr("ON AIR")
-                                   : button.allGranted ? qsTr("HOLD TO TALK") : qsTr("PERMISSIONS NEEDED")
+            text: button.isOnAir ? qsTr("ON AIR")
+                                 : button.allGranted ? qsTr("HOLD TO TALK") : button.blocker.toUpperCase()
             color: "white"
             font.pixelSize: button.style.caption
             font.bold: true
@@ -156,7 +161,7 @@ Item {
 
     // Screen readers: a button named by what it does.
     Accessible.role: Accessible.Button
-    Accessible.name: allGranted ? qsTr("Hold to talk") : qsTr("Hold to talk \u2014 permissions needed")
+    Accessible.name: allGranted ? qsTr("Hold to talk") : qsTr("Hold to talk \u2014 %1").arg(blocker.toLowerCase())
     Accessible.description: caption.text
     Accessible.focusable: true
 }

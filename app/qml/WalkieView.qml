@@ -24,6 +24,12 @@ Rectangle {
     property bool isPressed: false
     property bool showSettings: false
 
+    // A menu button in the tool row, for a panel in a window of its own (no
+    // tray, so no status item to right-click): asks for the program's menu
+    // at `position`, in screen coordinates.
+    property bool hasMenu: false
+    signal menuRequested(point position)
+
     // Escape: the window that hosts the panel hides it.
     signal closeRequested()
     Keys.onEscapePressed: closeRequested()
@@ -31,15 +37,33 @@ Rectangle {
     readonly property Style style: Style { isDark: walkie.appearance ? walkie.appearance.isDark : isSystemDark }
     readonly property bool allGranted: permissions.allGranted
     readonly property var missingNames: permissions.missingPermissions
+    // What keeps the talk button from working, in a few words; empty when it works.
+    // Followed live: the sound server or the network coming back enables it.
+    readonly property string talkBlocker: controller.hasNoNetwork ? qsTr("No network")
+                                        : permissions.microphone === "unavailable" ? qsTr("No sound server")
+                                        : permissions.microphone === "noDevice" ? qsTr("No microphone")
+                                        : permissions.microphone === "denied" ? qsTr("Mic access refused")
+                                        : permissions.localNetwork === "denied" ? qsTr("Network refused")
+                                        : missingNames.length > 0 ? qsTr("Permissions needed")
+                                        : !allGranted ? qsTr("Connecting\u2026") : ""
+    readonly property bool canTalk: talkBlocker === ""
+    // A chosen key that does nothing (a desktop without global shortcuts is
+    // said in Settings and the tooltip: nothing to choose there).
+    readonly property string keyProblem: hotkey !== null && hotkey.statusName !== "unavailable"
+                                         && !controller.hasConnectionError ? hotkey.problem : ""
     readonly property string statusLine: controller.isTransmitting ? qsTr("You're talking\u2026")
+                                        : controller.talkFailure !== "" ? controller.talkFailure
                                         : controller.hasTalkingPeer ? controller.talkersText
                                         : controller.isInboundBlocked ? qsTr("Incoming audio is blocked on this computer")
+                                        : keyProblem !== "" ? keyProblem
                                         : controller.connectionState
-    readonly property bool isTalkersLine: !controller.isTransmitting && controller.hasTalkingPeer
+    readonly property bool isTalkersLine: !controller.isTransmitting && controller.talkFailure === "" && controller.hasTalkingPeer
+    // Every error and warning in the one error colour.
     readonly property color statusColor: controller.isTransmitting ? style.red
+                                        : controller.talkFailure !== "" ? style.orange
                                         : controller.hasTalkingPeer ? style.green
-                                        : controller.isInboundBlocked || controller.hasConnectionError ? style.orange
-                                        : style.secondary
+                                        : controller.isInboundBlocked || keyProblem !== "" || controller.hasConnectionError
+                                          ? style.orange : style.secondary
     // The count goes in first: a "%1" inside a network's name stays as it is.
     readonly property string heading: networkInfo.hasSsid
                                       ? qsTr("On %2 network (%1)").arg(controller.peers.length).arg(networkInfo.ssid)
@@ -57,7 +81,7 @@ Rectangle {
 
     // Touch-down and every movement while held: start talking once.
     function pressChanged() {
-        if (!allGranted || isPressed)
+        if (!canTalk || isPressed)
             return
         isPressed = true
         controller.beginTalking()
@@ -111,8 +135,21 @@ Rectangle {
                 onClicked: walkie.showSettings = !walkie.showSettings
             }
             SymbolButton {
-                objectName: "muteButton"
+                id: menuButton
+                objectName: "menuButton"
+                visible: walkie.hasMenu
                 anchors.right: parent.right
+                anchors.verticalCenter: parent.verticalCenter
+                symbol: "line.3.horizontal"
+                tint: walkie.style.secondary
+                symbolSize: walkie.style.title3
+                text: qsTr("Menu")
+                onClicked: walkie.menuRequested(mapToGlobal(0, height))
+            }
+            SymbolButton {
+                objectName: "muteButton"
+                anchors.right: walkie.hasMenu ? menuButton.left : parent.right
+                anchors.rightMargin: walkie.hasMenu ? 8 : 0
                 anchors.verticalCenter: parent.verticalCenter
                 symbol: walkie.controller.isMuted ? "speaker.slash.fill" : "speaker.wave.2.fill"
                 tint: walkie.controller.isMuted ? walkie.style.red : walkie.style.secondary
@@ -270,7 +307,9 @@ Rectangle {
                 anchors.horizontalCenter: parent.horizontalCenter
                 style: walkie.style
                 isPressed: walkie.isPressed
-                allGranted: walkie.allGranted
+                isOnAir: walkie.controller.isTransmitting
+                allGranted: walkie.canTalk
+                blocker: walkie.talkBlocker
                 onEngaged: walkie.pressChanged()
                 onReleased: walkie.pressEnded()
             }

@@ -9,6 +9,8 @@
 #include <QDBusConnection>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
@@ -20,6 +22,7 @@ AppDelegate::AppDelegate(AppBackend backend, QObject* parent)
     : QObject(parent), backend_(std::move(backend)), autostart_(QCoreApplication::applicationFilePath()) {}
 
 AppDelegate::~AppDelegate() {
+    delete quitQuestion_;
     delete statusItem_;
     delete panel_;
 }
@@ -62,6 +65,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateMenu);
     connect(controller, &ControllerObject::connectionStateChanged, this, &AppDelegate::updateToolTip);
     connect(controller, &ControllerObject::talkingPeerChanged, this, &AppDelegate::updateToolTip);
+    connect(controller, &ControllerObject::isTransmittingChanged, this, &AppDelegate::updateToolTip);
+    if (HotkeyObject* hotkey = backend_.hotkey.get())
+        connect(hotkey, &HotkeyObject::statusChanged, this, &AppDelegate::updateToolTip);
+    updateToolTip();
     // The mono icons follow the desktop's light or dark, also when it changes.
     connect(&colorScheme_, &ColorScheme::changed, this, &AppDelegate::updateStatusIcon);
 
@@ -138,6 +145,8 @@ PanelWindow* AppDelegate::ensurePanel() {
     };
     panel_ = new PanelWindow(engine_.get(), objects, hasTray_ ? PanelWindow::Mode::popup : PanelWindow::Mode::window);
     connect(panel_, &PanelWindow::quitRequested, this, &AppDelegate::quit);
+    connect(panel_, &PanelWindow::menuRequested, this, [this](QPoint position) { menu_->popup(position); });
+    connect(panel_, &PanelWindow::closeAsked, this, &AppDelegate::askToQuit);
     if (!panel_->isLoaded()) {
         for (const QQmlError& error : panel_->errors())
             qCCritical(logShell).noquote() << error.toString();
@@ -196,13 +205,19 @@ StatusLook AppDelegate::currentLook() const {
     return controller.isMuted() ? StatusLook::monoSlash : StatusLook::mono;
 }
 
-// Who is talking while anyone does, the connection otherwise.
+// On air while we transmit, who is talking while anyone does, the connection
+// otherwise; under it why the push-to-talk key does nothing, while it does not work.
 void AppDelegate::updateToolTip() {
     if (!statusItem_)
         return;
     const ControllerObject& controller = *backend_.controller;
-    const QString line = controller.hasTalkingPeer() ? controller.talkersText() : controller.connectionState();
-    statusItem_->setToolTip(tr("Hollerhopper \u2014 %1").arg(line));
+    const QString line = controller.isTransmitting()  ? tr("On air")
+                         : controller.hasTalkingPeer() ? controller.talkersText()
+                                                       : controller.connectionState();
+    QString text = tr("Hollerhopper \u2014 %1").arg(line);
+    if (const HotkeyObject* hotkey = backend_.hotkey.get(); hotkey && !hotkey->problem().isEmpty())
+        text += QLatin1Char('\n') + hotkey->problem();
+    statusItem_->setToolTip(text);
 }
 
 void AppDelegate::updateStatusIcon() {
@@ -261,6 +276,31 @@ void AppDelegate::openSettings() {
     if (!ensurePanel()->isVisible())
         showPanel(true);
     messages_.post(QString::fromLatin1(openSettingsMessage));
+}
+
+// Without a tray the window is all there is of the program: closing it
+// quits, and it says so first (others are no longer heard). Ending the
+// session asks nothing.
+void AppDelegate::askToQuit() {
+    if (qApp->isSavingSession())
+        return quit();
+    if (quitQuestion_) {
+        quitQuestion_->raise();
+        quitQuestion_->activateWindow();
+        return;
+    }
+    auto* question = new QMessageBox(QMessageBox::Question, tr("Hollerhopper"), tr("Quit Hollerhopper?"));
+    question->setInformativeText(
+        tr("Closing this window quits Hollerhopper: you will no longer hear others, and they cannot reach you."));
+    QPushButton* quitButton = question->addButton(tr("Quit"), QMessageBox::AcceptRole);
+    question->setDefaultButton(question->addButton(tr("Keep Open"), QMessageBox::RejectRole));
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    connect(question, &QMessageBox::buttonClicked, this, [this, quitButton](QAbstractButton* button) {
+        if (button == quitButton)
+            quit();
+    });
+    quitQuestion_ = question;
+    question->open();
 }
 
 void AppDelegate::quit() {

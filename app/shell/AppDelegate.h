@@ -14,6 +14,7 @@
 
 class QAction;
 class QMenu;
+class QMessageBox;
 class QQmlEngine;
 
 namespace hh {
@@ -39,6 +40,8 @@ public:
     void setNoiseSuppression(bool enabled);
     void openSettings();
     void quit();
+    // The window (no tray) is being closed: asks whether to quit.
+    void askToQuit();
     void togglePopover();
     // Shows the panel, wherever it was asked for (another launch of the program).
     void revealPanel();
@@ -82,6 +85,7 @@ private:
     QPointer<PanelWindow> panel_;
     QPointer<QSystemTrayIcon> statusItem_;
     std::unique_ptr<QMenu> menu_;
+    QPointer<QMessageBox> quitQuestion_;
     QAction* muteAction_ = nullptr;
     QAction* autostartAction_ = nullptr;
     AutostartEntry autostart_;

@@ -2,14 +2,48 @@
 
 #include "app/shell/Placement.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QQuickItem>
 #include <QScreen>
 #include <algorithm>
+#include <xcb/xcb.h>
 
 namespace hh {
+
+namespace {
+
+// A key grab (ours while the push-to-talk key is held, or the desktop's own
+// shortcuts) sends the focused window a FocusOut with mode NotifyGrab, and
+// Qt takes it for the window losing focus: the popup would close the moment
+// the talker starts. The keyboard comes back when the grab ends, so such a
+// FocusOut is no click elsewhere and never reaches Qt. A real change of
+// focus, during a grab or not, has another mode and still does.
+class GrabFocusFilter final : public QAbstractNativeEventFilter {
+public:
+    explicit GrabFocusFilter(const QWindow& window) : window_(window) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~GrabFocusFilter() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) != XCB_FOCUS_OUT)
+            return false;
+        const auto* focus = static_cast<const xcb_focus_out_event_t*>(message);
+        return focus->mode == XCB_NOTIFY_MODE_GRAB && window_.handle() && focus->event == window_.winId();
+    }
+
+private:
+    const QWindow& window_;
+};
+
+} // namespace
 
 PanelWindow::PanelWindow(QQmlEngine* engine, const QVariantMap& objects, Mode mode)
     : QQuickView(engine, nullptr), mode_(mode) {
@@ -17,12 +51,18 @@ PanelWindow::PanelWindow(QQmlEngine* engine, const QVariantMap& objects, Mode mo
     setResizeMode(QQuickView::SizeViewToRootObject);
     if (mode == Mode::popup)
         setFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    setInitialProperties(objects);
+    QVariantMap properties = objects;
+    properties.insert(QStringLiteral("hasMenu"), mode == Mode::window);
+    setInitialProperties(properties);
     setSource(QUrl(QStringLiteral("qrc:/hollerhopper/qml/WalkieView.qml")));
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        grabFilter_ = std::make_unique<GrabFocusFilter>(*this);
     connect(this, &QWindow::visibleChanged, this, &PanelWindow::updateOnScreen);
     // Escape in the panel (a key-capture field may keep it for itself).
     if (QQuickItem* root = rootObject(); root && mode == Mode::popup)
         connect(root, SIGNAL(closeRequested()), this, SLOT(hide()));
+    if (QQuickItem* root = rootObject(); root && mode == Mode::window)
+        connect(root, SIGNAL(menuRequested(QPointF)), this, SLOT(requestMenu(QPointF)));
     if (QQuickItem* root = rootObject())
         connect(root, &QQuickItem::heightChanged, this, [this] {
             if (mode_ == Mode::popup && isVisible())
@@ -49,8 +89,10 @@ PanelWindow::~PanelWindow() {
 void PanelWindow::updateOnScreen() {
     if (QQuickItem* root = rootObject())
         root->setProperty("onScreen", isVisible());
-    if (!isVisible())
-        wasActive_ = false;
+    // Reopened at once, Qt may still count the window as active (the focus
+    // it lost when hidden had no time to count): no change of activity comes,
+    // so take it as it stands.
+    wasActive_ = isVisible() && isActive();
 }
 
 void PanelWindow::popUp(const QRect& anchor) {
@@ -100,10 +142,18 @@ void PanelWindow::keyPressEvent(QKeyEvent* event) {
         hide(); // nothing in the panel had the focus
 }
 
+void PanelWindow::requestMenu(QPointF position) {
+    emit menuRequested(position.toPoint());
+}
+
 bool PanelWindow::event(QEvent* event) {
-    // The fallback window is the program's only presence: closing it quits.
-    if (event->type() == QEvent::Close && mode_ == Mode::window)
-        emit quitRequested();
+    // The window is the program's only presence: whoever owns it decides
+    // whether closing it quits.
+    if (event->type() == QEvent::Close && mode_ == Mode::window) {
+        event->ignore();
+        emit closeAsked();
+        return true;
+    }
     return QQuickView::event(event);
 }
 

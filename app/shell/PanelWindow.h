@@ -3,6 +3,9 @@
 #include <QElapsedTimer>
 #include <QQuickView>
 #include <QVariantMap>
+#include <memory>
+
+class QAbstractNativeEventFilter;
 
 namespace hh {
 
@@ -16,7 +19,7 @@ public:
     enum class Mode { popup, window };
 
     // `objects` are the panel's required properties (controller, networkInfo,
-    // permissions, messages).
+    // permissions, messages). A window has the menu button.
     PanelWindow(QQmlEngine* engine, const QVariantMap& objects, Mode mode);
     ~PanelWindow() override;
 
@@ -31,10 +34,18 @@ public:
 
 signals:
     void quitRequested();
+    // Window mode: the menu button asks for the program's menu at `position`
+    // (screen coordinates), and closing the window asks what to do; the
+    // window stays open until the answer.
+    void menuRequested(QPoint position);
+    void closeAsked();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool event(QEvent* event) override;
+
+private slots:
+    void requestMenu(QPointF position);
 
 private:
     void updateOnScreen();
@@ -46,6 +57,8 @@ private:
     bool wasActive_ = false;
     QElapsedTimer closedByFocusLoss_;
     QRect anchor_;
+    // Keeps a keyboard grab from counting as focus lost (see PanelWindow.cpp).
+    std::unique_ptr<QAbstractNativeEventFilter> grabFilter_;
 };
 
 } // namespace hh

@@ -24,6 +24,7 @@ QString themeNameFor(const QString& symbol) {
         {QStringLiteral("wifi"), QStringLiteral("network-wireless")},
         {QStringLiteral("checkmark"), QStringLiteral("object-select")},
         {QStringLiteral("power"), QStringLiteral("system-shutdown")},
+        {QStringLiteral("line.3.horizontal"), QStringLiteral("open-menu")},
     };
     return names.value(symbol);
 }

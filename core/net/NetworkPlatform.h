@@ -32,6 +32,9 @@ struct GroupState {
     // Failed because the system refused us (a sandbox or policy forbids the
     // socket or the join), not for want of a network.
     bool isRefused = false;
+    // Waiting because no interface is usable (links down, no address): there
+    // is no network to join, and loopback alone is none.
+    bool isNoNetwork = false;
 
     friend bool operator==(const GroupState&, const GroupState&) = default;
 };

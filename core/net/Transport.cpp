@@ -186,7 +186,7 @@ void Transport::handleGroupState(const GroupState& state) {
         switch (state.kind) {
         case GroupState::Kind::setup: onState(State::setup()); break;
         case GroupState::Kind::waiting:
-        case GroupState::Kind::failed: onState(State::failed(state.error, state.isRefused)); break;
+        case GroupState::Kind::failed: onState(State::failed(state.error, state.isRefused, state.isNoNetwork)); break;
         case GroupState::Kind::ready: onState(State::ready()); break;
         case GroupState::Kind::cancelled: onState(State::cancelled()); break;
         }
@@ -245,9 +245,11 @@ void Transport::handlePathUpdate(const NetworkPath& path) {
     }
     if (signature == *pathSignature_) return;
     pathSignature_ = std::move(signature);
-    // Going down is only noted; coming back (or a new interface set) rebuilds.
+    // A group joined on an interface that went away would look ready and hear
+    // nothing: every change rebuilds, and with no interface left the new group
+    // says there is no network.
     HH_LOG_INFO(logcat::net, "network interfaces now: " << *pathSignature_);
-    if (path.isSatisfied) rebuildGroup();
+    rebuildGroup();
 }
 
 const char* toString(Transport::State::Kind kind) {

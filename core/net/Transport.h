@@ -16,7 +16,7 @@ namespace hh {
 
 // Moves packets between the instances on the link through the one multicast
 // group, and heals itself: a waiting or failed group is rebuilt after 2 s, and a
-// change of the available interfaces rebuilds it at once. All its state lives on
+// change of the available interfaces (gone ones too) rebuilds it at once. All its state lives on
 // its own serial executor; the public operations only post to it.
 // On a private channel every datagram is sealed just before it leaves and
 // opened as it arrives, whatever packet it carries.
@@ -27,9 +27,10 @@ public:
         Kind kind = Kind::setup;
         std::string message;  // for failed: a description for the user
         bool isRefused = false;  // failed: the system refused us (see GroupState)
+        bool isNoNetwork = false;  // failed: no usable interface (see GroupState)
 
-        static State failed(std::string message, bool isRefused = false) {
-            return {Kind::failed, std::move(message), isRefused};
+        static State failed(std::string message, bool isRefused = false, bool isNoNetwork = false) {
+            return {Kind::failed, std::move(message), isRefused, isNoNetwork};
         }
         static State setup() { return {Kind::setup, {}}; }
         static State ready() { return {Kind::ready, {}}; }

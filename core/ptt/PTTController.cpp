@@ -79,8 +79,17 @@ void PTTController::setTransmitting(bool value) {
 }
 
 void PTTController::setConnectionState(ConnectionState value) {
+    // The same state again (each transport report while audio fails) is no news.
+    if (value == connectionState_) return;
     connectionState_ = std::move(value);
     notify(Property::connectionState);
+    if (connectionState_.kind == ConnectionState::Kind::ready) setTalkFailure(std::nullopt);
+}
+
+void PTTController::setTalkFailure(std::optional<TalkFailure> value) {
+    if (value == talkFailure_) return;
+    talkFailure_ = std::move(value);
+    notify(Property::talkFailure);
 }
 
 void PTTController::setTalkingPeerName(std::optional<std::string> value) {
@@ -139,7 +148,7 @@ void PTTController::start() {
     try {
         audio_->start();
     } catch (const std::exception& e) {
-        HH_LOG_ERROR(logcat::audio, "cannot start the sound devices: " << e.what());
+        // The platform has logged it; the connection state shows it.
         applyAudioHealth(e.what());
     }
     transport_->start();
@@ -158,9 +167,12 @@ void PTTController::applyTransportState(const Transport::State& state) {
     presence_->setOnAir(state.kind == Transport::State::Kind::ready);
     switch (state.kind) {
     case Transport::State::Kind::setup: networkState_ = {ConnectionState::Kind::connecting, {}}; break;
-    case Transport::State::Kind::ready: networkState_ = {ConnectionState::Kind::onAir, {}}; break;
+    case Transport::State::Kind::ready: networkState_ = {ConnectionState::Kind::ready, {}}; break;
     case Transport::State::Kind::cancelled: networkState_ = {ConnectionState::Kind::stopped, {}}; break;
-    case Transport::State::Kind::failed: networkState_ = ConnectionState::networkError(state.message); break;
+    case Transport::State::Kind::failed:
+        networkState_ = state.isNoNetwork ? ConnectionState{ConnectionState::Kind::noNetwork, {}}
+                                          : ConnectionState::networkError(state.message);
+        break;
     }
     showConnectionState();
 }
@@ -225,12 +237,14 @@ void PTTController::updateLocalNetworkAccess() {
 void PTTController::applyAudioHealth(std::optional<std::string> error) {
     if (error == audioError_) return;
     audioError_ = std::move(error);
+    notify(Property::audioError);
     if (isRunning_ || audioError_) showConnectionState();
 }
 
 void PTTController::showConnectionState() {
     const auto kind = networkState_.kind;
-    if (audioError_ && kind != ConnectionState::Kind::networkError && kind != ConnectionState::Kind::stopped)
+    if (audioError_ && kind != ConnectionState::Kind::networkError && kind != ConnectionState::Kind::noNetwork &&
+        kind != ConnectionState::Kind::stopped)
         setConnectionState(ConnectionState::audioError(*audioError_));
     else
         setConnectionState(networkState_);
@@ -241,19 +255,43 @@ void PTTController::updatePeers(std::vector<Peer> peers) {
     presence_->setDnsSdPeers(std::move(peers));  // publishes through onPeersChanged
 }
 
+std::optional<TalkFailure> PTTController::pressObstacle() const {
+    // A platform that reconnects on its own accepts a capture while its server
+    // is away: its health report is what tells.
+    if (audioError_) return TalkFailure{TalkFailure::Kind::audio, *audioError_};
+    switch (networkState_.kind) {
+    case ConnectionState::Kind::ready: return std::nullopt;
+    case ConnectionState::Kind::noNetwork: return TalkFailure{TalkFailure::Kind::noNetwork, {}};
+    default: return TalkFailure{TalkFailure::Kind::notConnected, {}};
+    }
+}
+
 void PTTController::beginTalking() {
     if (!isRunning_ || isTransmitting_) return;
+    auto obstacle = pressObstacle();
+    if (!obstacle) {
+        // A press during the tail carries on the same capture.
+        audio_->startCapture();
+        if (!audio_->isCapturing()) obstacle = TalkFailure{TalkFailure::Kind::noMicrophone, {}};
+    }
+    if (obstacle) {
+        if (obstacle != talkFailure_)
+            HH_LOG_INFO(logcat::ptt, "a press did not go on air: " << (obstacle->detail.empty() ? "not ready" : obstacle->detail));
+        setTalkFailure(std::move(obstacle));
+        cue(Cue::failed);
+        return;
+    }
     setTransmitting(true);
-    isTalkEndPending_ = false;  // a press during the tail carries on the same capture
+    setTalkFailure(std::nullopt);
+    isTalkEndPending_ = false;
     frameIndex_.store(0);
     send(PacketType::talkStart, 0, Bytes(displayName_.begin(), displayName_.end()));
-    audio_->startCapture();
-    // On air only when both the talk start could go out and the microphone runs.
-    isPressFailed_ = connectionState_.kind != ConnectionState::Kind::onAir || !audio_->isCapturing();
-    cue(isPressFailed_ ? Cue::failed : Cue::onAir);
+    isSendingAudio_.store(true);
+    cue(Cue::onAir);
 }
 
 void PTTController::sendAudioFrame(const Bytes& frame) {
+    if (!isSendingAudio_.load()) return;  // before the talk start, or after the talk end
     send(PacketType::audio, frameIndex_.fetch_add(1), frame);
 }
 
@@ -277,15 +315,17 @@ void PTTController::endTalking() {
         // Pressed again during the tail, or stop() has sent it already.
         if (self->isTransmitting_ || !self->isTalkEndPending_) return;
         self->sendTalkEnd();
-        if (!self->isPressFailed_) self->cue(Cue::released);
+        self->cue(Cue::released);
     });
 }
 
 void PTTController::sendTalkEnd() {
     isTalkEndPending_ = false;
     audio_->stopCapture();  // hands over the padded last frame first
-    send(PacketType::talkEnd, frameIndex_.load(), {});
-    if (onTalkEndSent) onTalkEndSent();
+    isSendingAudio_.store(false);
+    const auto frameCount = frameIndex_.load();
+    send(PacketType::talkEnd, frameCount, {});
+    if (onTalkEndSent) onTalkEndSent(frameCount);
 }
 
 void PTTController::stop() {
@@ -307,6 +347,7 @@ void PTTController::stop() {
     networkState_ = {ConnectionState::Kind::stopped, {}};
     audioError_.reset();
     setConnectionState(networkState_);
+    setTalkFailure(std::nullopt);
 }
 
 void PTTController::setNoiseSuppression(bool enabled) { audio_->setNoiseSuppression(enabled); }

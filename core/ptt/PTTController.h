@@ -35,7 +35,7 @@ class PTTController : public std::enable_shared_from_this<PTTController> {
 public:
     // The published properties, named in change notifications.
     enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked, talkingPeerNames,
-                          localNetworkAccess, channel, isWrongPassphrase };
+                          localNetworkAccess, talkFailure, audioError, channel, isWrongPassphrase };
 
     // Where the controller runs, and the platform services its components use
     // (each on the executor it was made for). The Linux factory fills this;
@@ -52,9 +52,10 @@ public:
 
     // Called on the main executor after each change of a published property.
     std::function<void(Property)> onChange;
-    // Called on the main executor once a talk end is handed to the transport:
-    // after a release's tail, or at once when stop() ends a press.
-    std::function<void()> onTalkEndSent;
+    // Called on the main executor once a talk end is handed to the transport,
+    // with the number of audio frames the spurt sent: after a release's tail,
+    // or at once when stop() ends a press.
+    std::function<void(std::uint32_t frameCount)> onTalkEndSent;
     // Called on the main executor for each talk cue as it starts playing.
     std::function<void(Cue)> onCue;
     // Called on the main executor with each packet from another sender, before
@@ -68,6 +69,11 @@ public:
     const std::vector<std::string>& talkingPeerNames() const { return talkingPeerNames_; }
     bool isTransmitting() const { return isTransmitting_; }
     const ConnectionState& connectionState() const { return connectionState_; }
+    // Why the last press did not go on air; cleared by a press that does, and
+    // once the connection is ready with working audio again.
+    const std::optional<TalkFailure>& talkFailure() const { return talkFailure_; }
+    // The audio platform's own report: nothing while audio works.
+    const std::optional<std::string>& audioError() const { return audioError_; }
     bool isRunning() const { return isRunning_; }
     bool isMuted() const { return isMuted_; }
     void setMuted(bool muted);
@@ -106,6 +112,9 @@ public:
 
     void start();
     void stop();
+    // A press: on air (talk start, capture, the "on air" cue) when the
+    // connection is ready and the microphone starts; otherwise nothing is sent,
+    // the "failed" cue plays and talkFailure() says why.
     void beginTalking();
     void endTalking();
     void refreshTransport();
@@ -139,6 +148,9 @@ private:
     void updatePeers(std::vector<Peer> peers);
     void sendAudioFrame(const Bytes& frame);
     void sendTalkEnd();
+    // What stops a press now, if anything.
+    std::optional<TalkFailure> pressObstacle() const;
+    void setTalkFailure(std::optional<TalkFailure> value);
     void send(PacketType type, std::uint32_t frameIndex, Bytes payload);
     void setTransmitting(bool value);
     void setConnectionState(ConnectionState value);
@@ -159,6 +171,7 @@ private:
     ConnectionState connectionState_;
     ConnectionState networkState_;
     std::optional<std::string> audioError_;
+    std::optional<TalkFailure> talkFailure_;
     bool isRunning_ = false;
     bool isMuted_ = false;
     Channel channel_;
@@ -189,9 +202,10 @@ private:
     // Advanced from the capture thread and the main thread.
     std::atomic<std::uint32_t> sequence_{0};
     std::atomic<std::uint32_t> frameIndex_{0};
+    // Captured frames go out only between a talk start and its talk end: the
+    // microphone starts before the talk start is sent.
+    std::atomic<bool> isSendingAudio_{false};
     bool isCuesEnabled_ = true;
-    // The current press could not transmit: its release gets no cue.
-    bool isPressFailed_ = false;
 };
 
 } // namespace hh

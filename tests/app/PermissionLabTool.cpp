@@ -23,7 +23,7 @@
 
 namespace {
 
-const char* const statusNames[] = {"granted", "denied", "notDetermined", "unknown", "unavailable"};
+const char* const statusNames[] = {"granted", "denied", "notDetermined", "unknown", "unavailable", "noDevice"};
 
 struct NoMicrophone final : hh::MicrophoneAccess {
     hh::MicrophoneAuthorization status() override { return hh::MicrophoneAuthorization::unavailable; }

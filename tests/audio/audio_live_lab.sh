@@ -4,7 +4,8 @@
 # playback stream closes when quiet and the first spurt after that is heard
 # whole; the server killed and started again under a listener and under a
 # press; default sink and source switched; the server stopped (SIGSTOP) during
-# a press. h1 talks, h2 listens (recording each spurt) and h3 counts packets on
+# a press. Without a server listen says so once and talk fails at once; talk's
+# events. h1 talks, h2 listens (recording each spurt) and h3 counts packets on
 # the wire. $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/labkit.sh"
@@ -54,7 +55,7 @@ lab_background lab exec h3 "$cli" monitor > >(python3 -u -c '
 import sys, time
 for line in sys.stdin: print("%.3f %s" % (time.time(), line), end="", flush=True)' >"$tmp/wire.log")
 lab_background lab exec h2 "$cli" listen --name ear --cues off --record "$tmp/rec" >"$tmp/listen.log" 2>"$tmp/listen.err"
-wait_for "$tmp/listen.log" '"on air"' 10 || echo "FAIL: listen not on air"
+wait_for "$tmp/listen.log" '"Ready"' 10 || echo "FAIL: listen not ready"
 # The program itself, not the lab's wrappers that started it (started before it).
 listenPid=$(pgrep -n -f -- "--record $tmp/rec")
 
@@ -73,15 +74,20 @@ wait_for "$tmp/listen.log" 'no sound server is running' 5 && r=1 || r=0
 check "listen reports the audio error" 1 "$r"
 # A program started while there is no server: its audio fails to start, and it says so.
 r=0; lab exec h1 "$cli" listen --seconds 1 --name late >"$tmp/late.log" 2>&1 || r=$?
-grep -q 'no sound server is running' "$tmp/late.log" && r="$r:reported" || r="$r:silent"
-check "listen started without a server runs and reports the audio error" 0:reported "$r"
+r="$r:$(grep -c '"state":"audio error: no sound server is running"' "$tmp/late.log" || true)"
+r="$r:$(grep -c '^hollerhopper: .*no sound server is running' "$tmp/late.log" || true)"
+check "listen started without a server runs and says so once (and logs it once)" 0:1:1 "$r"
+start=$(now); r=0
+lab exec h1 "$cli" talk --seconds 5 --name nosrv >/dev/null 2>"$tmp/nosrv.err" || r=$?
+check "talk without a server exits 1 at once (< 2.5 s), saying why, sending no talk start" 1:1:1:0 "$r:$(awk -v s="$start" -v e="$(now)" \
+    'BEGIN {print (e - s < 2.5)}'):$(grep -c 'cannot talk: audio error: no sound server' "$tmp/nosrv.err"):$(grep -c '"talkStart".*"nosrv"' "$tmp/wire.log")"
 before=$(cpu_ns "$listenPid"); sleep 2; after=$(cpu_ns "$listenPid")
 pct=$(awk -v b="$before" -v a="$after" 'BEGIN {printf "%.2f", (a - b) / 2e7}')
 check "no busy loop while the server is away ($(cat /proc/"$listenPid"/comm): $pct % of a core < 1 %)" 1 "$(awk -v p="$pct" 'BEGIN {print (p < 1) ? 1 : 0}')"
-onAir=$(grep -c '"on air"' "$tmp/listen.log")
+onAir=$(grep -c '"Ready"' "$tmp/listen.log")
 audiolab start
-wait_for "$tmp/listen.log" '"on air"' 3 $((onAir + 1)) && r=1 || r=0
-check "listen says on air again" 1 "$r"
+wait_for "$tmp/listen.log" '"Ready"' 3 $((onAir + 1)) && r=1 || r=0
+check "listen says Ready again" 1 "$r"
 ms=$(heard spk 1000)
 check "the next spurt is heard ($ms ms)" 1 "$((ms >= 900))"
 
@@ -126,8 +132,13 @@ pactl set-default-source mic2
 paplay -d micfeed2 "$tmp/mic.wav" & micPid=$!
 sleep 1
 spurts=$(ls "$tmp/rec" | wc -l)
-lab exec h1 "$cli" talk --seconds 2 --noise-suppression off --name presser >/dev/null 2>&1
+lab exec h1 "$cli" talk --seconds 2 --noise-suppression off --name presser >"$tmp/talk.log" 2>&1
 kill -TERM $micPid 2>/dev/null || true
+# What talk tells a script: on air, the spurt sent with its frame count, the end.
+sleep 0.3
+onWire=$(grep '"type":"talkEnd"' "$tmp/wire.log" | tail -1 | grep -o '"frameIndex":[0-9]*')
+check "talk prints on air, the spurt sent with its frame count as on the wire, and stopped last" "1:${onWire#*:}:stopped" \
+    "$(grep -c '"talk","state":"on air"' "$tmp/talk.log"):$(grep -o '"sent","frames":[0-9]*' "$tmp/talk.log" | grep -o '[0-9]*$'):$(grep '^{' "$tmp/talk.log" | tail -1 | grep -o stopped)"
 wait_for "$tmp/listen.log" '"recorded"' 5 $((spurts + 1)) || true
 spurt=$(ls -t "$tmp"/rec/*.wav | head -1)
 ms=$(tone_ms "$spurt")

@@ -13,7 +13,7 @@ lab up 3
 sox -n -r 16000 -c 1 -b 16 "$tmp/first.wav" synth 0.3 sine 440 vol 0 : synth 2 sine 440 vol 0.3
 sox -n -r 16000 -c 1 -b 16 "$tmp/second.wav" synth 0.8 sine 660 vol 0.3
 lab_background lab exec h2 "$cli" listen --name ear >"$tmp/listen.log" 2>&1
-for _ in $(seq 100); do grep -q '"on air"' "$tmp/listen.log" && break; sleep 0.1; done
+for _ in $(seq 100); do grep -q '"Ready"' "$tmp/listen.log" && break; sleep 0.1; done
 lab_background parecord --latency-msec=10 -d spk.monitor --file-format=wav "$tmp/heard.wav"
 recorder=$!
 sleep 0.5

@@ -28,7 +28,7 @@ talkSeconds=$(soxi -D "$tmp/noisy20.wav" | awk '{print $1 + 2}')
 
 mkdir -p "$tmp/rec"
 lab_background lab exec h2 "$cli" listen --name ear --audio none --record "$tmp/rec" >"$tmp/listen.log" 2>&1
-for _ in $(seq 100); do grep -q '"on air"' "$tmp/listen.log" && break; sleep 0.1; done
+for _ in $(seq 100); do grep -q '"Ready"' "$tmp/listen.log" && break; sleep 0.1; done
 lab exec h1 "$cli" talk --seconds "$talkSeconds" --noise-suppression off --name mouth-off >"$tmp/talk.log" 2>&1 &
 pids=($!)
 lab exec h3 "$cli" talk --seconds "$talkSeconds" --noise-suppression on --name mouth-on >>"$tmp/talk.log" 2>&1 &

@@ -16,7 +16,7 @@ namespace {
 
 using namespace linuxnet;
 
-TEST(PrimaryInterface, LowestMetricDefaultRouteThenTheFirstUsableThenLoopback) {
+TEST(PrimaryInterface, LowestMetricDefaultRouteThenTheFirstUsableNeverLoopback) {
     const std::string routes =
         "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
         "eth0\t0000A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n"
@@ -35,7 +35,10 @@ TEST(PrimaryInterface, LowestMetricDefaultRouteThenTheFirstUsableThenLoopback) {
         {"eth2", usable, true},                            {"wlan0", usable, true}};
     EXPECT_EQ(choosePrimaryInterface(std::string("wlan0"), interfaces), "wlan0");
     EXPECT_EQ(choosePrimaryInterface(std::string("gone0"), interfaces), "eth2");
-    EXPECT_EQ(choosePrimaryInterface(std::nullopt, {interfaces[0], interfaces[1], interfaces[3]}), "lo");
+    // A cable pulled: the default route's interface is up but not running.
+    EXPECT_EQ(choosePrimaryInterface(std::string("eth0"), {{"eth0", IFF_UP | IFF_MULTICAST, true}, interfaces[5]}), "wlan0");
+    // Nothing usable but loopback is no network: joined on lo we would hear only ourselves.
+    EXPECT_EQ(choosePrimaryInterface(std::string("lo"), {interfaces[0], interfaces[1], interfaces[3]}), std::nullopt);
     EXPECT_EQ(choosePrimaryInterface(std::nullopt, {}), std::nullopt);
 }
 

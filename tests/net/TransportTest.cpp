@@ -47,10 +47,12 @@ TEST_F(TransportTest, PathSignatureRules) {
     EXPECT_TRUE(platform->groups[0]->isCancelled);
     path({"utun3", "en0"});  // same set in another order
     EXPECT_EQ(groups(), 2u);
-    path({}, false);  // down: recorded, no rebuild
-    EXPECT_EQ(groups(), 2u);
-    path({"en0"});  // back: rebuild
+    path({}, false);  // down: rebuilt too, so no group stays joined on a link that is gone
     EXPECT_EQ(groups(), 3u);
+    path({}, false);
+    EXPECT_EQ(groups(), 3u);
+    path({"en0"});  // back: rebuild
+    EXPECT_EQ(groups(), 4u);
     // A rebuild is not reported as the old group's cancellation.
     EXPECT_TRUE(states.empty());
 }

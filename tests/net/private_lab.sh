@@ -82,7 +82,7 @@ h2Pid=$!
 lab_background lab exec h3 "$cli" monitor >"$tmp/h3open"
 lab_background lab exec h3 "$cli" listen --audio none --cues off --name three --channel Office \
     --passphrase-file "$tmp/wrong" >"$tmp/h3wrong" 2>&1
-for f in h1 h2 h3wrong; do await $f '"on air"'; done
+for f in h1 h2 h3wrong; do await $f '"Ready"'; done
 await h3open '"state":"ready"'
 lab exec h1 "$cli" say "$tmp/tone.wav" --name Ada "${office[@]}" >/dev/null 2>&1
 lab exec h2 "$cli" say "$tmp/tone.wav" --name Bo --channel Office --passphrase-file - <"$tmp/pass" >/dev/null 2>&1

@@ -68,8 +68,9 @@ for h in h1 h3; do
     check "$h heard the talk end" 1 "$(count '"type":"talkEnd"' $h)"
 done
 check "h2's --count 3 printed 3 packets" 3 "$(count '"event":"packet"' h2)"
+check "monitor ends with stopped" '"stopped"' "$(tail -1 "$tmp/h1" | grep -o '"stopped"')"
 
-echo "== in h2: 2049 bytes dropped whole, 2048 delivered, malformed datagrams dropped; its link down and up"
+echo "== in h2: 2049 bytes dropped whole, 2048 delivered, malformed datagrams dropped; its link down (no network) and up"
 "$root/scripts/netlab.sh" exec h2 "$cli" monitor >"$tmp/h2b" &
 monitorPid=$!
 ready h2b
@@ -81,6 +82,13 @@ check "the 2048-byte datagram delivered" 1 "$(count '"type":"hello".*"payloadByt
 check "nothing else but the talk end" 2 "$(count '"event":"packet"' h2b)"
 check "the talk end after them" 1 "$(count '"type":"talkEnd"' h2b)"
 lab link h2 down
+# No usable interface is no network: said so, never joined on loopback, and
+# nothing to say into.
+r=0; lab exec h2 "$cli" say "$tmp/tone.wav" --name down >/dev/null 2>"$tmp/down.err" || r=$?
+check "say with the link down exits 1, saying No network connection" 1:1 "$r:$(count 'No network connection' down.err)"
+lab exec h2 "$cli" listen --audio none --seconds 1 --name down >"$tmp/down.log" 2>&1 || true
+check "listen says No network connection and joins nowhere (not on lo)" 1:0 \
+    "$(count '"state":"No network connection"' down.log):$(count 'joined the group' down.log)"
 # A talk start every 20 ms from before the link comes back until it is heard or the 3 s are over.
 "$root/scripts/netlab.sh" exec h1 /usr/bin/python3 "$tmp/send.py" 1 200 &
 senderPid=$!

@@ -27,7 +27,7 @@ protected:
         controller = std::make_shared<PTTController>(
             "Ann", ownID, PTTController::Components{main, network, std::make_unique<FakeAudioPlatform>(devices), dnsSd});
         controller->onChange = [this](PTTController::Property p) { ++changes[p]; };
-        controller->onTalkEndSent = [this] { ++talkEndsSent; };
+        controller->onTalkEndSent = [this](std::uint32_t) { ++talkEndsSent; };
         // Frames are compared sample by sample; the processing has tests of its own.
         controller->setNoiseSuppression(false);
         controller->onCue = [this](Cue cue) {
@@ -40,7 +40,7 @@ protected:
     void startOnAir() {
         controller->start();
         main->runUntilIdle();
-        ASSERT_EQ(controller->connectionState().kind, Kind::onAir);
+        ASSERT_EQ(controller->connectionState().kind, Kind::ready);
     }
 
     // Speaks `frames` whole frames into the microphone.
@@ -100,7 +100,7 @@ protected:
 };
 
 // The typed state as the group's and the audio's reports come (the audio's
-// from any thread): an audio error shows over "on air", a network error over it.
+// from any thread): an audio error shows over "ready", a network error over it.
 TEST_F(PTTControllerTest, ConnectionStateFollowsTheGroupAndTheAudio) {
     devices->setOutputStartFailure("cannot connect to the sound server");
     network->isAutoReady = false;
@@ -117,10 +117,13 @@ TEST_F(PTTControllerTest, ConnectionStateFollowsTheGroupAndTheAudio) {
         ConnectionState shown;
     } steps[] = {
         {GroupState{GroupState::Kind::ready, {}}, std::nullopt, ConnectionState::audioError("cannot connect to the sound server")},
-        {std::nullopt, Health{}, {Kind::onAir, {}}},
+        {std::nullopt, Health{}, {Kind::ready, {}}},
         {std::nullopt, Health{"no sound server is running"}, ConnectionState::audioError("no sound server is running")},
         {GroupState{GroupState::Kind::waiting, "Network is unreachable"}, std::nullopt, ConnectionState::networkError("Network is unreachable")},
         {std::nullopt, Health{}, ConnectionState::networkError("Network is unreachable")},
+        // No usable interface is no network, whatever the audio says.
+        {GroupState{GroupState::Kind::waiting, "no network connection", false, true}, Health{"no sound server is running"},
+         {Kind::noNetwork, {}}},
     };
     for (const auto& step : steps) {
         if (step.group) network->lastGroup()->deliverState(*step.group);
@@ -249,17 +252,29 @@ TEST_F(PTTControllerTest, SilentTalkersTimeOutStrictlyAfterFourTenthsEachOnItsOw
     EXPECT_EQ(controller->talkingPeerNames().size(), PTTController::maximumTalkers) << "no more than the mixer plays";
 }
 
-// A press without a microphone gives "failed" and its release no "released";
-// peers still see its talk start and an end after no frames.
-TEST_F(PTTControllerTest, APressWithoutAMicrophoneFails) {
+// A press that cannot go on air sends nothing, plays "failed" and says why: no
+// microphone; audio failing while a capture would still be accepted; no network.
+TEST_F(PTTControllerTest, APressThatCannotGoOnAirSendsNothingAndSaysWhy) {
     devices->makeCaptureUnavailable();
     startOnAir();
-    controller->beginTalking();
-    controller->endTalking();
-    main->advance(1s);
-    EXPECT_EQ(cues, (std::vector{Cue::failed}));
-    EXPECT_EQ(sentTypes(), (std::vector{T::talkStart, T::talkEnd}));
-    EXPECT_EQ(sent().back().frameIndex, 0u);
+    const auto press = [this](const TalkFailure& expected) {
+        controller->beginTalking();
+        EXPECT_FALSE(controller->isTransmitting());
+        EXPECT_EQ(controller->talkFailure(), expected);
+        controller->endTalking();
+        main->advance(1s);
+    };
+    press({TalkFailure::Kind::noMicrophone, {}});
+    devices->setInputFormat(16000, 1);
+    devices->reportHealth("no sound server is running");
+    main->runUntilIdle();
+    press({TalkFailure::Kind::audio, "no sound server is running"});
+    devices->reportHealth(std::nullopt);
+    network->lastGroup()->deliverState({GroupState::Kind::waiting, "no network connection", false, true});
+    main->runUntilIdle();
+    press({TalkFailure::Kind::noNetwork, {}});
+    EXPECT_TRUE(sentTypes().empty());
+    EXPECT_EQ(cues, (std::vector{Cue::failed, Cue::failed, Cue::failed}));
 }
 
 TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {

@@ -2,7 +2,8 @@
 # The receive side with real audio between three lab hosts, h2 playing to the
 # audio lab's speaker "spk" (recorded from spk.monitor): two talkers at once,
 # each at its level alone; 10 % loss concealed without gaps or change of length;
-# the recorder against floods and a full disk. (Talking from the microphone is
+# the recorder against floods and a full disk, its files named by time and
+# talker. (Talking from the microphone is
 # walked by noise_lab and audio_live_lab.)
 # $1: the build directory.
 set -euo pipefail
@@ -80,7 +81,7 @@ record() {
 }
 
 lab_background lab exec h2 "$cli" listen --name ear --cues off >"$tmp/ear.log" 2>&1
-await "$tmp/ear.log" '"on air"'
+await "$tmp/ear.log" '"Ready"'
 
 echo "== each tone alone, then both at once"
 record "$tmp/solo-low.wav" lab exec h1 "$cli" say "$tmp/low.wav" --name Low
@@ -123,7 +124,7 @@ echo "== floods of random senders' audio and of long names at once, at a recorde
 lab_background "$root/scripts/netlab.sh" exec h2 "$cli" listen --audio none --record "$tmp/rec" --name rec >"$tmp/rec.log" 2>&1
 recPid=$!  # the CLI itself: netlab.sh and ip exec it
 rss() { awk '/VmRSS/ {print $2}' /proc/$recPid/status; }
-await "$tmp/rec.log" '"on air"'
+await "$tmp/rec.log" '"Ready"'
 before=$(rss)
 lab exec h3 $py "$tmp/flood.py" hello 5 20000 &
 lab exec h1 $py "$tmp/flood.py" audio 5 20000
@@ -134,16 +135,23 @@ files=$({ find "$tmp/rec" -type f 2>/dev/null || true; } | wc -l)
 echo "RSS $before kB, after the floods $after kB; $files files"
 check "at most a handful of files" 1 "$((files <= 5))"
 check "memory flat through the floods (within 8 MB)" 1 "$((after - before <= 8192))"
-lab exec h1 "$cli" say "$tmp/blip.wav" --name After >/dev/null 2>&1
-await "$tmp/rec.log" '"event":"recorded".*"name":"After"'
-check "a real talker is still recorded" 1 "$(grep -c '"event":"recorded".*"name":"After"' "$tmp/rec.log")"
+# Recordings are named by time and talker; a file already there is never
+# overwritten: one is made in the way for each of the next seconds.
+t=$(date +%s)
+mkdir -p "$tmp/rec"
+for i in $(seq 0 9); do echo keep >"$tmp/rec/$(date -d "@$((t + i))" +%Y-%m-%dT%H-%M-%S) After_.wav"; done
+lab exec h1 "$cli" say "$tmp/blip.wav" --name After/ >/dev/null 2>&1
+await "$tmp/rec.log" '"event":"recorded".*"name":"After/"'
+check "a real talker is still recorded, named by time and talker made safe, beside the untouched file in its way" 1:10 \
+    "$(grep -cE '"recorded","file":"[^"]*/[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}-[0-9]{2}-[0-9]{2} After_ \(2\)\.wav","name":"After/"' \
+    "$tmp/rec.log"):$(cat "$tmp"/rec/*After_.wav | grep -c '^keep$')"
 kill -TERM $recPid; wait $recPid 2>/dev/null || true
 
 echo "== a full disk"
 mount -t tmpfs -o size=64k tmpfs "$full"
 "$root/scripts/netlab.sh" exec h2 "$cli" listen --audio none --record "$full" --name full >"$tmp/full.log" 2>&1 &
 fullPid=$!
-await "$tmp/full.log" '"on air"'
+await "$tmp/full.log" '"Ready"'
 lab exec h1 "$cli" say "$tmp/low.wav" --name Filler >/dev/null 2>&1
 lab exec h1 "$cli" say "$tmp/blip.wav" --name Later >/dev/null 2>&1
 await "$tmp/full.log" '"event":"spurt","name":"Later"'

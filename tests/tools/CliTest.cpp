@@ -45,6 +45,8 @@ TEST(CommandLine, UsageErrorsExitTwoWithAMessage) {
         {{"peers", "--seconds", "0"}, "at most 31536000 "},
         {{"listen", "--seconds", "1e400"}, "at most 31536000 "},
         {{"talk", "--seconds", "31536001"}, "at most 31536000 "},
+        // A key X has no name for is found while parsing, before anything joins the network.
+        {{"talk", "--key", "F99"}, "not a key: F99"},
         // A private channel needs its passphrase from a file, never from the command line.
         {{"listen", "--channel", "Office"}, "--passphrase-file"},
         {{"monitor", "--passphrase-file", "-"}, "--channel"},

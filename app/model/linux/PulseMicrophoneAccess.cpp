@@ -78,7 +78,7 @@ struct MicrophoneCheck {
         auto* self = static_cast<MicrophoneCheck*>(userdata);
         if (!info) return self->finishWithContextError();
         if (!info->default_source_name || !*info->default_source_name)
-            return self->finish(MicrophoneAuthorization::denied);
+            return self->finish(MicrophoneAuthorization::noDevice);
         if (pa_operation* op =
                 pa_context_get_source_info_by_name(c, info->default_source_name, &MicrophoneCheck::onSourceInfo, self))
             pa_operation_unref(op);
@@ -91,12 +91,12 @@ struct MicrophoneCheck {
         if (self->result || self->stream) return;  // the list's end after the one entry
         if (eol < 0 || !info) {
             // The default names a source that is gone: nothing to record from.
-            return self->finish(pa_context_errno(c) == PA_ERR_NOENTITY ? MicrophoneAuthorization::denied
+            return self->finish(pa_context_errno(c) == PA_ERR_NOENTITY ? MicrophoneAuthorization::noDevice
                                                                         : MicrophoneAuthorization::unavailable);
         }
         // With no input device the server's default source is a sink's monitor:
         // recording it would capture our own playback, not a microphone.
-        if (info->monitor_of_sink != PA_INVALID_INDEX) return self->finish(MicrophoneAuthorization::denied);
+        if (info->monitor_of_sink != PA_INVALID_INDEX) return self->finish(MicrophoneAuthorization::noDevice);
 
         const pa_sample_spec spec{PA_SAMPLE_S16LE, 16000, 1};
         self->stream.reset(pa_stream_new(c, "Hollerhopper microphone check", &spec, nullptr));

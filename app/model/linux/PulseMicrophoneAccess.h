@@ -10,8 +10,8 @@ namespace hh {
 // Microphone access on a PulseAudio (or PipeWire-Pulse) desktop. There is no
 // prompt: access is granted when the sound server has a default input that is
 // a real source (not a sink's monitor) and a record stream on it opens;
-// denied when the server refuses us, has no input, or the input cannot be
-// opened; unavailable while the server cannot be reached. Each status() is a
+// denied when the server refuses us or the input cannot be opened; noDevice
+// when it has no input; unavailable while the server cannot be reached. Each status() is a
 // short exchange with the server on the calling thread, bounded by `timeout`.
 class PulseMicrophoneAccess final : public MicrophoneAccess {
 public:

@@ -74,18 +74,19 @@ private:
         if (isCancelled_) return;
         report({GroupState::Kind::setup, {}});
         if (isCancelled_) return;
+        const auto interface = linuxnet::primaryInterface();
+        if (!interface) return report({GroupState::Kind::waiting, "no network connection", false, true});
 
         const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) return fail(errno);
         fd_ = fd;
         descriptor_.assign(fd);
 
-        const auto interface = linuxnet::primaryInterface();
         const int on = 1, off = 0;
         const unsigned char ttl = 1;
         ip_mreqn membership{};
         membership.imr_multiaddr = group_.sin_addr;
-        membership.imr_ifindex = interface ? int(interface->index) : 0;
+        membership.imr_ifindex = int(interface->index);
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_port = group_.sin_port;
@@ -114,7 +115,7 @@ private:
             messages_[i].msg_hdr.msg_iov = &vectors_[i];
             messages_[i].msg_hdr.msg_iovlen = 1;
         }
-        HH_LOG_INFO(logcat::net, "joined the group on " << (interface ? interface->name : std::string("the default interface")));
+        HH_LOG_INFO(logcat::net, "joined the group on " << interface->name);
         report({GroupState::Kind::ready, {}});
         waitForDatagrams();
     }

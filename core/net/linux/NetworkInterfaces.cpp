@@ -40,15 +40,16 @@ std::optional<std::string> defaultRouteInterface(std::string_view routeTable) {
 
 std::optional<std::string> choosePrimaryInterface(const std::optional<std::string>& defaultRoute,
                                                   const std::vector<InterfaceCandidate>& interfaces) {
+    // Loopback is never chosen: joined there we would hear only ourselves.
+    const auto isUsable = [](const InterfaceCandidate& i, unsigned wanted) {
+        return (i.flags & wanted) == wanted && !(i.flags & IFF_LOOPBACK) && i.hasIPv4;
+    };
     if (defaultRoute) {
         for (const auto& i : interfaces)
-            if (i.name == *defaultRoute) return i.name;
+            if (i.name == *defaultRoute && isUsable(i, IFF_UP | IFF_RUNNING)) return i.name;
     }
-    constexpr unsigned wanted = IFF_UP | IFF_RUNNING | IFF_MULTICAST;
     for (const auto& i : interfaces)
-        if ((i.flags & wanted) == wanted && !(i.flags & IFF_LOOPBACK) && i.hasIPv4) return i.name;
-    for (const auto& i : interfaces)
-        if (i.flags & IFF_LOOPBACK) return i.name;
+        if (isUsable(i, IFF_UP | IFF_RUNNING | IFF_MULTICAST)) return i.name;
     return std::nullopt;
 }
 

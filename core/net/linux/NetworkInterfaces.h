@@ -16,9 +16,9 @@ struct InterfaceInfo {
 };
 
 // The interface to join and send on, the one choice for the transport and the
-// permission check: the one of the IPv4 default route, else the first that is
-// up, running, multicast-capable, not loopback and has an IPv4 address, else
-// loopback.
+// permission check: the one of the IPv4 default route if it is up, running and
+// has an IPv4 address, else the first that is up, running, multicast-capable,
+// not loopback and has an IPv4 address; none when nothing is.
 std::optional<InterfaceInfo> primaryInterface();
 
 struct InterfaceCandidate {

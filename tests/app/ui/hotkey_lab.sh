@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The global push-to-talk key end to end: in lab host h1, under a display of
 # its own, the tray program (key Pause, name "Key Desk" from its settings file)
-# held with xdotool while another window has the focus, then
+# held with xdotool while another window has the focus, then under Wayland
+# through a stand-in desktop portal ("Portal Desk"), then
 # `hollerhopper-cli talk --key F9` held on a display that goes away mid-hold;
 # `hollerhopper-cli monitor` in h2 must see, per hold, one talk start, audio
 # frames and one talk end, also for the 2 s hold with auto-repeat on.
@@ -57,4 +58,5 @@ PY
 }
 check "the tray program's two holds (1 s, 2 s with auto-repeat): two starts, audio, two ends" "2 many 2" "$(counts "Key Desk")"
 check "a hold whose display went away: one start, audio, one end" "1 many 1" "$(counts "Key Lost")"
+check "the portal's Activated and Deactivated, each sent twice: one start, audio, one end" "1 many 1" "$(counts "Portal Desk")"
 lab_summary

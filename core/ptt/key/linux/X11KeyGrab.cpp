@@ -63,6 +63,10 @@ bool isKeyDown(xcb_connection_t* c, const std::vector<xcb_keycode_t>& keycodes) 
 
 } // namespace
 
+bool X11KeyGrab::isKnownKeyName(const KeyChord& chord) {
+    return xkb_keysym_from_name(chord.key.c_str(), XKB_KEYSYM_NO_FLAGS) != XKB_KEY_NoSymbol;
+}
+
 X11KeyGrab::~X11KeyGrab() { stop(); }
 
 void X11KeyGrab::start(const KeyChord& chord, const std::string& display) {

@@ -44,6 +44,11 @@ public:
     // ungrabs and disconnects. Safe to call when not started.
     void stop();
 
+    // Whether X knows the chord's key name at all (a keysym), without a
+    // display: what can be said before anything starts. A known name may still
+    // be on no key of the keyboard (noSuchKey once grabbed).
+    static bool isKnownKeyName(const KeyChord& chord);
+
     // Milliseconds between checks of the keyboard's state while the key is held.
     static constexpr int heldCheckMilliseconds = 400;
 

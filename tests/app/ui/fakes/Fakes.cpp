@@ -15,7 +15,7 @@ void FakeController::setPeerNames(const QStringList& names) {
 void FakeController::setConnectionState(const QString& kind, const QString& detail) {
     using K = ConnectionState::Kind;
     const QMap<QString, K> kinds{{QStringLiteral("starting"), K::starting}, {QStringLiteral("connecting"), K::connecting},
-                                        {QStringLiteral("onAir"), K::onAir}, {QStringLiteral("stopped"), K::stopped},
+                                        {QStringLiteral("ready"), K::ready}, {QStringLiteral("stopped"), K::stopped},
                                         {QStringLiteral("networkError"), K::networkError},
                                         {QStringLiteral("audioError"), K::audioError}};
     Q_ASSERT(kinds.contains(kind));

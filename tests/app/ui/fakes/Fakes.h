@@ -59,7 +59,7 @@ public:
     Q_INVOKABLE void setTalkingPeers(const QStringList& names) { publishTalkingPeers(names, names.value(names.size() - 1)); }
     Q_INVOKABLE void setTransmitting(bool value) { publishTransmitting(value); }
     Q_INVOKABLE void setWrongPassphrase(bool value) { publishWrongPassphrase(value); }
-    // `kind` names a ConnectionState::Kind: "onAir", "networkError"...
+    // `kind` names a ConnectionState::Kind: "ready", "networkError"...
     Q_INVOKABLE void setConnectionState(const QString& kind, const QString& detail = {});
 
     EventLog log;
@@ -91,15 +91,18 @@ public:
     EventLog log;
 };
 
-// Stand-in for the global key: takes any chord.
+// Stand-in for the global key: takes any chord but those another program holds.
 class FakeHotkey : public HotkeyObject {
     Q_OBJECT
 public:
     using HotkeyObject::HotkeyObject;
     void setKey(const QString& chord) override {
         publishKey(chord);
-        publishStatus(chord.isEmpty() ? Status::off : Status::ready);
+        publishStatus(chord.isEmpty() ? Status::off : takenKeys.contains(chord) ? Status::conflict : Status::ready);
     }
+    Q_INVOKABLE void setTakenKeys(const QStringList& keys) { takenKeys = keys; }
+
+    QStringList takenKeys;
 };
 
 // For QML tests: registers the fakes as Hollerhopper.Fakes 1.0.

@@ -47,6 +47,7 @@ TestCase {
         return [
             { tag: "just created", mic: "unknown", net: "unknown", clicked: [] },
             { tag: "no sound server", mic: "unavailable", net: "granted", clicked: [] },
+            { tag: "no microphone", mic: "noDevice", net: "granted", clicked: [] },
             { tag: "mic not asked", mic: "notDetermined", net: "granted", clicked: ["requestMicrophoneAccess"] },
             { tag: "both denied", mic: "denied", net: "denied", clicked: ["openPrivacySettings 0", "openPrivacySettings 1"] },
             { tag: "both granted", mic: "granted", net: "granted", clicked: [] },
@@ -61,7 +62,8 @@ TestCase {
             compare(warning.visible, status === "denied" || status === "notDetermined", rowName)
             const text = control(rowName, "statusText")
             compare(text ? text.text : null, status === "granted" ? "Granted" : status === "unknown" ? "Checking\u2026"
-                  : status === "unavailable" ? "No sound server is running" : null, rowName)
+                  : status === "unavailable" ? "No sound server is running"
+                  : status === "noDevice" ? "No microphone found" : null, rowName)
             compare(!!control(rowName, "grantedLabel"), status === "granted", rowName)
             compare(!!control(rowName, "openSettingsButton"), status === "denied", rowName)
             const allow = control(rowName, "allowButton")
@@ -71,6 +73,8 @@ TestCase {
                 mouseClick(button)
         }
         compare(model.events(), data.clicked)
+        // A wired computer has no Wi-Fi: the row speaks of the network.
+        verify(control("localNetworkRow", "rowExplanation").text.endsWith("devices on your network"))
     }
 
     // Read again when shown, when the program is activated while shown, and
@@ -83,7 +87,7 @@ TestCase {
                        [() => { app.state = Qt.ApplicationInactive; settings.onScreen = true }, 1],
                        [() => { app.state = Qt.ApplicationActive }, 2],
                        [() => controller.setConnectionState("audioError", "still gone"), 2],
-                       [() => controller.setConnectionState("onAir"), 3]]
+                       [() => controller.setConnectionState("ready"), 3]]
         steps.forEach(([change, refreshes], i) => {
             change()
             compare(model.count("refresh"), refreshes, i)
@@ -91,8 +95,8 @@ TestCase {
     }
 
     // The key-capture field: a click listens, the next key with its modifiers
-    // becomes the key, a modifier alone waits; Clear empties it. Each status is
-    // said in words.
+    // becomes the key unless another program holds it, a modifier alone waits;
+    // Clear empties it. Each status is said in words.
     function test_pushToTalkKey() {
         const hotkey = createTemporaryObject(hotkeyComponent, testCase)
         const controller = createTemporaryObject(controllerComponent, testCase)
@@ -108,7 +112,12 @@ TestCase {
         keyClick(Qt.Key_Space, Qt.ControlModifier)
         compare(hotkey.key, "ctrl+space")
         compare(field.text, "Push-to-talk key: Ctrl+Space")
+        // A key another program holds is not taken: the field says so and listens on.
+        hotkey.setTakenKeys(["F10"])
         mouseClick(field)
+        keyClick(Qt.Key_F10)
+        compare(field.text, "F10 is used by another program: press another key…")
+        compare(hotkey.key, "ctrl+space")
         keyClick(Qt.Key_F9)
         compare(hotkey.key, "F9")
         compare(status.text, "Hold F9 anywhere to talk, even with the panel closed.")

@@ -63,9 +63,9 @@ TestCase {
             [() => { controller.setTransmitting(false); controller.clearTalkingPeer() },
              "network error: multicast setup: no route", "orange"],
             [() => controller.setTalkingPeers(["Ada", "Bob", "Cy", "Di"]), "\u2068Ada\u2069 and 3 others are talking\u2026", "green"],
-            [() => { controller.clearTalkingPeer(); controller.setConnectionState("onAir"); controller.setInboundBlocked(true) },
+            [() => { controller.clearTalkingPeer(); controller.setConnectionState("ready"); controller.setInboundBlocked(true) },
              "Incoming audio is blocked on this computer", "orange"],
-            [() => controller.setInboundBlocked(false), "on air", "secondary"],
+            [() => controller.setInboundBlocked(false), "Ready", "secondary"],
         ]
         for (const [change, text, colour] of steps) {
             change()
@@ -96,9 +96,13 @@ TestCase {
 
     function test_banner_data() {
         return [
-            { tag: "both denied", mic: "denied", net: "denied", banner: "Microphone & Local Network access needed \u2014 tap to fix" },
-            { tag: "network denied", mic: "granted", net: "denied", banner: "Local Network access needed \u2014 tap to fix" },
-            { tag: "all granted", mic: "granted", net: "granted", banner: null },
+            { tag: "both denied", mic: "denied", net: "denied", banner: "Microphone & Local Network access needed \u2014 tap to fix",
+              caption: "Mic access refused" },
+            { tag: "network denied", mic: "granted", net: "denied", banner: "Local Network access needed \u2014 tap to fix",
+              caption: "Network refused" },
+            // Nothing to grant: the button says what is missing, and no banner asks for access.
+            { tag: "no microphone", mic: "noDevice", net: "granted", banner: null, caption: "No microphone" },
+            { tag: "all granted", mic: "granted", net: "granted", banner: null, caption: "" },
         ]
     }
     function test_banner(data) {
@@ -109,9 +113,9 @@ TestCase {
             compare(child("bannerText").text, data.banner)
             compare(banner.Accessible.name, data.banner)
         }
-        const granted = data.mic === "granted" && data.net === "granted"
-        compare(child("talkLabel").text, granted ? "HOLD TO TALK" : "PERMISSIONS NEEDED")
-        compare(talkButton().Accessible.name, granted ? "Hold to talk" : "Hold to talk \u2014 permissions needed")
+        const granted = data.caption === ""
+        compare(child("talkLabel").text, granted ? "HOLD TO TALK" : data.caption.toUpperCase())
+        compare(talkButton().Accessible.name, granted ? "Hold to talk" : "Hold to talk \u2014 " + data.caption.toLowerCase())
     }
 
     // Each hold: pressed at `at`, dragged far outside the circle, then `change`
@@ -140,7 +144,7 @@ TestCase {
             compare(controller.count("endTalking"), 1)
         }
         compare(controller.count("beginTalking"), data.begins)
-        compare(child("talkLabel").text, data.begins && !data.hide ? "ON AIR" : data.perms && !data.change ? "PERMISSIONS NEEDED" : "HOLD TO TALK")
+        compare(child("talkLabel").text, data.begins && !data.hide ? "ON AIR" : data.perms && !data.change ? "CONNECTING\u2026" : "HOLD TO TALK")
         mouseRelease(button, 220, -20)
         compare(controller.count("endTalking"), data.begins)
         verify(!walkie.isPressed)
@@ -237,12 +241,13 @@ TestCase {
             ["talking", () => controller.setTalkingPeer("Bob")],
             ["on air", () => { controller.clearTalkingPeer(); mousePress(talkButton()) }],
             ["no permissions", () => { mouseRelease(talkButton()); permissions.setStatuses("notDetermined", "denied") }],
-            ["blocked", () => { controller.setConnectionState("onAir"); controller.setInboundBlocked(true) }],
+            ["blocked", () => { controller.setConnectionState("ready"); controller.setInboundBlocked(true) }],
             ["audio", () => controller.setConnectionState("audioError", "no sound server is running")],
             ["network", () => controller.setConnectionState("networkError", "multicast setup: no route to host")],
             ["settings", () => { permissions.setStatuses("unavailable", "denied"); walkie.showSettings = true }],
             ["key", () => hotkey.setKey("ctrl+shift+F12")],
             ["capturing", () => mouseClick(child("keyField"))],
+            ["key taken", () => { hotkey.setTakenKeys(["ctrl+alt+Prior"]); keyClick(Qt.Key_PageUp, Qt.ControlModifier | Qt.AltModifier) }],
         ]
         for (const [what, change] of states) {
             change()
@@ -289,7 +294,7 @@ TestCase {
 
     function test_hostileNamesCannotDisguiseThemselves() {
         walkie.onScreen = true
-        controller.setConnectionState("onAir")
+        controller.setConnectionState("ready")
         controller.setPeerNames(["Plain 1", "Plain 2", "Plain 3", "Plain 4", "Plain 5"])  // the same count in the header
         controller.setTalkingPeer("evil.exe")
         wait(300)
@@ -326,7 +331,7 @@ TestCase {
             skip("HH_SCREENSHOT_DIR not set")
         walkie.onScreen = true
         network.setSsid("Studio")
-        controller.setConnectionState("onAir")
+        controller.setConnectionState("ready")
         controller.setPeerNames(["Ada's laptop", "Kitchen"])
         const appearance = createTemporaryObject(appearanceComponent, testCase)
         walkie.appearance = appearance
@@ -339,7 +344,8 @@ TestCase {
             "dark": () => { appearance.isDark = true },
             "permissions": () => { appearance.isDark = false; controller.clearTalkingPeer(); permissions.setStatuses("notDetermined", "denied") },
             "settings": () => { walkie.showSettings = true },
-            "private": () => { walkie.showSettings = false; controller.setChannel("Office", "maple orbit"); controller.setWrongPassphrase(true) },
+            "window": () => { walkie.showSettings = false; permissions.setStatuses("granted", "granted"); walkie.hasMenu = true },
+            "private": () => { walkie.hasMenu = false; controller.setChannel("Office", "maple orbit"); controller.setWrongPassphrase(true) },
         }
         for (const name in shots) {
             shots[name]()

@@ -1,9 +1,9 @@
 // The tray program on fakes, for tests that drive it as a desktop does (and,
 // like the program, the only copy on its display). It
 // prints what happens as lines on stdout ("event beginTalking", "panel created",
-// "panel shown", ...) and takes commands on stdin, answering each with "ok COMMAND":
-//   view (prints "showSettings 0|1 dark 0|1", the panel's) | hide | quit
-//   setkey CHORD
+// "panel shown", "menu shown ENTRY|ENTRY...", ...) and takes commands on stdin, answering each with "ok COMMAND":
+//   view (prints "showSettings 0|1 dark 0|1", the panel's) | statusline | tooltip (lines joined by " | ") | hide | quit
+//   setkey CHORD | choose CHORD (as the capture field in Settings; prints "choice CHORD [REFUSAL]")
 // and prints "hotkey STATUS KEY" whenever the key's status changes.
 // The push-to-talk key is the real one (X11 grab, or the portal in a Wayland
 // session) and its settings file is the user's ($XDG_CONFIG_HOME).
@@ -14,6 +14,7 @@
 #include "fakes/Fakes.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QQuickItem>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -50,6 +51,9 @@ int main(int argc, char** argv) {
     QObject::connect(realHotkey, &hh::HotkeyObject::statusChanged, [realHotkey] {
         say(QStringLiteral("hotkey %1 %2").arg(realHotkey->statusName(), realHotkey->key()));
     });
+    QObject::connect(realHotkey, &hh::HotkeyObject::choiceSettled, [](const QString& chord, const QString& refusal) {
+        say(QStringLiteral("choice %1 %2").arg(chord, refusal).trimmed());
+    });
     hh::AppDelegate delegate(hh::AppBackend{std::move(controller), std::make_unique<hh::FakeNetworkName>(),
                                             std::move(permissions), std::move(hotkey)});
     // The panel is made when first shown (at once without a tray): watched from then on.
@@ -67,6 +71,12 @@ int main(int argc, char** argv) {
     if (delegate.statusItem() && delegate.panel())
         return 3; // a program in the tray makes its panel only when it is first opened
     instance.onShowPanel = [&delegate] { delegate.revealPanel(); };
+    QObject::connect(delegate.contextMenu(), &QMenu::aboutToShow, [&delegate] {
+        QStringList entries;
+        for (const QAction* action : delegate.contextMenu()->actions())
+            entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        say(QStringLiteral("menu shown ") + entries.join(QLatin1Char('|')));
+    });
     instance.start();
 
     using Argument = const QString&;
@@ -78,8 +88,13 @@ int main(int argc, char** argv) {
                      .arg(int(root->property("showSettings").toBool()))
                      .arg(int(root->property("style").value<QObject*>()->property("isDark").toBool())));
          }},
+        {QStringLiteral("statusline"),
+         [&](Argument) { say(QStringLiteral("statusline ") + delegate.ensurePanel()->rootObject()->property("statusLine").toString()); }},
+        {QStringLiteral("tooltip"),
+         [&](Argument) { say(QStringLiteral("tooltip ") + delegate.statusItem()->toolTip().replace('\n', QStringLiteral(" | "))); }},
         {QStringLiteral("hide"), [&](Argument) { if (panel) panel->hide(); }},
         {QStringLiteral("setkey"), [&](Argument a) { realHotkey->setKey(a); }},
+        {QStringLiteral("choose"), [&](Argument a) { realHotkey->chooseKey(a); }},
         {QStringLiteral("quit"), [](Argument) { QCoreApplication::quit(); }},
     };
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

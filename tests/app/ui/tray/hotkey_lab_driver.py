@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """In a lab host, under its own display: the real tray program with the
 global key Pause (panel closed, another program's window focused), held
-with xdotool (hotkey_lab.sh).
+with xdotool; then under Wayland, the key held through a stand-in portal
+(hotkey_lab.sh).
 Usage: hotkey_lab_driver.py PROGRAM READY_FILE (under with_display.sh)."""
 import os
 import subprocess
@@ -9,7 +10,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from tray_test import check, end_program, failures, open_tray_session, poll  # noqa: E402
+from tray_test import Portal, check, end_program, failures, open_tray_session, poll  # noqa: E402
 
 
 def wait_line(path, text, timeout=20):
@@ -23,9 +24,28 @@ def hold(key, seconds):
     time.sleep(1.0)
 
 
+def portal(program, session, work):
+    """Under Wayland, as "Portal Desk": a stand-in portal binds Pause, then a
+    1.5 s hold whose Activated and Deactivated each come twice."""
+    config = os.path.join(work, "wayland-config", "hollerhopper")
+    os.makedirs(config)
+    with open(os.path.join(config, "hollerhopper.conf"), "w") as f:
+        f.write("[identity]\nname=Portal Desk\n")
+    stand_in, log = Portal(session), os.path.join(work, "wayland.program.log")
+    app = subprocess.Popen([program], stdout=open(log, "w"), stderr=subprocess.STDOUT,
+                           env=dict(os.environ, XDG_CONFIG_HOME=os.path.dirname(config), XDG_SESSION_TYPE="wayland"))
+    check(wait_line(log, "bound through the desktop portal") and stand_in.bound == [("push-to-talk", "Pause")],
+          "under Wayland the program binds Pause through the portal")
+    for member, seconds in (("Activated", 1.5), ("Deactivated", 1.0)):
+        stand_in.fire(member)
+        stand_in.fire(member)  # a repeat is no new press or release
+        poll(lambda: False, seconds)
+    end_program(app)
+
+
 def main():
     program, ready_file = sys.argv[1:3]
-    _, item = open_tray_session()
+    session, item = open_tray_session()
     log = ready_file + ".program.log"
     with open(log, "w") as out:
         app = subprocess.Popen([program], stdout=out, stderr=subprocess.STDOUT)
@@ -45,6 +65,7 @@ def main():
     finally:
         for p in (app, focus):
             end_program(p)
+    portal(program, session, os.path.dirname(ready_file))
     print("%d failure(s)" % len(failures))
     return 1 if failures else 0
 

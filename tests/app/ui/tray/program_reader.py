@@ -1,8 +1,14 @@
 #!/usr/bin/python3
 """The real tray program in a lab host (app_lab.sh), read over AT-SPI.
 
-Starts PROGRAM with a StatusNotifierWatcher of our own, opens its panel from
-the status item and writes DIR/ready; then waits, in turn, until the panel
+Starts PROGRAM with a StatusNotifierWatcher of our own and opens its panel
+from the status item. With no sound server yet, the talk button says so and a
+press of the push-to-talk key says why it was not sent; once the sound server
+is up (DIR/want-audio, then DIR/audio-up) the button works without Settings
+being opened and the panel and tooltip read "Ready"; with the link down
+(DIR/want-link-down, DIR/link-down) both say "No network connection", and
+Ready again once it is up (DIR/want-link-up, DIR/link-up). Then it writes
+DIR/ready and waits, in turn, until the panel
 - lists TALKER and reads "TALKER is talking…";
 - lists SILENT as "SILENT — can't be heard from here", with the hint under the list;
 - (after writing DIR/publish-more) lists ORDER, "|"-separated names in the
@@ -17,6 +23,7 @@ Usage: program_reader.py PROGRAM DIR TALKER SILENT ORDER (under with_display.sh)
 import os
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dbus  # noqa: E402
@@ -82,6 +89,38 @@ def screenshot(work, name):
         print("no screenshot:", error)
 
 
+# Asks the lab script for DIR/NAME (writing DIR/want-NAME) and waits until it is there.
+def handshake(work, name):
+    open(os.path.join(work, "want-" + name), "w").close()
+    return poll(lambda: os.path.exists(os.path.join(work, name)), 60)
+
+
+# What the panel and the tooltip say about audio and network as they come and go.
+def honest_states(app, sni, work):
+    tooltip = lambda text: poll(lambda: text in map(str, dbus.Interface(sni, dbus.PROPERTIES_IFACE).Get(SNI, "ToolTip")[2:]))
+    button = "Hold to talk \u2014 no sound server"
+    check(named(button)(wait_for(app.pid, named(button), timeout=20)), "with no sound server the talk button says so")
+    failed = "Not sent: no sound server is running"
+    subprocess.run("xdotool keydown Pause sleep 0.4 keyup Pause".split(), check=True)
+    nodes = wait_for(app.pid, named(failed), timeout=3)
+    if not any(n.startswith("Hold to talk") for _, n in nodes):
+        # The key's grab closed the panel (a click just after that is taken as the
+        # one that closed it): open it again.
+        time.sleep(0.5)
+        dbus.Interface(sni, SNI).Activate(dbus.Int32(0), dbus.Int32(0))
+        nodes = wait_for(app.pid, named(failed))
+    check(named(failed)(nodes) and not named("You're talking\u2026")(nodes),
+          "a press of the key with no sound server says it was not sent, not that we are talking")
+    ready = lambda ns: named("Hold to talk")(ns) and named("Ready")(ns)
+    check(handshake(work, "audio-up") and ready(wait_for(app.pid, ready, timeout=20)) and tooltip("Hollerhopper \u2014 Ready"),
+          "the sound server started: the talk button works, the panel and the tooltip read Ready, Settings never opened")
+    offline = lambda ns: named("No network connection")(ns) and named("Hold to talk \u2014 no network")(ns)
+    check(handshake(work, "link-down") and offline(wait_for(app.pid, offline, timeout=20))
+          and tooltip("Hollerhopper \u2014 No network connection"),
+          "the link down: the panel and the tooltip say No network connection, the button no network")
+    check(handshake(work, "link-up") and ready(wait_for(app.pid, ready, timeout=20)), "the link up: Ready again")
+
+
 def main():
     program, work, talker, silent, order = sys.argv[1:6]
     _, item = open_tray_session()
@@ -92,6 +131,7 @@ def main():
             return 1
         dbus.Interface(sni, SNI).Activate(dbus.Int32(0), dbus.Int32(0))
         check(named("Hollerhopper")(wait_for(app.pid, named("Hollerhopper"), timeout=20)), "its panel opens")
+        honest_states(app, sni, work)
         opened = panel_extents(app.pid)
         open(os.path.join(work, "ready"), "w").close()
 

@@ -1,12 +1,16 @@
 #!/usr/bin/python3
 """Drives the tray program on fakes as a desktop does: over D-Bus as the
 StatusNotifierWatcher (the panel's Activate, its dbusmenu menu, the icon's
-name and pixels on a black and a white panel) and as the settings portal (a
-light or dark desktop), and its push-to-talk key on X11 with xdotool (Caps Lock on, the key
-kept across a restart). (The panel read over AT-SPI, and the key held over
-another program's window with auto-repeat: app_lab.sh and hotkey_lab.sh, on the
-real program; Space and Escape on the panel: tst_walkie.qml.)
+pixels on a black and a white panel, the panel left open while the key is
+held) and as the desktop's settings portal (light or dark), its push-to-talk
+key on X11 with xdotool (Caps Lock on, the key kept across a restart, taken by
+another program) and under Wayland (the tooltip without a portal, or refused
+by one), and, without a tray, its window (the menu button, closing). (The
+panel read over AT-SPI, and the key held over another program's window with
+auto-repeat: app_lab.sh and hotkey_lab.sh, on the real program; Space and
+Escape on the panel: tst_walkie.qml.)
 Usage: tray_test.py HARNESS (under with_display.sh)."""
+import contextlib
 import os
 import queue
 import subprocess
@@ -16,6 +20,7 @@ import threading
 import time
 
 import dbus
+import dbus.lowlevel
 import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
@@ -79,6 +84,60 @@ class Watcher(dbus.service.Object):
     def Get(self, interface, name):
         return {"RegisteredStatusNotifierItems": dbus.Array([i[0] for i in self.items], signature="s"),
                 "IsStatusNotifierHostRegistered": dbus.Boolean(True), "ProtocolVersion": dbus.Int32(0)}[name]
+
+
+PORTAL_PATH = "/org/freedesktop/portal/desktop"
+SHORTCUTS = "org.freedesktop.portal.GlobalShortcuts"
+
+
+def send_signal(bus, path, interface, member, signature, *args):
+    message = dbus.lowlevel.SignalMessage(path, interface, member)
+    message.append(*args, signature=signature)
+    GLib.idle_add(lambda: bus.send_message(message) and False)  # after the reply to a call in progress
+
+
+class Portal(dbus.service.Object):
+    """A stand-in desktop portal on `bus`: GlobalShortcuts (with `refuse`, it
+    refuses every binding) and Settings with only the colour scheme (1: dark, 2: light)."""
+    scheme = 1
+
+    def __init__(self, bus, refuse=False):
+        bus.request_name("org.freedesktop.portal.Desktop")
+        super().__init__(bus, PORTAL_PATH)
+        self.bus, self.refuse, self.session, self.bound = bus, refuse, None, []
+
+    def respond(self, sender, token, code, results):
+        path = "%s/request/%s/%s" % (PORTAL_PATH, sender[1:].replace(".", "_"), token)
+        send_signal(self.bus, path, "org.freedesktop.portal.Request", "Response", "ua{sv}", dbus.UInt32(code), results)
+        return dbus.ObjectPath(path)
+
+    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
+    def Get(self, interface, name):
+        return dbus.UInt32(1, variant_level=1)
+
+    @dbus.service.method(SHORTCUTS, in_signature="a{sv}", out_signature="o", sender_keyword="sender")
+    def CreateSession(self, options, sender=None):
+        self.session = dbus.ObjectPath(PORTAL_PATH + "/session/" + options["session_handle_token"])
+        return self.respond(sender, options["handle_token"], 0, {"session_handle": self.session})
+
+    @dbus.service.method(SHORTCUTS, in_signature="oa(sa{sv})sa{sv}", out_signature="o", sender_keyword="sender")
+    def BindShortcuts(self, session, shortcuts, parent, options, sender=None):
+        self.bound = [] if self.refuse else [(str(shortcuts[0][0]), str(shortcuts[0][1]["preferred_trigger"]))]
+        return self.respond(sender, options["handle_token"], int(self.refuse), {})
+
+    @dbus.service.method("org.freedesktop.portal.Settings", in_signature="ss", out_signature="v")
+    def Read(self, namespace, key):
+        return dbus.UInt32(self.scheme, variant_level=2)  # Read wraps the value once more
+
+    @dbus.service.signal("org.freedesktop.portal.Settings", signature="ssv")
+    def SettingChanged(self, namespace, key, value):
+        self.scheme = int(value)
+
+    def fire(self, member):
+        """Activated or Deactivated for the bound shortcut."""
+        send_signal(self.bus, PORTAL_PATH, SHORTCUTS, member, "osta{sv}", self.session, self.bound[0][0],
+                    dbus.UInt64(1), {})
+        pump()
 
 
 def end_program(app):
@@ -160,6 +219,9 @@ def main():
     light_and_dark(harness_path, session, item)
     with tempfile.TemporaryDirectory() as root:
         x11(harness_path, root)
+        wayland(harness_path, root, session)
+        session.release_name(WATCHER)  # from here on, a desktop without a tray
+        window_mode(harness_path, root)
     print("%d failure(s)" % len(failures))
     return 1 if failures else 0
 
@@ -175,6 +237,9 @@ def run(app, session, sni):
           "the first Activate makes the panel and opens it")
     activate(dbus.Int32(10), dbus.Int32(10))
     check(app.expect("panel hidden") is not None, "a second Activate closes it")
+    key_over_panel(app, activate, "without a window manager")
+    with window_manager():
+        key_over_panel(app, activate, "under openbox")
 
     menu = dbus.Interface(session.get_object(sni.bus_name, props.Get(SNI, "Menu")), "com.canonical.dbusmenu")
 
@@ -214,6 +279,42 @@ def run(app, session, sni):
     check(poll(lambda: app.process.poll() is not None) and app.process.returncode == 0, "Quit ends the program")
 
 
+def output(*command):
+    return subprocess.run(command, capture_output=True, text=True).stdout
+
+
+def panel_windows():
+    return output("xdotool", "search", "--onlyvisible", "--name", "^Hollerhopper$").split()
+
+
+@contextlib.contextmanager
+def window_manager():
+    """openbox on the test's display for the `with` block."""
+    wm = subprocess.Popen(["openbox", "--sm-disable"], stderr=subprocess.DEVNULL)
+    poll(lambda: "window id" in output("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"))
+    yield
+    end_program(wm)
+
+
+def key_over_panel(app, activate, where):
+    """The key held over the open panel talks and leaves it open; focus moving elsewhere closes it."""
+    time.sleep(0.5)  # an Activate right after a close on focus loss counts as the click that closed it
+    activate(dbus.Int32(10), dbus.Int32(10))
+    app.expect("panel shown")
+    poll(panel_windows)
+    xdotool("keydown", "Pause")
+    lines = app.drain(1.0)  # longer than Qt waits for the focus to come back
+    mapped = panel_windows() != []
+    xdotool("keyup", "Pause")
+    check(mapped and "event beginTalking" in lines and "panel hidden" not in lines,
+          "%s, holding Pause talks and leaves the panel open" % where)
+    other = subprocess.Popen(["xmessage", "another program"])
+    xdotool("search", "--sync", "--onlyvisible", "--class", "xmessage", "windowfocus")
+    check(app.expect("panel hidden") is not None and poll(lambda: not panel_windows()),
+          "%s, focus moving to another window closes it" % where)
+    end_program(other)
+
+
 def start_at_login(entries, click):
     """The check item writes and removes $XDG_CONFIG_HOME/autostart/hollerhopper.desktop."""
     entry = os.path.join(os.environ["XDG_CONFIG_HOME"], "autostart", "hollerhopper.desktop")
@@ -235,30 +336,11 @@ def second_launch(app):
     app.send("hide")
 
 
-PORTAL_SETTINGS = "org.freedesktop.portal.Settings"
-
-
-class SettingsPortal(dbus.service.Object):
-    """The desktop's settings portal with only its colour scheme (1: dark, 2: light)."""
-
-    def __init__(self, bus):
-        super().__init__(dbus.service.BusName("org.freedesktop.portal.Desktop", bus), "/org/freedesktop/portal/desktop")
-        self.scheme = 1
-
-    @dbus.service.method(PORTAL_SETTINGS, in_signature="ss", out_signature="v")
-    def Read(self, namespace, key):
-        return dbus.UInt32(self.scheme, variant_level=2)  # Read wraps the value once more
-
-    @dbus.service.signal(PORTAL_SETTINGS, signature="ssv")
-    def SettingChanged(self, namespace, key, value):
-        self.scheme = int(value)
-
-
 def light_and_dark(harness_path, session, item):
     """The status icon and the panel follow the desktop's colour scheme from
     the settings portal: a symbolic icon name installed with the program, and
     pixels that show on a black and on a white panel in either scheme."""
-    portal = SettingsPortal(session)
+    portal = Portal(session)
     app = Harness(harness_path, dict(os.environ))
     try:
         props = dbus.Interface(item(count=2), dbus.PROPERTIES_IFACE)
@@ -282,7 +364,7 @@ def light_and_dark(harness_path, session, item):
               "the glyph is dark on a light desktop, light on a dark one: %s" % bodies)
     finally:
         app.stop()
-        portal.remove_from_connection()  # the bus name goes with the object's BusName
+        portal.remove_from_connection()
         session.release_name("org.freedesktop.portal.Desktop")
 
 
@@ -303,6 +385,59 @@ def start(path, config):
     return Harness(path, dict(os.environ, XDG_CONFIG_HOME=config))
 
 
+def taken_elsewhere(path, root):
+    """A second program (own runtime directory: no one-copy lock) finds Pause held by the first."""
+    config = os.path.join(root, "second")
+    os.makedirs(os.path.join(config, "run"))
+    other = Harness(path, dict(os.environ, XDG_CONFIG_HOME=config, XDG_RUNTIME_DIR=os.path.join(config, "run")))
+    taken = "Pause is used by another program: choose another key in Settings"
+    said = lambda: [other.send(c, c).endswith(taken) for c in ("statusline", "tooltip")]
+    check(other.expect("hotkey conflict Pause") is not None and said() == [True, True],
+          "a second program finds Pause taken: its status line and tooltip say so")
+    other.send("choose F8")
+    check(other.expect("choice F8") == "choice F8" and said() == [False, False], "a free key is taken; neither says so any more")
+    other.send("choose Pause")
+    check(other.expect("choice Pause") == "choice Pause conflict" and other.expect("hotkey ready F8") is not None,
+          "choosing the taken Pause is refused, and F8 stays")
+    other.send("quit")
+    other.process.wait(timeout=10)
+    check("key=F8" in open(os.path.join(config, "hollerhopper", "hollerhopper.conf")).read(), "also in the settings file")
+
+
+def wayland(path, root, session):
+    """Under Wayland, without a portal, then with one refusing the binding."""
+    for status, why in (("unavailable", "this desktop offers no global shortcuts"),
+                        ("refused Pause", "the desktop refused the shortcut")):
+        if status.startswith("refused"):
+            Portal(session, refuse=True)
+        app = Harness(path, dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, status), XDG_SESSION_TYPE="wayland"))
+        check(app.expect("hotkey " + status) is not None
+              and app.send("tooltip", "tooltip").endswith(" | No push-to-talk key: " + why),
+              "under Wayland, key %s: the tooltip says why" % status)
+        app.stop()
+
+
+def window_mode(path, root):
+    """No tray (as on stock GNOME), under openbox: the panel is a window."""
+    from program_reader import named, wait_for  # AT-SPI, loaded only here
+    question = "Closing this window quits Hollerhopper: you will no longer hear others, and they cannot reach you."
+    with window_manager():
+        app = Harness(path, dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, "window"),
+                                 QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
+        check(app.expect("panel shown") is not None and poll(panel_windows), "without a tray the panel is a window")
+        xdotool("mousemove", "--window", panel_windows()[0], "252", "26", "click", "1")  # its menu button
+        check(app.expect("menu shown") == "menu shown Mute|Talk sounds|Noise suppression|Settings|-|Start at login|-|"
+              "Quit Hollerhopper", "its menu button pops up the whole menu")
+        poll(lambda: len(output("xdotool", "search", "--onlyvisible", "--class", "Hollerhopper").split()) == 2)
+        xdotool("key", "Down", "Down", "Return")
+        check(app.expect("event cues 0") is not None, "and Talk sounds is switched off from the keyboard")
+        xdotool("key", "alt+F4")
+        check(named(question)(wait_for(app.process.pid, named(question))), "closing the window asks first")
+        xdotool("key", "Escape")
+        check(not poll(lambda: app.process.poll() is not None, 1) and panel_windows() != [], "Escape keeps it open")
+        app.stop()
+
+
 def x11(path, root):
     first = os.path.join(root, "first")
     app = start(path, first)
@@ -311,6 +446,7 @@ def x11(path, root):
         xdotool("key", "Caps_Lock")
         check(hold(app, "Pause") == (1, 1), "with Caps Lock on, a hold is one begin and one end")
         xdotool("key", "Caps_Lock")
+        taken_elsewhere(path, root)
 
         # A key chosen in Settings survives a restart.
         app.send("setkey ctrl+F9")
