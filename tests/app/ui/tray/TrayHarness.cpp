@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     auto permissions = std::make_unique<hh::FakePermissions>();
     controller->log.onEvent = permissions->log.onEvent = [](const QString& e) { say(QStringLiteral("event ") + e); };
     permissions->setStatuses(QStringLiteral("granted"), QStringLiteral("granted"));
-    controller->setConnectionState(QStringLiteral("onAir"));
+    controller->setConnectionState(QStringLiteral("ready"));
 
     controller->setDisplayName(QStringLiteral("Fake Desk"));
     auto hotkey = std::make_unique<hh::GlobalHotkey>();
