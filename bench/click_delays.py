@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 # Click delays in a recording of spk.monitor: each click played into "stim"
 # arrives once directly and once through the path under test; prints the gaps
-# and their median. Usage: click_delays.py REC.wav LABEL
+# and their median. Usage: click_delays.py REC.wav LABEL [CLICKS (10)]
 import struct, sys, wave, statistics
 label = sys.argv[2] if len(sys.argv) > 2 else "click"
+clicks = int(sys.argv[3]) if len(sys.argv) > 3 else 10
 w = wave.open(sys.argv[1])
 rate, ch, n = w.getframerate(), w.getnchannels(), w.getnframes()
 raw = w.readframes(n)
@@ -24,8 +25,8 @@ while i + 1 < len(onsets):
         i += 2
     else:
         i += 1
-if len(delays) < 10:
-    print("%s: only %d of 10 clicks came back (onsets %s)" % (label, len(delays), onsets))
+if len(delays) < clicks:
+    print("%s: only %d of %d clicks came back (onsets %s)" % (label, len(delays), clicks, onsets))
     sys.exit(1)
-print(label + " delays (ms): " + " ".join("%.1f" % d for d in delays[:10]))
-print("%s delay, median of 10 clicks: %.1f ms" % (label, statistics.median(delays[:10])))
+print(label + " delays (ms): " + " ".join("%.1f" % d for d in delays[:clicks]))
+print("%s delay, median of %d clicks: %.1f ms" % (label, clicks, statistics.median(delays[:clicks])))

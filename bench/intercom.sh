@@ -43,7 +43,7 @@ measure() {
 echo "== mouth-to-ear delay"
 sox -n -r 48000 -c 2 -b 16 "$work/click.wav" synth 0.005 sine 2000 vol 0.5 pad 0 0.995
 sox "$work/click.wav" "$work/clicks.wav" repeat 9
-lab_background lab exec h2 "$cli" listen --name ear --cues off >/dev/null 2>&1
+lab_background lab exec h2 "$cli" listen --name ear --cues off >"$work/ear.log" 2>&1
 listenPid=$!
 sleep 1.5
 lab_background lab exec h1 "$cli" talk --seconds 14 --name mouth >/dev/null 2>&1
@@ -57,6 +57,15 @@ sleep 0.8
 kill -TERM $recPid; wait $recPid 2>/dev/null || true
 python3 "$root/bench/click_delays.py" "$work/rec.wav" mouth-to-ear || true
 wait $talkPid || true
+# Where the milliseconds go: the fixed parts by construction, the cushion as
+# playback reports it for this talker.
+read -r target cushion < <(grep '"event":"spurt","name":"mouth"' "$work/ear.log" | tail -1 | python3 -c '
+import json, sys
+p = json.loads(sys.stdin.read() or "{}").get("playout", {})
+print(p.get("targetMs", "?"), p.get("cushionMs", "?"))')
+echo "where the milliseconds go: frame 20 (10 on average before a click's frame is sent)," \
+    "capture buffer up to 10, noise suppression 20, resampling about 3 each way, cushion aimed at $target" \
+    "($cushion after the spurt's earliest arrival at its end), output buffer up to 30, the rest the sound server's"
 
 echo "== CPU and memory"
 # Idle means after the 3 s quiet period, once the playback stream has closed.

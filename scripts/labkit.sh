@@ -63,3 +63,42 @@ print(10 * sum(1 for i in range(0, len(x) - step, step)
                if (sum(v * v for v in x[i:i + step]) / step) ** 0.5 / 32768 > 0.02))
 PY
 }
+
+# Field conditions on what a lab host receives on the intercom's port: a delay
+# line (scripts/labkit/delay_line.cpp) behind iptables' NFQUEUE target.
+field_conditions=(clean jitter dtim102 dtim204)
+field_args() {
+    case $1 in
+    clean) ;;
+    jitter) echo --mean 10 --sd 25 --loss 3 ;;  # Gaussian delay reorders
+    dtim102) echo --hold 102.4 --loss 2 ;;      # multicast held to DTIM beacons
+    dtim204) echo --hold 204.8 --loss 2 ;;
+    *) echo "no such condition: $1" >&2; return 2 ;;
+    esac
+}
+# field HOST CONDITION: HOST's intercom traffic through the condition;
+# `field_counts HOST` prints "packets N dropped N audio N audio-dropped N" so far.
+declare -A field_pids
+field() {
+    local host=$1 args
+    args=$(field_args "$2")
+    [ -n "$args" ] || return 0
+    lab exec "$host" iptables -A INPUT -p udp --dport 54321 -j NFQUEUE --queue-num 0
+    # shellcheck disable=SC2086
+    # Not through `lab`: netlab.sh and ip exec it, so its id is the delay line's.
+    lab_background "$root/scripts/netlab.sh" exec "$host" "$build/scripts/labkit/hh-delay-line" $args \
+        --stats "$tmp/$host.delay" 2>"$tmp/$host.delay.log"
+    field_pids[$host]=$!
+    local _
+    for _ in $(seq 100); do grep -qs ready "$tmp/$host.delay.log" && return 0; sleep 0.05; done
+    cat "$tmp/$host.delay.log" >&2
+    return 1
+}
+field_counts() {
+    local host=$1 _
+    [ -n "${field_pids[$host]:-}" ] || { echo "packets 0 dropped 0 audio 0 audio-dropped 0"; return; }
+    rm -f "$tmp/$host.delay"
+    kill -USR1 "${field_pids[$host]}"
+    for _ in $(seq 100); do [ -s "$tmp/$host.delay" ] && break; sleep 0.02; done
+    cat "$tmp/$host.delay"
+}

@@ -185,7 +185,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     // The recorder hears what the controller hears. Without a directory it
     // only reports each spurt's figures.
     auto recorder = std::make_unique<Recorder>(options.recordDirectory, session.controller().senderID(), session.main());
-    recorder->onRecorded = [](const Recorder::Recording& r) {
+    recorder->onRecorded = [&session](const Recorder::Recording& r) {
         Json event{{"event", r.file.empty() ? "spurt" : "recorded"}};
         if (!r.file.empty()) event["file"] = r.file;
         event["name"] = nullptr;
@@ -194,6 +194,11 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
         event["received"] = r.figures.received;
         event["concealed"] = r.figures.concealed;
         event["late"] = r.figures.late;
+        // Playback's own figures for this talker, over its spurts so far.
+        if (const auto p = session.controller().playout(r.sender)) {
+            event["playout"] = {{"targetMs", std::lround(p->targetMs)}, {"cushionMs", std::lround(p->cushionMs)},
+                                {"concealed", p->total.concealed}, {"late", p->total.late}};
+        }
         printJsonLine(event);
     };
     recorder->onError = [](const std::string& message) {
@@ -236,29 +241,43 @@ int runTransmission(const std::string& name, const Channel& channel, std::unique
 
 struct SayOptions {
     std::string file;
+    int times = 1;
     std::string name = computerDisplayName();
     // A file is usually clean already.
     bool isNoiseSuppressing = false;
     ChannelOptions channel;
 };
 
+// Each time a press of its own, a second after the last one's release.
 int runSay(const SayOptions& options, StopSignal& stop) {
     const auto channel = resolveChannel(options.channel);
     if (!channel) return 2;
-    std::atomic<bool> isDelivered{false};
+    std::atomic<int> delivered{0};
     std::unique_ptr<AudioPlatform> audio;
     try {
         // Opens and checks the file before anything is sent.
-        audio = makeFileInputAudioPlatform(options.file, [&stop, &isDelivered] {
-            isDelivered = true;
-            stop.request();
+        audio = makeFileInputAudioPlatform(options.file, [&stop, &delivered] {
+            ++delivered;
+            stop.wake();
         });
     } catch (const std::exception& e) {
         std::cerr << "hollerhopper-cli: " << e.what() << '\n';
         return 2;
     }
-    return runTransmission(options.name, *channel, std::move(audio), options.isNoiseSuppressing, stop,
-                           [&] { stop.wait(); });
+    Session session(options.name, *channel, std::move(audio), stop);
+    session.onMain([&] {
+        session.controller().setCuesEnabled(false);
+        session.controller().setNoiseSuppression(options.isNoiseSuppressing);
+    });
+    if (auto status = session.startReady()) return *status;
+    for (int time = 1; time <= options.times; ++time) {
+        if (time > 1 && stop.wait(std::chrono::seconds(1))) break;
+        if (auto status = session.press()) return *status;
+        stop.waitUntil([&] { return delivered >= time; }, std::chrono::duration<double>(maxSeconds));
+        session.release();
+        if (stop.isRequested()) break;
+    }
+    return 0;
 }
 
 struct TalkOptions {
@@ -351,6 +370,8 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
     auto say = std::make_shared<SayOptions>();
     cmd = app.add_subcommand("say", "Transmit an audio file (any format and rate libsndfile reads) and exit");
     cmd->add_option("file", say->file, "The audio file")->required();
+    cmd->add_option("--times", say->times, "Say it this many times, each a press of its own, a second apart")
+        ->check(CLI::Range(1, 1000));
     checkName(cmd->add_option("--name", say->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", say->isNoiseSuppressing, "Noise suppression and level control: on or off (default)");
     addChannelOptions(cmd, say->channel);

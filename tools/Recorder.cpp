@@ -165,6 +165,7 @@ void Recorder::close(const Uuid& sender, std::optional<std::uint32_t> frameCount
     auto found = names_.find(sender);
     recording.name = found != names_.end() ? found->second : std::string();
     recording.file = spurt.path.string();
+    recording.sender = sender;
     recording.frames = spurt.frames;
     recording.figures = spurt.figures;
     if (onRecorded) onRecorded(recording);

@@ -38,11 +38,12 @@ public:
     static constexpr std::size_t maximumSpurts = PlayoutMixer::maximumTalkers;
     static constexpr std::size_t maximumNames = 256;
     static constexpr std::size_t minimumFrames = 10;
-    static constexpr std::int64_t reorderFrames = PlayoutMixer::primeFrames;
+    static constexpr std::int64_t reorderFrames = WalkieConfig::primeThresholdSamples / WalkieConfig::frameSampleCount;
 
     struct Recording {
         std::string file;  // empty when not written
         std::string name;  // empty when the sender never announced one
+        Uuid sender;
         std::size_t frames = 0;
         SpurtFigures figures;
     };

@@ -106,7 +106,7 @@ struct AudioEngine::CaptureSession {
 AudioEngine::AudioEngine(std::unique_ptr<AudioPlatform> platform, std::function<Clock::time_point()> now)
     : platform(std::move(platform)),
       now(std::move(now)),
-      mixer_(std::make_shared<PlayoutMixer>()),
+      mixer_(std::make_shared<PlayoutMixer>(this->now)),
       cues(std::make_shared<CuePlayer>()),
       playback(std::make_shared<Playback>(mixer_, cues)),
       processor(std::make_shared<CaptureProcessor>()) {

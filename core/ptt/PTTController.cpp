@@ -62,6 +62,10 @@ void PTTController::notify(Property property) {
     if (onChange) onChange(property);
 }
 
+std::optional<TalkerPlayout> PTTController::playout(const Uuid& talker) const {
+    return audio_ ? audio_->mixer().playout(talker) : std::nullopt;
+}
+
 void PTTController::setMuted(bool muted) {
     isMuted_ = muted;
     notify(Property::isMuted);

@@ -76,6 +76,8 @@ public:
     const std::optional<std::string>& audioError() const { return audioError_; }
     bool isRunning() const { return isRunning_; }
     bool isMuted() const { return isMuted_; }
+    // What playback has learned of a talker's path (see PlayoutMixer).
+    std::optional<TalkerPlayout> playout(const Uuid& talker) const;
     void setMuted(bool muted);
     // Our own packets stopped coming back while on air: incoming audio is
     // blocked on this computer (a local firewall, typically).

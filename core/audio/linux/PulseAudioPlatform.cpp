@@ -21,9 +21,10 @@ namespace {
 // for a late wake-up of our thread.
 constexpr pa_usec_t outputTargetLatency = 30 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t outputRequest = 10 * PA_USEC_PER_MSEC;
-// Capture: one 20 ms frame per buffer at the source's own rate: the frame
-// goes out when its last sample arrives either way, and half the wake-ups.
-constexpr pa_usec_t inputFragment = 20 * PA_USEC_PER_MSEC;
+// Capture: 10 ms buffers at the source's own rate. A frame goes out when the
+// buffer holding its last sample arrives; buffers of a whole frame would keep
+// it waiting 10 ms on average, as their edges drift against the frames'.
+constexpr pa_usec_t inputFragment = 10 * PA_USEC_PER_MSEC;
 // A lost server is asked again once a second (well within the 3 s in which
 // audio has to come back), and so is a stream the server refused.
 constexpr pa_usec_t retryDelay = PA_USEC_PER_SEC;
