@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
         clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
         return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
     };
-    transport->onPacket = [&](const hh::WalkiePacket&) {
+    transport->onPacket = [&](const hh::WalkiePacket&, const hh::DatagramOrigin&) {
         const auto now = Clock::now().time_since_epoch().count();
         const auto cpu = threadCpuNs();
         if (received++ == 0) {

@@ -64,6 +64,42 @@ print(10 * sum(1 for i in range(0, len(x) - step, step)
 PY
 }
 
+# holds LOG EXPR: exit 0 when the Python expression EXPR holds for the last
+# events a listen or peers command printed to LOG. EXPR sees peers (name -> its
+# entry), blocked, heard(name), responding(name), and every peers list in
+# order as history (each a dict like peers).
+holds() {
+    python3 - "$1" "$2" <<'PY'
+import json, sys
+peers, blocked, history = {}, False, []
+for line in open(sys.argv[1], errors="replace"):
+    if not (line.startswith("{") and line.endswith("}\n")):
+        continue  # a log line, or an event still being written
+    e = json.loads(line)
+    if e.get("event") == "peers":
+        peers = {p["name"]: p for p in e["peers"]}
+        history.append(peers)
+    elif e.get("event") == "inbound":
+        blocked = e["blocked"]
+def heard(n): return n in peers and peers[n]["heard"]
+def responding(n): return n in peers and peers[n]["responding"]
+sys.exit(0 if eval(sys.argv[2]) else 1)
+PY
+}
+
+now() { echo "${EPOCHREALTIME/./}"; }  # microseconds
+
+# measure DESCRIPTION SINCE LIMIT LOG EXPR: one check that EXPR comes to hold in
+# LOG at most LIMIT seconds after SINCE (a time from now), with the time it took.
+measure() {
+    local elapsed
+    while elapsed=$(( $(now) - $2 )); ! holds "$4" "$5"; do
+        if (( elapsed > $3 * 1000000 )); then check "$1 within $3 s" "<= $3 s" more; return; fi
+        sleep 0.25
+    done
+    check "$1 within $3 s (took $((elapsed / 1000000)).$((elapsed / 100000 % 10)) s)" ok ok
+}
+
 # Field conditions on what a lab host receives on the intercom's port: a delay
 # line (scripts/labkit/delay_line.cpp) behind iptables' NFQUEUE target.
 field_conditions=(clean jitter dtim102 dtim204)

@@ -13,7 +13,6 @@ void addCommands(CLI::App& app, CommandBody& chosen) {
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("hollerhopper-cli ") + HH_VERSION);
     addMonitorCommand(app, chosen);
-    addPeersCommand(app, chosen);
     addIntercomCommands(app, chosen);
 }
 

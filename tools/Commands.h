@@ -28,8 +28,7 @@ inline constexpr double maxSeconds = 365.0 * 24 * 3600;
 CLI::Validator secondsValidator();
 
 void addMonitorCommand(CLI::App& app, CommandBody& chosen);
-void addPeersCommand(CLI::App& app, CommandBody& chosen);
-// listen, say and talk: the headless intercom.
+// listen, say, talk and peers: the headless intercom.
 void addIntercomCommands(CLI::App& app, CommandBody& chosen);
 
 } // namespace hh::cli

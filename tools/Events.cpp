@@ -16,6 +16,23 @@ Json connectionEvent(const ConnectionState& state) {
     return {{"event", "connection"}, {"state", std::move(text)}};
 }
 
+Json peersEvent(const std::vector<Peer>& peers) {
+    auto list = Json::array();
+    for (const auto& peer : peers) {
+        Json entry{{"id", peer.id},
+                   {"name", peer.name},
+                   {"heard", peer.reach == Peer::Reach::heard},
+                   {"responding", peer.reach != Peer::Reach::notResponding},
+                   {"source", peer.isBeaconOnly ? "beacons" : "dns-sd"},
+                   {"address", peer.address}};
+        if (peer.talking != Peer::Talking::no) entry["talking"] = peer.talking == Peer::Talking::toUs ? "to us" : "to everyone";
+        list.push_back(std::move(entry));
+    }
+    return {{"event", "peers"}, {"peers", std::move(list)}};
+}
+
+Json inboundEvent(bool isBlocked) { return {{"event", "inbound"}, {"blocked", isBlocked}}; }
+
 } // namespace hh::cli
 
 namespace hh::cli {

@@ -1,4 +1,4 @@
-// The headless intercom: listen, say and talk, on the real controller.
+// The headless intercom: listen, say, talk and peers, on the real controller.
 #include "core/audio/linux/LinuxAudioPlatform.h"
 #include "core/env/linux/ComputerName.h"
 #include "core/exec/AsioExecutor.h"
@@ -26,6 +26,7 @@ const char* cueName(Cue cue) {
     case Cue::released: return "released";
     case Cue::incoming: return "incoming";
     case Cue::failed: return "failed";
+    case Cue::incomingDirect: return "incomingDirect";
     }
     return "";
 }
@@ -37,25 +38,42 @@ void addSwitch(CLI::App* cmd, const std::string& name, bool& value, const std::s
         ->check(CLI::IsMember({"on", "off"}));
 }
 
-// One controller on Linux services with its own main thread, for commands
-// that drive it from the process's main thread. Prints the controller's events
-// as JSON lines: the connection, peers, talker and inbound path, and for a
-// transmission its own progress (on air, the spurt sent with its frame count,
-// a press that failed).
+// Whom a transmission goes to: everyone, the peer named `to`, or with
+// `isReply` whoever talks to us directly (waited for, up to the reply window).
+struct Target {
+    std::optional<std::string> to;
+    bool isReply = false;
+};
+
+// What a command prints of the controller's changes.
+enum class Events {
+    presence,  // peers and the inbound path (`peers`)
+    all,       // and the connection, the talker, the cues and a transmission's progress
+};
+
+// The one way every command builds the intercom: one controller on Linux
+// services with its own main thread, driven from the process's main thread.
+// Prints the controller's events as JSON lines: the connection, peers, talker
+// and inbound path, and for a transmission its own progress (on air, the spurt
+// sent with its frame count, a press that failed).
 class Session {
 public:
-    Session(std::string name, const Channel& channel, std::unique_ptr<AudioPlatform> audio, StopSignal& stop)
+    // A one-shot sender is not `isAdvertised`: it would show up everywhere for
+    // a moment (and under a listener's name, collide with it).
+    Session(std::string name, const Channel& channel, std::unique_ptr<AudioPlatform> audio, StopSignal& stop,
+            bool isAdvertised, Events events = Events::all)
         : main_(std::make_shared<AsioExecutor>("org.hollerhopper.main")), stop_(stop) {
         intercom_ = std::make_unique<LinuxIntercom>(std::move(name), Uuid::random(), main_, std::move(audio));
         auto& controller = intercom_->controller();
         controller.setChannel(channel);
-        controller.onTalkEndSent = [this](std::uint32_t frameCount) {
-            printJsonLine({{"event", "talk"}, {"state", "sent"}, {"frames", frameCount}});
+        controller.setAdvertised(isAdvertised);
+        controller.onTalkEndSent = [this, events](std::uint32_t frameCount) {
+            if (events == Events::all) printJsonLine({{"event", "talk"}, {"state", "sent"}, {"frames", frameCount}});
             std::lock_guard lock(mutex_);
             isTalkEndSent_ = true;
             talkEndSent_.notify_all();
         };
-        controller.onChange = [this, &controller](Property property) {
+        controller.onChange = [this, &controller, events](Property property) {
             if (property == Property::connectionState) {
                 {
                     std::lock_guard lock(mutex_);
@@ -63,14 +81,20 @@ public:
                 }
                 stop_.wake();
             }
+            if (property == Property::peers || property == Property::talkingPeerNames) checkAwaited();
             if (property == Property::isWrongPassphrase) printJsonLine(wrongPassphraseEvent(controller.isWrongPassphrase()));
+            if (property == Property::peers) printJsonLine(peersEvent(controller.peers()));
+            if (property == Property::isInboundBlocked) printJsonLine(inboundEvent(controller.isInboundBlocked()));
+            if (events != Events::all) return;
             switch (property) {
-            case Property::peers: printJsonLine(peersEvent(controller.peers())); break;
-            case Property::isInboundBlocked: printJsonLine(inboundEvent(controller.isInboundBlocked())); break;
             case Property::connectionState: printJsonLine(connectionEvent(controller.connectionState())); break;
             case Property::talkingPeerName: {
                 Json event{{"event", "talker"}, {"name", nullptr}};
-                if (controller.talkingPeerName()) event["name"] = *controller.talkingPeerName();
+                const auto& talkers = controller.roster().talkers();
+                if (!talkers.empty()) {
+                    event["name"] = talkers.back().name;
+                    event["direct"] = talkers.back().isToUs;
+                }
                 printJsonLine(event);
                 break;
             }
@@ -84,7 +108,7 @@ public:
             default: break;
             }
         };
-        controller.onCue = [](Cue cue) { printJsonLine({{"event", "cue"}, {"cue", cueName(cue)}}); };
+        if (events == Events::all) controller.onCue = [](Cue cue) { printJsonLine({{"event", "cue"}, {"cue", cueName(cue)}}); };
     }
 
     // Ends with the connection's "stopped" (and the talk end of a held press).
@@ -119,17 +143,63 @@ public:
         return 1;
     }
 
-    // Presses: nothing when on air, else 1 with the reason.
-    std::optional<int> press() {
-        std::optional<TalkFailure> failure;
+    // Waits until `condition` (asked on the main thread whenever the peers or
+    // the talkers change) holds, a stop is requested, or `timeout` passes.
+    bool waitOnMain(std::function<bool()> condition, std::chrono::duration<double> timeout) {
         onMain([&] {
-            controller().beginTalking();
-            if (!controller().isTransmitting()) failure = controller().talkFailure();
+            isAwaitedMet_ = false;
+            awaited_ = std::move(condition);
+            checkAwaited();
         });
+        const bool isMet = stop_.waitUntil([this] { return isAwaitedMet_.load(); }, timeout);
+        onMain([this] { awaited_ = nullptr; });
+        return isMet;
+    }
+
+    // Presses to the target: nothing when on air, else 1 with the reason. A
+    // peer not listed yet is waited for a while: a program that just started
+    // hears the others only once they answer. A refused direct press sends
+    // nothing at all.
+    std::optional<int> press(const Target& target = {}) {
+        if (target.to)
+            waitOnMain(
+                [this, &target] {
+                    const auto peer = controller().roster().find(*target.to);
+                    return peer && !peer->address.empty() && peer->reach == Peer::Reach::heard;
+                },
+                peerWait);
+        std::optional<TalkFailure> failure;
+        std::optional<PTTController::Refusal> refusal;
+        onMain([&] {
+            if (target.isReply)
+                refusal = controller().beginReply();
+            else if (target.to)
+                refusal = controller().beginTalkingTo(*target.to);
+            else
+                controller().beginTalking();
+            if (!refusal && !controller().isTransmitting()) failure = controller().talkFailure();
+        });
+        if (refusal) {
+            switch (*refusal) {
+            case PTTController::Refusal::unknownPeer:
+                std::cerr << "hollerhopper-cli: nobody called \"" << *target.to << "\" is on this network\n";
+                break;
+            case PTTController::Refusal::notReachable:
+                std::cerr << "hollerhopper-cli: " << *target.to << " cannot be reached: its packets do not arrive here\n";
+                break;
+            case PTTController::Refusal::nobodyToReply:
+                std::cerr << "hollerhopper-cli: nobody has talked to you in the last minute\n";
+                break;
+            }
+            return 1;
+        }
         if (!failure) return std::nullopt;
         std::cerr << "hollerhopper-cli: cannot talk: " << talkFailureText(*failure) << '\n';
         return 1;
     }
+
+    // How long a command waits for the peer it talks to: two beacon intervals.
+    static constexpr std::chrono::seconds peerWait{10};
 
     ConnectionState connectionState() {
         std::lock_guard lock(mutex_);
@@ -152,7 +222,17 @@ public:
     }
 
 private:
+    // On main.
+    void checkAwaited() {
+        if (!awaited_ || !awaited_()) return;
+        awaited_ = nullptr;
+        isAwaitedMet_ = true;
+        stop_.wake();
+    }
+
     std::shared_ptr<AsioExecutor> main_;
+    std::function<bool()> awaited_;
+    std::atomic<bool> isAwaitedMet_{false};
     StopSignal& stop_;
     std::unique_ptr<LinuxIntercom> intercom_;
     std::mutex mutex_;
@@ -164,6 +244,23 @@ private:
 std::optional<std::chrono::duration<double>> asDuration(const std::optional<double>& s) {
     if (!s) return std::nullopt;
     return std::chrono::duration<double>(*s);
+}
+
+// The peers' list (every instance but this one) with each peer's health, as
+// JSON lines. No sound.
+struct PeersOptions {
+    std::string name = computerDisplayName();
+    std::optional<double> seconds;
+    ChannelOptions channel;
+};
+
+int runPeers(const PeersOptions& options, StopSignal& stop) {
+    const auto channel = resolveChannel(options.channel);
+    if (!channel) return 2;
+    Session session(options.name, *channel, makeNullAudioPlatform(), stop, true, Events::presence);
+    session.onMain([&] { session.controller().start(); });
+    stop.wait(asDuration(options.seconds));
+    return 0;
 }
 
 struct ListenOptions {
@@ -180,16 +277,19 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     const auto channel = resolveChannel(options.channel);
     if (!channel) return 2;
     auto audio = options.audio == "none" ? makeNullAudioPlatform() : makePulseAudioPlatform();
-    Session session(options.name, *channel, std::move(audio), stop);
+    Session session(options.name, *channel, std::move(audio), stop, true);
 
-    // The recorder hears what the controller hears. Without a directory it
-    // only reports each spurt's figures.
-    auto recorder = std::make_unique<Recorder>(options.recordDirectory, session.controller().senderID(), session.main());
+    // The recorder hears what the controller hears, and names its spurts from
+    // the roster. Without a directory it only reports each spurt's figures.
+    const Roster& roster = session.controller().roster();
+    auto recorder = std::make_unique<Recorder>(options.recordDirectory, session.controller().senderID(), session.main(),
+                                               [&roster](const Uuid& id) { return roster.announcedName(id); });
     recorder->onRecorded = [&session](const Recorder::Recording& r) {
         Json event{{"event", r.file.empty() ? "spurt" : "recorded"}};
         if (!r.file.empty()) event["file"] = r.file;
         event["name"] = nullptr;
         if (!r.name.empty()) event["name"] = r.name;
+        event["direct"] = r.isDirect;
         event["frames"] = r.frames;
         event["received"] = r.figures.received;
         event["concealed"] = r.figures.concealed;
@@ -206,7 +306,9 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     };
 
     session.onMain([&] {
-        session.controller().onPacketHeard = [r = recorder.get()](const WalkiePacket& packet) { r->handlePacket(packet); };
+        session.controller().onPacketHeard = [r = recorder.get()](const WalkiePacket& packet, const DatagramOrigin& origin) {
+            r->handlePacket(packet, origin);
+        };
         session.controller().setMuted(options.isMuted);
         session.controller().setCuesEnabled(options.isCuesEnabled);
         session.controller().start();
@@ -223,17 +325,31 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
     return hasFailed ? 1 : 0;
 }
 
-// Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end went out.
-// Scripted transmissions play no cues: nobody waits at their speaker for them.
+// Waits until someone has talked to us directly and is done, up to the reply
+// window; false on a stop request or when nobody did.
+bool waitForDirectTalker(Session& session, StopSignal& stop) {
+    const auto& roster = session.controller().roster();
+    if (!session.waitOnMain([&roster] { return roster.replyTarget() && roster.talkers().empty(); },
+                            std::chrono::duration<double>(RosterTiming{}.replyWindow)))
+        return false;
+    // Not over the end of their spurt: their program may still be sending it.
+    return !stop.wait(std::chrono::milliseconds(500));
+}
+
+// Presses, lets `waitWhileTalking` return, releases, and makes sure the talk end
+// went out. Scripted transmissions play no cues: nobody waits at their speaker
+// for them. One-shot: not advertised.
 int runTransmission(const std::string& name, const Channel& channel, std::unique_ptr<AudioPlatform> audio,
-                    bool isNoiseSuppressing, StopSignal& stop, const std::function<void()>& waitWhileTalking) {
-    Session session(name, channel, std::move(audio), stop);
+                    bool isNoiseSuppressing, const Target& target, StopSignal& stop,
+                    const std::function<void()>& waitWhileTalking) {
+    Session session(name, channel, std::move(audio), stop, false);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(isNoiseSuppressing);
     });
     if (auto status = session.startReady()) return *status;
-    if (auto status = session.press()) return *status;
+    if (target.isReply && !waitForDirectTalker(session, stop) && stop.isRequested()) return 0;
+    if (auto status = session.press(target)) return *status;
     waitWhileTalking();
     session.release();
     return 0;
@@ -245,6 +361,7 @@ struct SayOptions {
     std::string name = computerDisplayName();
     // A file is usually clean already.
     bool isNoiseSuppressing = false;
+    Target target;
     ChannelOptions channel;
 };
 
@@ -264,15 +381,16 @@ int runSay(const SayOptions& options, StopSignal& stop) {
         std::cerr << "hollerhopper-cli: " << e.what() << '\n';
         return 2;
     }
-    Session session(options.name, *channel, std::move(audio), stop);
+    Session session(options.name, *channel, std::move(audio), stop, false);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(options.isNoiseSuppressing);
     });
     if (auto status = session.startReady()) return *status;
+    if (options.target.isReply && !waitForDirectTalker(session, stop) && stop.isRequested()) return 0;
     for (int time = 1; time <= options.times; ++time) {
         if (time > 1 && stop.wait(std::chrono::seconds(1))) break;
-        if (auto status = session.press()) return *status;
+        if (auto status = session.press(options.target)) return *status;
         stop.waitUntil([&] { return delivered >= time; }, std::chrono::duration<double>(maxSeconds));
         session.release();
         if (stop.isRequested()) break;
@@ -285,6 +403,7 @@ struct TalkOptions {
     std::string name = computerDisplayName();
     std::optional<std::string> key;
     bool isNoiseSuppressing = true;
+    Target target;
     ChannelOptions channel;
 };
 
@@ -302,7 +421,7 @@ const char* keyStatusName(X11KeyGrab::Status status) {
 // Transmits while the key is held, with the tray program's key logic, until
 // interrupted or for the given seconds. Exits 1 when the key cannot be used.
 int runTalkWithKey(const TalkOptions& options, const Channel& channel, const KeyChord& chord, StopSignal& stop) {
-    Session session(options.name, channel, makePulseAudioPlatform(), stop);
+    Session session(options.name, channel, makePulseAudioPlatform(), stop, true);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(options.isNoiseSuppressing);
@@ -337,16 +456,23 @@ int runTalk(const TalkOptions& options, StopSignal& stop) {
     const auto channel = resolveChannel(options.channel);
     if (!channel) return 2;
     if (options.key) return runTalkWithKey(options, *channel, *KeyChord::parse(*options.key), stop);  // checked when parsed
-    return runTransmission(options.name, *channel, makePulseAudioPlatform(), options.isNoiseSuppressing, stop,
-                           [&] { stop.wait(asDuration(options.seconds)); });
+    return runTransmission(options.name, *channel, makePulseAudioPlatform(), options.isNoiseSuppressing, options.target,
+                           stop, [&] { stop.wait(asDuration(options.seconds)); });
 }
 
 void checkName(CLI::Option* option) {
     option->check([](const std::string& name) -> std::string {
-        // A DNS-SD instance name is at most 63 bytes of UTF-8.
-        if (name.empty() || name.size() > 63 || !isValidUtf8(name)) return "must be 1 to 63 bytes of UTF-8";
+        if (!isUsableName(name)) return "must be 1 to 63 bytes of UTF-8 on one line";
         return {};
     });
+}
+
+// --to and --reply, for the commands that transmit.
+void addTarget(CLI::App* cmd, Target& target) {
+    auto* to = cmd->add_option("--to", target.to, "Talk to this peer alone (its name as listed), not to everyone");
+    cmd->add_flag("--reply", target.isReply,
+                  "Wait (up to a minute) for someone to talk to this computer alone, and once they are done, answer them alone")
+        ->excludes(to);
 }
 
 } // namespace
@@ -374,6 +500,7 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
         ->check(CLI::Range(1, 1000));
     checkName(cmd->add_option("--name", say->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", say->isNoiseSuppressing, "Noise suppression and level control: on or off (default)");
+    addTarget(cmd, say->target);
     addChannelOptions(cmd, say->channel);
     cmd->callback([&chosen, say] {
         checkChannelOptions(say->channel);
@@ -395,11 +522,23 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
             "KEY"));
     checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", talk->isNoiseSuppressing, "Noise suppression and level control: on (default) or off");
+    addTarget(cmd, talk->target);
     addChannelOptions(cmd, talk->channel);
     cmd->callback([&chosen, talk] {
         checkChannelOptions(talk->channel);
         if (!talk->key && !talk->seconds) throw CLI::RequiredError("--seconds (or --key)");
+        if (talk->key && (talk->target.to || talk->target.isReply)) throw CLI::ValidationError("--key", "talks to everyone; --to and --reply go without it");
         chosen = [talk](StopSignal& stop) { return runTalk(*talk, stop); };
+    });
+
+    auto peers = std::make_shared<PeersOptions>();
+    cmd = app.add_subcommand("peers", "Advertise this instance, send its beacons, and print the instances found (and whether they are heard) as JSON lines");
+    checkName(cmd->add_option("--name", peers->name, "Name to advertise (default: this computer's name)"));
+    cmd->add_option("--seconds", peers->seconds, "Exit after this many seconds")->check(secondsValidator());
+    addChannelOptions(cmd, peers->channel);
+    cmd->callback([&chosen, peers] {
+        checkChannelOptions(peers->channel);
+        chosen = [peers](StopSignal& stop) { return runPeers(*peers, stop); };
     });
 }
 

@@ -19,7 +19,7 @@ Json stateEvent(const Transport::State& state) {
     return event;
 }
 
-Json packetEvent(const WalkiePacket& packet) {
+Json packetEvent(const WalkiePacket& packet, const DatagramOrigin& origin) {
     Json event{{"event", "packet"},
                          {"type", toString(packet.type)},
                          {"sender", packet.senderID.toString()},
@@ -30,6 +30,8 @@ Json packetEvent(const WalkiePacket& packet) {
         const std::string_view name(reinterpret_cast<const char*>(packet.payload.data()), packet.payload.size());
         if (isValidUtf8(name)) event["name"] = name;
     }
+    event["from"] = origin.sourceAddress;
+    event["direct"] = origin.isDirect;
     return event;
 }
 
@@ -48,9 +50,9 @@ int runMonitor(const MonitorOptions& options, StopSignal& stop) {
     auto transport = std::make_shared<Transport>(makeLinuxNetworkPlatform(queue));
     std::atomic<std::uint64_t> received{0};
     transport->onState = [](const Transport::State& state) { printJsonLine(stateEvent(state)); };
-    transport->onPacket = [&](const WalkiePacket& packet) {
+    transport->onPacket = [&](const WalkiePacket& packet, const DatagramOrigin& origin) {
         if (options.count && received >= *options.count) return;
-        printJsonLine(packetEvent(packet));
+        printJsonLine(packetEvent(packet, origin));
         if (options.count && ++received >= *options.count) stop.request();
     };
     transport->onWrongPassphrase = [](bool isActive) { printJsonLine(wrongPassphraseEvent(isActive)); };

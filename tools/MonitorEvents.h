@@ -12,7 +12,7 @@ namespace hh::cli {
 // The JSON lines the commands print. A name is included only when the payload
 // is valid UTF-8, so the line stays valid JSON whatever arrives.
 Json stateEvent(const Transport::State& state);
-Json packetEvent(const WalkiePacket& packet);
+Json packetEvent(const WalkiePacket& packet, const DatagramOrigin& origin);
 // The controller's connection in the words the panel shows ("Ready").
 Json connectionEvent(const ConnectionState& state);
 // Why a press did not go on air, in words.

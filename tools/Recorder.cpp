@@ -13,24 +13,26 @@
 
 namespace hh::cli {
 
-Recorder::Recorder(std::optional<std::filesystem::path> directory, Uuid ownID, Executor& executor)
-    : directory_(std::move(directory)), ownID_(ownID), executor_(executor), timeout_(executor, [this] { checkTimeouts(); }) {}
+Recorder::Recorder(std::optional<std::filesystem::path> directory, Uuid ownID, Executor& executor, NameLookup nameOf)
+    : directory_(std::move(directory)), ownID_(ownID), executor_(executor), nameOf_(std::move(nameOf)),
+      timeout_(executor, [this] { checkTimeouts(); }) {}
 
 Recorder::~Recorder() = default;
 
-void Recorder::handlePacket(const WalkiePacket& packet) {
+void Recorder::handlePacket(const WalkiePacket& packet, const DatagramOrigin& origin) {
     if (packet.senderID == ownID_) return;
     const auto sender = packet.senderID;
-    const std::string_view text(reinterpret_cast<const char*>(packet.payload.data()), packet.payload.size());
     switch (packet.type) {
-    case PacketType::hello: rememberName(sender, text); return;
+    case PacketType::hello: return;
     case PacketType::talkStart:
-        rememberName(sender, text);
         if (open_.count(sender)) close(sender, std::nullopt);  // a new spurt begins
-        open(sender, true);
+        if (auto* spurt = open(sender, true)) spurt->isDirect = origin.isDirect;
         return;
     case PacketType::audio:
-        if (auto* spurt = open(sender, false)) placeFrame(sender, *spurt, packet.frameIndex, packet.payload);
+        if (auto* spurt = open(sender, false)) {
+            spurt->isDirect = spurt->isDirect || origin.isDirect;
+            placeFrame(sender, *spurt, packet.frameIndex, packet.payload);
+        }
         return;
     case PacketType::talkEnd:
         if (open_.count(sender)) close(sender, packet.frameIndex);
@@ -120,13 +122,12 @@ std::string Recorder::fileNamePart(std::string_view name) {
 bool Recorder::openFile(const Uuid& sender, Spurt& spurt) {
     std::error_code error;
     std::filesystem::create_directories(*directory_, error);
-    const auto found = names_.find(sender);
     const std::time_t began = std::chrono::system_clock::to_time_t(spurt.began);
     std::tm local{};
     localtime_r(&began, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H-%M-%S", &local);
-    const std::string stem = std::string(stamp) + " " + fileNamePart(found != names_.end() ? found->second : "");
+    const std::string stem = std::string(stamp) + " " + fileNamePart(nameOf_ ? nameOf_(sender) : std::string());
     // Created only if new: two spurts in one second, or a file already there,
     // get the next free number instead of overwriting.
     int fd = -1;
@@ -162,8 +163,8 @@ void Recorder::close(const Uuid& sender, std::optional<std::uint32_t> frameCount
     if (spurt.frames == 0 && directory_ && !hasFailed_) openFile(sender, spurt);
     if (spurt.file && sf_close(spurt.file.release()) != 0) fail("cannot finish " + spurt.path.string());
     Recording recording;
-    auto found = names_.find(sender);
-    recording.name = found != names_.end() ? found->second : std::string();
+    recording.name = nameOf_ ? nameOf_(sender) : std::string();
+    recording.isDirect = spurt.isDirect;
     recording.file = spurt.path.string();
     recording.sender = sender;
     recording.frames = spurt.frames;
@@ -187,25 +188,6 @@ void Recorder::checkTimeouts() {
 
 void Recorder::finish() {
     while (!open_.empty()) close(open_.begin()->first, std::nullopt);
-}
-
-void Recorder::rememberName(const Uuid& sender, std::string_view name) {
-    if (name.empty() || !isValidUtf8(name)) return;  // an earlier name stays
-    auto found = names_.find(sender);
-    if (found != names_.end()) {
-        found->second = std::string(name);
-        std::erase(nameOrder_, sender);
-    } else {
-        // Anyone may announce: keep the most recent names, but never an open spurt's.
-        while (names_.size() >= maximumNames) {
-            auto victim = std::find_if(nameOrder_.begin(), nameOrder_.end(), [this](const Uuid& id) { return !open_.count(id); });
-            if (victim == nameOrder_.end()) return;
-            names_.erase(*victim);
-            nameOrder_.erase(victim);
-        }
-        names_.emplace(sender, std::string(name));
-    }
-    nameOrder_.push_back(sender);
 }
 
 void Recorder::fail(const std::string& message) {

@@ -3,12 +3,12 @@
 #include "core/audio/PlayoutMixer.h"
 #include "core/exec/Executor.h"
 #include "core/exec/OneShotTimer.h"
+#include "core/net/NetworkPlatform.h"
 #include "core/wire/WalkiePacket.h"
 
 #include <sndfile.h>
 
 #include <chrono>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -27,8 +27,8 @@ namespace hh::cli {
 //
 // Stray audio is not a spurt: one is kept (reported, written) only once it had
 // its talk start or `minimumFrames` frames. At most `maximumSpurts` senders are
-// followed at once and `maximumNames` names remembered, so no flood of sender
-// IDs grows memory or files. A write error ends recording for good: the file
+// followed at once, so no flood of sender IDs grows memory or files. Names
+// come from `nameOf` (the roster's), asked when a spurt ends. A write error ends recording for good: the file
 // is closed as a valid WAV of what was written, `onError` says why, and spurts
 // are still reported without files.
 //
@@ -36,20 +36,22 @@ namespace hh::cli {
 class Recorder {
 public:
     static constexpr std::size_t maximumSpurts = PlayoutMixer::maximumTalkers;
-    static constexpr std::size_t maximumNames = 256;
     static constexpr std::size_t minimumFrames = 10;
     static constexpr std::int64_t reorderFrames = WalkieConfig::primeThresholdSamples / WalkieConfig::frameSampleCount;
 
     struct Recording {
         std::string file;  // empty when not written
         std::string name;  // empty when the sender never announced one
+        bool isDirect = false;  // it came to us alone, not to the group
         Uuid sender;
         std::size_t frames = 0;
         SpurtFigures figures;
     };
 
+    // The sender's announced name, empty when none.
+    using NameLookup = std::function<std::string(const Uuid&)>;
     // No directory: spurts are followed and reported, nothing is written.
-    Recorder(std::optional<std::filesystem::path> directory, Uuid ownID, Executor& executor);
+    Recorder(std::optional<std::filesystem::path> directory, Uuid ownID, Executor& executor, NameLookup nameOf);
 
     // A talker's name as part of a file name: no path separators, control
     // characters or leading dots, at most 63 bytes of whole UTF-8 characters;
@@ -60,7 +62,7 @@ public:
     std::function<void(const Recording&)> onRecorded;
     std::function<void(const std::string& message)> onError;
 
-    void handlePacket(const WalkiePacket& packet);
+    void handlePacket(const WalkiePacket& packet, const DatagramOrigin& origin);
     // Closes spurts whose sender has been silent too long. Runs on its own
     // while spurts are open.
     void checkTimeouts();
@@ -75,6 +77,7 @@ private:
     };
     struct Spurt {
         bool hasTalkStart = false;
+        bool isDirect = false;
         bool isStarted = false;         // `next` is set
         std::int64_t next = 0;          // the frame index written next
         std::map<std::int64_t, Bytes> pending;  // received, waiting for their turn
@@ -94,14 +97,12 @@ private:
     bool openFile(const Uuid& sender, Spurt& spurt);
     bool isKept(const Spurt& spurt) const { return spurt.hasTalkStart || spurt.frames >= minimumFrames; }
     void close(const Uuid& sender, std::optional<std::uint32_t> frameCount);
-    void rememberName(const Uuid& sender, std::string_view name);
     void fail(const std::string& message);
 
     std::optional<std::filesystem::path> directory_;
     Uuid ownID_;
     Executor& executor_;
-    std::map<Uuid, std::string> names_;
-    std::deque<Uuid> nameOrder_;  // oldest announcement first
+    NameLookup nameOf_;
     std::map<Uuid, Spurt> open_;
     bool hasFailed_ = false;
     OneShotTimer timeout_;

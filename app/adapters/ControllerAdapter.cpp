@@ -3,6 +3,7 @@
 #include "core/log/Log.h"
 #include "core/net/Peer.h"
 
+#include <QDateTime>
 #include <QPointer>
 
 #include <algorithm>
@@ -41,6 +42,22 @@ void ControllerAdapter::setDisplayName(const QString& name) {
         return;
     controller().setDisplayName(name.trimmed().toStdString());
     publishDisplayName(QString::fromStdString(controller().displayName()));
+}
+
+QString ControllerAdapter::beginTalkingTo(const QString& name) {
+    return refusalName(controller().beginTalkingTo(name.toStdString()));
+}
+
+QString ControllerAdapter::beginReply() { return refusalName(controller().beginReply()); }
+
+QString ControllerAdapter::refusalName(std::optional<PTTController::Refusal> refusal) {
+    if (!refusal) return {};
+    switch (*refusal) {
+    case PTTController::Refusal::unknownPeer: return QStringLiteral("unknownPeer");
+    case PTTController::Refusal::notReachable: return QStringLiteral("notReachable");
+    case PTTController::Refusal::nobodyToReply: return QStringLiteral("nobodyToReply");
+    }
+    return QStringLiteral("unknownPeer");
 }
 
 void ControllerAdapter::applyChannel(const QString& name, const QString& passphrase) {
@@ -97,7 +114,8 @@ void ControllerAdapter::copy(PTTController::Property property) {
             peers.append(QVariantMap{{QStringLiteral("id"), QString::fromStdString(peer.id)},
                                      {QStringLiteral("name"), QString::fromStdString(peer.name)},
                                      {QStringLiteral("reach"), reachName(peer.reach)},
-                                     {QStringLiteral("isBeaconOnly"), peer.isBeaconOnly}});
+                                     {QStringLiteral("isBeaconOnly"), peer.isBeaconOnly},
+                                     {QStringLiteral("isTalkingToUs"), peer.talking == Peer::Talking::toUs}});
         publishPeers(std::move(peers));
         break;
     }
@@ -105,7 +123,9 @@ void ControllerAdapter::copy(PTTController::Property property) {
     case PTTController::Property::talkingPeerNames: {
         QStringList names;
         for (const auto& name : c.talkingPeerNames()) names.append(QString::fromStdString(name));
-        publishTalkingPeers(std::move(names), QString::fromStdString(c.talkingPeerName().value_or(std::string())));
+        const auto& talkers = c.roster().talkers();
+        publishTalkingPeers(std::move(names), QString::fromStdString(c.talkingPeerName().value_or(std::string())),
+                            !talkers.empty() && talkers.back().isToUs);
         break;
     }
     case PTTController::Property::isTransmitting: publishTransmitting(c.isTransmitting()); break;
@@ -120,6 +140,26 @@ void ControllerAdapter::copy(PTTController::Property property) {
         if (onAudioHealthChanged) onAudioHealthChanged();
         break;
     case PTTController::Property::isRunning: break; // not shown
+    case PTTController::Property::recentMessages: {
+        // Wall-clock times, for "2 min ago".
+        const auto now = main_->now();
+        const qint64 wallNow = QDateTime::currentMSecsSinceEpoch();
+        QVariantList messages;
+        const auto& kept = c.recentMessages().messages();
+        for (auto m = kept.rbegin(); m != kept.rend(); ++m)
+            messages.append(QVariantMap{
+                {QStringLiteral("id"), double(m->id)},
+                {QStringLiteral("name"), QString::fromStdString(m->name)},
+                {QStringLiteral("isToUs"), m->isToUs},
+                {QStringLiteral("endedAt"), double(wallNow - std::chrono::duration_cast<std::chrono::milliseconds>(now - m->end).count())},
+                {QStringLiteral("seconds"), double(m->frames.size()) * WalkieConfig::frameSampleCount / WalkieConfig::sampleRate},
+                {QStringLiteral("isUnheard"), m->isUnheard}});
+        publishRecentMessages(std::move(messages));
+        break;
+    }
+    case PTTController::Property::replyName:
+        publishReplyName(QString::fromStdString(c.replyName().value_or(std::string())));
+        break;
     case PTTController::Property::channel:
         publishChannel(QString::fromStdString(c.channel().name()), c.channel().isPrivate());
         break;

@@ -27,6 +27,10 @@ public:
     void setNoiseSuppression(bool enabled) override { controller().setNoiseSuppression(enabled); }
     void start() override { controller().start(); }
     void beginTalking() override { controller().beginTalking(); }
+    QString beginTalkingTo(const QString& name) override;
+    QString beginReply() override;
+    void playMessage(double id) override { controller().playMessage(std::uint64_t(id)); }
+    void markMessagesHeard() override { controller().markMessagesHeard(); }
     void endTalking() override { controller().endTalking(); }
     void refreshTransport() override { controller().refreshTransport(); }
 
@@ -43,6 +47,7 @@ protected:
     void applyChannel(const QString& name, const QString& passphrase) override;
 
 private:
+    static QString refusalName(std::optional<PTTController::Refusal> refusal);
     PTTController& controller() { return intercom_->controller(); }
     void copy(PTTController::Property property);
 

@@ -2,23 +2,14 @@
 
 #include "app/bridge/DisplayText.h"
 
-#include <QCollator>
+#include "core/net/Peer.h"
 
 #include <algorithm>
 
 namespace hh {
 
+// In the roster's order: sorted as people count.
 void ControllerObject::publishPeers(QVariantList peers) {
-    // Where a person expects a name, and stable when the browse results come
-    // back in another order.
-    QCollator collator;
-    collator.setNumericMode(true);
-    std::stable_sort(peers.begin(), peers.end(), [&](const QVariant& a, const QVariant& b) {
-        const QString na = a.toMap().value(QStringLiteral("name")).toString();
-        const QString nb = b.toMap().value(QStringLiteral("name")).toString();
-        const int order = collator.compare(na, nb);
-        return order != 0 ? order < 0 : na < nb;
-    });
     for (QVariant& entry : peers) {
         QVariantMap map = entry.toMap();
         const QString name = map.value(QStringLiteral("name")).toString();
@@ -36,13 +27,34 @@ QString ControllerObject::talkingPeerLabel() const {
     return hasTalkingPeer_ ? hh::displayName(talkingPeerName_) : QString();
 }
 
+void ControllerObject::publishRecentMessages(QVariantList messages) {
+    for (QVariant& entry : messages) {
+        QVariantMap map = entry.toMap();
+        map.insert(QStringLiteral("label"), hh::displayName(map.value(QStringLiteral("name")).toString()));
+        entry = map;
+    }
+    recentMessages_ = std::move(messages);
+    emit recentMessagesChanged();
+}
+
+bool ControllerObject::hasUnheardMessages() const {
+    return std::any_of(recentMessages_.begin(), recentMessages_.end(),
+                       [](const QVariant& m) { return m.toMap().value(QStringLiteral("isUnheard")).toBool(); });
+}
+
+void ControllerObject::publishReplyName(QString value) {
+    replyName_ = std::move(value);
+    emit replyNameChanged();
+}
+
 void ControllerObject::publishInboundBlocked(bool value) {
     isInboundBlocked_ = value;
     emit isInboundBlockedChanged();
 }
 
-void ControllerObject::publishTalkingPeers(QStringList names, QString latest) {
+void ControllerObject::publishTalkingPeers(QStringList names, QString latest, bool isLatestToUs) {
     hasTalkingPeer_ = !names.isEmpty();
+    isTalkingToUs_ = names.size() == 1 && isLatestToUs;
     talkingPeerName_ = hasTalkingPeer_ ? std::move(latest) : QString();
     talkingPeerNames_ = std::move(names);
     emit talkingPeerChanged();
@@ -56,7 +68,7 @@ QString ControllerObject::talkersText() const {
     const auto name = [this](qsizetype i) { return hh::displayName(talkingPeerNames_[i]); };
     switch (talkingPeerNames_.size()) {
     case 0: return {};
-    case 1: return tr("%1 is talking\u2026").arg(name(0));
+    case 1: return isTalkingToUs_ ? tr("%1 is talking to you\u2026").arg(name(0)) : tr("%1 is talking\u2026").arg(name(0));
     case 2: return tr("%1 and %2 are talking\u2026").arg(name(0), name(1));
     default: return tr("%1 and %n others are talking\u2026", nullptr, int(talkingPeerNames_.size()) - 1).arg(name(0));
     }
@@ -108,10 +120,7 @@ void ControllerObject::publishMuted(bool value) {
     emit isMutedChanged();
 }
 
-bool ControllerObject::isUsableDisplayName(const QString& name) {
-    const QByteArray utf8 = name.toUtf8();
-    return !name.trimmed().isEmpty() && utf8.size() <= 63 && !name.contains(QLatin1Char('\n'));
-}
+bool ControllerObject::isUsableDisplayName(const QString& name) { return isUsableName(name.toStdString()); }
 
 void ControllerObject::setDisplayName(const QString& name) {
     if (isUsableDisplayName(name.trimmed()))
@@ -125,9 +134,7 @@ void ControllerObject::publishDisplayName(QString value) {
     emit displayNameChanged();
 }
 
-bool ControllerObject::isUsableChannelName(const QString& name) {
-    return !name.isEmpty() && name.toUtf8().size() <= 63 && !name.contains(QLatin1Char('\n'));
-}
+bool ControllerObject::isUsableChannelName(const QString& name) { return isUsableName(name.toStdString()); }
 
 bool ControllerObject::setChannel(const QString& name, const QString& passphrase) {
     const QString trimmed = name.trimmed();

@@ -16,13 +16,23 @@ namespace hh {
 // controller, or a fake in tests. Lives on the main thread.
 class ControllerObject : public QObject {
     Q_OBJECT
-    // Each entry is a map {id, name, label, spokenName, reach, isBeaconOnly}:
-    // `name` exactly as received, `label` made safe to show (displayName()),
-    // `spokenName` the same without isolating marks, `reach` one of
-    // "heard", "notHeard", "notResponding". Sorted by the user's collation.
+    // Each entry is a map {id, name, label, spokenName, reach, isBeaconOnly,
+    // isTalkingToUs}: `name` exactly as received, `label` made safe to show
+    // (displayName()), `spokenName` the same without isolating marks, `reach`
+    // one of "heard", "notHeard", "notResponding". Sorted as people count.
     Q_PROPERTY(QVariantList peers READ peers NOTIFY peersChanged)
     Q_PROPERTY(bool hasTalkingPeer READ hasTalkingPeer NOTIFY talkingPeerChanged)
     Q_PROPERTY(QString talkingPeerName READ talkingPeerName NOTIFY talkingPeerChanged)
+    // The one talker talks to us alone ("Kitchen is talking to you").
+    Q_PROPERTY(bool isTalkingToUs READ isTalkingToUs NOTIFY talkingPeerChanged)
+    // Whom Reply talks to (the last one who talked to us alone, for a minute
+    // after); empty when nobody.
+    Q_PROPERTY(QString replyName READ replyName NOTIFY replyNameChanged)
+    // What others said lately, newest first: maps {id, name, label, isToUs,
+    // endedAt (ms since the epoch), seconds, isUnheard}.
+    Q_PROPERTY(QVariantList recentMessages READ recentMessages NOTIFY recentMessagesChanged)
+    // Some were received while muted and the panel has not been opened since.
+    Q_PROPERTY(bool hasUnheardMessages READ hasUnheardMessages NOTIFY recentMessagesChanged)
     // Everyone talking, in the order they began, and the sentence that says so.
     Q_PROPERTY(QStringList talkingPeerNames READ talkingPeerNames NOTIFY talkingPeerChanged)
     Q_PROPERTY(QString talkersText READ talkersText NOTIFY talkingPeerChanged)
@@ -57,6 +67,10 @@ public:
     bool hasTalkingPeer() const { return hasTalkingPeer_; }
     const QString& talkingPeerName() const { return talkingPeerName_; }
     const QStringList& talkingPeerNames() const { return talkingPeerNames_; }
+    bool isTalkingToUs() const { return isTalkingToUs_; }
+    const QString& replyName() const { return replyName_; }
+    const QVariantList& recentMessages() const { return recentMessages_; }
+    bool hasUnheardMessages() const;
     // "Ada is talking…", "Ada and Bob are talking…", "Ada and 2 others are talking…"; empty for nobody.
     QString talkersText() const;
     QString talkingPeerLabel() const;
@@ -92,6 +106,15 @@ public:
     virtual void setNoiseSuppression(bool enabled) = 0;
     Q_INVOKABLE virtual void start() = 0;
     Q_INVOKABLE virtual void beginTalking() = 0;
+    // A press to the peer listed as `name` alone: "" when it went out, else why
+    // it was refused ("unknownPeer", "notReachable"); endTalking() releases it.
+    Q_INVOKABLE virtual QString beginTalkingTo(const QString& name) = 0;
+    // The same to replyName's peer ("nobodyToReply" once the minute is over).
+    Q_INVOKABLE virtual QString beginReply() = 0;
+    // Plays a recent message on this computer's speaker only.
+    Q_INVOKABLE virtual void playMessage(double id) = 0;
+    // The panel was opened: nothing is unheard any more.
+    Q_INVOKABLE virtual void markMessagesHeard() = 0;
     Q_INVOKABLE virtual void endTalking() = 0;
     Q_INVOKABLE virtual void refreshTransport() = 0;
 
@@ -103,6 +126,8 @@ signals:
     void isMutedChanged();
     void displayNameChanged();
     void isInboundBlockedChanged();
+    void replyNameChanged();
+    void recentMessagesChanged();
     void talkFailureChanged();
     void channelChanged();
     void isWrongPassphraseChanged();
@@ -114,14 +139,17 @@ protected:
     // Each setter notifies on every call: the controller reports every
     // assignment, and observers re-read the state.
     void publishPeers(QVariantList peers);
-    // `names` in the order they began; `latest`, the most recent, shown where one name fits.
-    void publishTalkingPeers(QStringList names, QString latest);
+    // `names` in the order they began; `latest`, the most recent, shown where
+    // one name fits; `isLatestToUs`, whether it talks to us alone.
+    void publishTalkingPeers(QStringList names, QString latest, bool isLatestToUs = false);
     void publishTalkingPeer(bool present, QString name);
     void publishTransmitting(bool value);
     void publishConnectionState(ConnectionState value);
     void publishMuted(bool value);
     void publishDisplayName(QString value);
     void publishInboundBlocked(bool value);
+    void publishReplyName(QString value);
+    void publishRecentMessages(QVariantList messages);
     void publishTalkFailure(std::optional<TalkFailure> value);
     void publishChannel(QString name, bool isPrivate);
     void publishWrongPassphrase(bool value);
@@ -135,6 +163,9 @@ private:
     bool hasTalkingPeer_ = false;
     QString talkingPeerName_;
     QStringList talkingPeerNames_;
+    bool isTalkingToUs_ = false;
+    QString replyName_;
+    QVariantList recentMessages_;
     bool isTransmitting_ = false;
     ConnectionState connectionState_;
     bool isMuted_ = false;

@@ -23,6 +23,8 @@ Rectangle {
 
     property bool isPressed: false
     property bool showSettings: false
+    // Why the last press to one peer was refused, shown for a few seconds.
+    property string directProblem: ""
 
     // A menu button in the tool row, for a panel in a window of its own (no
     // tray, so no status item to right-click): asks for the program's menu
@@ -51,15 +53,18 @@ Rectangle {
     // said in Settings and the tooltip: nothing to choose there).
     readonly property string keyProblem: hotkey !== null && hotkey.statusName !== "unavailable"
                                          && !controller.hasConnectionError ? hotkey.problem : ""
-    readonly property string statusLine: controller.isTransmitting ? qsTr("You're talking\u2026")
+    readonly property string statusLine: directProblem !== "" ? directProblem
+                                        : controller.isTransmitting ? qsTr("You're talking\u2026")
                                         : controller.talkFailure !== "" ? controller.talkFailure
                                         : controller.hasTalkingPeer ? controller.talkersText
                                         : controller.isInboundBlocked ? qsTr("Incoming audio is blocked on this computer")
                                         : keyProblem !== "" ? keyProblem
                                         : controller.connectionState
-    readonly property bool isTalkersLine: !controller.isTransmitting && controller.talkFailure === "" && controller.hasTalkingPeer
+    readonly property bool isTalkersLine: directProblem === "" && !controller.isTransmitting && controller.talkFailure === ""
+                                          && controller.hasTalkingPeer
     // Every error and warning in the one error colour.
-    readonly property color statusColor: controller.isTransmitting ? style.red
+    readonly property color statusColor: directProblem !== "" ? style.orange
+                                        : controller.isTransmitting ? style.red
                                         : controller.talkFailure !== "" ? style.orange
                                         : controller.hasTalkingPeer ? style.green
                                         : controller.isInboundBlocked || keyProblem !== "" || controller.hasConnectionError
@@ -86,6 +91,27 @@ Rectangle {
         isPressed = true
         controller.beginTalking()
     }
+    // A press on a peer's own talk button: to that peer alone, or refused
+    // (nothing is sent, the failed cue plays) with the reason in the status line.
+    function pressDirect(name, spokenName) {
+        if (!allGranted || isPressed)
+            return
+        const problem = name === undefined ? controller.beginReply() : controller.beginTalkingTo(name)
+        if (problem === "") {
+            isPressed = true
+            directProblem = ""
+            return
+        }
+        directProblem = problem === "nobodyToReply" ? qsTr("Nobody has talked to you in the last minute")
+                      : problem === "notReachable" ? qsTr("%1 can't be reached from here").arg(spokenName)
+                      : qsTr("%1 is no longer on this network").arg(spokenName)
+        directProblemTimer.restart()
+    }
+    Timer {
+        id: directProblemTimer
+        interval: 4000
+        onTriggered: walkie.directProblem = ""
+    }
     // Release: end what the press started, whatever the permissions are now.
     function pressEnded() {
         if (!isPressed)
@@ -97,6 +123,8 @@ Rectangle {
     onOnScreenChanged: {
         if (onScreen) {
             controller.start()
+            clock = Date.now()
+            controller.markMessagesHeard()
             if (!showSettings)
                 talkButton.forceActiveFocus() // ready for Space at once
         } else {
@@ -314,6 +342,18 @@ Rectangle {
                 onReleased: walkie.pressEnded()
             }
 
+            // Held: answers whoever last talked to us alone, for a minute after.
+            PillButton {
+                objectName: "replyButton"
+                anchors.horizontalCenter: parent.horizontalCenter
+                visible: walkie.controller.replyName !== ""
+                style: walkie.style
+                text: qsTr("Hold to reply to %1").arg(walkie.controller.replyName)
+                onPressed: walkie.pressDirect(undefined, "")
+                onReleased: walkie.pressEnded()
+                onCanceled: walkie.pressEnded()
+            }
+
             Rectangle {
                 width: parent.width
                 height: 1
@@ -434,7 +474,7 @@ Rectangle {
                                     }
                                     PlainLabel {
                                         objectName: "peerName"
-                                        width: Math.min(implicitWidth, peerRow.width - 18
+                                        width: Math.min(implicitWidth, peerRow.width - 44
                                                         - (peerState.visible ? peerState.implicitWidth + 6 : 0))
                                         text: peerRow.modelData.label !== undefined ? peerRow.modelData.label : peerRow.modelData.name
                                         // Not heard for long: probably gone, greyed
@@ -457,6 +497,20 @@ Rectangle {
                                         Accessible.ignored: true
                                     }
                                 }
+                                // Held: talks to this peer alone (Space too, with the focus on it).
+                                SymbolButton {
+                                    objectName: "peerTalkButton"
+                                    anchors.right: parent.right
+                                    anchors.rightMargin: 4
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    symbol: "mic.fill"
+                                    tint: pressed ? walkie.style.red : walkie.style.secondary
+                                    symbolSize: walkie.style.callout
+                                    text: qsTr("Hold to talk to %1 alone").arg(peerRow.modelData.spokenName)
+                                    onPressed: walkie.pressDirect(peerRow.modelData.name, peerRow.modelData.spokenName)
+                                    onReleased: walkie.pressEnded()
+                                    onCanceled: walkie.pressEnded()
+                                }
                             }
                         }
                     }
@@ -475,6 +529,75 @@ Rectangle {
                     Accessible.name: text
                 }
             }
+
+            // What others said lately, kept in memory only: who, to whom, when,
+            // how long, and a button that plays it here again.
+            Column {
+                objectName: "recentSection"
+                visible: walkie.controller.recentMessages.length > 0
+                width: parent.width
+                spacing: 6
+                PlainLabel {
+                    text: qsTr("Recent")
+                    color: walkie.style.secondary
+                    font.pixelSize: walkie.style.caption
+                }
+                Repeater {
+                    model: walkie.controller.recentMessages
+                    delegate: Item {
+                        id: messageRow
+                        required property var modelData
+                        readonly property int minutes: Math.max(0, Math.floor((walkie.clock - modelData.endedAt) / 60000))
+                        readonly property string when: minutes === 0 ? qsTr("just now") : qsTr("%n min ago", "", minutes)
+                        readonly property string description:
+                            (modelData.isToUs ? qsTr("%1 to you, %2, %3 s") : qsTr("%1 to everyone, %2, %3 s"))
+                                .arg(modelData.label).arg(when).arg(Math.max(1, Math.round(modelData.seconds)))
+                        objectName: "messageRow"
+                        width: parent.width
+                        height: Math.max(22, messageText.height + 6)
+                        Rectangle {
+                            objectName: "unheardMark"
+                            visible: messageRow.modelData.isUnheard
+                            anchors.verticalCenter: parent.verticalCenter
+                            width: 6
+                            height: 6
+                            radius: 3
+                            color: walkie.style.accent
+                        }
+                        PlainLabel {
+                            id: messageText
+                            x: 12
+                            anchors.verticalCenter: parent.verticalCenter
+                            width: Math.min(implicitWidth, messageRow.width - 70)
+                            // A second line rather than losing when and how long.
+                            wrapMode: Text.Wrap
+                            maximumLineCount: 2
+                            text: messageRow.description
+                            color: walkie.style.label
+                            font.pixelSize: walkie.style.caption
+                            font.bold: messageRow.modelData.isUnheard
+                        }
+                        PillButton {
+                            objectName: "playButton"
+                            anchors.right: parent.right
+                            anchors.verticalCenter: parent.verticalCenter
+                            style: walkie.style
+                            text: qsTr("Play")
+                            Accessible.name: qsTr("Play: %1").arg(messageRow.description)
+                            onClicked: walkie.controller.playMessage(messageRow.modelData.id)
+                        }
+                    }
+                }
+            }
         }
+    }
+
+    // Now, for "2 min ago": moves on each minute while the panel is shown.
+    property double clock: Date.now()
+    Timer {
+        interval: 30000
+        repeat: true
+        running: walkie.onScreen && walkie.controller.recentMessages.length > 0
+        onTriggered: walkie.clock = Date.now()
     }
 }

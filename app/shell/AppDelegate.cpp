@@ -62,6 +62,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(controller, &ControllerObject::isTransmittingChanged, this, &AppDelegate::updateStatusIcon);
     connect(controller, &ControllerObject::talkingPeerChanged, this, &AppDelegate::updateStatusIcon);
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateStatusIcon);
+    connect(controller, &ControllerObject::recentMessagesChanged, this, &AppDelegate::updateStatusIcon);
     connect(controller, &ControllerObject::isMutedChanged, this, &AppDelegate::updateMenu);
     connect(controller, &ControllerObject::connectionStateChanged, this, &AppDelegate::updateToolTip);
     connect(controller, &ControllerObject::talkingPeerChanged, this, &AppDelegate::updateToolTip);
@@ -152,7 +153,7 @@ PanelWindow* AppDelegate::ensurePanel() {
             qCCritical(logShell).noquote() << error.toString();
     }
     if (!hasTray_)
-        panel_->setIcon(statusIcon(currentLook(), colorScheme_.isDark()));
+        panel_->setIcon(statusIcon(currentLook(), colorScheme_.isDark(), backend_.controller->hasUnheardMessages()));
     emit panelCreated();
     return panel_;
 }
@@ -221,7 +222,7 @@ void AppDelegate::updateToolTip() {
 }
 
 void AppDelegate::updateStatusIcon() {
-    const QIcon icon = statusIcon(currentLook(), colorScheme_.isDark());
+    const QIcon icon = statusIcon(currentLook(), colorScheme_.isDark(), backend_.controller->hasUnheardMessages());
     if (statusItem_)
         statusItem_->setIcon(icon);
     if (panel_ && !hasTray_)

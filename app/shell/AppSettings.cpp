@@ -1,6 +1,7 @@
 #include "app/shell/AppSettings.h"
 
 #include "core/log/Log.h"
+#include "core/net/Peer.h"
 #include "core/ptt/key/KeyChord.h"
 
 #include <QDir>
@@ -30,10 +31,6 @@ void readSwitch(const QSettings& file, const QString& entry, const char* what, b
     value = text == QLatin1String("true");
 }
 
-// A DNS-SD instance name is at most 63 bytes of UTF-8.
-bool isUsableName(const QString& name) {
-    return name.toUtf8().size() <= 63 && !name.contains(QLatin1Char('\n'));
-}
 } // namespace
 
 AppSettings::AppSettings(QString path, QObject* parent) : QObject(parent), path_(std::move(path)) {
@@ -67,14 +64,15 @@ AppSettings::Values AppSettings::load() {
         readSwitch(file, mutedEntry, "mute switch", values.isMuted, problem);
         if (problem.isEmpty() && file.contains(nameEntry)) {
             values.name = file.value(nameEntry).toString().trimmed();
-            if (!isUsableName(values.name))
+            // Empty: this computer's name.
+            if (!values.name.isEmpty() && !isUsableName(values.name.toStdString()))
                 problem = QStringLiteral("the name is not a usable name");
         }
         readSwitch(file, cuesEntry, "talk sounds switch", values.isCuesEnabled, problem);
         readSwitch(file, noiseSuppressionEntry, "noise suppression switch", values.isNoiseSuppressing, problem);
         if (problem.isEmpty() && file.contains(channelEntry)) {
             values.channel = file.value(channelEntry).toString();
-            if (values.channel.isEmpty() || !isUsableName(values.channel))
+            if (!isUsableName(values.channel.toStdString()))
                 problem = QStringLiteral("the channel is not a usable name");
         }
     }

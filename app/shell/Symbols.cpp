@@ -152,7 +152,7 @@ QString statusIconName(StatusLook look, bool isDark) {
     return QStringLiteral("hollerhopper-idle") + variant + QStringLiteral("-symbolic");
 }
 
-QIcon statusIcon(StatusLook look, bool isDark) {
+QIcon statusIcon(StatusLook look, bool isDark, bool hasUnheard) {
     const QString name = statusIconName(look, isDark);
     const QString path = QStringLiteral(":/hollerhopper/icons/status/") + statusIconName(look, false) + QStringLiteral(".svg");
     const QColor light(0xf2, 0xf2, 0xf2), dark(0x1d, 0x1d, 0x1f);
@@ -163,9 +163,18 @@ QIcon statusIcon(StatusLook look, bool isDark) {
             return {};
         if (look != StatusLook::green)
             image = isDark ? edged(image, light, dark) : edged(image, dark, light);
+        if (hasUnheard) {
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(0xff, 0x9f, 0x0a));
+            const qreal d = side * 0.4;
+            painter.drawEllipse(QRectF(side - d, 0, d, d));
+        }
         pixmaps.addPixmap(QPixmap::fromImage(image));
     }
-    return QIcon(new NamedIconEngine(name, pixmaps));
+    // The dot is only in our pixels: no name then, so no panel draws the icon without it.
+    return hasUnheard ? pixmaps : QIcon(new NamedIconEngine(name, pixmaps));
 }
 
 QImage SymbolImageProvider::requestImage(const QString& id, QSize* size, const QSize& requestedSize) {

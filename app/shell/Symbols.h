@@ -34,8 +34,9 @@ QString statusIconName(StatusLook look, bool isDark);
 // The status icon under that name, with our own pixels for panels that do
 // not look the name up: the mono looks as a light glyph when the desktop is
 // dark and a dark one when it is light, each edged in the other colour so it
-// shows on a black and on a white panel alike.
-QIcon statusIcon(StatusLook look, bool isDark);
+// shows on a black and on a white panel alike. With `hasUnheard`, a dot in
+// the corner (messages came while muted), and our pixels only.
+QIcon statusIcon(StatusLook look, bool isDark, bool hasUnheard = false);
 
 // "image://symbol/<name>?<colour>" for QML.
 class SymbolImageProvider : public QQuickImageProvider {

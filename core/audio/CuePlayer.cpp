@@ -62,6 +62,11 @@ std::vector<float> CuePlayer::synthesize(Cue cue) {
     case Cue::incoming:  // one bell-like ding with an octave overtone
         append(out, {1320, 220, 0.22f, {{1, 0.75}, {2, 0.25}}, 70});
         break;
+    case Cue::incomingDirect:  // the ding twice, a fifth apart: for you
+        append(out, {880, 120, 0.22f, {{1, 0.75}, {2, 0.25}}, 40});
+        rest(out, 40);
+        append(out, {1320, 200, 0.22f, {{1, 0.75}, {2, 0.25}}, 70});
+        break;
     case Cue::failed:  // two low buzzes: it did not work
         append(out, {196, 110, 0.25f, buzz});
         rest(out, 60);
@@ -72,7 +77,7 @@ std::vector<float> CuePlayer::synthesize(Cue cue) {
 }
 
 CuePlayer::CuePlayer() {
-    for (Cue cue : {Cue::onAir, Cue::released, Cue::incoming, Cue::failed}) sounds_[std::size_t(cue)] = synthesize(cue);
+    for (Cue cue : {Cue::onAir, Cue::released, Cue::incoming, Cue::failed, Cue::incomingDirect}) sounds_[std::size_t(cue)] = synthesize(cue);
 }
 
 void CuePlayer::play(Cue cue) {

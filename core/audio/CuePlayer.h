@@ -14,6 +14,7 @@ enum class Cue {
     released,  // the release tail has ended and the talk end is sent
     incoming,  // someone starts talking into silence
     failed,    // a press that cannot transmit
+    incomingDirect,  // someone starts talking to us alone into silence
 };
 
 // Short tones made by the program (16 kHz mono floats, no sound files), added
@@ -40,7 +41,7 @@ public:
     static std::vector<float> synthesize(Cue cue);
 
 private:
-    std::array<std::vector<float>, 4> sounds_;
+    std::array<std::vector<float>, 5> sounds_;
     mutable std::mutex mutex_;
     const std::vector<float>* current_ = nullptr;
     std::size_t position_ = 0;

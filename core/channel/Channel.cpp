@@ -1,6 +1,6 @@
 #include "core/channel/Channel.h"
 
-#include "core/wire/Utf8.h"
+#include "core/net/Peer.h"
 #include "core/wire/WalkieConfig.h"
 
 #include <sodium.h>
@@ -49,7 +49,7 @@ ChannelKey::~ChannelKey() {
 Channel::Channel() : name_(openName) {}
 
 Channel Channel::makePrivate(std::string name, std::string_view passphrase) {
-    if (name.empty() || name.size() > 63 || !isValidUtf8(name))
+    if (!isUsableName(name))
         throw std::invalid_argument("a channel name is 1 to 63 bytes of UTF-8");
     if (passphrase.empty()) throw std::invalid_argument("a private channel needs a passphrase");
     ensureSodium();

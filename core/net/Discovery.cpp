@@ -15,7 +15,7 @@ void Discovery::start() {
     queue_->post([weak = weak_from_this()] {
         auto self = weak.lock();
         if (!self) return;
-        self->startAdvertising();
+        if (self->isAdvertised_) self->startAdvertising();
         self->startBrowsing();
     });
 }
@@ -114,7 +114,9 @@ void Discovery::handleBrowseResults(const std::vector<DnsSdBrowseResult>& result
     peers.reserve(results.size());
     for (const auto& result : results) {
         if (!result.serviceEndpoint) continue;
-        peers.push_back(Peer{result.serviceEndpoint->name, result.serviceEndpoint->name});
+        Peer peer{result.serviceEndpoint->name, result.serviceEndpoint->name};
+        peer.address = result.serviceEndpoint->address;
+        peers.push_back(std::move(peer));
     }
     HH_LOG_DEBUG(logcat::discovery, peers.size() << " peers found");
     if (onPeersChanged) onPeersChanged(std::move(peers));

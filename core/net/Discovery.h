@@ -38,6 +38,8 @@ public:
     // before start().
     std::function<void(BrowseState)> onBrowseStateChanged;
 
+    // Before start(): whether to advertise at all (a one-shot sender only browses).
+    void setAdvertised(bool isAdvertised) { isAdvertised_ = isAdvertised; }
     // Starts advertising, then browsing; what already runs is kept.
     void start();
     // Cancels and releases the listener and the browser. No final empty list.
@@ -53,6 +55,7 @@ private:
     void handleBrowserState(const DnsSdBrowserState& state);
 
     std::string displayName_;
+    bool isAdvertised_ = true;
     std::shared_ptr<Executor> queue_;
     std::shared_ptr<DnsSdPlatform> platform_;
     std::shared_ptr<DnsSdListener> listener_;

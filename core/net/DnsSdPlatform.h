@@ -44,12 +44,14 @@ struct DnsSdBrowserState {
     bool operator==(const DnsSdBrowserState&) const = default;
 };
 
-// A found service: name, type, domain and the interface it was seen on.
+// A found service: name, type, domain and the interface it was seen on, and
+// once resolved, its host's IPv4 address (dotted; empty until then).
 struct DnsSdServiceEndpoint {
     std::string name;
     std::string type;
     std::string domain;
     std::string interfaceName;
+    std::string address{};
 
     bool operator==(const DnsSdServiceEndpoint&) const = default;
 };

@@ -39,10 +39,20 @@ struct GroupState {
     friend bool operator==(const GroupState&, const GroupState&) = default;
 };
 
+// Where a datagram came from, as the socket saw it.
+struct DatagramOrigin {
+    std::string sourceAddress;  // IPv4, dotted
+    // Sent to this computer's own address, not to the group: a direct spurt.
+    bool isDirect = false;
+
+    friend bool operator==(const DatagramOrigin&, const DatagramOrigin&) = default;
+};
+
 class MulticastGroup {
 public:
-    // The bytes are only valid during the call.
-    using ReceiveHandler = std::function<void(std::span<const std::uint8_t> content)>;
+    // The bytes are only valid during the call. Datagrams sent directly to us
+    // from outside the local subnet are dropped before this.
+    using ReceiveHandler = std::function<void(std::span<const std::uint8_t> content, const DatagramOrigin& origin)>;
     using StateHandler = std::function<void(const GroupState&)>;
 
     virtual ~MulticastGroup() = default;
@@ -51,8 +61,9 @@ public:
     // An empty handler detaches: no further state reports, not even cancelled.
     virtual void setStateUpdateHandler(StateHandler handler) = 0;
     virtual void start() = 0;
-    // To the whole group; errors are not reported.
-    virtual void send(Bytes content) = 0;
+    // To the whole group, or with a `destination` (IPv4, dotted) to that address
+    // alone on the group's port; errors are not reported.
+    virtual void send(Bytes content, const std::string& destination) = 0;
     // No deliveries after this, except a final cancelled state while a state
     // handler is installed.
     virtual void cancel() = 0;

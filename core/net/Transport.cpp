@@ -77,21 +77,21 @@ void Transport::setChannel(Channel channel) {
     });
 }
 
-void Transport::send(const WalkiePacket& packet) {
+void Transport::send(const WalkiePacket& packet, std::string destination) {
     auto bytes = std::make_shared<Bytes>(packet.encode());
-    queue_->post([weak = weak_from_this(), bytes] {
+    queue_->post([weak = weak_from_this(), bytes, destination = std::move(destination)] {
         auto self = weak.lock();
         if (!self || !self->group_) {
             HH_LOG_DEBUG(logcat::net, "no group: lost a packet of " << bytes->size() << " bytes");
             return;
         }
-        HH_LOG_DEBUG(logcat::net, "send " << describe(*bytes));
+        HH_LOG_DEBUG(logcat::net, "send " << describe(*bytes) << (destination.empty() ? "" : " to ") << destination);
         // Sealed here, on the queue: whatever was sent before a channel switch
         // went out before it, and nothing after it reaches the old channel.
         if (self->sealer_)
-            self->group_->send(self->sealer_->seal(*bytes));
+            self->group_->send(self->sealer_->seal(*bytes), destination);
         else
-            self->group_->send(std::move(*bytes));
+            self->group_->send(std::move(*bytes), destination);
     });
 }
 
@@ -107,8 +107,8 @@ void Transport::startGroup() {
         return;
     }
     std::weak_ptr<Transport> weak = weak_from_this();
-    group->setReceiveHandler(maximumDatagramSize, [weak](std::span<const std::uint8_t> content) {
-        if (auto self = weak.lock()) self->handleDatagram(content);
+    group->setReceiveHandler(maximumDatagramSize, [weak](std::span<const std::uint8_t> content, const DatagramOrigin& origin) {
+        if (auto self = weak.lock()) self->handleDatagram(content, origin);
     });
     group->setStateUpdateHandler([weak](const GroupState& state) {
         if (auto self = weak.lock()) self->handleGroupState(state);
@@ -119,24 +119,25 @@ void Transport::startGroup() {
 
 // A forged or foreign datagram costs a comparison or an authentication check
 // here: no allocation and no log line.
-void Transport::handleDatagram(std::span<const std::uint8_t> content) {
-    if (!opener_) return deliver(content);
+void Transport::handleDatagram(std::span<const std::uint8_t> content, const DatagramOrigin& origin) {
+    if (!opener_) return deliver(content, origin);
     const auto result = opener_->open(content);
     switch (result.verdict) {
-    case PacketOpener::Verdict::opened: return deliver(result.datagram);
+    case PacketOpener::Verdict::opened: return deliver(result.datagram, origin);
     case PacketOpener::Verdict::wrongPassphrase: return noteWrongPassphrase();
     default: return;
     }
 }
 
-void Transport::deliver(std::span<const std::uint8_t> content) {
+void Transport::deliver(std::span<const std::uint8_t> content, const DatagramOrigin& origin) {
     auto packet = WalkiePacket::decode(content);
     if (!packet) {
         HH_LOG_DEBUG(logcat::net, "dropped a datagram of " << content.size() << " bytes that is not ours");
         return;
     }
-    HH_LOG_DEBUG(logcat::net, "received " << describe(*packet));
-    if (onPacket) onPacket(*packet);
+    HH_LOG_DEBUG(logcat::net, "received " << describe(*packet) << (origin.isDirect ? " directly from " : " from ")
+                                         << origin.sourceAddress);
+    if (onPacket) onPacket(*packet, origin);
 }
 
 void Transport::noteWrongPassphrase() {

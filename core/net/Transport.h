@@ -48,7 +48,7 @@ public:
     ~Transport();
 
     // Called on the queue. Assign before start().
-    std::function<void(const WalkiePacket&)> onPacket;
+    std::function<void(const WalkiePacket&, const DatagramOrigin&)> onPacket;
     std::function<void(const State&)> onState;
     // Datagrams of our channel sealed with another passphrase began (true) or
     // have not come for a while (false). Called on the queue, on changes only.
@@ -60,8 +60,9 @@ public:
     // From now on: packets sent after this call go to `channel` only, and the
     // group is rebuilt on the channel's address. The open channel by default.
     void setChannel(Channel channel);
-    // Encodes on the caller's thread and returns; the bytes leave from the queue.
-    void send(const WalkiePacket& packet);
+    // Encodes on the caller's thread and returns; the bytes leave from the queue,
+    // to the group or, with a `destination` address, to that peer alone.
+    void send(const WalkiePacket& packet, std::string destination = {});
 
 private:
     void startGroup();
@@ -70,8 +71,8 @@ private:
     void startPathMonitor();
     void handlePathUpdate(const NetworkPath& path);
     void handleGroupState(const GroupState& state);
-    void handleDatagram(std::span<const std::uint8_t> content);
-    void deliver(std::span<const std::uint8_t> datagram);
+    void handleDatagram(std::span<const std::uint8_t> content, const DatagramOrigin& origin);
+    void deliver(std::span<const std::uint8_t> datagram, const DatagramOrigin& origin);
     void noteWrongPassphrase();
     void checkWrongPassphrase();
     void scheduleWrongPassphraseCheck(Executor::Duration delay);

@@ -4,28 +4,12 @@
 #include "core/log/Log.h"
 #include "core/net/Discovery.h"
 #include "core/net/Peer.h"
-#include "core/ptt/PresenceTracker.h"
-#include "core/wire/Utf8.h"
 
 #include <algorithm>
-
-#include <unicode/normalizer2.h>
-#include <unicode/unistr.h>
 
 namespace hh {
 
 namespace {
-// Equal as Unicode text: "é" typed precomposed or as e + combining accent are the
-// same name. Letter case counts.
-bool isSameName(const std::string& a, const std::string& b) {
-    if (a == b) return true;
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-    if (U_FAILURE(status)) return false;
-    const auto ua = icu::UnicodeString::fromUTF8(a), ub = icu::UnicodeString::fromUTF8(b);
-    const auto na = nfc->normalize(ua, status), nb = nfc->normalize(ub, status);
-    return U_SUCCESS(status) && na == nb;
-}
 
 LocalNetworkAccess localNetworkAccessFrom(std::optional<Discovery::BrowseState> browse, const Transport::State& group) {
     if (!browse) return LocalNetworkAccess::unknown;
@@ -44,9 +28,6 @@ LocalNetworkAccess localNetworkAccessFrom(std::optional<Discovery::BrowseState> 
 
 } // namespace
 
-// A talker silent for more than the time-out ends: checked just after it.
-constexpr auto talkerCheckDelay = seconds(WalkieConfig::talkerTimeout) + std::chrono::milliseconds(1);
-
 PTTController::PTTController(std::string displayName, Uuid senderID, Components components)
     : main_(std::move(components.main)),
       displayName_(std::move(displayName)),
@@ -54,7 +35,11 @@ PTTController::PTTController(std::string displayName, Uuid senderID, Components 
       transport_(std::make_shared<Transport>(std::move(components.network))),
       audio_(std::make_shared<AudioEngine>(std::move(components.audio))),
       discovery_(std::make_shared<Discovery>(displayName_, std::move(components.dnsSd))),
-      presence_(std::make_shared<PresenceTracker>(main_, senderID_)) {}
+      roster_(std::make_shared<Roster>(main_, senderID_, PlayoutMixer::maximumTalkers)), recent_(*main_),
+      replyExpiry_(*main_, [this] { updateReplyName(); }), playbackFeed_(*main_, [this] { feedPlayback(); }) {
+    roster_->setOwnName(displayName_);
+    recent_.onChanged = [this] { notify(Property::recentMessages); };
+}
 
 PTTController::~PTTController() = default;
 
@@ -75,7 +60,10 @@ void PTTController::setDisplayName(std::string displayName) {
     if (displayName.empty() || displayName == displayName_) return;
     displayName_ = std::move(displayName);
     discovery_->setDisplayName(displayName_);
+    roster_->setOwnName(displayName_);
 }
+
+void PTTController::setAdvertised(bool isAdvertised) { discovery_->setAdvertised(isAdvertised); }
 
 void PTTController::setTransmitting(bool value) {
     isTransmitting_ = value;
@@ -112,12 +100,12 @@ void PTTController::start() {
             if (auto self = weak.lock()) self->applyTransportState(state);
         });
     };
-    transport_->onPacket = [weak, main, ownID = senderID_](const WalkiePacket& packet) {
+    transport_->onPacket = [weak, main, ownID = senderID_](const WalkiePacket& packet, const DatagramOrigin& origin) {
         // Our own audio, looped back 50 times a second, is not worth a wake-up of
         // the main thread: beacons and talk starts prove the inbound path.
         if (packet.type == PacketType::audio && packet.senderID == ownID) return;
-        if (auto executor = main.lock()) executor->post([weak, packet] {
-            if (auto self = weak.lock()) self->handlePacket(packet);
+        if (auto executor = main.lock()) executor->post([weak, packet, origin] {
+            if (auto self = weak.lock()) self->handlePacket(packet, origin);
         });
     };
     transport_->onWrongPassphrase = [weak, main](bool isWrong) {
@@ -143,7 +131,7 @@ void PTTController::start() {
             if (auto self = weak.lock()) self->applyAudioHealth(std::move(error));
         });
     };
-    startPresence();
+    startRoster();
     // Straight from the capture thread: 50 packets a second need no hop.
     audio_->captureFrameHandler = [weak](const Bytes& frame) {
         if (auto self = weak.lock()) self->sendAudioFrame(frame);
@@ -157,10 +145,6 @@ void PTTController::start() {
     }
     transport_->start();
     startDiscoveryForChannel();
-    if (!talkerTimeout_) talkerTimeout_ = std::make_unique<OneShotTimer>(*main_, [weak] {
-        if (auto self = weak.lock()) self->checkTalkerTimeout();
-    });
-    if (!talkers_.empty()) checkTalkerTimeout();  // heard before a stop
     isRunning_ = true;
     notify(Property::isRunning);
 }
@@ -168,7 +152,7 @@ void PTTController::start() {
 void PTTController::applyTransportState(const Transport::State& state) {
     groupState_ = state;
     updateLocalNetworkAccess();
-    presence_->setOnAir(state.kind == Transport::State::Kind::ready);
+    roster_->setOnAir(state.kind == Transport::State::Kind::ready);
     switch (state.kind) {
     case Transport::State::Kind::setup: networkState_ = {ConnectionState::Kind::connecting, {}}; break;
     case Transport::State::Kind::ready: networkState_ = {ConnectionState::Kind::ready, {}}; break;
@@ -184,7 +168,7 @@ void PTTController::applyTransportState(const Transport::State& state) {
 void PTTController::applyBrowseState(Discovery::BrowseState state) {
     if (channel_.isPrivate()) return;  // a report from before the switch
     // Without DNS-SD the peers whose beacons arrive are listed instead.
-    presence_->setDnsSdAvailable(state == Discovery::BrowseState::browsing);
+    roster_->setDnsSdAvailable(state == Discovery::BrowseState::browsing);
     browseState_ = state;
     updateLocalNetworkAccess();
 }
@@ -198,9 +182,9 @@ void PTTController::startDiscoveryForChannel() {
     // on some private channel; beacons list the peers instead, and our own
     // join answers for local-network access.
     discovery_->stop();
-    presence_->setDnsSdPeers({});
+    roster_->setDnsSdPeers({});
     browseState_ = Discovery::BrowseState::noDaemon;
-    presence_->setDnsSdAvailable(false);
+    roster_->setDnsSdAvailable(false);
     updateLocalNetworkAccess();
 }
 
@@ -214,18 +198,17 @@ void PTTController::setChannel(Channel channel) {
     if (isTalkEndPending_) sendTalkEnd();
     channel_ = std::move(channel);
     transport_->setChannel(channel_);
+    roster_->setSendersAuthenticated(channel_.isPrivate());
     HH_LOG_INFO(logcat::ptt, "switched to " << (channel_.isPrivate() ? "a private channel" : "the open channel"));
     // Those talking and present on the old channel are not on this one.
-    std::vector<Uuid> talking;
-    for (const auto& talker : talkers_) talking.push_back(talker.id);
-    for (const auto& id : talking) endTalker(id, std::nullopt);
+    roster_->endTalkers();
     if (isWrongPassphrase_) {
         isWrongPassphrase_ = false;
         notify(Property::isWrongPassphrase);
     }
     if (isRunning_) {
-        presence_->stop();
-        presence_->start();
+        roster_->stop();
+        roster_->start();
         startDiscoveryForChannel();
     }
     notify(Property::channel);
@@ -255,8 +238,7 @@ void PTTController::showConnectionState() {
 }
 
 void PTTController::updatePeers(std::vector<Peer> peers) {
-    std::erase_if(peers, [this](const Peer& p) { return isSameName(p.name, displayName_); });
-    presence_->setDnsSdPeers(std::move(peers));  // publishes through onPeersChanged
+    roster_->setDnsSdPeers(std::move(peers));  // publishes through onPeersChanged
 }
 
 std::optional<TalkFailure> PTTController::pressObstacle() const {
@@ -272,8 +254,48 @@ std::optional<TalkFailure> PTTController::pressObstacle() const {
 
 void PTTController::beginTalking() {
     if (!isRunning_ || isTransmitting_) return;
+    beginPress({});
+}
+
+std::optional<PTTController::Refusal> PTTController::beginTalkingTo(std::string_view name) {
+    return beginDirect(roster_->find(name), Refusal::unknownPeer);
+}
+
+std::optional<PTTController::Refusal> PTTController::beginReply() {
+    return beginDirect(roster_->replyTarget(), Refusal::nobodyToReply);
+}
+
+std::optional<PTTController::Refusal> PTTController::beginDirect(const std::optional<Peer>& peer, Refusal ifNone) {
+    if (!isRunning_ || isTransmitting_) return std::nullopt;
+    std::optional<Refusal> refusal;
+    if (!peer)
+        refusal = ifNone;
+    else if (peer->address.empty() || peer->reach != Peer::Reach::heard)
+        refusal = Refusal::notReachable;
+    if (refusal) {
+        // Never into the group instead: the press is refused as it is.
+        HH_LOG_INFO(logcat::ptt, "a direct press refused: " << (peer ? peer->name + " cannot be reached" : std::string("nobody to talk to")));
+        cue(Cue::failed);
+        return refusal;
+    }
+    beginPress(peer->address);
+    return std::nullopt;
+}
+
+void PTTController::beginPress(std::string destination) {
     auto obstacle = pressObstacle();
     if (!obstacle) {
+        {
+            std::unique_lock lock(destinationMutex_);
+            if (isTalkEndPending_ && destination != destination_) {
+                // A press during the tail to someone else: the spurt in its
+                // tail ends first, where it went.
+                lock.unlock();
+                sendTalkEnd();
+                lock.lock();
+            }
+            destination_ = std::move(destination);
+        }
         // A press during the tail carries on the same capture.
         audio_->startCapture();
         if (!audio_->isCapturing()) obstacle = TalkFailure{TalkFailure::Kind::noMicrophone, {}};
@@ -307,7 +329,12 @@ void PTTController::send(PacketType type, std::uint32_t frameIndex, Bytes payloa
     packet.sequence = sequence_.fetch_add(1);
     packet.frameIndex = frameIndex;
     packet.payload = std::move(payload);
-    transport_->send(packet);
+    std::string destination;
+    if (type != PacketType::hello) {
+        std::lock_guard lock(destinationMutex_);
+        destination = destination_;
+    }
+    transport_->send(packet, std::move(destination));
 }
 
 void PTTController::endTalking() {
@@ -344,8 +371,7 @@ void PTTController::stop() {
     transport_->stop();
     discovery_->stop();
     audio_->stop();
-    presence_->stop();
-    if (talkerTimeout_) talkerTimeout_->cancel();
+    roster_->stop();
     isRunning_ = false;
     notify(Property::isRunning);
     networkState_ = {ConnectionState::Kind::stopped, {}};
@@ -365,31 +391,37 @@ void PTTController::cue(Cue which) {
     main_->post([weak = weak_from_this(), which] {
         auto self = weak.lock();
         if (!self || !self->isRunning_ || !self->isCuesEnabled_) return;
-        if (which == Cue::incoming && (self->isMuted_ || self->isTransmitting_)) return;
+        if ((which == Cue::incoming || which == Cue::incomingDirect) && (self->isMuted_ || self->isTransmitting_)) return;
         self->audio_->playCue(which);
         if (self->onCue) self->onCue(which);
     });
 }
 
-// Presence: beacons and path health.
+// The roster: beacons, path health, peers and talkers.
 
-bool PTTController::isInboundBlocked() const { return presence_->isInboundBlocked(); }
+bool PTTController::isInboundBlocked() const { return roster_->isInboundBlocked(); }
 
-void PTTController::startPresence() {
+void PTTController::startRoster() {
     std::weak_ptr<PTTController> weak = weak_from_this();
-    presence_->onBeacon = [weak] {
+    roster_->onBeacon = [weak] {
         if (auto self = weak.lock()) self->sendBeacon();
     };
-    presence_->onPeersChanged = [weak] {
-        auto self = weak.lock();
-        if (!self) return;
-        self->peers_ = self->presence_->peers();
-        self->notify(Property::peers);
+    roster_->onPeersChanged = [weak] {
+        if (auto self = weak.lock()) self->notify(Property::peers);
     };
-    presence_->onInboundBlockedChanged = [weak] {
+    roster_->onInboundBlockedChanged = [weak] {
         if (auto self = weak.lock()) self->notify(Property::isInboundBlocked);
     };
-    presence_->start();
+    roster_->onTalkersChanged = [weak] {
+        if (auto self = weak.lock()) self->publishTalkers();
+    };
+    roster_->onTalkerTimedOut = [weak](const Uuid& id) {
+        auto self = weak.lock();
+        if (!self) return;
+        self->audio_->endSpurt(id, std::nullopt);
+        self->recent_.endSpurt(id);
+    };
+    roster_->start();
 }
 
 void PTTController::sendBeacon() {
@@ -401,80 +433,75 @@ void PTTController::refreshTransport() {
     if (isRunning_) transport_->restart();
 }
 
-// Receive path and talker tracking.
+// Receive path.
 
-void PTTController::handlePacket(const WalkiePacket& packet) {
-    presence_->packetReceived(packet);  // our own too: they prove the inbound path
+void PTTController::handlePacket(const WalkiePacket& packet, const DatagramOrigin& origin) {
+    const bool wasQuiet = roster_->talkers().empty();
+    roster_->packetReceived(packet, origin);  // our own too: they prove the inbound path
     if (packet.senderID == senderID_) return;  // our own, looped back by the group
-    if (onPacketHeard) onPacketHeard(packet);
+    if (onPacketHeard) onPacketHeard(packet, origin);
+    // The history follows the talkers the roster follows, and no others.
+    const auto& talkers = roster_->talkers();
+    if (packet.type == PacketType::talkEnd ||
+        std::any_of(talkers.begin(), talkers.end(), [&](const Roster::Talker& t) { return t.id == packet.senderID; }))
+        recent_.packetReceived(packet, origin.isDirect, roster_->nameOf(packet.senderID), isMuted_);
     switch (packet.type) {
     case PacketType::audio:
         if (!isMuted_ && !isTransmitting_) audio_->enqueue(packet.senderID, packet.frameIndex, packet.payload);
-        markTalker(packet.senderID);
         break;
-    case PacketType::talkStart:
-        recordName(packet.senderID, packet.payload);
-        audio_->beginSpurt(packet.senderID);
-        markTalker(packet.senderID);
-        break;
-    case PacketType::hello: recordName(packet.senderID, packet.payload); break;
-    case PacketType::talkEnd: endTalker(packet.senderID, packet.frameIndex); break;
+    case PacketType::talkStart: audio_->beginSpurt(packet.senderID); break;
+    case PacketType::hello: break;
+    case PacketType::talkEnd: audio_->endSpurt(packet.senderID, packet.frameIndex); break;
     }
+    // Someone starts into silence; not every talker who joins a conversation.
+    if (wasQuiet && !roster_->talkers().empty()) cue(roster_->talkers().front().isToUs ? Cue::incomingDirect : Cue::incoming);
+    if (origin.isDirect) updateReplyName();
 }
 
-void PTTController::recordName(const Uuid& sender, const Bytes& payload) {
-    if (payload.empty() || !isValidUtf8({reinterpret_cast<const char*>(payload.data()), payload.size()})) return;  // an earlier name stays
-    std::string name(payload.begin(), payload.end());
-    auto found = talkerNames_.find(sender);
-    if (found != talkerNames_.end()) {
-        found->second = std::move(name);
-        std::erase(talkerOrder_, sender);
-    } else {
-        // Senders pick a fresh ID at every launch and anyone may send: keep the
-        // most recently announced names only, but never a current talker's.
-        const auto isTalking = [this](const Uuid& id) {
-            return std::any_of(talkers_.begin(), talkers_.end(), [&](const Talker& t) { return t.id == id; });
-        };
-        while (talkerNames_.size() >= maximumTalkerNames) {
-            auto victim = std::find_if(talkerOrder_.begin(), talkerOrder_.end(),
-                                       [&](const Uuid& id) { return !isTalking(id); });
-            if (victim == talkerOrder_.end()) break;
-            talkerNames_.erase(*victim);
-            talkerOrder_.erase(victim);
-        }
-        talkerNames_.emplace(sender, std::move(name));
-    }
-    talkerOrder_.push_back(sender);
-    publishTalkers();  // a talker may have renamed
+bool PTTController::playMessage(std::uint64_t id) {
+    const auto* message = recent_.find(id);
+    if (!message) return false;
+    if (playback_) audio_->endSpurt(playback_->talker, std::uint32_t(playback_->next));
+    Playback playback{Uuid::random(), {}, 0, main_->now()};
+    playback.frames.reserve(message->frames.size());
+    for (const auto& [index, frame] : message->frames) playback.frames.push_back(frame);
+    audio_->beginSpurt(playback.talker);
+    playback_ = std::move(playback);
+    feedPlayback();
+    return true;
 }
 
-void PTTController::markTalker(const Uuid& sender) {
-    auto found = std::find_if(talkers_.begin(), talkers_.end(), [&](const Talker& t) { return t.id == sender; });
-    if (found != talkers_.end()) {
-        found->lastActivity = main_->now();
+void PTTController::feedPlayback() {
+    if (!playback_) return;
+    // Each frame when it is due, as a talker's would arrive: the mixer learns
+    // its delay from arrivals, and frames sent ahead would be played faster.
+    const auto frame = seconds(double(WalkieConfig::frameSampleCount) / WalkieConfig::sampleRate);
+    const auto due = std::size_t((main_->now() - playback_->start) / frame) + 1;
+    for (; playback_->next < std::min(due, playback_->frames.size()); ++playback_->next)
+        audio_->enqueue(playback_->talker, std::uint32_t(playback_->next), playback_->frames[playback_->next]);
+    if (playback_->next < playback_->frames.size()) {
+        playbackFeed_.runAt(playback_->start + frame * std::int64_t(playback_->next));
         return;
     }
-    if (talkers_.size() >= maximumTalkers) return;  // the mixer does not play them either
-    // Someone starts into silence; not every talker who joins a conversation.
-    if (talkers_.empty()) cue(Cue::incoming);
-    talkers_.push_back({sender, main_->now()});
-    // Set for the earliest talker; it moves on to the next when due.
-    if (talkerTimeout_ && !talkerTimeout_->isPending()) talkerTimeout_->runAt(main_->now() + talkerCheckDelay);
-    publishTalkers();
+    audio_->endSpurt(playback_->talker, std::uint32_t(playback_->frames.size()));
+    playback_.reset();
 }
 
-void PTTController::endTalker(const Uuid& sender, std::optional<std::uint32_t> frameCount) {
-    audio_->endSpurt(sender, frameCount);
-    if (std::erase_if(talkers_, [&](const Talker& t) { return t.id == sender; }) > 0) publishTalkers();
+void PTTController::updateReplyName() {
+    const auto target = roster_->replyTarget();
+    // Checked again when the window closes: set once per window, not per packet
+    // (each setting posts a task), and set on from there while it goes on.
+    if (target && !replyExpiry_.isPending()) replyExpiry_.runAt(roster_->replyUntil() + std::chrono::milliseconds(1));
+    auto name = target ? std::optional(target->name) : std::nullopt;
+    if (name == replyName_) return;
+    replyName_ = std::move(name);
+    notify(Property::replyName);
 }
 
 void PTTController::publishTalkers() {
     std::vector<std::string> names;
-    names.reserve(talkers_.size());
-    for (const auto& talker : talkers_) {
-        auto found = talkerNames_.find(talker.id);
-        names.push_back(found != talkerNames_.end() ? found->second : fallbackTalkerName);
-    }
+    names.reserve(roster_->talkers().size());
+    for (const auto& talker : roster_->talkers()) names.push_back(talker.name);
     std::optional<std::string> latest;
     if (!names.empty()) latest = names.back();
     if (names != talkingPeerNames_) {
@@ -482,19 +509,6 @@ void PTTController::publishTalkers() {
         notify(Property::talkingPeerNames);
     }
     if (latest != talkingPeerName_) setTalkingPeerName(std::move(latest));
-}
-
-void PTTController::checkTalkerTimeout() {
-    const auto now = main_->now();
-    std::vector<Uuid> silent;
-    for (const auto& talker : talkers_)
-        if (now - talker.lastActivity > seconds(WalkieConfig::talkerTimeout)) silent.push_back(talker.id);
-    for (const auto& id : silent) endTalker(id, std::nullopt);
-    if (talkers_.empty()) return;
-    auto quietest = std::min_element(talkers_.begin(), talkers_.end(), [](const Talker& a, const Talker& b) {
-        return a.lastActivity < b.lastActivity;
-    });
-    talkerTimeout_->runAt(quietest->lastActivity + talkerCheckDelay);
 }
 
 } // namespace hh

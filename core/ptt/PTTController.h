@@ -13,29 +13,33 @@
 #include "core/ptt/LocalNetworkAccess.h"
 #include "core/wire/Uuid.h"
 
+#include "core/ptt/RecentMessages.h"
+#include "core/ptt/Roster.h"
+
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace hh {
 
 class AudioEngine;
-class PresenceTracker;
 
-// Runs push-to-talk for the application: owns the transport, the audio engine
-// and discovery, turns presses into talk start, audio and talk end packets,
-// plays what others send and publishes who can hear and who is talking.
+// Runs push-to-talk for the application: owns the transport, the audio engine,
+// discovery and the roster of peers they feed, turns presses into talk start,
+// audio and talk end packets (to the group, or to one peer alone) and plays
+// what others send.
 // Every public operation and every change of published state happens on the
 // main executor.
 class PTTController : public std::enable_shared_from_this<PTTController> {
 public:
     // The published properties, named in change notifications.
     enum class Property { peers, talkingPeerName, isTransmitting, connectionState, isRunning, isMuted, isInboundBlocked, talkingPeerNames,
-                          localNetworkAccess, talkFailure, audioError, channel, isWrongPassphrase };
+                          localNetworkAccess, talkFailure, audioError, channel, isWrongPassphrase, recentMessages,
+                          replyName };
 
     // Where the controller runs, and the platform services its components use
     // (each on the executor it was made for). The Linux factory fills this;
@@ -60,10 +64,22 @@ public:
     std::function<void(Cue)> onCue;
     // Called on the main executor with each packet from another sender, before
     // it is handled: for a recorder, which then needs no socket of its own.
-    std::function<void(const WalkiePacket&)> onPacketHeard;
+    std::function<void(const WalkiePacket&, const DatagramOrigin&)> onPacketHeard;
 
     // Published state.
-    const std::vector<Peer>& peers() const { return peers_; }
+    const std::vector<Peer>& peers() const { return roster_->peers(); }
+    // Everything known about the others; changes show as the properties above.
+    const Roster& roster() const { return *roster_; }
+    // What others said lately, in memory only; those heard while muted are
+    // unheard until markMessagesHeard().
+    const RecentMessages& recentMessages() const { return recent_; }
+    void markMessagesHeard() { recent_.markAllHeard(); }
+    // Plays a recent message on this computer's speaker (never sent anywhere),
+    // in place of one playing; false when it is no longer kept.
+    bool playMessage(std::uint64_t id);
+    // Whom beginReply() talks to: the last direct talker, while the reply
+    // window after their spurt lasts.
+    const std::optional<std::string>& replyName() const { return replyName_; }
     // The talker who began most recently, and everyone talking in the order they began.
     const std::optional<std::string>& talkingPeerName() const { return talkingPeerName_; }
     const std::vector<std::string>& talkingPeerNames() const { return talkingPeerNames_; }
@@ -89,7 +105,7 @@ public:
     LocalNetworkAccess localNetworkAccess() const { return localNetworkAccess_; }
 
     // Talk cues on this computer's speaker (on by default); Mute silences
-    // only the "incoming" one.
+    // only the "incoming" ones.
     void setCuesEnabled(bool enabled) { isCuesEnabled_ = enabled; }
     bool isCuesEnabled() const { return isCuesEnabled_; }
     // Noise suppression and level control of the microphone (on by default).
@@ -102,6 +118,9 @@ public:
     void setDisplayName(std::string displayName);
     const Uuid& senderID() const { return senderID_; }
 
+    // Before start(): a one-shot sender is not advertised over DNS-SD (it still
+    // browses, to find whom it talks to).
+    void setAdvertised(bool isAdvertised);
     // The one channel we are on; the open one unless set. A switch takes effect
     // at once: a press in progress ends on the old channel (its talk end goes
     // there), everything after goes to the new one. On a private channel this
@@ -114,29 +133,33 @@ public:
 
     void start();
     void stop();
-    // A press: on air (talk start, capture, the "on air" cue) when the
-    // connection is ready and the microphone starts; otherwise nothing is sent,
-    // the "failed" cue plays and talkFailure() says why.
+    // A press to everyone: on air (talk start, capture, the "on air" cue) when
+    // the connection is ready and the microphone starts; otherwise nothing is
+    // sent, the "failed" cue plays and talkFailure() says why.
     void beginTalking();
+    // Why a press to one peer was refused: it plays the failed cue and sends nothing.
+    enum class Refusal {
+        unknownPeer,    // no peer of that name is listed
+        notReachable,   // listed, but not heard or its address is not known
+        nobodyToReply,  // nobody talked to us directly within the reply window
+    };
+    // A press to the peer listed as `name` alone: its packets go to its address,
+    // not to the group.
+    std::optional<Refusal> beginTalkingTo(std::string_view name);
+    // A press to whoever last talked to us directly.
+    std::optional<Refusal> beginReply();
     void endTalking();
     void refreshTransport();
 
     static constexpr double releaseTailSeconds = 0.2;
-    // Announced names kept; a flood of ever new sender IDs cannot grow memory.
-    static constexpr std::size_t maximumTalkerNames = 256;
-    // Talkers tracked at once: as many as the mixer plays.
-    static constexpr std::size_t maximumTalkers = PlayoutMixer::maximumTalkers;
-    // Shown for a talker who never announced a name.
-    inline static const std::string fallbackTalkerName = "Someone";
 
 private:
-    // Defined with the receive path.
-    void handlePacket(const WalkiePacket& packet);
-    void checkTalkerTimeout();
-    void recordName(const Uuid& sender, const Bytes& payload);
-    void markTalker(const Uuid& sender);
-    void endTalker(const Uuid& sender, std::optional<std::uint32_t> frameCount);
+    void beginPress(std::string destination);
+    std::optional<Refusal> beginDirect(const std::optional<Peer>& peer, Refusal ifNone);
+    void handlePacket(const WalkiePacket& packet, const DatagramOrigin& origin);
     void publishTalkers();
+    void updateReplyName();
+    void feedPlayback();
 
     void applyTransportState(const Transport::State& state);
     void applyBrowseState(Discovery::BrowseState state);
@@ -160,11 +183,10 @@ private:
     void notify(Property property);
     // Plays a talk cue unless cues are off (and "incoming" while muted or transmitting).
     void cue(Cue cue);
-    void startPresence();
+    void startRoster();
     void sendBeacon();
 
     std::shared_ptr<Executor> main_;
-    std::vector<Peer> peers_;
     std::optional<std::string> talkingPeerName_;
     std::vector<std::string> talkingPeerNames_;
     bool isTransmitting_ = false;
@@ -188,19 +210,25 @@ private:
     std::shared_ptr<Transport> transport_;
     std::shared_ptr<AudioEngine> audio_;
     std::shared_ptr<Discovery> discovery_;
-    // Beacons and path health; the published peer list is its judged list.
-    std::shared_ptr<PresenceTracker> presence_;
-    // Names by sender, most recently announced last in `talkerOrder_`.
-    std::unordered_map<Uuid, std::string, UuidHash> talkerNames_;
-    std::vector<Uuid> talkerOrder_;
-    struct Talker {
-        Uuid id;
-        Executor::TimePoint lastActivity;
+    std::shared_ptr<Roster> roster_;
+    RecentMessages recent_;
+    std::optional<std::string> replyName_;
+    // Due when the reply window closes; idle while nobody can be answered.
+    OneShotTimer replyExpiry_;
+    // A recent message playing: its frames, fed to the mixer a little ahead
+    // of the speaker as one talker of its own.
+    struct Playback {
+        Uuid talker;
+        std::vector<Bytes> frames;
+        std::size_t next = 0;
+        Executor::TimePoint start{};
     };
-    // Who is talking, in the order they began.
-    std::vector<Talker> talkers_;
-    // Due when the quietest talker times out; idle while nobody talks.
-    std::unique_ptr<OneShotTimer> talkerTimeout_;
+    std::optional<Playback> playback_;
+    OneShotTimer playbackFeed_;
+    // Where the current spurt goes: empty for the group, else a peer's address.
+    // Set on the main thread, read by the capture thread too.
+    std::mutex destinationMutex_;
+    std::string destination_;
     // Advanced from the capture thread and the main thread.
     std::atomic<std::uint32_t> sequence_{0};
     std::atomic<std::uint32_t> frameIndex_{0};

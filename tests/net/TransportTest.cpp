@@ -87,7 +87,7 @@ TEST_F(TransportTest, PrivateChannelSealsEverythingAndReportsAnotherPassphraseOn
     const auto office = Channel::makePrivate("Office", "one two three");
     std::vector<WalkiePacket> received;
     std::vector<bool> wrong;
-    transport->onPacket = [&](const WalkiePacket& p) { received.push_back(p); };
+    transport->onPacket = [&](const WalkiePacket& p, const DatagramOrigin&) { received.push_back(p); };
     transport->onWrongPassphrase = [&](bool isWrong) { wrong.push_back(isWrong); };
     WalkiePacket talkStart;
     talkStart.type = PacketType::talkStart;

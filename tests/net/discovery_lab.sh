@@ -24,7 +24,7 @@ run_bg() {
 peers() { run_bg "$1" "$2" "$cli" peers --name "$3"; }
 stop_pid() { kill -TERM "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; }
 
-# The names in the last list a peers command printed, sorted, "|"-separated.
+# The names DNS-SD gave the last list a peers command printed, sorted, "|"-separated.
 last_names() {
     python3 - "$tmp/$1.out" <<'PY'
 import json, sys
@@ -33,7 +33,7 @@ for line in open(sys.argv[1], encoding="utf-8", errors="replace"):
     if line.startswith('{"event":"peers"'):
         peers = json.loads(line)["peers"]
         assert all(p["id"] == p["name"] for p in peers), line
-        last = "|".join(sorted(p["name"] for p in peers))
+        last = "|".join(sorted(p["name"] for p in peers if p["source"] == "dns-sd"))
 print(last)
 PY
 }
@@ -60,6 +60,9 @@ peers two h2 "Desk Two"
 sleep 1
 run_bg publisher h1 avahi-publish -s "Foreign Peer" _hollerhopper._tcp 4242
 appear_ms=$(wait_until 5 lists two "Foreign Peer") || fail "h2 does not list Foreign Peer"
+# No packet of its ever comes: its address is DNS-SD's, resolved.
+resolved_foreign() { grep -F '"name":"Foreign Peer"' "$tmp/two.out" | grep -qF "\"address\":\"$(lab addr h1)\""; }
+wait_until 5 resolved_foreign >/dev/null || fail "h2 does not know Foreign Peer's address"
 stop_pid "$publisher"
 gone_ms=$(wait_until 3 lacks two "Foreign Peer") || fail "Foreign Peer still listed 3 s after its publisher quit"
 echo "foreign peer: appeared after ${appear_ms} ms, gone ${gone_ms} ms after its publisher quit"

@@ -67,15 +67,28 @@ protected:
         return types;
     }
 
-    void receive(const Uuid& id, PacketType type, std::string name = {}, std::uint32_t frameIndex = 0) {
+    void receive(const Uuid& id, PacketType type, std::string name = {}, std::uint32_t frameIndex = 0,
+                 DatagramOrigin origin = {"10.0.0.9", false}) {
         WalkiePacket p;
         p.type = type;
         p.senderID = id;
         p.frameIndex = frameIndex;
         if (type == T::audio) p.payload.assign(640, 0x40);
         p.payload.insert(p.payload.end(), name.begin(), name.end());
-        network->lastGroup()->deliverDatagram(p.encode());
+        network->lastGroup()->deliverDatagram(p.encode(), std::move(origin));
         main->runUntilIdle();
+    }
+
+    // Each packet sent but the beacons, as "type>destination" (empty: the group).
+    std::vector<std::string> sentWithDestinations() {
+        main->runUntilIdle();
+        std::vector<std::string> out;
+        const auto& group = *network->lastGroup();
+        for (std::size_t i = 0; i < group.sent.size(); ++i) {
+            const auto type = WalkiePacket::decode(group.sent[i])->type;
+            if (type != T::hello) out.push_back(std::string(toString(type)) + ">" + group.destinations[i]);
+        }
+        return out;
     }
 
     // The speaker's output once enough has been enqueued to prime playback.
@@ -246,10 +259,11 @@ TEST_F(PTTControllerTest, SilentTalkersTimeOutStrictlyAfterFourTenthsEachOnItsOw
     EXPECT_EQ(controller->talkingPeerNames(), (std::vector<std::string>{"Bob"}));
     main->advance(300ms);
     EXPECT_FALSE(controller->talkingPeerName());
-    main->advance(10s);
-    EXPECT_EQ(main->pendingCount(), idleTimers);  // nobody talks: no talker timer left waking the program
+    main->advance(601s);
+    // Nobody talks and Bob's spurt has left the history: no timer left waking the program.
+    EXPECT_EQ(main->pendingCount(), idleTimers);
     for (int i = 0; i < 20; ++i) receive(Uuid::random(), T::audio);
-    EXPECT_EQ(controller->talkingPeerNames().size(), PTTController::maximumTalkers) << "no more than the mixer plays";
+    EXPECT_EQ(controller->talkingPeerNames().size(), PlayoutMixer::maximumTalkers) << "no more than the mixer plays";
 }
 
 // A press that cannot go on air sends nothing, plays "failed" and says why: no
@@ -295,6 +309,75 @@ TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
     for (int i = 0; i < 3; ++i) receive(bob, T::audio, {}, index++);
     EXPECT_TRUE(isPlaying());
     main->advance(1s);  // let the tail finish: it holds the controller
+}
+
+// A direct press goes to the peer's address alone, start to end; one the
+// roster cannot place is refused with the failed cue and sends nothing at all,
+// and a reply goes to whoever last talked to us directly.
+TEST_F(PTTControllerTest, DirectPressesGoToOnePeerOrAreRefusedWithoutSending) {
+    startOnAir();
+    receive(bob, T::hello, "Bob", 0, {"10.0.0.5", false});
+    receive(bob, T::hello, "Bob", 0, {"10.0.0.5", false});
+    using R = PTTController::Refusal;
+    EXPECT_EQ(controller->beginTalkingTo("Nobody"), R::unknownPeer);
+    EXPECT_FALSE(controller->isTransmitting());
+    EXPECT_EQ(controller->beginReply(), R::nobodyToReply) << "nobody talked to us yet";
+    main->advance(16s);  // Bob silent: listed, but not heard
+    EXPECT_EQ(controller->beginTalkingTo("Bob"), R::notReachable);
+    main->runUntilIdle();
+    EXPECT_EQ(cues, (std::vector{Cue::failed, Cue::failed, Cue::failed}));
+    EXPECT_TRUE(sentWithDestinations().empty());
+
+    receive(bob, T::hello, "Bob", 0, {"10.0.0.5", false});
+    main->advance(1s);  // judged heard again at the next check
+    EXPECT_EQ(controller->beginTalkingTo("Bob"), std::nullopt);
+    speak(1);
+    controller->endTalking();
+    main->advance(1s);
+    receive(cy, T::talkStart, "Cy", 0, {"10.0.0.6", true});
+    receive(cy, T::talkEnd, {}, 0, {"10.0.0.6", true});
+    main->runUntilIdle();
+    EXPECT_EQ(cues.back(), Cue::incomingDirect) << "a spurt to us alone sounds its own cue";
+    EXPECT_EQ(controller->replyName(), "Cy");
+    EXPECT_EQ(controller->beginReply(), std::nullopt);
+    controller->endTalking();
+    controller->beginTalking();  // to everyone, during the reply's tail
+    controller->endTalking();
+    main->advance(1s);
+    EXPECT_EQ(sentWithDestinations(),
+              (std::vector<std::string>{"talkStart>10.0.0.5", "audio>10.0.0.5", "talkEnd>10.0.0.5", "talkStart>10.0.0.6",
+                                        "talkEnd>10.0.0.6", "talkStart>", "talkEnd>"}));
+    main->advance(59s);
+    EXPECT_TRUE(controller->replyName());
+    main->advance(1s);
+    EXPECT_FALSE(controller->replyName()) << "a minute after Cy's spurt, nobody to answer";
+    EXPECT_EQ(changes[PTTController::Property::replyName], 2);
+}
+
+// What was said while muted is kept, unheard, and plays again on the speaker
+// alone when asked: paced, so a message longer than the mixer's queue plays whole.
+TEST_F(PTTControllerTest, ARecentMessageReceivedWhileMutedPlaysLocallyWhole) {
+    controller->setCuesEnabled(false);
+    startOnAir();
+    controller->setMuted(true);
+    receive(bob, T::talkStart, "Bob");
+    for (std::uint32_t i = 0; i < 150; ++i) receive(bob, T::audio, {}, i);
+    receive(bob, T::talkEnd, {}, 150);
+    EXPECT_FALSE(isPlaying());
+    const auto& messages = controller->recentMessages().messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].isUnheard);
+    const auto before = sent().size();
+    ASSERT_TRUE(controller->playMessage(messages[0].id));
+    std::size_t sounding = 0;
+    for (int i = 0; i < 200; ++i) {
+        main->advance(20ms);
+        const auto out = devices->pullOutput(320);
+        sounding += std::any_of(out.begin(), out.end(), [](float s) { return s != 0.0f; });
+    }
+    EXPECT_GE(sounding, 148u) << "every frame, muted or not";
+    EXPECT_LE(sounding, 152u);
+    EXPECT_EQ(sent().size(), before) << "nothing but beacons goes out";
 }
 
 } // namespace

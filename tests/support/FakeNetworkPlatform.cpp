@@ -21,8 +21,10 @@ public:
             record_->deliverState({GroupState::Kind::ready, {}});
         }
     }
-    void send(Bytes content) override {
-        if (!record_->isCancelled) record_->sent.push_back(std::move(content));
+    void send(Bytes content, const std::string& destination) override {
+        if (record_->isCancelled) return;
+        record_->sent.push_back(std::move(content));
+        record_->destinations.push_back(destination);
     }
     void cancel() override {
         if (record_->isCancelled) return;
@@ -62,10 +64,10 @@ void FakeNetworkPlatform::GroupRecord::deliverState(const GroupState& state) {
     });
 }
 
-void FakeNetworkPlatform::GroupRecord::deliverDatagram(Bytes content) {
+void FakeNetworkPlatform::GroupRecord::deliverDatagram(Bytes content, DatagramOrigin origin) {
     if (!queue || isCancelled || content.size() > maximumMessageSize) return;
-    queue->post([this, content = std::move(content)] {
-        if (receiveHandler && !isCancelled) receiveHandler(std::span<const std::uint8_t>(content));
+    queue->post([this, content = std::move(content), origin = std::move(origin)] {
+        if (receiveHandler && !isCancelled) receiveHandler(std::span<const std::uint8_t>(content), origin);
     });
 }
 

@@ -24,10 +24,11 @@ public:
         Executor* queue = nullptr;
         bool isCancelled = false;
         std::vector<Bytes> sent;
+        std::vector<std::string> destinations;  // beside `sent`: empty for the group
 
         // Delivers on the group's queue, unless it was cancelled.
         void deliverState(const GroupState& state);
-        void deliverDatagram(Bytes content);
+        void deliverDatagram(Bytes content, DatagramOrigin origin = {"10.0.0.9", false});
     };
     struct MonitorRecord {
         PathMonitor::UpdateHandler handler;

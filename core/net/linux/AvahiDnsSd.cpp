@@ -55,6 +55,7 @@ struct AvahiFree {
 using AvahiClientPtr = std::unique_ptr<AvahiClient, AvahiFree<avahi_client_free>>;
 using AvahiEntryGroupPtr = std::unique_ptr<AvahiEntryGroup, AvahiFree<avahi_entry_group_free>>;
 using AvahiServiceBrowserPtr = std::unique_ptr<AvahiServiceBrowser, AvahiFree<avahi_service_browser_free>>;
+using AvahiServiceResolverPtr = std::unique_ptr<AvahiServiceResolver, AvahiFree<avahi_service_resolver_free>>;
 
 // Objects holding Avahi or Asio state are destroyed on the executor's thread,
 // wherever their last owner lets go of them.
@@ -412,6 +413,7 @@ public:
 
     void clientLost(const DnsSdError& error) override {
         if (isCancelled_) return;
+        stopResolving();
         browser_.reset();
         isBrowserDead_ = false;
         isResyncing_ = false;
@@ -422,6 +424,8 @@ private:
     struct Entry {
         AvahiIfIndex interface;
         DnsSdServiceEndpoint endpoint;
+        // Finds its address once; gone when it answered or failed.
+        AvahiServiceResolverPtr resolver{};
         bool sameService(const Entry& o) const {
             return interface == o.interface && endpoint.name == o.endpoint.name &&
                    endpoint.type == o.endpoint.type && endpoint.domain == o.endpoint.domain;
@@ -448,6 +452,9 @@ private:
             auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry& e) { return e.sameService(entry); });
             if (event == AVAHI_BROWSER_NEW) {
                 if (it != entries.end()) return;
+                entry.resolver.reset(avahi_service_resolver_new(
+                    avahi_service_browser_get_client(browser), interface, AVAHI_PROTO_INET, name, type, domain,
+                    AVAHI_PROTO_INET, AvahiLookupFlags(0), &AvahiBrowser::resolveCallback, self));
                 entries.push_back(std::move(entry));
             } else {
                 if (it == entries.end()) return;
@@ -472,6 +479,31 @@ private:
             self->fail(avahi_client_errno(avahi_service_browser_get_client(browser)));
             break;
         }
+    }
+
+    // A peer's address, for talking to it alone before its packets tell it.
+    static void resolveCallback(AvahiServiceResolver* resolver, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent event,
+                                const char*, const char*, const char*, const char*, const AvahiAddress* address,
+                                uint16_t, AvahiStringList*, AvahiLookupResultFlags, void* userdata) {
+        auto* self = static_cast<AvahiBrowser*>(userdata);
+        for (auto* entries : {&self->entries_, &self->pending_}) {
+            auto it = std::find_if(entries->begin(), entries->end(),
+                                   [resolver](const Entry& e) { return e.resolver.get() == resolver; });
+            if (it == entries->end()) continue;
+            if (event == AVAHI_RESOLVER_FOUND && address) {
+                char text[AVAHI_ADDRESS_STR_MAX] = {};
+                avahi_address_snprint(text, sizeof text, address);
+                it->endpoint.address = text;
+            }
+            it->resolver.reset();  // Avahi lets a resolver go inside its own callback
+            if (!self->isCancelled_ && !self->isResyncing_ && entries == &self->entries_) self->publish();
+            return;
+        }
+    }
+
+    void stopResolving() {
+        for (auto* entries : {&entries_, &pending_})
+            for (auto& entry : *entries) entry.resolver.reset();
     }
 
     void fail(int avahiError) {
@@ -516,6 +548,7 @@ private:
         if (isCancelled_) return;
         isCancelled_ = true;
         session_->remove(this);
+        stopResolving();
         browser_.reset();
     }
 

@@ -6,6 +6,9 @@
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/post.hpp>
 
+#include <array>
+#include <optional>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -37,11 +40,16 @@ public:
         asio::post(context_, [self = shared_from_this()] { self->open(); });
     }
 
-    void send(const Bytes& content) {
+    void send(const Bytes& content, const std::string& destination) {
         if (fd_ < 0) return;
+        sockaddr_in to = group_;
+        if (!destination.empty() && ::inet_pton(AF_INET, destination.c_str(), &to.sin_addr) != 1) {
+            sendFailure_.failed("not an IPv4 address: " + destination);
+            return;
+        }
         // Never blocks; a full socket buffer or a vanished route just loses the datagram.
         if (::sendto(fd_, content.data(), content.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                     reinterpret_cast<const sockaddr*>(&group_), sizeof group_) < 0)
+                     reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
             sendFailure_.failed(errorText(errno));
         else
             sendFailure_.succeeded();
@@ -104,11 +112,19 @@ private:
         // Audio never leaves the link; instances on this host hear each other.
         if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) return fail(errno);
         if (::setsockopt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, &on, sizeof on) != 0) return fail(errno);
+        // The destination of each datagram tells a direct spurt from the group's.
+        if (::setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0) return fail(errno);
+        if (interface) {
+            localAddress_ = interface->address;
+            localMask_ = interface->netmask;
+        }
 
         slotSize_ = maximumMessageSize + 1;
         buffer_.assign(slotSize_ * batchSize, 0);
         vectors_.resize(batchSize);
         messages_.resize(batchSize);
+        sources_.resize(batchSize);
+        controls_.resize(batchSize);
         for (std::size_t i = 0; i < batchSize; ++i) {
             vectors_[i] = {buffer_.data() + i * slotSize_, slotSize_};
             messages_[i] = {};
@@ -136,6 +152,14 @@ private:
     // dropped whole rather than cut.
     void drain() {
         for (int round = 0; round < 8 && fd_ >= 0 && !isCancelled_; ++round) {
+            for (std::size_t i = 0; i < messages_.size(); ++i) {
+                // recvmmsg shortens these to what it filled in.
+                auto& header = messages_[i].msg_hdr;
+                header.msg_name = &sources_[i];
+                header.msg_namelen = sizeof sources_[i];
+                header.msg_control = controls_[i].data();
+                header.msg_controllen = controls_[i].size();
+            }
             const int n = ::recvmmsg(fd_, messages_.data(), unsigned(messages_.size()), MSG_DONTWAIT, nullptr);
             if (n < 0) {
                 if (errno == EINTR) continue;
@@ -143,16 +167,39 @@ private:
                 return;  // EAGAIN: all read
             }
             for (int i = 0; i < n && !isCancelled_; ++i) {
-                const auto& m = messages_[std::size_t(i)];
+                auto& m = messages_[std::size_t(i)];
                 const bool isOversized = (m.msg_hdr.msg_flags & MSG_TRUNC) || m.msg_len > maximumMessageSize;
                 if (isOversized) continue;
                 const std::size_t length = std::min<std::size_t>(m.msg_len, maximumMessageSize);
+                const auto origin = originOf(m.msg_hdr, sources_[std::size_t(i)]);
+                if (!origin) continue;
                 if (receiveHandler)
-                    receiveHandler(std::span<const std::uint8_t>(buffer_.data() + std::size_t(i) * slotSize_, length));
+                    receiveHandler(std::span<const std::uint8_t>(buffer_.data() + std::size_t(i) * slotSize_, length), *origin);
             }
             if (std::size_t(n) < messages_.size()) return;
         }
         // Anything still queued is read after the executor's other tasks had a turn.
+    }
+
+    // Where a datagram came from; none for one sent directly to us from outside
+    // the local subnet, which no peer on this link sends.
+    std::optional<DatagramOrigin> originOf(msghdr& header, const sockaddr_in& source) const {
+        DatagramOrigin origin;
+        char text[INET_ADDRSTRLEN] = {};
+        if (header.msg_namelen >= sizeof(sockaddr_in) && ::inet_ntop(AF_INET, &source.sin_addr, text, sizeof text))
+            origin.sourceAddress = text;
+        for (auto* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
+            if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            origin.isDirect = !IN_MULTICAST(ntohl(info.ipi_addr.s_addr));
+        }
+        if (origin.isDirect && localMask_.s_addr != 0 &&
+            (source.sin_addr.s_addr & localMask_.s_addr) != (localAddress_.s_addr & localMask_.s_addr)) {
+            HH_LOG_DEBUG(logcat::net, "dropped a datagram sent to us directly from outside the subnet: " << origin.sourceAddress);
+            return std::nullopt;
+        }
+        return origin;
     }
 
     void close() {
@@ -174,6 +221,11 @@ private:
     Bytes buffer_;
     std::vector<iovec> vectors_;
     std::vector<mmsghdr> messages_;
+    std::vector<sockaddr_in> sources_;
+    std::vector<std::array<char, CMSG_SPACE(sizeof(in_pktinfo))>> controls_;
+    // The joined interface's address and mask: direct datagrams from outside are dropped.
+    in_addr localAddress_{};
+    in_addr localMask_{};
 };
 
 class LinuxMulticastGroup final : public MulticastGroup {
@@ -195,7 +247,7 @@ public:
     }
     void setStateUpdateHandler(StateHandler handler) override { core_->stateHandler = std::move(handler); }
     void start() override { core_->start(); }
-    void send(Bytes content) override { core_->send(content); }
+    void send(Bytes content, const std::string& destination) override { core_->send(content, destination); }
     void cancel() override { core_->cancel(true); }
 
 private:

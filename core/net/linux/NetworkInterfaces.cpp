@@ -73,10 +73,11 @@ bool isUsable(const ifaddrs& a) {
 std::optional<InterfaceInfo> describe(const std::string& name, const ifaddrs* list) {
     const unsigned index = if_nametoindex(name.c_str());
     if (index == 0) return std::nullopt;
-    InterfaceInfo info{name, index, {}};
+    InterfaceInfo info{name, index, {}, {}};
     for (auto* a = list; a; a = a->ifa_next) {
         if (a->ifa_addr && a->ifa_addr->sa_family == AF_INET && name == a->ifa_name) {
             info.address = reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr;
+            if (a->ifa_netmask) info.netmask = reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr;
             break;
         }
     }

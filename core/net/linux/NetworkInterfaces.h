@@ -13,6 +13,7 @@ struct InterfaceInfo {
     std::string name;
     unsigned index = 0;
     in_addr address{};  // its first IPv4 address, if any
+    in_addr netmask{};  // that address's
 };
 
 // The interface to join and send on, the one choice for the transport and the

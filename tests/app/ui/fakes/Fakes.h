@@ -41,6 +41,38 @@ public:
         publishTransmitting(true);
         log.record(QStringLiteral("beginTalking"));
     }
+    // Refused for a peer listed as not heard, or not listed at all.
+    QString beginTalkingTo(const QString& name) override {
+        log.record(QStringLiteral("beginTalkingTo ") + name);
+        for (const QVariant& peer : peers()) {
+            const QVariantMap map = peer.toMap();
+            if (map.value(QStringLiteral("name")).toString() != name) continue;
+            if (map.value(QStringLiteral("reach"), QStringLiteral("heard")).toString() != QLatin1String("heard"))
+                return QStringLiteral("notReachable");
+            publishTransmitting(true);
+            return {};
+        }
+        return QStringLiteral("unknownPeer");
+    }
+    QString beginReply() override {
+        log.record(QStringLiteral("beginReply"));
+        if (replyName().isEmpty()) return QStringLiteral("nobodyToReply");
+        publishTransmitting(true);
+        return {};
+    }
+    Q_INVOKABLE void setReplyName(const QString& name) { publishReplyName(name); }
+    void playMessage(double id) override { log.record(QStringLiteral("playMessage %1").arg(id)); }
+    void markMessagesHeard() override {
+        QVariantList heard;
+        for (const QVariant& m : recentMessages()) {
+            QVariantMap map = m.toMap();
+            map.insert(QStringLiteral("isUnheard"), false);
+            heard.append(map);
+        }
+        publishRecentMessages(heard);
+    }
+    // Entries {id, name, isToUs, endedAt, seconds, isUnheard}, newest first.
+    Q_INVOKABLE void setRecentMessages(const QVariantList& messages) { publishRecentMessages(messages); }
     void endTalking() override {
         publishTransmitting(false);
         log.record(QStringLiteral("endTalking"));
@@ -57,6 +89,8 @@ public:
     Q_INVOKABLE void clearTalkingPeer() { publishTalkingPeer(false, {}); }
     // Several talkers, in the order they began; the last began most recently.
     Q_INVOKABLE void setTalkingPeers(const QStringList& names) { publishTalkingPeers(names, names.value(names.size() - 1)); }
+    // One talker, talking to us alone.
+    Q_INVOKABLE void setTalkingToUs(const QString& name) { publishTalkingPeers({name}, name, true); }
     Q_INVOKABLE void setTransmitting(bool value) { publishTransmitting(value); }
     Q_INVOKABLE void setWrongPassphrase(bool value) { publishWrongPassphrase(value); }
     // `kind` names a ConnectionState::Kind: "ready", "networkError"...

@@ -239,6 +239,9 @@ TestCase {
         controller.setPeers([{ name: "Attic", reach: "notResponding" }, { name: "Bob", reach: "notHeard" }])
         const states = [
             ["talking", () => controller.setTalkingPeer("Bob")],
+            ["to us", () => { controller.setTalkingToUs("Bob"); controller.setReplyName("Bob"); controller.setRecentMessages([
+                { id: 1, name: "Bob", isToUs: true, endedAt: Date.now() - 5000, seconds: 2.4, isUnheard: true },
+                { id: 2, name: "Ada's laptop", isToUs: false, endedAt: Date.now() - 130000, seconds: 6.1 }]) }],
             ["on air", () => { controller.clearTalkingPeer(); mousePress(talkButton()) }],
             ["no permissions", () => { mouseRelease(talkButton()); permissions.setStatuses("notDetermined", "denied") }],
             ["blocked", () => { controller.setConnectionState("ready"); controller.setInboundBlocked(true) }],
@@ -280,6 +283,57 @@ TestCase {
                     worst = Math.max(worst, Math.abs((image.green(x, y) / 255 - back) / (red - back) - Math.min(1, r - d + 0.5)))
         mouseRelease(talkButton())
         verify(worst < 0.3, "a pixel on the edge is off its coverage by " + worst.toFixed(2))
+    }
+
+    // A peer's own talk button talks to it alone while held; one that cannot
+    // be heard is refused with the reason and has nothing to release; a talker
+    // talking to us alone says so.
+    function test_directTalk() {
+        walkie.onScreen = true
+        controller.setPeers([{ name: "Attic", reach: "notHeard" }, { name: "Bob", reach: "heard" }])
+        const buttons = allChildren(walkie, "peerTalkButton")
+        waitForRendering(walkie)  // the rows laid out
+        mousePress(buttons[1])
+        verify(controller.isTransmitting)
+        mouseRelease(buttons[1])
+        mousePress(buttons[0])
+        mouseRelease(buttons[0])
+        compare([controller.count("beginTalkingTo Bob"), controller.count("beginTalkingTo Attic"), controller.count("endTalking")],
+                [1, 1, 1])
+        compare(child("statusLine").text, "Attic can't be reached from here")
+        walkie.directProblem = ""
+        controller.setTalkingToUs("Bob")
+        compare(child("statusLine").text, "\u2068Bob\u2069 is talking to you\u2026")
+
+        // Reply, held, while there is someone to answer.
+        const reply = child("replyButton")
+        verify(!reply.visible)
+        controller.setReplyName("Bob")
+        mousePress(reply)
+        verify(controller.isTransmitting)
+        mouseRelease(reply)
+        compare([controller.count("beginReply"), controller.count("endTalking")], [1, 2])
+    }
+
+    // The recent list: who, to whom, when and how long; Play plays it here; what
+    // came while muted is marked until the panel is opened.
+    function test_recentMessages() {
+        verify(!child("recentSection").visible)
+        const now = Date.now()
+        controller.setRecentMessages([
+            { id: 7, name: "Bob", isToUs: true, endedAt: now - 150000, seconds: 3.2, isUnheard: true },
+            { id: 5, name: "Attic", isToUs: false, endedAt: now - 1000, seconds: 0.4, isUnheard: false },
+        ])
+        verify(child("recentSection").visible)
+        waitForRendering(walkie)
+        const rows = allChildren(walkie, "messageRow")
+        compare(rows[0].description, "\u2068Bob\u2069 to you, 2 min ago, 3 s")
+        compare(rows[1].description, "\u2068Attic\u2069 to everyone, just now, 1 s")
+        verify(findChild(rows[0], "unheardMark").visible && !findChild(rows[1], "unheardMark").visible)
+        mouseClick(findChild(rows[0], "playButton"))
+        compare(controller.count("playMessage 7"), 1)
+        walkie.onScreen = true
+        verify(!controller.hasUnheardMessages, "opening the panel hears them")
     }
 
     // The pixels of `item` in walkie's coordinates, as one string to compare.
@@ -343,7 +397,17 @@ TestCase {
             "talking": () => controller.setTalkingPeer("Kitchen"),
             "dark": () => { appearance.isDark = true },
             "permissions": () => { appearance.isDark = false; controller.clearTalkingPeer(); permissions.setStatuses("notDetermined", "denied") },
-            "settings": () => { walkie.showSettings = true },
+            "recent": () => {
+                permissions.setStatuses("granted", "granted")
+                const now = Date.now()
+                controller.setRecentMessages([
+                    { id: 3, name: "Kitchen", isToUs: true, endedAt: now - 5000, seconds: 2.4, isUnheard: true },
+                    { id: 2, name: "Ada's laptop", isToUs: false, endedAt: now - 130000, seconds: 6.1, isUnheard: false },
+                ])
+                controller.setReplyName("Kitchen")
+                controller.setTalkingToUs("Kitchen")
+            },
+            "settings": () => { controller.clearTalkingPeer(); walkie.showSettings = true },
             "window": () => { walkie.showSettings = false; permissions.setStatuses("granted", "granted"); walkie.hasMenu = true },
             "private": () => { walkie.hasMenu = false; controller.setChannel("Office", "maple orbit"); controller.setWrongPassphrase(true) },
         }
