@@ -2,6 +2,7 @@
 #include "core/audio/CaptureProcessor.h"
 #include "core/audio/CuePlayer.h"
 #include "core/audio/PlayoutMixer.h"
+#include "core/audio/SpeechCodec.h"
 #include "core/audio/linux/LinuxAudioPlatform.h"
 #include "core/audio/linux/SpeexConverter.h"
 
@@ -123,6 +124,53 @@ void captureProcessingOneSecond(benchmark::State& state) {
     state.SetLabel("per second of audio");
 }
 BENCHMARK(captureProcessingOneSecond)->Unit(benchmark::kMicrosecond);
+
+// Speech-like audio, one second as 50 frames of 16-bit little-endian samples.
+std::vector<hh::Bytes> speechLikeSecond() {
+    std::mt19937 random(7);
+    std::normal_distribution<double> normal;
+    std::vector<hh::Bytes> frames(50, hh::Bytes(640));
+    for (std::size_t i = 0; i < 16000; ++i) {
+        const double syllable = 0.5 + 0.5 * std::sin(2 * std::numbers::pi * 4 * double(i) / 16000);
+        const auto v = std::uint16_t(std::int16_t(std::clamp(
+            3000 * syllable * std::sin(2 * std::numbers::pi * 180 * double(i) / 16000) + 300 * normal(random), -32768.0, 32767.0)));
+        frames[i / 320][2 * (i % 320)] = std::uint8_t(v & 0xFF);
+        frames[i / 320][2 * (i % 320) + 1] = std::uint8_t(v >> 8);
+    }
+    return frames;
+}
+
+// Compressing one second of speech (50 frames): the share of a core it adds
+// to transmitting (target for all of transmit: at most 2 %). Counter "bytesPerSecond":
+// what one talker puts on the wire, IP and UDP headers included (PCM: 34,700).
+void speechEncodeOneSecond(benchmark::State& state) {
+    const auto second = speechLikeSecond();
+    hh::SpeechEncoder encoder;
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        bytes = 0;
+        for (const auto& frame : second) bytes += encoder.encode(frame).size() + hh::WalkiePacket::headerSize + 28;
+    }
+    state.counters["bytesPerSecond"] = double(bytes);
+    state.SetLabel("per second of audio");
+}
+BENCHMARK(speechEncodeOneSecond)->Unit(benchmark::kMicrosecond);
+
+// Decoding one second of one talker with every tenth packet lost (each lost
+// frame rebuilt from the next packet's copy).
+void speechDecodeOneSecondTenPercentLoss(benchmark::State& state) {
+    hh::SpeechEncoder encoder;
+    std::vector<hh::Bytes> packets;
+    for (const auto& frame : speechLikeSecond()) packets.push_back(encoder.encode(frame));
+    hh::SpeechDecoder decoder;
+    std::uint32_t index = 0;
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < packets.size(); ++i, ++index)
+            if (index % 10 != 5) benchmark::DoNotOptimize(decoder.decode(index, packets[i]));
+    }
+    state.SetLabel("per second of audio");
+}
+BENCHMARK(speechDecodeOneSecondTenPercentLoss)->Unit(benchmark::kMicrosecond);
 
 // One output cycle of 320 samples with a cue sounding.
 void cueMix320(benchmark::State& state) {

@@ -9,7 +9,9 @@ w = wave.open(sys.argv[1])
 rate, ch, n = w.getframerate(), w.getnchannels(), w.getnframes()
 raw = w.readframes(n)
 x = [abs(v) / 32768 for v in struct.unpack('<%dh' % (n * ch), raw)[::ch]]
-threshold = 0.1
+# Low enough for a click through noise suppression, level control and the
+# codec (0.03 to 0.3 of full scale by then), well above their quiet.
+threshold = 0.02
 onsets, quiet_until = [], 0
 for i, v in enumerate(x):
     if v > threshold and i >= quiet_until:

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The headless intercom between two lab hosts on the audio lab's sound server:
 # mouth-to-ear delay (click into "stim" -> h1's microphone -> network -> h2's
-# jitter buffer -> "spk", median of 10 clicks), the same for the first spurt
+# jitter buffer -> "spk", median of 10 clicks; compressed and PCM), the same for the first spurt
 # after the listener's playback stream closed, CPU and peak RSS of listen
-# (idle, receiving one talker, two talkers) and of talk (transmitting, noise
-# suppression on and off), both also on a private channel, and the
+# (idle, receiving one talker, two talkers, compressed) and of talk
+# (transmitting compressed with noise suppression on and off, and PCM), both
+# also on a private channel, the bytes on the wire per second of one talker in
+# each encoding, and the
 # time from the sound server's return (killed and started again) to audio heard,
 # and the tray program's idle CPU and peak RSS under Xvfb. $1: the build directory.
 set -euo pipefail
@@ -46,17 +48,22 @@ sox "$work/click.wav" "$work/clicks.wav" repeat 9
 lab_background lab exec h2 "$cli" listen --name ear --cues off >"$work/ear.log" 2>&1
 listenPid=$!
 sleep 1.5
-lab_background lab exec h1 "$cli" talk --seconds 14 --name mouth >/dev/null 2>&1
-talkPid=$!
-sleep 1.5
-parecord --latency-msec=10 -d spk.monitor --file-format=wav "$work/rec.wav" &
-recPid=$!
-sleep 0.5
-paplay -d stim "$work/clicks.wav"
-sleep 0.8
-kill -TERM $recPid; wait $recPid 2>/dev/null || true
-python3 "$root/bench/click_delays.py" "$work/rec.wav" mouth-to-ear || true
-wait $talkPid || true
+# Uncompressed, then compressed (the default: h2 decodes it).
+for codec in pcm opus; do
+    # netlab.sh execs the program: its pid is the talker's.
+    lab_background "$root/scripts/netlab.sh" exec h1 "$cli" talk --seconds 14 --codec $codec --name mouth >/dev/null 2>&1
+    talkPid=$!
+    sleep 1.5
+    parecord --latency-msec=10 -d spk.monitor --file-format=wav "$work/rec.wav" &
+    recPid=$!
+    sleep 0.5
+    paplay -d stim "$work/clicks.wav"
+    sleep 0.8
+    kill -TERM $recPid; wait $recPid 2>/dev/null || true
+    python3 "$root/bench/click_delays.py" "$work/rec.wav" "mouth-to-ear, $codec" || true
+    kill -TERM $talkPid 2>/dev/null || true
+    wait $talkPid || true
+done
 # Where the milliseconds go: the fixed parts by construction, the cushion as
 # playback reports it for this talker.
 read -r target cushion < <(grep '"event":"spurt","name":"mouth"' "$work/ear.log" | tail -1 | python3 -c '
@@ -76,22 +83,42 @@ sox -n -r 16000 -c 1 -b 16 "$work/long.wav" synth 14 sine 440 vol 0.3
 lab exec h1 "$cli" say "$work/long.wav" --name long >/dev/null 2>&1 &
 sayPid=$!
 sleep 2
-measure "$listenPid" 10 "listen, receiving one talker" 1.5
+measure "$listenPid" 10 "listen, receiving one compressed talker" 1.5
 wait $sayPid || true
 lab exec h1 "$cli" say "$work/long.wav" --name long >/dev/null 2>&1 &
 sayPid=$!
 lab exec h1 "$cli" say "$work/long.wav" --name other >/dev/null 2>&1 &
 otherPid=$!
 sleep 2
-measure "$listenPid" 10 "listen, receiving two talkers" 3
+measure "$listenPid" 10 "listen, receiving two compressed talkers" 3
 wait $sayPid $otherPid || true
-# With noise suppression on (the default) and off: what it adds to transmitting.
-for ns in on off; do
-    lab_background lab exec h1 "$cli" talk --seconds 14 --noise-suppression $ns --name mouth >/dev/null 2>&1
+# With noise suppression on (the default) and off: what it adds to
+# transmitting; compressed (the default, h2 decodes it) and uncompressed.
+for run in "on opus" "off opus" "on pcm"; do
+    read -r ns codec <<<"$run"
+    lab_background lab exec h1 "$cli" talk --seconds 14 --noise-suppression $ns --codec $codec --name mouth >/dev/null 2>&1
     talkPid=$!
     sleep 2
-    measure "$(program_pid "$talkPid")" 10 "talk, transmitting, noise suppression $ns" 2
+    measure "$(program_pid "$talkPid")" 10 "talk, transmitting $codec, noise suppression $ns" 2
     wait $talkPid || true
+done
+
+echo "== bytes on the wire per second of one talker (IP and UDP headers included)"
+sox -n -r 16000 -c 1 -b 16 "$work/two.wav" synth 2 sine 440 vol 0.3
+for codec in pcm opus; do
+    lab exec h2 "$cli" monitor --seconds 4 >"$work/mon-$codec.log" 2>/dev/null &
+    monPid=$!
+    sleep 0.5
+    lab exec h1 "$cli" say "$work/two.wav" --codec $codec --name "bytes-$codec" >/dev/null 2>&1
+    wait $monPid || true
+    python3 - "$work/mon-$codec.log" "$codec" <<'PY'
+import json, sys
+frames = wire = 0
+for line in open(sys.argv[1], errors="replace"):
+    if line.startswith("{") and ('"type":"audio"' in line or '"type":"opus"' in line):
+        e = json.loads(line); frames += 1; wire += e["payloadBytes"] + 26 + 28
+print("%s: %d bytes per second on the wire (%d frames)" % (sys.argv[2], wire * 50 // max(frames, 1), frames))
+PY
 done
 
 echo "== CPU on a private channel: every packet sealed and opened"
@@ -119,9 +146,10 @@ parecord --latency-msec=10 -d spk.monitor --file-format=wav "$work/idle.wav" &
 recPid=$!
 for i in $(seq 10); do
     sleep 4.5
-    lab exec h1 "$cli" talk --seconds 1.6 --name mouth >/dev/null 2>&1 &
+    # The press comes 0.7 s after on air, once the peers have answered.
+    lab exec h1 "$cli" talk --seconds 2.3 --name mouth >/dev/null 2>&1 &
     talkPid=$!
-    sleep 1.2
+    sleep 1.9
     paplay -d stim "$work/click.wav"
     wait $talkPid || true
 done

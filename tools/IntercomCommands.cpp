@@ -263,6 +263,56 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
     return 0;
 }
 
+// How a transmission is encoded, and the stand-in for an older build.
+struct CodecOptions {
+    CodecChoice choice = CodecChoice::automatic;
+    bool isPcmOnly = false;
+};
+
+void addCodecOptions(CLI::App* cmd, CodecOptions& codec, bool isTransmitting) {
+    if (isTransmitting)
+        cmd->add_option_function<std::string>(
+               "--codec",
+               [&codec](const std::string& word) {
+                   codec.choice = word == "pcm" ? CodecChoice::pcm : word == "opus" ? CodecChoice::opus : CodecChoice::automatic;
+               },
+               "auto (default): compressed while every peer decodes it; pcm; or opus, refused when a peer cannot decode it")
+            ->check(CLI::IsMember({"auto", "pcm", "opus"}));
+    // For the labs: behave as a build from before compressed speech.
+    cmd->add_flag("--pcm-only", codec.isPcmOnly, "Announce and decode PCM only")->group("");
+}
+
+// What peers answer a newcomer within: their encodings within 0.35 s, beacons within half a second.
+constexpr double peerAnswerSeconds = 0.7;
+
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string out;
+    for (const auto& name : names) {
+        if (!out.empty()) out += ", ";
+        out += name.empty() ? "a peer with no name" : name;
+    }
+    return out;
+}
+
+// Sets the codec choice, starts, and for a compressed choice lets the peers
+// answer before the first press decides: nothing to go on, or the exit status
+// (1 when opus was asked for and a peer cannot decode it).
+std::optional<int> startForCodec(Session& session, const CodecOptions& codec, StopSignal& stop) {
+    session.onMain([&] {
+        session.controller().setCodecChoice(codec.choice);
+        session.controller().setDecodesOpus(!codec.isPcmOnly);
+    });
+    if (auto status = session.startReady()) return status;
+    if (codec.choice == CodecChoice::pcm || codec.isPcmOnly) return std::nullopt;
+    if (stop.wait(std::chrono::duration<double>(peerAnswerSeconds))) return 0;
+    PeerEncodings::Verdict verdict;
+    session.onMain([&] { verdict = session.controller().peerEncodings(); });
+    if (codec.choice != CodecChoice::opus || verdict.withoutOpus.empty()) return std::nullopt;
+    std::cerr << "hollerhopper-cli: not sending compressed speech: " << joinNames(verdict.withoutOpus)
+              << " cannot decode it and would hear nothing (--codec auto sends PCM while they are there)\n";
+    return 1;
+}
+
 struct ListenOptions {
     std::string name = computerDisplayName();
     bool isMuted = false;
@@ -271,6 +321,7 @@ struct ListenOptions {
     std::optional<double> seconds;
     bool isCuesEnabled = true;
     ChannelOptions channel;
+    CodecOptions codec;
 };
 
 int runListen(const ListenOptions& options, StopSignal& stop) {
@@ -294,6 +345,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
         event["received"] = r.figures.received;
         event["concealed"] = r.figures.concealed;
         event["late"] = r.figures.late;
+        event["codec"] = toString(r.encoding);
         // Playback's own figures for this talker, over its spurts so far.
         if (const auto p = session.controller().playout(r.sender)) {
             event["playout"] = {{"targetMs", std::lround(p->targetMs)}, {"cushionMs", std::lround(p->cushionMs)},
@@ -311,6 +363,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
         };
         session.controller().setMuted(options.isMuted);
         session.controller().setCuesEnabled(options.isCuesEnabled);
+        session.controller().setDecodesOpus(!options.codec.isPcmOnly);
         session.controller().start();
     });
     stop.wait(asDuration(options.seconds));
@@ -340,14 +393,14 @@ bool waitForDirectTalker(Session& session, StopSignal& stop) {
 // went out. Scripted transmissions play no cues: nobody waits at their speaker
 // for them. One-shot: not advertised.
 int runTransmission(const std::string& name, const Channel& channel, std::unique_ptr<AudioPlatform> audio,
-                    bool isNoiseSuppressing, const Target& target, StopSignal& stop,
+                    bool isNoiseSuppressing, const CodecOptions& codec, const Target& target, StopSignal& stop,
                     const std::function<void()>& waitWhileTalking) {
     Session session(name, channel, std::move(audio), stop, false);
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(isNoiseSuppressing);
     });
-    if (auto status = session.startReady()) return *status;
+    if (auto status = startForCodec(session, codec, stop)) return *status;
     if (target.isReply && !waitForDirectTalker(session, stop) && stop.isRequested()) return 0;
     if (auto status = session.press(target)) return *status;
     waitWhileTalking();
@@ -363,6 +416,7 @@ struct SayOptions {
     bool isNoiseSuppressing = false;
     Target target;
     ChannelOptions channel;
+    CodecOptions codec;
 };
 
 // Each time a press of its own, a second after the last one's release.
@@ -386,7 +440,7 @@ int runSay(const SayOptions& options, StopSignal& stop) {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(options.isNoiseSuppressing);
     });
-    if (auto status = session.startReady()) return *status;
+    if (auto status = startForCodec(session, options.codec, stop)) return *status;
     if (options.target.isReply && !waitForDirectTalker(session, stop) && stop.isRequested()) return 0;
     for (int time = 1; time <= options.times; ++time) {
         if (time > 1 && stop.wait(std::chrono::seconds(1))) break;
@@ -405,6 +459,7 @@ struct TalkOptions {
     bool isNoiseSuppressing = true;
     Target target;
     ChannelOptions channel;
+    CodecOptions codec;
 };
 
 const char* keyStatusName(X11KeyGrab::Status status) {
@@ -425,6 +480,10 @@ int runTalkWithKey(const TalkOptions& options, const Channel& channel, const Key
     session.onMain([&] {
         session.controller().setCuesEnabled(false);
         session.controller().setNoiseSuppression(options.isNoiseSuppressing);
+        // Each press decides on the peers known then; opus, where a peer
+        // cannot decode it, falls back to PCM rather than leave it deaf.
+        session.controller().setCodecChoice(options.codec.choice);
+        session.controller().setDecodesOpus(!options.codec.isPcmOnly);
     });
     // The key is taken once a press can be heard.
     if (auto status = session.startReady()) return *status;
@@ -456,8 +515,8 @@ int runTalk(const TalkOptions& options, StopSignal& stop) {
     const auto channel = resolveChannel(options.channel);
     if (!channel) return 2;
     if (options.key) return runTalkWithKey(options, *channel, *KeyChord::parse(*options.key), stop);  // checked when parsed
-    return runTransmission(options.name, *channel, makePulseAudioPlatform(), options.isNoiseSuppressing, options.target,
-                           stop, [&] { stop.wait(asDuration(options.seconds)); });
+    return runTransmission(options.name, *channel, makePulseAudioPlatform(), options.isNoiseSuppressing, options.codec,
+                           options.target, stop, [&] { stop.wait(asDuration(options.seconds)); });
 }
 
 void checkName(CLI::Option* option) {
@@ -487,6 +546,7 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
         ->check(CLI::IsMember({"pulse", "none"}));
     cmd->add_option("--seconds", listen->seconds, "Exit after this many seconds")->check(secondsValidator());
     addSwitch(cmd, "--cues", listen->isCuesEnabled, "Talk cues on the speaker: on (default) or off");
+    addCodecOptions(cmd, listen->codec, false);
     addChannelOptions(cmd, listen->channel);
     cmd->callback([&chosen, listen] {
         checkChannelOptions(listen->channel);
@@ -500,6 +560,7 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
         ->check(CLI::Range(1, 1000));
     checkName(cmd->add_option("--name", say->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", say->isNoiseSuppressing, "Noise suppression and level control: on or off (default)");
+    addCodecOptions(cmd, say->codec, true);
     addTarget(cmd, say->target);
     addChannelOptions(cmd, say->channel);
     cmd->callback([&chosen, say] {
@@ -522,6 +583,7 @@ void addIntercomCommands(CLI::App& app, CommandBody& chosen) {
             "KEY"));
     checkName(cmd->add_option("--name", talk->name, "Name others see (default: this computer's name)"));
     addSwitch(cmd, "--noise-suppression", talk->isNoiseSuppressing, "Noise suppression and level control: on (default) or off");
+    addCodecOptions(cmd, talk->codec, true);
     addTarget(cmd, talk->target);
     addChannelOptions(cmd, talk->channel);
     cmd->callback([&chosen, talk] {

@@ -1,5 +1,6 @@
 #include "core/exec/AsioExecutor.h"
 #include "core/net/Transport.h"
+#include "core/wire/AudioEncodings.h"
 #include "core/net/linux/LinuxNetworkPlatform.h"
 #include "tools/ChannelOptions.h"
 #include "tools/Cli.h"
@@ -32,6 +33,12 @@ Json packetEvent(const WalkiePacket& packet, const DatagramOrigin& origin) {
     }
     event["from"] = origin.sourceAddress;
     event["direct"] = origin.isDirect;
+    if (packet.type == PacketType::encodings) {
+        if (const auto announcement = EncodingAnnouncement::decode(packet.payload)) {
+            if (isValidUtf8(announcement->name)) event["name"] = announcement->name;
+            event["decodes"] = announcement->decodesOpus ? Json::array({"pcm", "opus"}) : Json::array({"pcm"});
+        }
+    }
     return event;
 }
 

@@ -34,9 +34,14 @@ void Recorder::handlePacket(const WalkiePacket& packet, const DatagramOrigin& or
             placeFrame(sender, *spurt, packet.frameIndex, packet.payload);
         }
         return;
+    case PacketType::opus:
+        // Its decoded frames follow as audio packets.
+        if (auto* spurt = open(sender, false)) spurt->encoding = AudioEncoding::opus;
+        return;
     case PacketType::talkEnd:
         if (open_.count(sender)) close(sender, packet.frameIndex);
         return;
+    case PacketType::encodings: return;
     }
 }
 
@@ -169,6 +174,7 @@ void Recorder::close(const Uuid& sender, std::optional<std::uint32_t> frameCount
     recording.sender = sender;
     recording.frames = spurt.frames;
     recording.figures = spurt.figures;
+    recording.encoding = spurt.encoding;
     if (onRecorded) onRecorded(recording);
 }
 

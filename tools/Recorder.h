@@ -3,6 +3,7 @@
 #include "core/audio/PlayoutMixer.h"
 #include "core/exec/Executor.h"
 #include "core/exec/OneShotTimer.h"
+#include "core/wire/AudioEncodings.h"
 #include "core/net/NetworkPlatform.h"
 #include "core/wire/WalkiePacket.h"
 
@@ -46,6 +47,7 @@ public:
         Uuid sender;
         std::size_t frames = 0;
         SpurtFigures figures;
+        AudioEncoding encoding = AudioEncoding::pcm;
     };
 
     // The sender's announced name, empty when none.
@@ -86,6 +88,8 @@ private:
         std::filesystem::path path;
         std::size_t frames = 0;
         SpurtFigures figures;
+        // Compressed once any of its audio came compressed.
+        AudioEncoding encoding = AudioEncoding::pcm;
         Executor::TimePoint lastActivity;
         std::chrono::system_clock::time_point began = std::chrono::system_clock::now();
     };

@@ -2,6 +2,7 @@
 
 #include "core/audio/AudioEngine.h"
 #include "core/log/Log.h"
+#include "core/wire/Utf8.h"
 #include "core/net/Discovery.h"
 #include "core/net/Peer.h"
 
@@ -103,7 +104,7 @@ void PTTController::start() {
     transport_->onPacket = [weak, main, ownID = senderID_](const WalkiePacket& packet, const DatagramOrigin& origin) {
         // Our own audio, looped back 50 times a second, is not worth a wake-up of
         // the main thread: beacons and talk starts prove the inbound path.
-        if (packet.type == PacketType::audio && packet.senderID == ownID) return;
+        if ((packet.type == PacketType::audio || packet.type == PacketType::opus) && packet.senderID == ownID) return;
         if (auto executor = main.lock()) executor->post([weak, packet, origin] {
             if (auto self = weak.lock()) self->handlePacket(packet, origin);
         });
@@ -167,6 +168,8 @@ void PTTController::applyTransportState(const Transport::State& state) {
 
 void PTTController::applyBrowseState(Discovery::BrowseState state) {
     if (channel_.isPrivate()) return;  // a report from before the switch
+    // Without DNS-SD only the senders heard count as peers.
+    if (state != Discovery::BrowseState::browsing) peerEncodings_.setListed(std::nullopt);
     // Without DNS-SD the peers whose beacons arrive are listed instead.
     roster_->setDnsSdAvailable(state == Discovery::BrowseState::browsing);
     browseState_ = state;
@@ -183,6 +186,7 @@ void PTTController::startDiscoveryForChannel() {
     // join answers for local-network access.
     discovery_->stop();
     roster_->setDnsSdPeers({});
+    peerEncodings_.setListed(std::nullopt);
     browseState_ = Discovery::BrowseState::noDaemon;
     roster_->setDnsSdAvailable(false);
     updateLocalNetworkAccess();
@@ -202,6 +206,7 @@ void PTTController::setChannel(Channel channel) {
     HH_LOG_INFO(logcat::ptt, "switched to " << (channel_.isPrivate() ? "a private channel" : "the open channel"));
     // Those talking and present on the old channel are not on this one.
     roster_->endTalkers();
+    peerEncodings_ = PeerEncodings{};
     if (isWrongPassphrase_) {
         isWrongPassphrase_ = false;
         notify(Property::isWrongPassphrase);
@@ -238,6 +243,12 @@ void PTTController::showConnectionState() {
 }
 
 void PTTController::updatePeers(std::vector<Peer> peers) {
+    if (!channel_.isPrivate()) {
+        std::vector<std::string> listed;
+        for (const auto& peer : peers)
+            if (canonicalName(peer.name) != canonicalName(displayName_)) listed.push_back(canonicalName(peer.name));
+        peerEncodings_.setListed(std::move(listed));
+    }
     roster_->setDnsSdPeers(std::move(peers));  // publishes through onPeersChanged
 }
 
@@ -310,15 +321,34 @@ void PTTController::beginPress(std::string destination) {
     setTransmitting(true);
     setTalkFailure(std::nullopt);
     isTalkEndPending_ = false;
+    // Decided for the whole spurt here, never in the middle of one.
+    const auto encoding = nextSpurtEncoding();
+    if (encoding != spurtEncoding_.load())
+        HH_LOG_INFO(logcat::ptt, "spurts are sent as " << toString(encoding) << " from now on");
+    spurtEncoding_.store(encoding);
     frameIndex_.store(0);
     send(PacketType::talkStart, 0, Bytes(displayName_.begin(), displayName_.end()));
     isSendingAudio_.store(true);
     cue(Cue::onAir);
 }
 
+PeerEncodings::Verdict PTTController::peerEncodings() const { return peerEncodings_.judge(main_->now()); }
+
+AudioEncoding PTTController::nextSpurtEncoding() const {
+    if (!isDecodingOpus_) return AudioEncoding::pcm;
+    return spurtEncoding(codecChoice_, peerEncodings());
+}
+
+// On the capture thread.
 void PTTController::sendAudioFrame(const Bytes& frame) {
     if (!isSendingAudio_.load()) return;  // before the talk start, or after the talk end
-    send(PacketType::audio, frameIndex_.fetch_add(1), frame);
+    const auto index = frameIndex_.fetch_add(1);
+    if (spurtEncoding_.load() == AudioEncoding::opus) {
+        if (index == 0) encoder_.reset();  // a new spurt
+        auto packet = encoder_.encode(frame);
+        if (!packet.empty()) return send(PacketType::opus, index, std::move(packet));
+    }
+    send(PacketType::audio, index, frame);
 }
 
 // Any thread: the counters are atomic, the rest is fixed at construction.
@@ -427,6 +457,29 @@ void PTTController::startRoster() {
 void PTTController::sendBeacon() {
     // The current name: it may have changed since the last beacon.
     send(PacketType::hello, 0, Bytes(displayName_.begin(), displayName_.end()));
+    sendEncodings();
+}
+
+void PTTController::sendEncodings() {
+    if (!isDecodingOpus_) return;  // as an older build: nothing to announce
+    send(PacketType::encodings, 0, EncodingAnnouncement{true, displayName_}.encode());
+}
+
+void PTTController::answerEncodings() {
+    if (!isDecodingOpus_ || isEncodingAnswerPending_) return;
+    isEncodingAnswerPending_ = true;
+    const auto now = main_->now();
+    auto delay = std::chrono::duration_cast<Executor::Duration>(std::chrono::milliseconds(random_() % 100));
+    const auto gap = seconds(answerIntervalSeconds);
+    if (lastEncodingAnswer_ && *lastEncodingAnswer_ + gap > now) delay += *lastEncodingAnswer_ + gap - now;
+    main_->postAfter(delay, [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->isEncodingAnswerPending_ = false;
+        if (!self->isRunning_) return;
+        self->lastEncodingAnswer_ = self->main_->now();
+        self->sendEncodings();
+    });
 }
 
 void PTTController::refreshTransport() {
@@ -436,10 +489,19 @@ void PTTController::refreshTransport() {
 // Receive path.
 
 void PTTController::handlePacket(const WalkiePacket& packet, const DatagramOrigin& origin) {
+    // Standing in for an older build, which drops the newer types unread.
+    if (!isDecodingOpus_ && (packet.type == PacketType::opus || packet.type == PacketType::encodings)) return;
     const bool wasQuiet = roster_->talkers().empty();
     roster_->packetReceived(packet, origin);  // our own too: they prove the inbound path
     if (packet.senderID == senderID_) return;  // our own, looped back by the group
     if (onPacketHeard) onPacketHeard(packet, origin);
+    const bool isNamed = packet.type == PacketType::hello || packet.type == PacketType::talkStart;
+    if (packet.type != PacketType::encodings) {
+        std::optional<std::string> name;
+        const std::string_view text(reinterpret_cast<const char*>(packet.payload.data()), packet.payload.size());
+        if (isNamed && isValidUtf8(text)) name = std::string(text);
+        peerEncodings_.heard(packet.senderID, main_->now(), std::move(name));
+    }
     // The history follows the talkers the roster follows, and no others.
     const auto& talkers = roster_->talkers();
     if (packet.type == PacketType::talkEnd ||
@@ -449,13 +511,49 @@ void PTTController::handlePacket(const WalkiePacket& packet, const DatagramOrigi
     case PacketType::audio:
         if (!isMuted_ && !isTransmitting_) audio_->enqueue(packet.senderID, packet.frameIndex, packet.payload);
         break;
-    case PacketType::talkStart: audio_->beginSpurt(packet.senderID); break;
+    case PacketType::opus: handleOpus(packet, origin); break;
+    case PacketType::talkStart:
+        decoders_.beginSpurt(packet.senderID);
+        audio_->beginSpurt(packet.senderID);
+        break;
     case PacketType::hello: break;
-    case PacketType::talkEnd: audio_->endSpurt(packet.senderID, packet.frameIndex); break;
+    case PacketType::talkEnd:
+        decoders_.endSpurt(packet.senderID);
+        audio_->endSpurt(packet.senderID, packet.frameIndex);
+        break;
+    case PacketType::encodings: handleEncodings(packet); break;
     }
     // Someone starts into silence; not every talker who joins a conversation.
     if (wasQuiet && !roster_->talkers().empty()) cue(roster_->talkers().front().isToUs ? Cue::incomingDirect : Cue::incoming);
     if (origin.isDirect) updateReplyName();
+}
+
+void PTTController::handleOpus(const WalkiePacket& packet, const DatagramOrigin& origin) {
+    // Whoever sends compressed speech decodes it too.
+    peerEncodings_.announced(packet.senderID, true, main_->now());
+    const auto& talkers = roster_->talkers();
+    const bool isFollowed =
+        std::any_of(talkers.begin(), talkers.end(), [&](const Roster::Talker& t) { return t.id == packet.senderID; });
+    // Decoded even while muted or transmitting: the decoder follows the whole
+    // spurt, and the history and a recorder hear it.
+    for (auto& frame : decoders_.decode(packet.senderID, packet.frameIndex, packet.payload)) {
+        WalkiePacket decoded = packet;
+        decoded.type = PacketType::audio;
+        decoded.frameIndex = frame.frameIndex;
+        decoded.payload = std::move(frame.pcm16le);
+        if (onPacketHeard) onPacketHeard(decoded, origin);
+        if (isFollowed) recent_.packetReceived(decoded, origin.isDirect, roster_->nameOf(packet.senderID), isMuted_);
+        if (!isMuted_ && !isTransmitting_) audio_->enqueue(packet.senderID, decoded.frameIndex, decoded.payload);
+    }
+}
+
+void PTTController::handleEncodings(const WalkiePacket& packet) {
+    const auto announcement = EncodingAnnouncement::decode(packet.payload);
+    if (!announcement) return;
+    std::optional<std::string> name;
+    if (isValidUtf8(announcement->name)) name = announcement->name;
+    if (peerEncodings_.announced(packet.senderID, announcement->decodesOpus, main_->now(), std::move(name)))
+        answerEncodings();
 }
 
 bool PTTController::playMessage(std::uint64_t id) {

@@ -3,6 +3,7 @@
 #include "core/audio/AudioPlatform.h"
 #include "core/audio/CuePlayer.h"
 #include "core/audio/PlayoutMixer.h"
+#include "core/audio/SpeechCodec.h"
 #include "core/exec/Executor.h"
 #include "core/exec/OneShotTimer.h"
 #include "core/net/Discovery.h"
@@ -11,6 +12,7 @@
 #include "core/net/Transport.h"
 #include "core/ptt/ConnectionState.h"
 #include "core/ptt/LocalNetworkAccess.h"
+#include "core/ptt/PeerEncodings.h"
 #include "core/wire/Uuid.h"
 
 #include "core/ptt/RecentMessages.h"
@@ -21,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -64,6 +67,7 @@ public:
     std::function<void(Cue)> onCue;
     // Called on the main executor with each packet from another sender, before
     // it is handled: for a recorder, which then needs no socket of its own.
+    // Compressed audio is followed by its decoded frames, as audio packets.
     std::function<void(const WalkiePacket&, const DatagramOrigin&)> onPacketHeard;
 
     // Published state.
@@ -112,6 +116,17 @@ public:
     void setNoiseSuppression(bool enabled);
     bool isNoiseSuppressing() const;
 
+    // How spurts are sent from the next press on (automatic by default).
+    void setCodecChoice(CodecChoice choice) { codecChoice_ = choice; }
+    // Off: this instance stands in for an older build: it announces no
+    // encodings, ignores compressed audio and sends PCM only. Before start().
+    void setDecodesOpus(bool decodes) { isDecodingOpus_ = decodes; }
+    bool isDecodingOpus() const { return isDecodingOpus_; }
+    // Who is known and who of them cannot play compressed speech (see PeerEncodings).
+    PeerEncodings::Verdict peerEncodings() const;
+    // What a press now would send.
+    AudioEncoding nextSpurtEncoding() const;
+
     const std::string& displayName() const { return displayName_; }
     // The name others see, from now on: discovery advertises it again and the
     // next talk start carries it. A talk start already sent keeps the old one.
@@ -152,6 +167,7 @@ public:
     void refreshTransport();
 
     static constexpr double releaseTailSeconds = 0.2;
+    static constexpr double answerIntervalSeconds = 0.25;
 
 private:
     void beginPress(std::string destination);
@@ -185,6 +201,13 @@ private:
     void cue(Cue cue);
     void startRoster();
     void sendBeacon();
+    void sendEncodings();
+    // A newcomer's first announcement is answered with ours within 0.1 s, and
+    // at most once in answerIntervalSeconds: one answer serves every newcomer
+    // since the last, and a flood of them draws four small packets a second.
+    void answerEncodings();
+    void handleEncodings(const WalkiePacket& packet);
+    void handleOpus(const WalkiePacket& packet, const DatagramOrigin& origin);
 
     std::shared_ptr<Executor> main_;
     std::optional<std::string> talkingPeerName_;
@@ -236,6 +259,18 @@ private:
     // microphone starts before the talk start is sent.
     std::atomic<bool> isSendingAudio_{false};
     bool isCuesEnabled_ = true;
+
+    CodecChoice codecChoice_ = CodecChoice::automatic;
+    bool isDecodingOpus_ = true;
+    PeerEncodings peerEncodings_;
+    // Set by each press, read by the capture thread.
+    std::atomic<AudioEncoding> spurtEncoding_{AudioEncoding::pcm};
+    // Used on the capture thread only (and for the last frame once capture stopped).
+    SpeechEncoder encoder_;
+    SpeechDecoders decoders_;
+    bool isEncodingAnswerPending_ = false;
+    std::optional<Executor::TimePoint> lastEncodingAnswer_;
+    std::minstd_rand random_{std::random_device{}()};
 };
 
 } // namespace hh

@@ -12,7 +12,9 @@ void RecentMessages::packetReceived(const WalkiePacket& packet, bool isDirect, c
     const auto sender = packet.senderID;
     auto open = open_.find(sender);
     switch (packet.type) {
-    case PacketType::hello: return;
+    case PacketType::hello:
+    case PacketType::encodings:
+    case PacketType::opus: return;  // its decoded frames follow as audio
     case PacketType::talkEnd:
         if (open != open_.end()) close(open);
         return;

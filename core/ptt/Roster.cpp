@@ -101,6 +101,7 @@ void Roster::packetReceived(const WalkiePacket& packet, const DatagramOrigin& or
     switch (packet.type) {
     case PacketType::talkStart:
     case PacketType::audio:
+    case PacketType::opus:
         if (sender) sender->hasTalked = true;
         markTalker(packet.senderID, origin.isDirect);
         break;
@@ -111,7 +112,8 @@ void Roster::packetReceived(const WalkiePacket& packet, const DatagramOrigin& or
         }
         endTalker(packet.senderID);
         break;
-    case PacketType::hello: break;
+    case PacketType::hello:
+    case PacketType::encodings: break;
     }
 }
 
@@ -125,7 +127,8 @@ Roster::Sender* Roster::rememberSender(const Uuid& id, const WalkiePacket& packe
     auto found = senders_.find(id);
     if (found == senders_.end()) {
         // Unnamed senders are kept only while they talk: they match no peer.
-        const bool isTalk = packet.type == PacketType::talkStart || packet.type == PacketType::audio;
+        const bool isTalk = packet.type == PacketType::talkStart || packet.type == PacketType::audio ||
+                            packet.type == PacketType::opus;
         if (text.empty() && !isTalk) return nullptr;
         if (senders_.size() >= maximumSenders && !makeRoom()) return nullptr;
         found = senders_.emplace(id, Sender{}).first;
@@ -135,7 +138,8 @@ Roster::Sender* Roster::rememberSender(const Uuid& id, const WalkiePacket& packe
     auto& sender = found->second;
     sender.lastHeard = now;
     sender.isWithdrawn = false;
-    sender.packets = std::min<std::uint32_t>(sender.packets + 1, 2);
+    // An encodings announcement rides with each beacon: it is not a second hearing.
+    if (packet.type != PacketType::encodings) sender.packets = std::min<std::uint32_t>(sender.packets + 1, 2);
     if (!origin.sourceAddress.empty()) sender.address = origin.sourceAddress;
     if (!text.empty() && text != sender.name) {
         sender.name = std::string(text);

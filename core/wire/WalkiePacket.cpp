@@ -3,7 +3,7 @@
 namespace hh {
 
 std::optional<PacketType> packetTypeFromRaw(std::uint8_t raw) {
-    if (raw > std::uint8_t(PacketType::hello)) return std::nullopt;
+    if (raw > std::uint8_t(PacketType::encodings)) return std::nullopt;
     return PacketType(raw);
 }
 
@@ -13,6 +13,8 @@ const char* toString(PacketType type) {
     case PacketType::talkStart: return "talkStart";
     case PacketType::talkEnd: return "talkEnd";
     case PacketType::hello: return "hello";
+    case PacketType::opus: return "opus";
+    case PacketType::encodings: return "encodings";
     }
     return "unknown";
 }

@@ -16,9 +16,13 @@ enum class PacketType : std::uint8_t {
     talkStart = 1,
     talkEnd = 2,
     hello = 3,
+    // Newer than the four above: a peer that knows only those drops these
+    // unread, so they never disturb it.
+    opus = 4,       // one compressed 20 ms frame (SpeechCodec), indexed as audio is
+    encodings = 5,  // which audio encodings the sender decodes (AudioEncodings)
 };
 
-// The case for a raw value 0-3, nothing for 4-255.
+// The case for a raw value 0-5, nothing for 6-255.
 std::optional<PacketType> packetTypeFromRaw(std::uint8_t raw);
 const char* toString(PacketType type);
 

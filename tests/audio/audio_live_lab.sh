@@ -95,7 +95,8 @@ echo "== the server killed and started again during a press"
 sox -n -r 48000 -c 2 -b 16 "$tmp/mic.wav" synth 20 sine 660 vol 0.5
 paplay -d micfeed "$tmp/mic.wav" & micPid=$!
 start=$(now)
-lab exec h1 "$cli" talk --seconds 10 --name presser >/dev/null 2>&1 & talkPid=$!
+# Uncompressed: the frames on the wire are the microphone's as captured.
+lab exec h1 "$cli" talk --seconds 10 --name presser --codec pcm >/dev/null 2>&1 & talkPid=$!
 sleep 1.5
 audiolab stop --kill
 sleep 1.5

@@ -75,7 +75,7 @@ echo "== in h2: 2049 bytes dropped whole, 2048 delivered, malformed datagrams dr
 monitorPid=$!
 ready h2b
 send h1 3 1 2049; send h1 3 1 2048
-send h1 1 1 25; send h1 1 1 26 0; send h1 1 1 26 2; send h1 4 1; send h1 255 1
+send h1 1 1 25; send h1 1 1 26 0; send h1 1 1 26 2; send h1 6 1; send h1 255 1
 send h1 2 1
 sleep 0.3
 check "the 2048-byte datagram delivered" 1 "$(count '"type":"hello".*"payloadBytes":2022' h2b)"

@@ -50,13 +50,13 @@ protected:
         main->runUntilIdle();
     }
 
-    // What was sent, without the presence beacons.
+    // What was sent, without the presence beacons and encoding announcements.
     std::vector<WalkiePacket> sent() {
         main->runUntilIdle();
         std::vector<WalkiePacket> out;
         for (const auto& bytes : network->allSent()) {
             auto packet = *WalkiePacket::decode(bytes);
-            if (packet.type != T::hello) out.push_back(std::move(packet));
+            if (packet.type != T::hello && packet.type != T::encodings) out.push_back(std::move(packet));
         }
         return out;
     }
@@ -68,11 +68,12 @@ protected:
     }
 
     void receive(const Uuid& id, PacketType type, std::string name = {}, std::uint32_t frameIndex = 0,
-                 DatagramOrigin origin = {"10.0.0.9", false}) {
+                 DatagramOrigin origin = {"10.0.0.9", false}, Bytes payload = {}) {
         WalkiePacket p;
         p.type = type;
         p.senderID = id;
         p.frameIndex = frameIndex;
+        p.payload = std::move(payload);
         if (type == T::audio) p.payload.assign(640, 0x40);
         p.payload.insert(p.payload.end(), name.begin(), name.end());
         network->lastGroup()->deliverDatagram(p.encode(), std::move(origin));
@@ -86,7 +87,7 @@ protected:
         const auto& group = *network->lastGroup();
         for (std::size_t i = 0; i < group.sent.size(); ++i) {
             const auto type = WalkiePacket::decode(group.sent[i])->type;
-            if (type != T::hello) out.push_back(std::string(toString(type)) + ">" + group.destinations[i]);
+            if (type != T::hello && type != T::encodings) out.push_back(std::string(toString(type)) + ">" + group.destinations[i]);
         }
         return out;
     }
@@ -178,8 +179,8 @@ TEST_F(PTTControllerTest, PressSpeakReleaseSendsStartFramesPaddedLastAndEnd) {
     const auto packets = sent();
     ASSERT_EQ(sentTypes(), (std::vector{T::talkStart, T::audio, T::audio, T::audio, T::audio, T::audio, T::talkEnd}));
     for (std::uint32_t i = 0; i < packets.size(); ++i) {
-        // One counter per sender: the beacon sent on going on air took the first number.
-        EXPECT_EQ(packets[i].sequence, i + 1);
+        // One counter per sender: the beacon and announcement sent on going on air took the first numbers.
+        EXPECT_EQ(packets[i].sequence, i + 2);
         EXPECT_EQ(packets[i].senderID, ownID);
         // Frames count from 0; the talk end carries their number.
         EXPECT_EQ(packets[i].frameIndex, i == 0 ? 0 : i - 1);
@@ -311,6 +312,46 @@ TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
     main->advance(1s);  // let the tail finish: it holds the controller
 }
 
+std::size_t countSent(const std::vector<Bytes>& datagrams, PacketType type) {
+    return std::size_t(std::count_if(datagrams.begin(), datagrams.end(), [&](const Bytes& b) { return WalkiePacket::decode(b)->type == type; }));
+}
+
+// A spurt goes compressed only while every peer known decodes it, decided at
+// the press: a peer that announces nothing turns the next spurt to PCM.
+// A newcomer's announcement is answered with ours.
+TEST_F(PTTControllerTest, SpurtsGoCompressedOnlyWhileEveryKnownPeerDecodesThem) {
+    startOnAir();
+    EXPECT_EQ(countSent(network->allSent(), T::encodings), 1u) << "announced with the first beacon";
+    EXPECT_EQ(controller->nextSpurtEncoding(), AudioEncoding::pcm) << "nobody known yet";
+    receive(bob, T::encodings, {}, 0, {"10.0.0.9", false}, EncodingAnnouncement{true, "Bob"}.encode());
+    main->advance(1s);
+    EXPECT_EQ(countSent(network->allSent(), T::encodings), 2u) << "the newcomer answered";
+    const auto spurt = [this] {
+        const auto before = sent().size();
+        controller->beginTalking();
+        speak(3);
+        controller->endTalking();
+        main->advance(1s);
+        auto all = sent();
+        return std::vector<WalkiePacket>(all.begin() + std::ptrdiff_t(before), all.end());
+    };
+    auto packets = spurt();
+    ASSERT_EQ(packets.size(), 5u);
+    EXPECT_EQ(packets[1].type, T::opus);
+    EXPECT_EQ(packets[3].type, T::opus);
+    receive(cy, T::hello, "Cy");  // an older build
+    packets = spurt();
+    ASSERT_EQ(packets.size(), 5u);
+    EXPECT_EQ(packets[1].type, T::audio);
+    EXPECT_EQ(packets[3].payload.size(), 640u);
+    controller->setCodecChoice(CodecChoice::pcm);
+    main->advance(seconds(PeerEncodings::forgetAfter));
+    receive(bob, T::hello, "Bob");
+    EXPECT_EQ(controller->nextSpurtEncoding(), AudioEncoding::pcm) << "asked for";
+    controller->setCodecChoice(CodecChoice::automatic);
+    EXPECT_EQ(controller->nextSpurtEncoding(), AudioEncoding::opus) << "Cy has fallen silent";
+}
+
 // A direct press goes to the peer's address alone, start to end; one the
 // roster cannot place is refused with the failed cue and sends nothing at all,
 // and a reply goes to whoever last talked to us directly.
@@ -411,7 +452,7 @@ TEST_F(PTTControllerTest, AChannelSwitchEndsThePressWhereItBeganAndAdvertisesNot
             auto packet = channel.isPrivate() ? WalkiePacket::decode(opener.open(bytes).datagram)
                                               : WalkiePacket::decode(bytes);
             if (!packet) types.push_back(PacketType(255));  // not the channel's
-            else if (packet->type != T::hello) types.push_back(packet->type);
+            else if (packet->type != T::hello && packet->type != T::encodings) types.push_back(packet->type);
         }
         return types;
     };

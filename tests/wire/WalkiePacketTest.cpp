@@ -1,3 +1,4 @@
+#include "core/wire/AudioEncodings.h"
 #include "core/wire/Utf8.h"
 #include "core/wire/WalkiePacket.h"
 
@@ -36,20 +37,31 @@ TEST(WalkiePacket, WorkedExampleIsByteExact) {
 TEST(WalkiePacket, DecodeRejectsShortWrongVersionAndUnknownTypeOnly) {
     EXPECT_FALSE(WalkiePacket::decode(Bytes(25, 0x01)));
     EXPECT_FALSE(WalkiePacket::decode(Bytes{}));
-    for (auto [version, type] : {std::pair{0, 0}, {2, 0}, {1, 4}, {1, 255}})
+    for (auto [version, type] : {std::pair{0, 0}, {2, 0}, {1, 6}, {1, 255}})
         EXPECT_FALSE(WalkiePacket::decode(header(std::uint8_t(version), std::uint8_t(type)))) << version << "/" << type;
     const struct {
         std::uint8_t type;
         std::size_t payload;
         PacketType decoded;
     } accepted[] = {{3, 0, PacketType::hello}, {2, 0, PacketType::talkEnd}, {0, 3, PacketType::audio},
-                    {2, 10, PacketType::talkEnd}};
+                    {2, 10, PacketType::talkEnd}, {4, 0, PacketType::opus}, {5, 7, PacketType::encodings}};
     for (const auto& a : accepted) {
         const auto packet = WalkiePacket::decode(header(1, a.type, a.payload));
         ASSERT_TRUE(packet);
         EXPECT_EQ(packet->type, a.decoded);
         EXPECT_EQ(packet->payload.size(), a.payload);
     }
+}
+
+// An announcement names what it decodes and who sends it; encodings of later
+// builds are skipped, a payload shorter than its count is refused.
+TEST(EncodingAnnouncement, RoundTripsSkipsUnknownEncodingsAndRefusesShortOnes) {
+    for (const auto& a : {EncodingAnnouncement{true, "Kitchen"}, EncodingAnnouncement{false, ""}})
+        EXPECT_EQ(EncodingAnnouncement::decode(a.encode()), a);
+    EXPECT_EQ((EncodingAnnouncement{true, "K"}.encode()), (Bytes{2, 0, 1, 'K'}));
+    EXPECT_EQ(EncodingAnnouncement::decode(Bytes{3, 9, 1, 200, 'H', 'i'}), (EncodingAnnouncement{true, "Hi"}));
+    EXPECT_EQ(EncodingAnnouncement::decode(Bytes{1, 9}), (EncodingAnnouncement{false, ""}));
+    for (const auto& bad : {Bytes{}, Bytes{2, 1}, Bytes{255}}) EXPECT_FALSE(EncodingAnnouncement::decode(bad));
 }
 
 // Names from the network are shown only when they are well-formed UTF-8.
