@@ -1,5 +1,7 @@
 #include "app/bridge/HotkeyObject.h"
 
+#include "core/ptt/key/KeyChord.h"
+
 #include <QHash>
 #include <QMetaEnum>
 
@@ -35,7 +37,44 @@ QString keysymName(int key) {
         return QString(QChar(key)).toLower();
     return {};
 }
+// X keysym names that desktops write otherwise.
+QString keyWord(const QString& keysym) {
+    static const QHash<QString, QString> words{
+        {QStringLiteral("space"), QStringLiteral("Space")},      {QStringLiteral("Prior"), QStringLiteral("Page Up")},
+        {QStringLiteral("Next"), QStringLiteral("Page Down")},   {QStringLiteral("Scroll_Lock"), QStringLiteral("Scroll Lock")},
+        {QStringLiteral("BackSpace"), QStringLiteral("Backspace")}, {QStringLiteral("KP_Enter"), QStringLiteral("Enter")},
+        {QStringLiteral("Escape"), QStringLiteral("Esc")},       {QStringLiteral("grave"), QStringLiteral("`")},
+        {QStringLiteral("minus"), QStringLiteral("-")},          {QStringLiteral("equal"), QStringLiteral("=")},
+        {QStringLiteral("comma"), QStringLiteral(",")},          {QStringLiteral("period"), QStringLiteral(".")},
+        {QStringLiteral("slash"), QStringLiteral("/")},          {QStringLiteral("semicolon"), QStringLiteral(";")},
+        {QStringLiteral("apostrophe"), QStringLiteral("'")},     {QStringLiteral("bracketleft"), QStringLiteral("[")},
+        {QStringLiteral("bracketright"), QStringLiteral("]")},   {QStringLiteral("backslash"), QStringLiteral("\\")},
+    };
+    if (auto found = words.constFind(keysym); found != words.constEnd())
+        return *found;
+    QString word = keysym;
+    word.replace(QLatin1Char('_'), QLatin1Char(' '));
+    if (!word.isEmpty())
+        word[0] = word[0].toUpper();
+    return word;
+}
 } // namespace
+
+QString HotkeyObject::labelFor(const QString& chord) {
+    const auto parsed = KeyChord::parse(chord.toStdString());
+    if (!parsed)
+        return chord;
+    QString label;
+    if (parsed->ctrl)
+        label += tr("Ctrl+");
+    if (parsed->shift)
+        label += tr("Shift+");
+    if (parsed->alt)
+        label += tr("Alt+");
+    if (parsed->super)
+        label += tr("Super+");
+    return label + keyWord(QString::fromStdString(parsed->key));
+}
 
 QString HotkeyObject::chordFor(int qtKey, int modifiers) {
     const QString name = keysymName(qtKey);
@@ -59,8 +98,8 @@ QString HotkeyObject::statusName() const {
 
 QString HotkeyObject::problem() const {
     switch (status_) {
-    case Status::conflict: return tr("%1 is used by another program: choose another key in Settings").arg(key_);
-    case Status::noSuchKey: return tr("This keyboard has no %1 key: choose another in Settings").arg(key_);
+    case Status::conflict: return tr("%1 is used by another program: choose another key in Settings").arg(keyLabel());
+    case Status::noSuchKey: return tr("This keyboard has no %1 key: choose another in Settings").arg(keyLabel());
     case Status::unavailable: return tr("No push-to-talk key: this desktop offers no global shortcuts");
     case Status::refused: return tr("No push-to-talk key: the desktop refused the shortcut");
     case Status::lost: return tr("The push-to-talk key stopped working");

@@ -13,6 +13,8 @@ namespace hh {
 class HotkeyObject : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString key READ key NOTIFY keyChanged)
+    // The key as desktops write it ("Ctrl+Shift+F12", "Page Up"), for the panels.
+    Q_PROPERTY(QString keyLabel READ keyLabel NOTIFY keyChanged)
     Q_PROPERTY(Status status READ status NOTIFY statusChanged)
     // The status's name ("ready", "conflict", ...), for QML to pick its sentence.
     Q_PROPERTY(QString statusName READ statusName NOTIFY statusChanged)
@@ -36,6 +38,7 @@ public:
     using QObject::QObject;
 
     const QString& key() const { return key_; }
+    QString keyLabel() const { return labelFor(key_); }
     Status status() const { return status_; }
     QString statusName() const;
     QString problem() const;
@@ -50,6 +53,9 @@ public:
     // The chord for a key event (Qt key and modifiers) in our key names; empty
     // for a key that cannot be one (a modifier alone, an unknown key).
     Q_INVOKABLE static QString chordFor(int qtKey, int modifiers);
+    // A chord in our key names as desktops write keys: "ctrl+shift+F12" is
+    // "Ctrl+Shift+F12", "Prior" is "Page Up". Text that is no chord stays as it is.
+    Q_INVOKABLE static QString labelFor(const QString& chord);
 
 signals:
     void keyChanged();

@@ -123,11 +123,18 @@ Item {
     }
     Component {
         id: noSoundServer
-        PlainLabel {
+        Text {
             objectName: "statusText"
+            // Wrapped in at most half the row, so the title beside it stays whole.
+            width: Math.min(implicitWidth, row.width / 2)
             text: qsTr("No sound server is running")
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            horizontalAlignment: Text.AlignRight
             color: row.style.secondary
             font.pixelSize: row.style.caption2
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
     }
     Component {
@@ -141,11 +148,18 @@ Item {
     }
     Component {
         id: checking
-        PlainLabel {
+        Text {
             objectName: "statusText"
+            // Wrapped in at most half the row, so the title beside it stays whole.
+            width: Math.min(implicitWidth, row.width / 2)
             text: qsTr("Checking\u2026")
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            horizontalAlignment: Text.AlignRight
             color: row.style.secondary
             font.pixelSize: row.style.caption2
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
     }
 }

@@ -1,7 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 
-// A small bordered button, or a filled one when `prominent`.
+// A small bordered button, or a filled one (white words) when `prominent`.
 AbstractButton {
     id: control
     required property Style style
@@ -25,7 +25,7 @@ AbstractButton {
     background: Rectangle {
         implicitHeight: 22
         radius: 6
-        color: control.prominent ? control.tint : Qt.rgba(control.tint.r, control.tint.g, control.tint.b,
+        color: control.prominent ? control.style.buttonFill : Qt.rgba(control.tint.r, control.tint.g, control.tint.b,
                                                           control.pressed ? 0.25 : 0.12)
         border.width: control.prominent ? 0 : 1
         border.color: Qt.rgba(control.tint.r, control.tint.g, control.tint.b, 0.6)

@@ -18,6 +18,23 @@ Column {
 
     spacing: 4
 
+    // A text field in the panel's colours, light or dark, not the style's white box.
+    component PanelField: TextField {
+        id: field
+        required property Style style
+        color: style.label
+        placeholderTextColor: style.secondary
+        selectionColor: style.buttonFill
+        selectedTextColor: "white"
+        background: Rectangle {
+            implicitHeight: 28
+            radius: 6
+            color: "transparent"
+            border.width: field.activeFocus ? 2 : 1
+            border.color: field.activeFocus ? field.style.accent : field.style.separator
+        }
+    }
+
     onOnScreenChanged: if (onScreen) model.refresh()
     // The sound server going away or coming back changes what the microphone
     // row can say: read again while on screen, not only when opened.
@@ -97,12 +114,13 @@ Column {
             // Why the last key pressed was not taken; capturing goes on.
             property string refusal: ""
             readonly property string key: settings.hotkey ? settings.hotkey.key : ""
+            readonly property string keyLabel: settings.hotkey ? settings.hotkey.keyLabel : ""
             width: parent.width - clearButton.width - parent.spacing
             focusPolicy: Qt.StrongFocus
             padding: 4
             leftPadding: 8
             text: isCapturing ? (refusal !== "" ? refusal : qsTr("Push-to-talk key: press a key\u2026"))
-                              : key !== "" ? qsTr("Push-to-talk key: %1").arg(key) : qsTr("Push-to-talk key: none")
+                              : key !== "" ? qsTr("Push-to-talk key: %1").arg(keyLabel) : qsTr("Push-to-talk key: none")
             onIsCapturingChanged: refusal = ""
             Connections {
                 target: settings.hotkey
@@ -113,8 +131,8 @@ Column {
                         keyField.isCapturing = false
                     else
                         keyField.refusal = refusal === "conflict"
-                            ? qsTr("%1 is used by another program: press another key\u2026").arg(chord)
-                            : qsTr("This keyboard has no %1 key: press another key\u2026").arg(chord)
+                            ? qsTr("%1 is used by another program: press another key\u2026").arg(settings.hotkey.labelFor(chord))
+                            : qsTr("This keyboard has no %1 key: press another key\u2026").arg(settings.hotkey.labelFor(chord))
                 }
             }
             font.pixelSize: settings.style.callout
@@ -122,7 +140,7 @@ Column {
                 text: keyField.text
                 font: keyField.font
                 color: settings.style.label
-                elide: Text.ElideRight
+                wrapMode: Text.Wrap // never cut: "press a key…" and long chords take a second line
                 verticalAlignment: Text.AlignVCenter
                 Accessible.ignored: true
             }
@@ -174,7 +192,7 @@ Column {
         textFormat: Text.PlainText
         font.pixelSize: settings.style.caption2
         readonly property string status: settings.hotkey ? settings.hotkey.statusName : "off"
-        readonly property string key: settings.hotkey ? settings.hotkey.key : ""
+        readonly property string key: settings.hotkey ? settings.hotkey.keyLabel : ""
         color: status === "ready" || status === "waiting" || status === "off"
                ? settings.style.secondary : settings.style.orange
         text: status === "ready" ? qsTr("Hold %1 anywhere to talk, even with the panel closed.").arg(key)
@@ -195,8 +213,9 @@ Column {
         font.pixelSize: settings.style.caption
         topPadding: 6
     }
-    TextField {
+    PanelField {
         id: nameField
+        style: settings.style
         objectName: "nameField"
         visible: settings.controller !== null
         width: settings.width
@@ -218,8 +237,9 @@ Column {
         font.pixelSize: settings.style.caption
         topPadding: 6
     }
-    TextField {
+    PanelField {
         id: channelField
+        style: settings.style
         objectName: "channelField"
         visible: settings.controller !== null
         width: settings.width
@@ -229,8 +249,9 @@ Column {
         selectByMouse: true
         Accessible.name: qsTr("Channel")
     }
-    TextField {
+    PanelField {
         id: passphraseField
+        style: settings.style
         objectName: "passphraseField"
         visible: settings.controller !== null
         width: settings.width

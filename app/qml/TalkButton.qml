@@ -63,8 +63,6 @@ Item {
 
     width: 160
     height: 160
-    opacity: allGranted ? 1.0 : 0.4
-    Behavior on opacity { NumberAnimation { duration: 250; easing.type: Easing.InOutQuad } }
 
     Spring {
         id: pressSpring
@@ -72,40 +70,50 @@ Item {
         response: 0.2
         dampingFraction: 0.6
     }
-    scale: pressSpring.value
-    transformOrigin: Item.Center
+    // The press shrinks the face itself instead of scaling the button: the
+    // software renderer draws a scaled circle from a cached image, with steps
+    // along its edge.
+    Item {
+        id: face
+        objectName: "talkFace"
+        anchors.centerIn: parent
+        width: button.width * pressSpring.value
+        height: width
 
-    // Shadow: black at 33 %, wider while resting than while pressed.
-    Repeater {
-        model: 3
-        Rectangle {
-            readonly property real spread: (button.isPressed ? 2 : 6) * (index + 1) / 3
-            x: -spread
-            y: -spread
-            width: button.width + 2 * spread
-            height: width
-            radius: width / 2
-            color: Qt.rgba(0, 0, 0, 0.33 / 3)
+        // Shadow: black at 33 %, wider while resting than while pressed.
+        Repeater {
+            model: 3
+            Rectangle {
+                readonly property real spread: (button.isPressed ? 2 : 6) * (index + 1) / 3
+                x: -spread
+                y: -spread
+                width: face.width + 2 * spread
+                height: width
+                radius: width / 2
+                color: Qt.rgba(0, 0, 0, 0.33 / 3)
+            }
         }
-    }
 
-    // Where the keyboard is.
-    Rectangle {
-        visible: button.activeFocus
-        anchors.fill: parent
-        anchors.margins: -4
-        radius: width / 2
-        color: "transparent"
-        border.width: 2
-        border.color: button.style.accent
-    }
+        // Where the keyboard is.
+        Rectangle {
+            visible: button.activeFocus
+            anchors.fill: parent
+            anchors.margins: -4
+            radius: width / 2
+            color: "transparent"
+            border.width: 2
+            border.color: button.style.accent
+        }
 
-    Rectangle {
-        id: disc
-        anchors.fill: parent
-        radius: width / 2
-        color: button.isOnAir ? button.style.red : button.style.accent
-        Behavior on color { ColorAnimation { duration: 120 } }
+        Rectangle {
+            id: disc
+            anchors.fill: parent
+            radius: width / 2
+            // Grey, not faded, while it cannot talk: its words stay readable.
+            color: button.isOnAir ? button.style.buttonOnAir : button.allGranted ? button.style.buttonFill
+                                                                                 : button.style.buttonDisabled
+            Behavior on color { ColorAnimation { duration: 120 } }
+        }
     }
 
     Column {

@@ -14,6 +14,8 @@ Rectangle {
     // The global push-to-talk key and the stored settings; absent in tests that do not need them.
     property QtObject hotkey: null
     property QtObject preferences: null
+    // The desktop's light or dark (`isDark`); absent: the desktop's palette decides.
+    property QtObject appearance: null
     // The object whose `state` tells when the application becomes active.
     property QtObject application: Qt.application
     // Set by the window that hosts the panel while it is on screen.
@@ -34,7 +36,7 @@ Rectangle {
     signal closeRequested()
     Keys.onEscapePressed: closeRequested()
 
-    readonly property Style style: Style {}
+    readonly property Style style: Style { isDark: walkie.appearance ? walkie.appearance.isDark : isSystemDark }
     readonly property bool allGranted: permissions.allGranted
     readonly property var missingNames: permissions.missingPermissions
     // What keeps the talk button from working, in a few words; empty when it works.
@@ -58,11 +60,15 @@ Rectangle {
                                         : controller.isInboundBlocked ? qsTr("Incoming audio is blocked on this computer")
                                         : keyProblem !== "" ? keyProblem
                                         : controller.connectionState
+    readonly property bool isTalkersLine: directProblem === "" && !controller.isTransmitting && controller.talkFailure === ""
+                                          && controller.hasTalkingPeer
+    // Every error and warning in the one error colour.
     readonly property color statusColor: directProblem !== "" ? style.orange
                                         : controller.isTransmitting ? style.red
-                                        : controller.talkFailure !== "" ? style.red
+                                        : controller.talkFailure !== "" ? style.orange
                                         : controller.hasTalkingPeer ? style.green
-                                        : controller.isInboundBlocked || keyProblem !== "" ? style.orange : style.secondary
+                                        : controller.isInboundBlocked || keyProblem !== "" || controller.hasConnectionError
+                                          ? style.orange : style.secondary
     // The count goes in first: a "%1" inside a network's name stays as it is.
     readonly property string heading: networkInfo.hasSsid
                                       ? qsTr("On %2 network (%1)").arg(controller.peers.length).arg(networkInfo.ssid)
@@ -123,6 +129,7 @@ Rectangle {
                 talkButton.forceActiveFocus() // ready for Space at once
         } else {
             pressEnded() // a hidden panel cannot be released any more
+            showSettings = false // it opens again on the talk button
         }
     }
     onShowSettingsChanged: if (!showSettings && onScreen) talkButton.forceActiveFocus()
@@ -250,10 +257,19 @@ Rectangle {
                     }
                 }
                 PlainLabel {
+                    id: statusText
                     objectName: "statusLine"
-                    width: Math.min(implicitWidth, parent.width)
-                    anchors.horizontalCenter: parent.horizontalCenter
+                    width: parent.width
                     horizontalAlignment: Text.AlignHCenter
+                    // Our own sentences wrap rather than lose their end; a line
+                    // of talkers' names stays one line (the names are elided).
+                    wrapMode: walkie.isTalkersLine ? Text.NoWrap : Text.Wrap
+                    maximumLineCount: walkie.isTalkersLine ? 1 : 3
+                    // Whole lines of this font, whatever fallback font a name
+                    // needs: the button below stays put when someone starts talking.
+                    lineHeightMode: Text.FixedHeight
+                    lineHeight: Math.ceil(statusMetrics.height)
+                    FontMetrics { id: statusMetrics; font: statusText.font }
                     text: walkie.statusLine
                     // Read without the marks that isolate a name.
                     Accessible.name: walkie.statusLine.replace(/[\u2068\u2069]/g, "")
@@ -345,6 +361,7 @@ Rectangle {
             }
 
             Column {
+                id: peerSection
                 objectName: "peerSection"
                 width: parent.width
                 spacing: 8
@@ -359,7 +376,7 @@ Rectangle {
                     objectName: "noPeers"
                     visible: walkie.controller.peers.length === 0
                     text: qsTr("No one else yet")
-                    color: walkie.style.tertiary
+                    color: walkie.style.secondary
                     font.pixelSize: walkie.style.caption
                 }
                 // Scrolls inside the panel past about eight rows. Every row
@@ -373,8 +390,13 @@ Rectangle {
                     readonly property bool isScrolling: contentHeight > height
                     visible: walkie.controller.peers.length > 0
                     width: parent.width
-                    // Half a row more than eight shows that the list goes on.
-                    height: Math.min(contentHeight, rowHeight * 8.5)
+                    // Half a row more than eight shows that the list goes on;
+                    // fewer where the panel may not grow (an open panel stays
+                    // where it is): the rest scrolls.
+                    readonly property real room: walkie.maximumHeight - 16 - content.y - mainContent.y - peerSection.y - y
+                                                 - (unheardHint.visible ? unheardHint.height + peerSection.spacing : 0)
+                    height: Math.min(contentHeight, rowHeight * 8.5,
+                                     walkie.maximumHeight > 0 ? Math.max(rowHeight * 2, room) : Infinity)
                     contentWidth: width
                     contentHeight: peerColumn.implicitHeight
                     clip: true
@@ -416,9 +438,6 @@ Rectangle {
                                 width: peerColumn.width
                                 height: peerList.rowHeight
                                 activeFocusOnTab: true
-                                // Not heard for long: probably gone, greyed out
-                                // until heard again (DNS-SD decides removal).
-                                opacity: reach === "notResponding" ? 0.45 : 1
                                 Accessible.role: Accessible.ListItem
                                 Accessible.name: description
                                 Accessible.description: description
@@ -455,10 +474,26 @@ Rectangle {
                                     }
                                     PlainLabel {
                                         objectName: "peerName"
-                                        width: Math.min(implicitWidth, peerRow.width - 44)
+                                        width: Math.min(implicitWidth, peerRow.width - 44
+                                                        - (peerState.visible ? peerState.implicitWidth + 6 : 0))
                                         text: peerRow.modelData.label !== undefined ? peerRow.modelData.label : peerRow.modelData.name
-                                        color: walkie.style.label
+                                        // Not heard for long: probably gone, greyed
+                                        // until heard again (DNS-SD decides removal).
+                                        color: peerRow.reach === "notResponding" ? walkie.style.secondary : walkie.style.label
                                         font.pixelSize: walkie.style.callout
+                                        Accessible.ignored: true
+                                    }
+                                    // In words too, not only in grey; the row's name says it to screen readers.
+                                    Text {
+                                        id: peerState
+                                        objectName: "peerState"
+                                        anchors.verticalCenter: parent.verticalCenter
+                                        visible: peerRow.reach === "notResponding"
+                                        text: qsTr("not responding")
+                                        textFormat: Text.PlainText
+                                        color: walkie.style.secondary
+                                        font.pixelSize: walkie.style.caption
+                                        font.italic: true
                                         Accessible.ignored: true
                                     }
                                 }
@@ -481,6 +516,7 @@ Rectangle {
                     }
                 }
                 Text {
+                    id: unheardHint
                     objectName: "unheardHint"
                     visible: walkie.controller.peers.some(p => p.reach === "notHeard")
                     width: parent.width
@@ -518,7 +554,7 @@ Rectangle {
                                 .arg(modelData.label).arg(when).arg(Math.max(1, Math.round(modelData.seconds)))
                         objectName: "messageRow"
                         width: parent.width
-                        height: 22
+                        height: Math.max(22, messageText.height + 6)
                         Rectangle {
                             objectName: "unheardMark"
                             visible: messageRow.modelData.isUnheard
@@ -529,9 +565,13 @@ Rectangle {
                             color: walkie.style.accent
                         }
                         PlainLabel {
+                            id: messageText
                             x: 12
                             anchors.verticalCenter: parent.verticalCenter
                             width: Math.min(implicitWidth, messageRow.width - 70)
+                            // A second line rather than losing when and how long.
+                            wrapMode: Text.Wrap
+                            maximumLineCount: 2
                             text: messageRow.description
                             color: walkie.style.label
                             font.pixelSize: walkie.style.caption

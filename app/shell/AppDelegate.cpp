@@ -10,7 +10,6 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPalette>
 #include <QPushButton>
 #include <QQmlEngine>
 #include <QQuickWindow>
@@ -47,6 +46,8 @@ void AppDelegate::applicationDidFinishLaunching() {
         });
     }
 
+    // Before the first icon, so it is drawn once for the desktop's scheme.
+    colorScheme_.start();
     ControllerObject* controller = backend_.controller.get();
     controller->start();
     updateStatusIcon();
@@ -69,8 +70,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (HotkeyObject* hotkey = backend_.hotkey.get())
         connect(hotkey, &HotkeyObject::statusChanged, this, &AppDelegate::updateToolTip);
     updateToolTip();
-    // The mono icons follow the desktop's text colour, also when it changes.
-    qApp->installEventFilter(this);
+    // The mono icons follow the desktop's light or dark, also when it changes.
+    connect(&colorScheme_, &ColorScheme::changed, this, &AppDelegate::updateStatusIcon);
 
     if (!hasTray_) {
         qCInfo(logShell) << "no system tray found; showing the panel in a window instead";
@@ -141,6 +142,7 @@ PanelWindow* AppDelegate::ensurePanel() {
         {QStringLiteral("networkInfo"), QVariant::fromValue<QObject*>(backend_.networkName.get())},
         {QStringLiteral("permissions"), QVariant::fromValue<QObject*>(backend_.permissions.get())},
         {QStringLiteral("messages"), QVariant::fromValue<QObject*>(&messages_)},
+        {QStringLiteral("appearance"), QVariant::fromValue<QObject*>(&colorScheme_)},
     };
     panel_ = new PanelWindow(engine_.get(), objects, hasTray_ ? PanelWindow::Mode::popup : PanelWindow::Mode::window);
     connect(panel_, &PanelWindow::quitRequested, this, &AppDelegate::quit);
@@ -151,7 +153,7 @@ PanelWindow* AppDelegate::ensurePanel() {
             qCCritical(logShell).noquote() << error.toString();
     }
     if (!hasTray_)
-        panel_->setIcon(statusIcon(currentLook(), monoIconColor(), backend_.controller->hasUnheardMessages()));
+        panel_->setIcon(statusIcon(currentLook(), colorScheme_.isDark(), backend_.controller->hasUnheardMessages()));
     emit panelCreated();
     return panel_;
 }
@@ -204,10 +206,6 @@ StatusLook AppDelegate::currentLook() const {
     return controller.isMuted() ? StatusLook::monoSlash : StatusLook::mono;
 }
 
-QColor AppDelegate::monoIconColor() const {
-    return QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
-}
-
 // On air while we transmit, who is talking while anyone does, the connection
 // otherwise; under it why the push-to-talk key does nothing, while it does not work.
 void AppDelegate::updateToolTip() {
@@ -224,7 +222,7 @@ void AppDelegate::updateToolTip() {
 }
 
 void AppDelegate::updateStatusIcon() {
-    const QIcon icon = statusIcon(currentLook(), monoIconColor(), backend_.controller->hasUnheardMessages());
+    const QIcon icon = statusIcon(currentLook(), colorScheme_.isDark(), backend_.controller->hasUnheardMessages());
     if (statusItem_)
         statusItem_->setIcon(icon);
     if (panel_ && !hasTray_)
@@ -315,12 +313,6 @@ void AppDelegate::prepareForSleep(bool sleeping) {
         return;
     // Later on the event loop; the context object drops it if we are gone.
     QTimer::singleShot(0, this, [this] { backend_.controller->refreshTransport(); });
-}
-
-bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
-        updateStatusIcon();
-    return QObject::eventFilter(watched, event);
 }
 
 } // namespace hh

@@ -4,6 +4,7 @@
 #include "app/shell/AppSettings.h"
 #include "app/shell/PassphraseStore.h"
 #include "app/shell/Autostart.h"
+#include "app/shell/ColorScheme.h"
 #include "app/shell/Symbols.h"
 
 #include <QObject>
@@ -67,14 +68,10 @@ public slots:
     // logind's PrepareForSleep: false means the computer has just woken up.
     void prepareForSleep(bool sleeping);
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void buildMenu();
     void updateMenu();
     void showPanel(bool activate);
-    QColor monoIconColor() const;
     // Applies the stored key, mute and name, and stores each later change.
     void restoreSettings();
 
@@ -82,6 +79,8 @@ private:
     std::unique_ptr<AppSettings> settings_;
     PassphraseStore passphrases_;
     MessageCenter messages_;
+    // Light or dark, for the panel and the status icon.
+    ColorScheme colorScheme_;
     std::unique_ptr<QQmlEngine> engine_;
     QPointer<PanelWindow> panel_;
     QPointer<QSystemTrayIcon> statusItem_;

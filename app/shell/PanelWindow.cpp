@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QQuickItem>
 #include <QScreen>
+#include <algorithm>
 #include <xcb/xcb.h>
 
 namespace hh {
@@ -109,8 +110,16 @@ void PanelWindow::place() {
     if (!screen)
         return;
     const QRect available = screen->availableGeometry();
+    QQuickItem* root = rootObject();
+    if (isVisible()) {
+        // Grown while open: it stays where it is, so nothing in it moves
+        // under the pointer; what no longer fits on the screen scrolls in the list.
+        if (root)
+            root->setProperty("maximumHeight", std::min(available.height(), available.bottom() + 1 - y()));
+        return;
+    }
     QSize size = this->size();
-    if (QQuickItem* root = rootObject()) {
+    if (root) {
         // Never taller than the screen's available area: the peer list
         // scrolls inside instead.
         root->setProperty("maximumHeight", available.height());

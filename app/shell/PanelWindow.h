@@ -49,7 +49,8 @@ private slots:
 
 private:
     void updateOnScreen();
-    // Keeps the panel wholly on its screen, also when it grows while open.
+    // Opens the panel wholly on its screen; grown while open, it stays put
+    // and may be no taller than the room below its top.
     void place();
 
     Mode mode_;

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QIconEngine>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -95,24 +96,73 @@ QImage render(const QString& symbol, QSize size, const QColor& color) {
 
 } // namespace Symbols
 
-QString statusIconName(StatusLook look) {
-    switch (look) {
-    case StatusLook::green: return QStringLiteral("walkie-green");
-    case StatusLook::monoSlash: return QStringLiteral("walkie-mono-slash");
-    case StatusLook::mono: break;
+namespace {
+
+// A themed name over our own pixmaps: the status notifier item passes the
+// name on to the panel and the pixmaps as its fallback.
+class NamedIconEngine : public QIconEngine {
+public:
+    NamedIconEngine(QString name, QIcon pixmaps) : name_(std::move(name)), pixmaps_(std::move(pixmaps)) {}
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
+        pixmaps_.paint(painter, rect, Qt::AlignCenter, mode, state);
     }
-    return QStringLiteral("walkie-mono");
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return pixmaps_.pixmap(size, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return pixmaps_.actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return pixmaps_.availableSizes(mode, state);
+    }
+    QString iconName() override { return name_; }
+    QString key() const override { return QStringLiteral("hollerhopper-status"); }
+    QIconEngine* clone() const override { return new NamedIconEngine(name_, pixmaps_); }
+
+private:
+    QString name_;
+    QIcon pixmaps_;
+};
+
+// The glyph in `color` over a rim of `edge` one pixel (two from 48 up) wide.
+QImage edged(const QImage& glyph, const QColor& color, const QColor& edge) {
+    QImage rim = glyph, face = glyph;
+    tint(rim, edge);
+    tint(face, color);
+    QImage out(glyph.size(), QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    QPainter painter(&out);
+    const int width = glyph.width() >= 48 ? 2 : 1;
+    for (int dx = -width; dx <= width; ++dx)
+        for (int dy = -width; dy <= width; ++dy)
+            painter.drawImage(dx, dy, rim);
+    painter.drawImage(0, 0, face);
+    return out;
 }
 
-QIcon statusIcon(StatusLook look, const QColor& monoColor, bool hasUnheard) {
-    const QString path = QStringLiteral(":/hollerhopper/icons/") + statusIconName(look) + QStringLiteral(".svg");
-    QIcon icon;
+} // namespace
+
+QString statusIconName(StatusLook look, bool isDark) {
+    const QString variant = isDark ? QStringLiteral("-dark") : QString();
+    switch (look) {
+    case StatusLook::green: return QStringLiteral("hollerhopper-talking");
+    case StatusLook::monoSlash: return QStringLiteral("hollerhopper-muted") + variant + QStringLiteral("-symbolic");
+    case StatusLook::mono: break;
+    }
+    return QStringLiteral("hollerhopper-idle") + variant + QStringLiteral("-symbolic");
+}
+
+QIcon statusIcon(StatusLook look, bool isDark, bool hasUnheard) {
+    const QString name = statusIconName(look, isDark);
+    const QString path = QStringLiteral(":/hollerhopper/icons/status/") + statusIconName(look, false) + QStringLiteral(".svg");
+    const QColor light(0xf2, 0xf2, 0xf2), dark(0x1d, 0x1d, 0x1f);
+    QIcon pixmaps;
     for (int side : {16, 22, 24, 32, 48, 64}) {
         QImage image = renderSvg(path, QSize(side, side));
         if (image.isNull())
             return {};
         if (look != StatusLook::green)
-            tint(image, monoColor);
+            image = isDark ? edged(image, light, dark) : edged(image, dark, light);
         if (hasUnheard) {
             QPainter painter(&image);
             painter.setRenderHint(QPainter::Antialiasing);
@@ -121,9 +171,10 @@ QIcon statusIcon(StatusLook look, const QColor& monoColor, bool hasUnheard) {
             const qreal d = side * 0.4;
             painter.drawEllipse(QRectF(side - d, 0, d, d));
         }
-        icon.addPixmap(QPixmap::fromImage(image));
+        pixmaps.addPixmap(QPixmap::fromImage(image));
     }
-    return icon;
+    // The dot is only in our pixels: no name then, so no panel draws the icon without it.
+    return hasUnheard ? pixmaps : QIcon(new NamedIconEngine(name, pixmaps));
 }
 
 QImage SymbolImageProvider::requestImage(const QString& id, QSize* size, const QSize& requestedSize) {

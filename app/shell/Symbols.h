@@ -27,11 +27,16 @@ QImage render(const QString& symbol, QSize size, const QColor& color);
 // The three looks of the status icon.
 enum class StatusLook { green, mono, monoSlash };
 
-// "walkie-green" in its own colours; the mono looks tinted with `monoColor`,
-// the colour of the desktop's panel text, as template images are. With
-// `hasUnheard`, a dot in the corner: messages came while muted.
-QIcon statusIcon(StatusLook look, const QColor& monoColor, bool hasUnheard = false);
-QString statusIconName(StatusLook look);
+// The status icon's name in the icon theme (installed in hicolor): symbolic,
+// so panels that recolour symbolic icons draw it in their own text colour,
+// and the variant made for dark panels while the desktop prefers dark.
+QString statusIconName(StatusLook look, bool isDark);
+// The status icon under that name, with our own pixels for panels that do
+// not look the name up: the mono looks as a light glyph when the desktop is
+// dark and a dark one when it is light, each edged in the other colour so it
+// shows on a black and on a white panel alike. With `hasUnheard`, a dot in
+// the corner (messages came while muted), and our pixels only.
+QIcon statusIcon(StatusLook look, bool isDark, bool hasUnheard = false);
 
 // "image://symbol/<name>?<colour>" for QML.
 class SymbolImageProvider : public QQuickImageProvider {

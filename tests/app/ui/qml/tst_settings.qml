@@ -111,7 +111,7 @@ TestCase {
         keyPress(Qt.Key_Control, Qt.ControlModifier)
         keyClick(Qt.Key_Space, Qt.ControlModifier)
         compare(hotkey.key, "ctrl+space")
-        compare(field.text, "Push-to-talk key: ctrl+space")
+        compare(field.text, "Push-to-talk key: Ctrl+Space")
         // A key another program holds is not taken: the field says so and listens on.
         hotkey.setTakenKeys(["F10"])
         mouseClick(field)

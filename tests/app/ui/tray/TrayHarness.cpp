@@ -2,7 +2,7 @@
 // like the program, the only copy on its display). It
 // prints what happens as lines on stdout ("event beginTalking", "panel created",
 // "panel shown", "menu shown ENTRY|ENTRY...", ...) and takes commands on stdin, answering each with "ok COMMAND":
-//   view (prints "showSettings 0|1") | statusline | tooltip (lines joined by " | ") | hide | quit
+//   view (prints "showSettings 0|1 dark 0|1", the panel's) | statusline | tooltip (lines joined by " | ") | hide | quit
 //   setkey CHORD | choose CHORD (as the capture field in Settings; prints "choice CHORD [REFUSAL]")
 // and prints "hotkey STATUS KEY" whenever the key's status changes.
 // The push-to-talk key is the real one (X11 grab, or the portal in a Wayland
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     auto permissions = std::make_unique<hh::FakePermissions>();
     controller->log.onEvent = permissions->log.onEvent = [](const QString& e) { say(QStringLiteral("event ") + e); };
     permissions->setStatuses(QStringLiteral("granted"), QStringLiteral("granted"));
-    controller->setConnectionState(QStringLiteral("onAir"));
+    controller->setConnectionState(QStringLiteral("ready"));
 
     controller->setDisplayName(QStringLiteral("Fake Desk"));
     auto hotkey = std::make_unique<hh::GlobalHotkey>();
@@ -83,7 +83,10 @@ int main(int argc, char** argv) {
     const std::map<QString, std::function<void(Argument)>> commands = {
         {QStringLiteral("view"),
          [&](Argument) {
-             say(QStringLiteral("showSettings %1").arg(int(delegate.ensurePanel()->rootObject()->property("showSettings").toBool())));
+             const QQuickItem* root = delegate.ensurePanel()->rootObject();
+             say(QStringLiteral("showSettings %1 dark %2")
+                     .arg(int(root->property("showSettings").toBool()))
+                     .arg(int(root->property("style").value<QObject*>()->property("isDark").toBool())));
          }},
         {QStringLiteral("statusline"),
          [&](Argument) { say(QStringLiteral("statusline ") + delegate.ensurePanel()->rootObject()->property("statusLine").toString()); }},

@@ -13,7 +13,8 @@ DIR/ready and waits, in turn, until the panel
 - lists SILENT as "SILENT — can't be heard from here", with the hint under the list;
 - (after writing DIR/publish-more) lists ORDER, "|"-separated names in the
   expected order, every row in the accessibility tree (scrolled out of view or
-  not), the heading counting them, the panel wholly on the 1280x800 screen;
+  not), the heading counting them, the panel wholly on the 1280x800 screen and
+  where it opened (nothing in it moved as peers came);
 saving a screenshot of the screen in the first two (DIR/panel-lab.png,
 panel-not-heard.png).
 
@@ -131,6 +132,7 @@ def main():
         dbus.Interface(sni, SNI).Activate(dbus.Int32(0), dbus.Int32(0))
         check(named("Hollerhopper")(wait_for(app.pid, named("Hollerhopper"), timeout=20)), "its panel opens")
         honest_states(app, sni, work)
+        opened = panel_extents(app.pid)
         open(os.path.join(work, "ready"), "w").close()
 
         talking = lambda ns: named(talker)(ns) and named(talker + " is talking\u2026")(ns)
@@ -154,8 +156,8 @@ def main():
               "all %d rows are in the accessibility tree, in collation order, and counted (got %s)"
               % (len(names), rows[:3] + ["..."] + rows[-3:]))
         x, y, w, h = panel_extents(app.pid)
-        check(0 <= y and y + h <= 800 and 0 <= x and x + w <= 1280,
-              "the panel (%d,%d %dx%d) is wholly on the 1280x800 screen" % (x, y, w, h))
+        check(0 <= y and y + h <= 800 and 0 <= x and x + w <= 1280 and (x, y) == opened[:2],
+              "the panel (%d,%d %dx%d) is wholly on the 1280x800 screen, where it opened (%d,%d)" % (x, y, w, h, *opened[:2]))
     finally:
         end_program(app)
     print("%d failure(s)" % len(failures))

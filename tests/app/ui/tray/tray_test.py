@@ -1,13 +1,14 @@
 #!/usr/bin/python3
 """Drives the tray program on fakes as a desktop does: over D-Bus as the
 StatusNotifierWatcher (the panel's Activate, its dbusmenu menu, the icon's
-pixels, the panel left open while the key is held), its push-to-talk key on
-X11 with xdotool (Caps Lock on, the key kept across a restart, taken by another
-program) and under Wayland (the tooltip without a portal, or refused by one),
-and, without a tray, its window (the menu button, closing). (The panel read
-over AT-SPI, and the key held over another program's window with auto-repeat:
-app_lab.sh and hotkey_lab.sh, on the real program; Space and Escape on the
-panel: tst_walkie.qml.)
+pixels on a black and a white panel, the panel left open while the key is
+held) and as the desktop's settings portal (light or dark), its push-to-talk
+key on X11 with xdotool (Caps Lock on, the key kept across a restart, taken by
+another program) and under Wayland (the tooltip without a portal, or refused
+by one), and, without a tray, its window (the menu button, closing). (The
+panel read over AT-SPI, and the key held over another program's window with
+auto-repeat: app_lab.sh and hotkey_lab.sh, on the real program; Space and
+Escape on the panel: tst_walkie.qml.)
 Usage: tray_test.py HARNESS (under with_display.sh)."""
 import contextlib
 import os
@@ -96,7 +97,9 @@ def send_signal(bus, path, interface, member, signature, *args):
 
 
 class Portal(dbus.service.Object):
-    """A stand-in GlobalShortcuts desktop portal on `bus`; with `refuse`, it refuses every binding."""
+    """A stand-in desktop portal on `bus`: GlobalShortcuts (with `refuse`, it
+    refuses every binding) and Settings with only the colour scheme (1: dark, 2: light)."""
+    scheme = 1
 
     def __init__(self, bus, refuse=False):
         bus.request_name("org.freedesktop.portal.Desktop")
@@ -121,6 +124,14 @@ class Portal(dbus.service.Object):
     def BindShortcuts(self, session, shortcuts, parent, options, sender=None):
         self.bound = [] if self.refuse else [(str(shortcuts[0][0]), str(shortcuts[0][1]["preferred_trigger"]))]
         return self.respond(sender, options["handle_token"], int(self.refuse), {})
+
+    @dbus.service.method("org.freedesktop.portal.Settings", in_signature="ss", out_signature="v")
+    def Read(self, namespace, key):
+        return dbus.UInt32(self.scheme, variant_level=2)  # Read wraps the value once more
+
+    @dbus.service.signal("org.freedesktop.portal.Settings", signature="ssv")
+    def SettingChanged(self, namespace, key, value):
+        self.scheme = int(value)
 
     def fire(self, member):
         """Activated or Deactivated for the bound shortcut."""
@@ -147,10 +158,11 @@ def open_tray_session():
     session.request_name(WATCHER)
     watcher = Watcher(session)
 
-    def item(timeout=10):
-        if not poll(lambda: watcher.items, timeout):
+    def item(timeout=10, count=1):
+        """The `count`th program's item (the latest registered once there are that many)."""
+        if not poll(lambda: len(watcher.items) >= count, timeout):
             return None
-        return session.get_object(*watcher.items[0])
+        return session.get_object(*watcher.items[-1])  # the latest program's
     return session, item
 
 
@@ -204,6 +216,7 @@ def main():
             run(app, session, sni)
     finally:
         app.stop()
+    light_and_dark(harness_path, session, item)
     with tempfile.TemporaryDirectory() as root:
         x11(harness_path, root)
         wayland(harness_path, root, session)
@@ -257,7 +270,11 @@ def run(app, session, sni):
 
     click("Settings")
     check(app.expect("panel shown") is not None, "Settings opens the panel")
-    check(app.send("view", "showSettings") == "showSettings 1", "and shows its settings view")
+    check(app.send("view", "showSettings").startswith("showSettings 1"), "and shows its settings view")
+    app.send("hide")
+    activate(dbus.Int32(10), dbus.Int32(10))
+    check(app.expect("panel shown") is not None and app.send("view", "showSettings").startswith("showSettings 0"),
+          "closed and opened again, it shows the talk view")
     click("Quit Hollerhopper")
     check(poll(lambda: app.process.poll() is not None) and app.process.returncode == 0, "Quit ends the program")
 
@@ -317,6 +334,38 @@ def second_launch(app):
     check(app.expect("panel shown") is not None and app.process.poll() is None,
           "the running copy opens its panel and keeps running")
     app.send("hide")
+
+
+def light_and_dark(harness_path, session, item):
+    """The status icon and the panel follow the desktop's colour scheme from
+    the settings portal: a symbolic icon name installed with the program, and
+    pixels that show on a black and on a white panel in either scheme."""
+    portal = Portal(session)
+    app = Harness(harness_path, dict(os.environ))
+    try:
+        props = dbus.Interface(item(count=2), dbus.PROPERTIES_IFACE)
+        icons = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../../app/icons/status")
+        bodies = []
+        # Dark as read at start, then light when the desktop says so.
+        for scheme, dark, name in ((1, 1, "hollerhopper-idle-dark-symbolic"), (2, 0, "hollerhopper-idle-symbolic")):
+            if scheme != portal.scheme:
+                portal.SettingChanged("org.freedesktop.appearance", "color-scheme", dbus.UInt32(scheme))
+            check(poll(lambda: props.Get(SNI, "IconName") == name) and os.path.exists(os.path.join(icons, name + ".svg")),
+                  "scheme %d: the icon is %s, installed with the program" % (scheme, name))
+            width, height, data = max(props.Get(SNI, "IconPixmap"), key=lambda p: int(p[0]))
+            # (alpha, luminance) per pixel, both 0..1 (ARGB in network order)
+            pixels = [(data[i] / 255, (0.2126 * data[i + 1] + 0.7152 * data[i + 2] + 0.0722 * data[i + 3]) / 255)
+                      for i in range(0, len(data), 4)]
+            seen = [sum(1 for a, y in pixels if abs(y * a + panel * (1 - a) - panel) > 0.5) for panel in (0, 1)]
+            check(min(seen) >= 20, "scheme %d: the icon shows on a black panel and a white one (%s pixels)" % (scheme, seen))
+            bodies.append(pixels[int(width) * (int(height) * 5 // 8) + int(width) // 2])  # the walkie's solid body
+            check(app.send("view", "showSettings").endswith("dark %d" % dark), "scheme %d: the panel follows" % scheme)
+        check(bodies[1][1] < 0.2 and bodies[0][1] > 0.8 and min(bodies)[0] > 0.9,
+              "the glyph is dark on a light desktop, light on a dark one: %s" % bodies)
+    finally:
+        app.stop()
+        portal.remove_from_connection()
+        session.release_name("org.freedesktop.portal.Desktop")
 
 
 def xdotool(*args):
