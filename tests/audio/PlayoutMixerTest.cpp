@@ -265,17 +265,21 @@ TEST(PlayoutMixerConcurrency, WriterAndRendererOnTwoThreads) {
     PlayoutMixer mixer([&] { return PlayoutMixer::Clock::time_point(std::chrono::nanoseconds(now.load() * 62'500)); });
     const Uuid talker = Uuid::random();
     constexpr std::uint32_t total = 900;
-    std::atomic<bool> isWriting{false};
+    std::atomic<std::uint32_t> written{0};
     std::thread writer([&] {
         for (std::uint32_t f = 0; f < total; ++f) {
             mixer.write(talker, f, numbered(f));
-            isWriting = true;
-            isWriting.notify_one();
+            ++written;
+            written.notify_one();
         }
     });
-    isWriting.wait(false);  // so that the two overlap
     Samples out;
     for (std::uint32_t i = 0; i < total * 2; ++i) {
+        // Never more than half a spurt ahead of the writer, however the two
+        // threads are scheduled: they overlap, and the talker is never idle long
+        // enough to be freed.
+        for (auto w = written.load(); w < std::min(total, i / 2 + 1); w = written.load())
+            written.wait(w);
         out.resize(out.size() + F);
         mixer.render(std::span(out).last(F));
         now += F;
