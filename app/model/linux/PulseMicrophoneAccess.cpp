@@ -90,8 +90,9 @@ struct MicrophoneCheck {
         auto* self = static_cast<MicrophoneCheck*>(userdata);
         if (self->result || self->stream) return;  // the list's end after the one entry
         if (eol < 0 || !info) {
-            // The default names a source that is gone: nothing to record from.
-            return self->finish(pa_context_errno(c) == PA_ERR_NOENTITY ? MicrophoneAuthorization::noDevice
+            // The server names a default source that we cannot see: hidden from
+            // us, as PipeWire does for a client refused the microphone.
+            return self->finish(pa_context_errno(c) == PA_ERR_NOENTITY ? MicrophoneAuthorization::denied
                                                                         : MicrophoneAuthorization::unavailable);
         }
         // With no input device the server's default source is a sink's monitor:
