@@ -17,6 +17,13 @@ std::string describe(const Bytes& bytes) {
     auto packet = WalkiePacket::decode(bytes);
     return packet ? describe(*packet) : std::to_string(bytes.size()) + " bytes";
 }
+// Read in place: the payload is not copied for a datagram that is dropped.
+bool isAudioFrom(std::span<const std::uint8_t> content, const Uuid& sender) {
+    if (content.size() < WalkiePacket::headerSize || content[0] != WalkieConfig::protocolVersion) return false;
+    const auto type = content[1];
+    return (type == std::uint8_t(PacketType::audio) || type == std::uint8_t(PacketType::opus)) &&
+           std::equal(sender.bytes.begin(), sender.bytes.end(), content.begin() + 2);
+}
 } // namespace
 
 Transport::Transport(std::shared_ptr<NetworkPlatform> platform)
@@ -130,6 +137,7 @@ void Transport::handleDatagram(std::span<const std::uint8_t> content, const Data
 }
 
 void Transport::deliver(std::span<const std::uint8_t> content, const DatagramOrigin& origin) {
+    if (ignoredAudioSender && isAudioFrom(content, *ignoredAudioSender)) return;
     auto packet = WalkiePacket::decode(content);
     if (!packet) {
         HH_LOG_DEBUG(logcat::net, "dropped a datagram of " << content.size() << " bytes that is not ours");

@@ -101,10 +101,10 @@ void PTTController::start() {
             if (auto self = weak.lock()) self->applyTransportState(state);
         });
     };
-    transport_->onPacket = [weak, main, ownID = senderID_](const WalkiePacket& packet, const DatagramOrigin& origin) {
-        // Our own audio, looped back 50 times a second, is not worth a wake-up of
-        // the main thread: beacons and talk starts prove the inbound path.
-        if ((packet.type == PacketType::audio || packet.type == PacketType::opus) && packet.senderID == ownID) return;
+    // Our own audio, looped back 50 times a second, is not worth a wake-up of
+    // the main thread: beacons and talk starts prove the inbound path.
+    transport_->ignoredAudioSender = senderID_;
+    transport_->onPacket = [weak, main](const WalkiePacket& packet, const DatagramOrigin& origin) {
         if (auto executor = main.lock()) executor->post([weak, packet, origin] {
             if (auto self = weak.lock()) self->handlePacket(packet, origin);
         });

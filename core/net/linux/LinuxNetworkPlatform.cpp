@@ -183,11 +183,9 @@ private:
 
     // Where a datagram came from; none for one sent directly to us from outside
     // the local subnet, which no peer on this link sends.
-    std::optional<DatagramOrigin> originOf(msghdr& header, const sockaddr_in& source) const {
+    std::optional<DatagramOrigin> originOf(msghdr& header, const sockaddr_in& source) {
         DatagramOrigin origin;
-        char text[INET_ADDRSTRLEN] = {};
-        if (header.msg_namelen >= sizeof(sockaddr_in) && ::inet_ntop(AF_INET, &source.sin_addr, text, sizeof text))
-            origin.sourceAddress = text;
+        if (header.msg_namelen >= sizeof(sockaddr_in)) origin.sourceAddress = addressText(source.sin_addr);
         for (auto* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
             if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
             in_pktinfo info;
@@ -200,6 +198,17 @@ private:
             return std::nullopt;
         }
         return origin;
+    }
+
+    // A spurt is one sender's datagrams in a row (our own, looped back, while
+    // we talk): its address is formatted when the sender changes, not per datagram.
+    const std::string& addressText(in_addr address) {
+        if (address.s_addr != lastSource_.s_addr || lastSourceText_.empty()) {
+            char text[INET_ADDRSTRLEN] = {};
+            lastSource_ = address;
+            lastSourceText_ = ::inet_ntop(AF_INET, &address, text, sizeof text) ? text : "";
+        }
+        return lastSourceText_;
     }
 
     void close() {
@@ -226,6 +235,8 @@ private:
     // The joined interface's address and mask: direct datagrams from outside are dropped.
     in_addr localAddress_{};
     in_addr localMask_{};
+    in_addr lastSource_{};
+    std::string lastSourceText_;
 };
 
 class LinuxMulticastGroup final : public MulticastGroup {
