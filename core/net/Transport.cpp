@@ -155,16 +155,8 @@ void Transport::noteWrongPassphrase() {
     scheduleWrongPassphraseCheck(seconds(wrongPassphraseQuietSeconds));
 }
 
-// At most one check is due at a time, whatever the state did meanwhile.
 void Transport::scheduleWrongPassphraseCheck(Executor::Duration delay) {
-    if (isWrongPassphraseCheckPending_) return;
-    isWrongPassphraseCheckPending_ = true;
-    queue_->postAfter(delay, [weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (!self) return;
-        self->isWrongPassphraseCheckPending_ = false;
-        self->checkWrongPassphrase();
-    });
+    postOnce(isWrongPassphraseCheckPending_, delay, &Transport::checkWrongPassphrase);
 }
 
 void Transport::checkWrongPassphrase() {
@@ -172,6 +164,20 @@ void Transport::checkWrongPassphrase() {
     const auto due = lastWrongPassphrase_ + seconds(wrongPassphraseQuietSeconds);
     if (queue_->now() >= due) return setWrongPassphrase(false);
     scheduleWrongPassphraseCheck(due - queue_->now());
+}
+
+// At most one run of each kind is due at a time, whatever the state did
+// meanwhile. Held weakly, as the transport may go on another thread than its
+// queue's (which is why a OneShotTimer, made in the constructor, does not fit).
+void Transport::postOnce(bool& isPending, Executor::Duration delay, void (Transport::*task)()) {
+    if (isPending) return;
+    isPending = true;
+    queue_->postAfter(delay, [weak = weak_from_this(), &isPending, task] {
+        auto self = weak.lock();
+        if (!self) return;
+        isPending = false;  // a member of *self, alive while self is held
+        ((*self).*task)();
+    });
 }
 
 void Transport::setWrongPassphrase(bool value) {
@@ -204,14 +210,7 @@ void Transport::handleGroupState(const GroupState& state) {
 }
 
 void Transport::scheduleRestart() {
-    if (!isRunning_ || isRestartPending_) return;
-    isRestartPending_ = true;
-    queue_->postAfter(seconds(rebuildDelaySeconds), [weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (!self) return;
-        self->isRestartPending_ = false;
-        self->rebuildGroup();
-    });
+    if (isRunning_) postOnce(isRestartPending_, seconds(rebuildDelaySeconds), &Transport::rebuildGroup);
 }
 
 void Transport::rebuildGroup() {

@@ -80,6 +80,7 @@ private:
     void checkWrongPassphrase();
     void scheduleWrongPassphraseCheck(Executor::Duration delay);
     void setWrongPassphrase(bool value);
+    void postOnce(bool& isPending, Executor::Duration delay, void (Transport::*task)());
 
     std::shared_ptr<Executor> queue_;
     std::shared_ptr<NetworkPlatform> platform_;
