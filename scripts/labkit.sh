@@ -138,3 +138,18 @@ field_counts() {
     for _ in $(seq 100); do [ -s "$tmp/$host.delay" ] && break; sleep 0.02; done
     cat "$tmp/$host.delay"
 }
+# field_listeners: the audio lab with a sink for each of four listeners, five
+# lab hosts, and `listen` in h2..h5 (hosts) through the four conditions, each
+# to its own sink (sinks), its events in $tmp/hK.log.
+field_listeners() {
+    eval "$(HH_AUDIOLAB_SINKS="spk2 spk3 spk4" "$root/scripts/audiolab.sh" up)"
+    lab up 5
+    hosts=(h2 h3 h4 h5)
+    sinks=(spk spk2 spk3 spk4)
+    local k
+    for k in 0 1 2 3; do
+        field "${hosts[k]}" "${field_conditions[k]}"
+        lab_background lab exec "${hosts[k]}" env PULSE_SINK="${sinks[k]}" "$cli" listen --name "ear$k" --cues off \
+            >"$tmp/${hosts[k]}.log" 2>&1
+    done
+}

@@ -12,15 +12,7 @@
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/labkit.sh"
 lab_begin hhfl "$1"
-eval "$(HH_AUDIOLAB_SINKS="spk2 spk3 spk4" "$root/scripts/audiolab.sh" up)"
-lab up 5
-hosts=(h2 h3 h4 h5)
-sinks=(spk spk2 spk3 spk4)
-for k in 0 1 2 3; do
-    field "${hosts[k]}" "${field_conditions[k]}"
-    lab_background lab exec "${hosts[k]}" env PULSE_SINK="${sinks[k]}" "$cli" listen --name "ear$k" --cues off \
-        >"$tmp/${hosts[k]}.log" 2>&1
-done
+field_listeners
 # await N: until every listener has reported N spurts (at most 30 s).
 await() {
     local h _
