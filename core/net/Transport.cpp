@@ -120,6 +120,7 @@ void Transport::startGroup() {
     group->setStateUpdateHandler([weak](const GroupState& state) {
         if (auto self = weak.lock()) self->handleGroupState(state);
     });
+    if (ignoredAudioSender) group->ignoreAudioFrom(*ignoredAudioSender);
     group->start();
     group_ = std::move(group);
 }

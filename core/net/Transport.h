@@ -54,7 +54,8 @@ public:
     // have not come for a while (false). Called on the queue, on changes only.
     std::function<void(bool)> onWrongPassphrase;
     // Audio from this sender (our own, looped back by the group 50 times a
-    // second while we talk) is dropped before it is decoded. Set before start().
+    // second while we talk) is dropped unread where the platform can, else
+    // before it is decoded. Set before start().
     std::optional<Uuid> ignoredAudioSender;
 
     void start();
