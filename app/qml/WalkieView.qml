@@ -565,8 +565,6 @@ Rectangle {
                         Rectangle {
                             objectName: "unheardMark"
                             visible: messageRow.modelData.isUnheard
-                            Accessible.role: Accessible.StaticText
-                            Accessible.name: qsTr("Unheard")
                             anchors.verticalCenter: parent.verticalCenter
                             width: 6
                             height: 6
@@ -585,6 +583,7 @@ Rectangle {
                             color: walkie.style.label
                             font.pixelSize: walkie.style.caption
                             font.bold: messageRow.modelData.isUnheard
+                            Accessible.name: messageRow.modelData.isUnheard ? qsTr("Unheard: %1").arg(text) : text
                         }
                         PillButton {
                             objectName: "playButton"
