@@ -321,7 +321,6 @@ std::size_t countSent(const std::vector<Bytes>& datagrams, PacketType type) {
 // A newcomer's announcement is answered with ours.
 TEST_F(PTTControllerTest, SpurtsGoCompressedOnlyWhileEveryKnownPeerDecodesThem) {
     startOnAir();
-    controller->setCodecChoice(CodecChoice::automatic);  // PCM unless asked
     EXPECT_EQ(countSent(network->allSent(), T::encodings), 1u) << "announced with the first beacon";
     EXPECT_EQ(controller->nextSpurtEncoding(), AudioEncoding::pcm) << "nobody known yet";
     receive(bob, T::encodings, {}, 0, {"10.0.0.9", false}, EncodingAnnouncement{true, "Bob"}.encode());
