@@ -345,15 +345,16 @@ private:
         const bool isBehind = !isEnded_ && cushion && *cushion < path_->target(headroom_) - stretchBelow;
         if (isLaterHere && !isBehind) {
             // Its turn goes to concealment: compressed speech is rebuilt from
-            // the next packet's copy, or made up by its decoder (which so
-            // hears of the loss); other audio repeats its last pitch period.
+            // the next packet's copy when that is here. Otherwise the last
+            // pitch period is repeated; a compressed talker's decoder is
+            // still told of the loss, so it runs on from there, but what plays
+            // is the repetition, which holds a vowel or tone well past the
+            // 40 ms in which the decoder's own concealment of one fades.
             if (isPresent(head_ + 1) && isCompressedAt(head_ + 1)) {
                 decode(head_ + 1, true);
                 settle();
-            } else if (isCompressed_) {
-                decode(std::nullopt, false);
-                settle();
             } else {
+                if (isCompressed_) decoder_.conceal(decoded_);
                 for (std::int64_t i = 0; i < F; ++i) current_[std::size_t(i)] = concealedSample(concealedSamples_ + i);
                 concealedSamples_ += F;
                 length_ = F;

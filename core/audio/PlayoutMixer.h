@@ -60,8 +60,8 @@ struct TalkerPlayout {
 // Compressed speech is queued as it came and decoded at its turn, in index
 // order, so a frame that arrives after a later one loses nothing. A frame
 // missing at its turn is rebuilt from the next one's FEC copy when that is
-// here, else made up by the decoder's own concealment; either way the decoder
-// hears of every frame and its state runs on unbroken.
+// here, else concealed as above while its decoder is told of the loss: the
+// decoder hears of every frame and its state runs on unbroken.
 //
 // The mix is the plain sum, through a limiter that only acts above full scale:
 // a single talker's samples come out unchanged unless their delay moves.

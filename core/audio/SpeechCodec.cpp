@@ -78,6 +78,11 @@ void SpeechDecoder::beginSpurt() {
     next_ = 0;
 }
 
+void SpeechDecoder::conceal(std::span<std::int16_t> out) {
+    if (opus_decode(decoder_.get(), nullptr, 0, out.data(), int(out.size()), 0) != int(out.size()))
+        std::fill(out.begin(), out.end(), std::int16_t(0));
+}
+
 void SpeechDecoder::resetState() { opus_decoder_ctl(decoder_.get(), OPUS_RESET_STATE); }
 
 DecodedFrame::Source SpeechDecoder::decodeFrame(std::span<const std::uint8_t> packet, bool isFec,

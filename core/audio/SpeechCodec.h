@@ -97,6 +97,9 @@ public:
     // packet is empty or not one 20 ms Opus frame. Fills `out` (one frame).
     DecodedFrame::Source decodeFrame(std::span<const std::uint8_t> packet, bool isFec,
                                      std::span<std::int16_t, std::size_t(WalkieConfig::frameSampleCount)> out);
+    // The decoder's concealment for `out.size()` samples (a multiple of 2.5 ms,
+    // at most a frame), as for audio lost; silence if it fails.
+    void conceal(std::span<std::int16_t> out);
     // Forgets the previous spurt, without touching what decode() expects next.
     void resetState();
 
