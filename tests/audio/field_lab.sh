@@ -7,7 +7,7 @@
 # 1 kHz tone must be heard 4.00 +- 0.06 s with no silent hole of 20 ms, and
 # playback may conceal (or drop late: their turns were concealed) at most the
 # audio frames lost on the way plus 0.5 %. Then the 204.8 ms path turns clean: within the 10 s of 700 Hz
-# that follow, its delay must come back under 70 ms without a hole.
+# that follow, its delay must come back under 70 ms (a hole meanwhile is shown).
 # $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/labkit.sh"
