@@ -364,6 +364,7 @@ int runListen(const ListenOptions& options, StopSignal& stop) {
         session.controller().setMuted(options.isMuted);
         session.controller().setCuesEnabled(options.isCuesEnabled);
         session.controller().setDecodesOpus(!options.codec.isPcmOnly);
+        session.controller().setDecodesHeardAudio(recorder->needsDecodedAudio());
         session.controller().start();
     });
     stop.wait(asDuration(options.seconds));

@@ -35,8 +35,13 @@ void Recorder::handlePacket(const WalkiePacket& packet, const DatagramOrigin& or
         }
         return;
     case PacketType::opus:
-        // Its decoded frames follow as audio packets.
-        if (auto* spurt = open(sender, false)) spurt->encoding = AudioEncoding::opus;
+        // Written from its decoded frames, which follow as audio packets;
+        // without a file only its place in the spurt counts.
+        if (auto* spurt = open(sender, false)) {
+            spurt->encoding = AudioEncoding::opus;
+            spurt->isDirect = spurt->isDirect || origin.isDirect;
+            if (!directory_) placeFrame(sender, *spurt, packet.frameIndex, {});
+        }
         return;
     case PacketType::talkEnd:
         if (open_.count(sender)) close(sender, packet.frameIndex);

@@ -64,7 +64,10 @@ public:
     std::function<void(const Recording&)> onRecorded;
     std::function<void(const std::string& message)> onError;
 
+    // With a directory, compressed audio must be followed by its decoded
+    // frames (PTTController::setDecodesHeardAudio); without one it is not decoded.
     void handlePacket(const WalkiePacket& packet, const DatagramOrigin& origin);
+    bool needsDecodedAudio() const { return directory_.has_value(); }
     // Closes spurts whose sender has been silent too long. Runs on its own
     // while spurts are open.
     void checkTimeouts();

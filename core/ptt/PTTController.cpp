@@ -531,21 +531,18 @@ void PTTController::handlePacket(const WalkiePacket& packet, const DatagramOrigi
 void PTTController::handleOpus(const WalkiePacket& packet, const DatagramOrigin& origin) {
     // Whoever sends compressed speech decodes it too.
     peerEncodings_.announced(packet.senderID, true, main_->now());
-    const auto& talkers = roster_->talkers();
-    const bool isFollowed =
-        std::any_of(talkers.begin(), talkers.end(), [&](const Roster::Talker& t) { return t.id == packet.senderID; });
     // Played from the packet itself, decoded at its turn in the playout queue
-    // so that a reordered frame is not lost.
+    // so that a reordered frame is not lost; the history keeps it as it came.
     if (!isMuted_ && !isTransmitting_) audio_->enqueueCompressed(packet.senderID, packet.frameIndex, packet.payload);
-    // Decoded here too, even while muted or transmitting, for the history and a
-    // recorder: the decoder follows the whole spurt.
+    // Decoded on arrival only for a listener that wants the samples now (a
+    // recorder); the decoder follows the whole spurt, muted or transmitting.
+    if (!isDecodingHeardAudio_ || !onPacketHeard) return;
     for (auto& frame : decoders_.decode(packet.senderID, packet.frameIndex, packet.payload)) {
         WalkiePacket decoded = packet;
         decoded.type = PacketType::audio;
         decoded.frameIndex = frame.frameIndex;
         decoded.payload = std::move(frame.pcm16le);
-        if (onPacketHeard) onPacketHeard(decoded, origin);
-        if (isFollowed) recent_.packetReceived(decoded, origin.isDirect, roster_->nameOf(packet.senderID), isMuted_);
+        onPacketHeard(decoded, origin);
     }
 }
 
@@ -561,10 +558,12 @@ void PTTController::handleEncodings(const WalkiePacket& packet) {
 bool PTTController::playMessage(std::uint64_t id) {
     const auto* message = recent_.find(id);
     if (!message) return false;
-    if (playback_) audio_->endSpurt(playback_->talker, std::uint32_t(playback_->next));
+    if (playback_) audio_->endSpurt(playback_->talker, std::nullopt);  // what was fed plays out
+    if (message->frames.empty()) return true;
     Playback playback{Uuid::random(), {}, 0, main_->now()};
     playback.frames.reserve(message->frames.size());
-    for (const auto& [index, frame] : message->frames) playback.frames.push_back(frame);
+    const auto first = message->frames.begin()->first;
+    for (const auto& [index, frame] : message->frames) playback.frames.emplace_back(index - first, frame);
     audio_->beginSpurt(playback.talker);
     playback_ = std::move(playback);
     feedPlayback();
@@ -575,15 +574,20 @@ void PTTController::feedPlayback() {
     if (!playback_) return;
     // Each frame when it is due, as a talker's would arrive: the mixer learns
     // its delay from arrivals, and frames sent ahead would be played faster.
+    // Compressed ones are decoded at their turn there, a missing one concealed.
     const auto frame = seconds(double(WalkieConfig::frameSampleCount) / WalkieConfig::sampleRate);
-    const auto due = std::size_t((main_->now() - playback_->start) / frame) + 1;
-    for (; playback_->next < std::min(due, playback_->frames.size()); ++playback_->next)
-        audio_->enqueue(playback_->talker, std::uint32_t(playback_->next), playback_->frames[playback_->next]);
-    if (playback_->next < playback_->frames.size()) {
-        playbackFeed_.runAt(playback_->start + frame * std::int64_t(playback_->next));
+    const auto due = std::uint32_t((main_->now() - playback_->start) / frame) + 1;
+    auto& frames = playback_->frames;
+    for (; playback_->next < frames.size() && frames[playback_->next].first < due; ++playback_->next) {
+        const auto& [index, kept] = frames[playback_->next];
+        if (kept.isCompressed) audio_->enqueueCompressed(playback_->talker, index, kept.payload);
+        else audio_->enqueue(playback_->talker, index, kept.payload);
+    }
+    if (playback_->next < frames.size()) {
+        playbackFeed_.runAt(playback_->start + frame * std::int64_t(frames[playback_->next].first));
         return;
     }
-    audio_->endSpurt(playback_->talker, std::uint32_t(playback_->frames.size()));
+    audio_->endSpurt(playback_->talker, frames.back().first + 1);
     playback_.reset();
 }
 

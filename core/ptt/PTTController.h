@@ -67,7 +67,9 @@ public:
     std::function<void(Cue)> onCue;
     // Called on the main executor with each packet from another sender, before
     // it is handled: for a recorder, which then needs no socket of its own.
-    // Compressed audio is followed by its decoded frames, as audio packets.
+    // Compressed audio is followed by its decoded frames, as audio packets,
+    // only after setDecodesHeardAudio(true): decoding them costs as much again
+    // as playing them.
     std::function<void(const WalkiePacket&, const DatagramOrigin&)> onPacketHeard;
 
     // Published state.
@@ -122,6 +124,8 @@ public:
     // encodings, ignores compressed audio and sends PCM only. Before start().
     void setDecodesOpus(bool decodes) { isDecodingOpus_ = decodes; }
     bool isDecodingOpus() const { return isDecodingOpus_; }
+    // Whether onPacketHeard is also given compressed audio decoded (off by default).
+    void setDecodesHeardAudio(bool decodes) { isDecodingHeardAudio_ = decodes; }
     // Who is known and who of them cannot play compressed speech (see PeerEncodings).
     PeerEncodings::Verdict peerEncodings() const;
     // What a press now would send.
@@ -242,7 +246,8 @@ private:
     // of the speaker as one talker of its own.
     struct Playback {
         Uuid talker;
-        std::vector<Bytes> frames;
+        // Each frame as kept, by its index counted from the message's first.
+        std::vector<std::pair<std::uint32_t, RecentMessages::Frame>> frames;
         std::size_t next = 0;
         Executor::TimePoint start{};
     };
@@ -262,6 +267,7 @@ private:
 
     CodecChoice codecChoice_ = CodecChoice::automatic;
     bool isDecodingOpus_ = true;
+    bool isDecodingHeardAudio_ = false;
     PeerEncodings peerEncodings_;
     // Set by each press, read by the capture thread.
     std::atomic<AudioEncoding> spurtEncoding_{AudioEncoding::pcm};

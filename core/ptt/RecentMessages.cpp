@@ -13,15 +13,15 @@ void RecentMessages::packetReceived(const WalkiePacket& packet, bool isDirect, c
     auto open = open_.find(sender);
     switch (packet.type) {
     case PacketType::hello:
-    case PacketType::encodings:
-    case PacketType::opus: return;  // its decoded frames follow as audio
+    case PacketType::encodings: return;
     case PacketType::talkEnd:
         if (open != open_.end()) close(open);
         return;
     case PacketType::talkStart:
         if (open != open_.end()) close(open);  // a new spurt begins
         [[fallthrough]];
-    case PacketType::audio: break;
+    case PacketType::audio:
+    case PacketType::opus: break;
     }
     if (open == open_.end() || packet.type == PacketType::talkStart) {
         // As many open as playback mixes: a flood of senders opens no more.
@@ -37,10 +37,12 @@ void RecentMessages::packetReceived(const WalkiePacket& packet, bool isDirect, c
     message.isToUs = message.isToUs || isDirect;
     message.isUnheard = message.isUnheard || isMuted;
     message.end = executor_.now();
-    if (packet.type != PacketType::audio) return;
+    const bool isCompressed = packet.type == PacketType::opus;
+    if (packet.type != PacketType::audio && !isCompressed) return;
     // Never more than the whole history may hold, whatever one sender sends.
     if (totalBytes() + packet.payload.size() > maximumBytes) return;
-    if (message.frames.emplace(packet.frameIndex, packet.payload).second) message.bytes += packet.payload.size();
+    if (message.frames.emplace(packet.frameIndex, Frame{packet.payload, isCompressed}).second)
+        message.bytes += packet.payload.size();
 }
 
 void RecentMessages::endSpurt(const Uuid& sender) {

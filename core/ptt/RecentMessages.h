@@ -16,7 +16,8 @@ namespace hh {
 
 // The spurts received lately, kept in memory only (never on disk) so that what
 // was said while away or muted can be played again: the last `maximumCount`,
-// none older than `maximumAge`, at most `maximumBytes` of audio in all. A spurt
+// none older than `maximumAge`, at most `maximumBytes` of audio in all, kept
+// as it came (compressed frames stay compressed). A spurt
 // counts once it had its talk start or `minimumFrames` frames (stray audio does
 // not); one ends with its talk end or its sender's silence. Those received
 // while muted are unheard until markAllHeard(). Runs on one executor.
@@ -27,6 +28,12 @@ public:
     static constexpr std::size_t maximumBytes = 20 * 1024 * 1024;
     static constexpr std::size_t minimumFrames = 10;
 
+    // One frame as it came: 16-bit samples, or an Opus packet (SpeechCodec).
+    struct Frame {
+        Bytes payload;
+        bool isCompressed = false;
+    };
+
     struct Message {
         std::uint64_t id = 0;
         Uuid sender;
@@ -36,7 +43,7 @@ public:
         Executor::TimePoint start{};
         Executor::TimePoint end{};
         // The frames received, in index order: what plays again.
-        std::map<std::uint32_t, Bytes> frames;
+        std::map<std::uint32_t, Frame> frames;
         std::size_t bytes = 0;
         bool hasTalkStart = false;
     };

@@ -379,6 +379,30 @@ TEST_F(PTTControllerTest, ARecentMessageReceivedWhileMutedPlaysLocallyWhole) {
     EXPECT_GE(sounding, 148u) << "every frame, muted or not";
     EXPECT_LE(sounding, 152u);
     EXPECT_EQ(sent().size(), before) << "nothing but beacons goes out";
+
+    // Compressed speech is kept as it came (a fraction of its samples' size)
+    // and plays whole, a frame that came after the next one included.
+    SpeechEncoder encoder;
+    std::vector<Bytes> packets;
+    for (std::uint32_t i = 0; i < 150; ++i) packets.push_back(encoder.encode(Bytes(640, std::uint8_t(i % 2 ? 0x40 : 0xc0))));
+    receive(bob, T::talkStart, "Bob");
+    for (std::uint32_t i = 0; i < 150; ++i) {
+        const auto at = i == 60 ? 61 : i == 61 ? 60 : i;
+        receive(bob, T::opus, {}, at, {"10.0.0.9", false}, packets[at]);
+    }
+    receive(bob, T::talkEnd, {}, 150);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[1].frames.size(), 150u);
+    EXPECT_LT(messages[1].bytes, 150u * 640 / 5);
+    ASSERT_TRUE(controller->playMessage(messages[1].id));
+    sounding = 0;
+    for (int i = 0; i < 200; ++i) {
+        main->advance(20ms);
+        const auto out = devices->pullOutput(320);
+        sounding += std::any_of(out.begin(), out.end(), [](float s) { return s != 0.0f; });
+    }
+    EXPECT_GE(sounding, 148u);
+    EXPECT_LE(sounding, 152u);
 }
 
 } // namespace
