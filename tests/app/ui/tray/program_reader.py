@@ -14,7 +14,8 @@ DIR/ready and waits, in turn, until the panel
 - (after writing DIR/publish-more) lists ORDER, "|"-separated names in the
   expected order, every row in the accessibility tree (scrolled out of view or
   not), the heading counting them, the panel wholly on the 1280x800 screen and
-  where it opened (nothing in it moved as peers came);
+  where it opened (nothing in it moved as peers came), or moved up just
+  enough when the room below could not hold its lists at their least;
 saving a screenshot of the screen in the first two (DIR/panel-lab.png,
 panel-not-heard.png).
 
@@ -293,8 +294,9 @@ def main():
               "all %d rows are in the accessibility tree, in collation order, and counted (got %s)"
               % (len(names), rows[:3] + ["..."] + rows[-3:]))
         x, y, w, h = panel_extents(app.pid)
-        check(0 <= y and y + h <= 800 and 0 <= x and x + w <= 1280 and (x, y) == opened[:2],
-              "the panel (%d,%d %dx%d) is wholly on the 1280x800 screen, where it opened (%d,%d)" % (x, y, w, h, *opened[:2]))
+        check(0 <= y and y + h <= 800 and 0 <= x and x + w <= 1280 and x == opened[0] and (y == opened[1] or y + h == 800),
+              "the panel (%d,%d %dx%d) is wholly on the 1280x800 screen, where it opened (%d,%d) or moved up just enough"
+              % (x, y, w, h, *opened[:2]))
     finally:
         end_program(app)
     print("%d failure(s)" % len(failures))
