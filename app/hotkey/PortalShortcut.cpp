@@ -1,5 +1,6 @@
 #include "app/hotkey/PortalShortcut.h"
 
+#include "app/DesktopPortal.h"
 #include "core/log/Log.h"
 
 #include <QDBusArgument>
@@ -15,8 +16,6 @@
 namespace hh {
 
 namespace {
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
