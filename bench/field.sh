@@ -56,8 +56,9 @@ a, b = [json.loads(l) for l in sys.stdin.read().splitlines()]
 pa, pb = a.get("playout", {}), b.get("playout", {})
 print(a["frames"] + b["frames"], pb.get("concealed", 0), pb.get("late", 0), pb.get("targetMs", "-"))')
     dropped=$(field_counts "${hosts[k]}" | awk '{print $8}')
-    printf '%s: tone heard %s s, longest hole %s ms; concealed %s (of them late %s) of %s frames, %s lost on the way; delay aimed at %s ms\n' \
-        "${field_conditions[k]}" "$seconds" "$hole" "$concealed" "$late" "$frames" "${dropped:-0}" "$target"
+    dry=$(grep -c 'playback: ran dry' "$tmp/${hosts[k]}.log" || true)
+    printf '%s: tone heard %s s, longest hole %s ms; concealed %s (of them late %s) of %s frames, %s lost on the way; delay aimed at %s ms; output ran dry %s times\n' \
+        "${field_conditions[k]}" "$seconds" "$hole" "$concealed" "$late" "$frames" "${dropped:-0}" "$target" "$dry"
 done
 
 echo "== mouth-to-ear delay, 6 clicks per condition"

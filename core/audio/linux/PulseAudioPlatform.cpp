@@ -16,11 +16,11 @@ namespace hh {
 
 namespace {
 
-// Playback: 16 kHz mono float; the server holds about 30 ms and asks for more
-// 10 ms at a time, which keeps the mouth-to-ear delay low while leaving room
+// Playback: 16 kHz mono float; the server holds about 20 ms and asks for more
+// 5 ms at a time, which keeps the mouth-to-ear delay low while leaving 15 ms
 // for a late wake-up of our thread.
-constexpr pa_usec_t outputTargetLatency = 30 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t outputRequest = 10 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t outputTargetLatency = 20 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t outputRequest = 5 * PA_USEC_PER_MSEC;
 // Capture: 10 ms buffers at the source's own rate. A frame goes out when the
 // buffer holding its last sample arrives; buffers of a whole frame would keep
 // it waiting 10 ms on average, as their edges drift against the frames'.
@@ -435,6 +435,8 @@ private:
         attr.fragsize = std::uint32_t(-1);
         pa_stream_set_state_callback(stream.get(), &PulseAudioPlatform::onStreamState, this);
         pa_stream_set_write_callback(stream.get(), &PulseAudioPlatform::onWrite, this);
+        pa_stream_set_underflow_callback(stream.get(), &PulseAudioPlatform::onUnderflow, this);
+        pa_stream_set_started_callback(stream.get(), &PulseAudioPlatform::onStarted, this);
         // No device named: the server's default sink, followed when it changes.
         if (pa_stream_connect_playback(stream.get(), nullptr, &attr, PA_STREAM_ADJUST_LATENCY, nullptr, nullptr) < 0) {
             retryTimer.arm(api, streamRetryDelay, &PulseAudioPlatform::onRetry, this);
@@ -466,6 +468,11 @@ private:
             }
         }
     }
+
+    // The server had nothing of ours to play (our thread woke too late), and
+    // later plays again: how tight the output's buffer may be is read here.
+    static void onUnderflow(pa_stream*, void* user) { static_cast<PulseAudioPlatform*>(user)->playbackLog.failed("ran dry"); }
+    static void onStarted(pa_stream*, void* user) { static_cast<PulseAudioPlatform*>(user)->playbackLog.succeeded(); }
 
     void openInput() {
         const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, std::uint32_t(captureFormat.sampleRate),
@@ -544,6 +551,7 @@ private:
     std::optional<std::string> reportedHealth;
     HealthHandler healthHandler;
     FailureLog connectionLog{logcat::audio, "sound server connection"};
+    FailureLog playbackLog{logcat::audio, "playback"};
 
     // The default source's format, read by the owner's thread without the loop's lock.
     std::mutex formatMutex;
