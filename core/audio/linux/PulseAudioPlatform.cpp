@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,14 +18,9 @@ namespace {
 
 // Playback: 16 kHz mono float; the server holds about 20 ms and asks for more
 // 5 ms at a time, which keeps the mouth-to-ear delay low while leaving 15 ms
-// for a late wake-up of our thread. PipeWire's PulseAudio layer runs its graph
-// in periods of about the request and ran dry some 30 times in 20 s with four
-// listeners on a loaded 2-core machine: there (and until the server has said
-// which it is) 30 ms asked for 10 ms at a time, as before.
+// for a late wake-up of our thread.
 constexpr pa_usec_t outputTargetLatency = 20 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t outputRequest = 5 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t roomyOutputTargetLatency = 30 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t roomyOutputRequest = 10 * PA_USEC_PER_MSEC;
 // Capture: 10 ms buffers at the source's own rate. A frame goes out when the
 // buffer holding its last sample arrives; buffers of a whole frame would keep
 // it waiting 10 ms on average, as their edges drift against the frames'.
@@ -292,7 +286,6 @@ private:
 
     void contextReady() {
         isReady = true;
-        isOutputTight = false;
         connectionLog.succeeded();
         pa_context_set_subscribe_callback(context.get(), &PulseAudioPlatform::onServerEvent, this);
         OperationPtr(pa_context_subscribe(
@@ -336,7 +329,6 @@ private:
             context.get(),
             [](pa_context* c, const pa_server_info* info, void* user) {
                 auto& self = *static_cast<PulseAudioPlatform*>(user);
-                self.isOutputTight = info && info->server_name && !std::strstr(info->server_name, "PipeWire");
                 if (!info || !info->default_source_name) {
                     self.setSourceFormat({});
                     return;
@@ -437,9 +429,9 @@ private:
         if (!stream) return;
         pa_buffer_attr attr{};
         attr.maxlength = std::uint32_t(-1);
-        attr.tlength = std::uint32_t(pa_usec_to_bytes(isOutputTight ? outputTargetLatency : roomyOutputTargetLatency, &spec));
+        attr.tlength = std::uint32_t(pa_usec_to_bytes(outputTargetLatency, &spec));
         attr.prebuf = std::uint32_t(-1);
-        attr.minreq = std::uint32_t(pa_usec_to_bytes(isOutputTight ? outputRequest : roomyOutputRequest, &spec));
+        attr.minreq = std::uint32_t(pa_usec_to_bytes(outputRequest, &spec));
         attr.fragsize = std::uint32_t(-1);
         pa_stream_set_state_callback(stream.get(), &PulseAudioPlatform::onStreamState, this);
         pa_stream_set_write_callback(stream.get(), &PulseAudioPlatform::onWrite, this);
@@ -550,7 +542,6 @@ private:
     AudioOutputStream::RenderCallback render;
     bool isOutputWanted = false;
     StreamPtr outputStream;
-    bool isOutputTight = false;  // the server takes the small output buffer
     AudioInputStream::BufferCallback onBuffer;
     AudioFormat captureFormat;
     StreamPtr inputStream;
