@@ -41,7 +41,7 @@ struct TalkerPlayout {
 // of its spurt could have been due. The cushion is learned per talker from
 // how frames arrive (arrival time against frame index): the highest spread of
 // the last 4 s of arrivals, plus headroom for the output's pull (its largest
-// recent size and 2.5 ms, at least 7.5 ms). It rises at
+// recent size and 2.5 ms, at least 12.5 ms). It rises at
 // once when a frame comes later than it covers, and falls as the slow
 // arrivals leave the window. What was learned outlasts the spurt, so a
 // talker's next spurt starts with it.
@@ -76,8 +76,8 @@ public:
     static constexpr std::int64_t queueFrames = 100;
     // Arrivals the cushion is learned from: 4 s of frames.
     static constexpr std::size_t windowFrames = 200;
-    // Above the arrivals' spread at least: a 5 ms output pull and a little more.
-    static constexpr std::int64_t headroomSamples = 120;
+    // Above the arrivals' spread at least: a 10 ms output pull and a little more.
+    static constexpr std::int64_t headroomSamples = 200;
     // The cushion of a talker not heard before; it rises at once if it must.
     static constexpr std::int64_t firstTargetSamples = 2 * frameSamples;
     static constexpr std::int64_t idleSamples = std::int64_t(WalkieConfig::sampleRate);
