@@ -12,18 +12,10 @@
 set -euo pipefail
 source "$(dirname "$0")/../scripts/labkit.sh"
 lab_begin hhfd "$1"
-eval "$(HH_AUDIOLAB_SINKS="spk2 spk3 spk4" "$root/scripts/audiolab.sh" up)"
-lab up 5
-hosts=(h2 h3 h4 h5)
-sinks=(spk spk2 spk3 spk4)
+field_listeners
 stims=(stim stim2 stim3 stim4)
 for k in 1 2 3; do
     pactl load-module module-combine-sink sink_name="${stims[k]}" slaves="${sinks[k]},micfeed" >/dev/null
-done
-for k in 0 1 2 3; do
-    field "${hosts[k]}" "${field_conditions[k]}"
-    lab_background lab exec "${hosts[k]}" env PULSE_SINK="${sinks[k]}" "$cli" listen --name "ear$k" --cues off \
-        >"$tmp/${hosts[k]}.log" 2>&1
 done
 for h in "${hosts[@]}"; do
     for _ in $(seq 100); do grep -qs '"Ready"' "$tmp/$h.log" && break; sleep 0.1; done

@@ -109,6 +109,8 @@ field_args() {
     jitter) echo --mean 10 --sd 25 --loss 3 ;;  # Gaussian delay reorders
     dtim102) echo --hold 102.4 --loss 2 ;;      # multicast held to DTIM beacons
     dtim204) echo --hold 204.8 --loss 2 ;;
+    burst2) echo --loss 4 --burst 2 ;;          # Wi-Fi loses a few frames at once
+    burst3) echo --loss 3 --burst 3 ;;
     *) echo "no such condition: $1" >&2; return 2 ;;
     esac
 }
@@ -130,6 +132,15 @@ field() {
     cat "$tmp/$host.delay.log" >&2
     return 1
 }
+# field_off HOST: HOST's traffic direct again.
+field_off() {
+    local host=$1
+    [ -n "${field_pids[$host]:-}" ] || return 0
+    lab exec "$host" iptables -D INPUT -p udp --dport 54321 -j NFQUEUE --queue-num 0
+    kill -TERM "${field_pids[$host]}"
+    wait "${field_pids[$host]}" 2>/dev/null || true
+    unset "field_pids[$host]"
+}
 field_counts() {
     local host=$1 _
     [ -n "${field_pids[$host]:-}" ] || { echo "packets 0 dropped 0 audio 0 audio-dropped 0"; return; }
@@ -137,4 +148,19 @@ field_counts() {
     kill -USR1 "${field_pids[$host]}"
     for _ in $(seq 100); do [ -s "$tmp/$host.delay" ] && break; sleep 0.02; done
     cat "$tmp/$host.delay"
+}
+# field_listeners: the audio lab with a sink for each of four listeners, five
+# lab hosts, and `listen` in h2..h5 (hosts) through the four conditions, each
+# to its own sink (sinks), its events in $tmp/hK.log.
+field_listeners() {
+    eval "$(HH_AUDIOLAB_SINKS="spk2 spk3 spk4" "$root/scripts/audiolab.sh" up)"
+    lab up 5
+    hosts=(h2 h3 h4 h5)
+    sinks=(spk spk2 spk3 spk4)
+    local k
+    for k in 0 1 2 3; do
+        field "${hosts[k]}" "${field_conditions[k]}"
+        lab_background lab exec "${hosts[k]}" env PULSE_SINK="${sinks[k]}" "$cli" listen --name "ear$k" --cues off \
+            >"$tmp/${hosts[k]}.log" 2>&1
+    done
 }

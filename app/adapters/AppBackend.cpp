@@ -38,7 +38,9 @@ AppBackend makeAppBackend() {
     };
     backend.controller = std::move(controller);
     backend.permissions = std::make_unique<ModelPermissions>(std::move(model), PrivacySettings(), main);
-    backend.hotkey = std::make_unique<GlobalHotkey>();
+    auto hotkey = std::make_unique<GlobalHotkey>();
+    backend.replyHotkey = GlobalHotkey::replyKeyBeside(*hotkey);
+    backend.hotkey = std::move(hotkey);
     return backend;
 }
 

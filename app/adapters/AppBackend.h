@@ -17,6 +17,9 @@ struct AppBackend {
     std::unique_ptr<PermissionObject> permissions;
     // The global push-to-talk key; none: the panel is the only way to talk.
     std::unique_ptr<HotkeyObject> hotkey;
+    // The global reply key (unset until chosen in Settings); none: Reply is
+    // only the panel's button.
+    std::unique_ptr<HotkeyObject> replyHotkey;
 };
 
 // The controller for this computer (its name, a fresh random identity) on the

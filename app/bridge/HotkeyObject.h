@@ -5,7 +5,7 @@
 
 namespace hh {
 
-// The global push-to-talk key as the panels see it: which chord it is (the
+// A global key (push to talk, or reply) as the panels see it: which chord it is (the
 // text `hollerhopper-cli talk --key` takes, e.g. "Pause" or "ctrl+space"; empty
 // when cleared) and whether it works. `pressed` and `released` come exactly
 // once per hold. Lives on the main thread; the real one is GlobalHotkey, tests
@@ -18,8 +18,9 @@ class HotkeyObject : public QObject {
     Q_PROPERTY(Status status READ status NOTIFY statusChanged)
     // The status's name ("ready", "conflict", ...), for QML to pick its sentence.
     Q_PROPERTY(QString statusName READ statusName NOTIFY statusChanged)
-    // Why the chosen key does nothing, as a sentence for the status line and
-    // the tooltip; empty while it works, is being asked for, or there is none.
+    // Why the chosen push-to-talk key does nothing, as a sentence for the
+    // status line and the tooltip; empty while it works, is being asked for,
+    // or there is none. (Settings words the reply key's status itself.)
     Q_PROPERTY(QString problem READ problem NOTIFY statusChanged)
 
 public:

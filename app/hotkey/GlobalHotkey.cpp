@@ -12,12 +12,54 @@ GlobalHotkey::Backend GlobalHotkey::backendForSession() {
     return isWayland ? Backend::portal : Backend::x11;
 }
 
-GlobalHotkey::GlobalHotkey(Backend backend, QObject* parent) : HotkeyObject(parent), backend_(backend) {
+GlobalHotkey::GlobalHotkey(Backend backend, QObject* parent)
+    : GlobalHotkey(backend, QStringLiteral("push-to-talk"), tr("Push to talk"), nullptr) {
+    setParent(parent);
+}
+
+GlobalHotkey::GlobalHotkey(Backend backend, QString shortcutId, QString description,
+                           std::shared_ptr<PortalShortcut> sharedPortal)
+    : backend_(backend), shortcutId_(std::move(shortcutId)), description_(std::move(description)),
+      portal_(std::move(sharedPortal)) {
     hold_.onPress = [this] { emit pressed(); };
     hold_.onRelease = [this] { emit released(); };
+    if (backend_ != Backend::portal)
+        return;
+    if (!portal_)
+        portal_ = std::make_shared<PortalShortcut>(QDBusConnection::sessionBus());
+    PortalShortcut* portal = portal_.get();
+    connect(portal, &PortalShortcut::activated, this, [this](const QString& id) {
+        if (id == shortcutId_)
+            hold_.down();
+    });
+    connect(portal, &PortalShortcut::deactivated, this, [this](const QString& id) {
+        if (id == shortcutId_)
+            hold_.up();
+    });
+    connect(portal, &PortalShortcut::stateChanged, this, [this](PortalShortcut::State state) {
+        if (!isBound_)
+            return; // the other key's session changes; ours is off
+        switch (state) {
+        case PortalShortcut::State::waiting: publishStatus(Status::waiting); break;
+        case PortalShortcut::State::bound: publishStatus(Status::ready); break;
+        case PortalShortcut::State::unavailable: publishStatus(Status::unavailable); break;
+        case PortalShortcut::State::refused: publishStatus(Status::refused); break;
+        case PortalShortcut::State::lost: publishStatus(Status::lost); break;
+        }
+    });
+}
+
+std::unique_ptr<GlobalHotkey> GlobalHotkey::replyKeyBeside(GlobalHotkey& pushToTalk) {
+    return std::unique_ptr<GlobalHotkey>(
+        new GlobalHotkey(pushToTalk.backend_, QStringLiteral("reply"), tr("Reply"), pushToTalk.portal_));
 }
 
 GlobalHotkey::~GlobalHotkey() {
+    if (portal_) {
+        portal_->disconnect(this); // what the portal says while going is no longer ours
+        portal_->forget(shortcutId_); // no new session for the other key on the way out
+        isBound_ = false;
+    }
     stopBackend();
 }
 
@@ -39,29 +81,21 @@ void GlobalHotkey::stopBackend() {
         x11_->stop(); // its release is queued to us, so end the hold here too
     x11_.reset();
     ++grabGeneration_; // what the old grab still has queued for us is dropped
-    delete portal_;
-    portal_ = nullptr;
+    if (isBound_) {
+        isBound_ = false;
+        portal_->unbind(shortcutId_);
+    }
     hold_.up();
 }
 
 void GlobalHotkey::apply(const KeyChord& chord) {
+    isBound_ = false; // bound again below, not first without us
     stopBackend();
     publishKey(QString::fromStdString(chord.toString()));
     publishStatus(Status::waiting);
     if (backend_ == Backend::portal) {
-        portal_ = new PortalShortcut(QDBusConnection::sessionBus(), this);
-        connect(portal_, &PortalShortcut::activated, this, [this] { hold_.down(); });
-        connect(portal_, &PortalShortcut::deactivated, this, [this] { hold_.up(); });
-        connect(portal_, &PortalShortcut::stateChanged, this, [this](PortalShortcut::State state) {
-            switch (state) {
-            case PortalShortcut::State::waiting: publishStatus(Status::waiting); break;
-            case PortalShortcut::State::bound: publishStatus(Status::ready); break;
-            case PortalShortcut::State::unavailable: publishStatus(Status::unavailable); break;
-            case PortalShortcut::State::refused: publishStatus(Status::refused); break;
-            case PortalShortcut::State::lost: publishStatus(Status::lost); break;
-            }
-        });
-        portal_->start(chord);
+        isBound_ = true;
+        portal_->bind(shortcutId_, description_, chord);
         return;
     }
     // The grab calls us on its own thread; every call hops here. Calls still

@@ -1,5 +1,6 @@
 #include "app/hotkey/PortalShortcut.h"
 
+#include "app/DesktopPortal.h"
 #include "core/log/Log.h"
 
 #include <QDBusArgument>
@@ -9,11 +10,12 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 
+#include <algorithm>
+#include <utility>
+
 namespace hh {
 
 namespace {
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString shortcutsInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString requestInterface = QStringLiteral("org.freedesktop.portal.Request");
 const QString sessionInterface = QStringLiteral("org.freedesktop.portal.Session");
@@ -69,9 +71,30 @@ QString PortalShortcut::requestPath(const QString& token) const {
     return portalPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
 }
 
-void PortalShortcut::start(const KeyChord& chord) {
+bool PortalShortcut::has(const QString& id) const {
+    return std::any_of(bindings_.begin(), bindings_.end(), [&](const Binding& b) { return b.id == id; });
+}
+
+void PortalShortcut::bind(const QString& id, const QString& description, const KeyChord& chord) {
+    forget(id);
+    bindings_.append({id, description, chord});
+    start();
+}
+
+void PortalShortcut::unbind(const QString& id) {
+    forget(id);
+    if (bindings_.isEmpty())
+        stop();
+    else
+        start();
+}
+
+void PortalShortcut::forget(const QString& id) {
+    bindings_.removeIf([&](const Binding& b) { return b.id == id; });
+}
+
+void PortalShortcut::start() {
     stop();
-    chord_ = chord;
     emit stateChanged(State::waiting);
     if (!bus_.isConnected())
         return fail(State::unavailable);
@@ -132,9 +155,11 @@ void PortalShortcut::sessionCreated(uint response, const QVariantMap& results) {
     bus_.connect(QString(), session_, sessionInterface, QStringLiteral("Closed"), this, SLOT(sessionClosed(QVariantMap)));
 
     const QString token = QStringLiteral("hollerhopper_bind%1").arg(generation_);
-    const QList<Shortcut> shortcuts{{QString::fromLatin1(shortcutId),
-                                     {{QStringLiteral("description"), tr("Push to talk")},
-                                      {QStringLiteral("preferred_trigger"), QString::fromStdString(chord_.toPortalTrigger())}}}};
+    QList<Shortcut> shortcuts;
+    for (const Binding& binding : bindings_)
+        shortcuts.append({binding.id,
+                          {{QStringLiteral("description"), binding.description},
+                           {QStringLiteral("preferred_trigger"), QString::fromStdString(binding.chord.toPortalTrigger())}}});
     const QVariantMap options{{QStringLiteral("handle_token"), token}};
     call(QStringLiteral("BindShortcuts"),
          {QVariant::fromValue(QDBusObjectPath(session_)), QVariant::fromValue(shortcuts), QString(), options}, token,
@@ -155,16 +180,25 @@ void PortalShortcut::shortcutSignal(const QDBusMessage& message) {
     if (arguments.size() < 2 || session_.isEmpty())
         return;
     const QString session = arguments[0].value<QDBusObjectPath>().path();
-    if (session != session_ || arguments[1].toString() != QLatin1String(shortcutId))
+    const QString id = arguments[1].toString();
+    if (session != session_ || !has(id))
         return;
     const bool isDown = message.member() == QLatin1String("Activated");
-    if (isDown == isActive_)
+    if (isDown == active_.contains(id))
         return; // a repeated signal is no new press or release
-    isActive_ = isDown;
-    if (isDown)
-        emit activated();
-    else
-        emit deactivated();
+    if (isDown) {
+        active_.append(id);
+        emit activated(id);
+    } else {
+        active_.removeAll(id);
+        emit deactivated(id);
+    }
+}
+
+void PortalShortcut::releaseAll() {
+    const QStringList held = std::exchange(active_, {});
+    for (const QString& id : held)
+        emit deactivated(id);
 }
 
 void PortalShortcut::sessionClosed(const QVariantMap&) {
@@ -181,10 +215,7 @@ void PortalShortcut::unsubscribe() {
 
 void PortalShortcut::fail(State state) {
     unsubscribe();
-    if (isActive_) {
-        isActive_ = false;
-        emit deactivated();
-    }
+    releaseAll();
     if (!session_.isEmpty()) {
         bus_.disconnect(QString(), session_, sessionInterface, QStringLiteral("Closed"), this, SLOT(sessionClosed(QVariantMap)));
         session_.clear();
@@ -196,10 +227,7 @@ void PortalShortcut::fail(State state) {
 void PortalShortcut::stop() {
     ++generation_;
     unsubscribe();
-    if (isActive_) {
-        isActive_ = false;
-        emit deactivated();
-    }
+    releaseAll();
     if (!session_.isEmpty()) {
         bus_.disconnect(QString(), session_, sessionInterface, QStringLiteral("Closed"), this, SLOT(sessionClosed(QVariantMap)));
         bus_.asyncCall(QDBusMessage::createMethodCall(portalService, session_, sessionInterface, QStringLiteral("Close")));

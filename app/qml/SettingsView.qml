@@ -11,8 +11,9 @@ Column {
     required property Style style
     property QtObject application: Qt.application
     property bool onScreen: false
-    // The global key, the controller (for the name) and the stored settings; optional.
+    // The global keys (push to talk, reply), the controller (for the name) and the stored settings; optional.
     property QtObject hotkey: null
+    property QtObject replyHotkey: null
     property QtObject controller: null
     property QtObject preferences: null
 
@@ -32,6 +33,123 @@ Column {
             color: "transparent"
             border.width: field.activeFocus ? 2 : 1
             border.color: field.activeFocus ? field.style.accent : field.style.separator
+        }
+    }
+
+    // A global key and its status line: click (or Space) and press the key to
+    // use; Escape gives up; the other key's chord is refused.
+    component KeyChooser: Column {
+        id: chooser
+        required property QtObject hotkey
+        property QtObject otherHotkey: null
+        // objectNames of the field, its Clear button and the status line.
+        required property var names
+        required property string promptText
+        required property string keyText
+        required property string noneText
+        required property string sameKeyText
+        function statusText(status, key) { return "" }
+        visible: hotkey !== null
+        width: settings.width
+        spacing: 4
+        Row {
+            width: chooser.width
+            spacing: 8
+            AbstractButton {
+                id: keyField
+                objectName: chooser.names[0]
+                property bool isCapturing: false
+                // Why the last key pressed was not taken; capturing goes on.
+                property string refusal: ""
+                readonly property string key: chooser.hotkey ? chooser.hotkey.key : ""
+                readonly property string keyLabel: chooser.hotkey ? chooser.hotkey.keyLabel : ""
+                width: parent.width - clearButton.width - parent.spacing
+                focusPolicy: Qt.StrongFocus
+                padding: 4
+                leftPadding: 8
+                text: isCapturing ? (refusal !== "" ? refusal : chooser.promptText)
+                                  : key !== "" ? chooser.keyText.arg(keyLabel) : chooser.noneText
+                onIsCapturingChanged: refusal = ""
+                Connections {
+                    target: chooser.hotkey
+                    function onChoiceSettled(chord, refusal) {
+                        if (!keyField.isCapturing)
+                            return
+                        if (refusal === "")
+                            keyField.isCapturing = false
+                        else
+                            keyField.refusal = refusal === "conflict"
+                                ? qsTr("%1 is used by another program: press another key\u2026").arg(chooser.hotkey.labelFor(chord))
+                                : qsTr("This keyboard has no %1 key: press another key\u2026").arg(chooser.hotkey.labelFor(chord))
+                    }
+                }
+                font.pixelSize: settings.style.callout
+                contentItem: Text {
+                    text: keyField.text
+                    font: keyField.font
+                    color: settings.style.label
+                    wrapMode: Text.Wrap // never cut: "press a key…" and long chords take a second line
+                    verticalAlignment: Text.AlignVCenter
+                    Accessible.ignored: true
+                }
+                background: Rectangle {
+                    implicitHeight: 26
+                    radius: 6
+                    color: "transparent"
+                    border.width: keyField.activeFocus ? 2 : 1
+                    border.color: keyField.activeFocus ? settings.style.accent : settings.style.separator
+                }
+                onClicked: isCapturing = true
+                onActiveFocusChanged: if (!activeFocus) isCapturing = false
+                Keys.onPressed: (event) => {
+                    if (!isCapturing) {
+                        if (event.key === Qt.Key_Space || event.key === Qt.Key_Return || event.key === Qt.Key_Enter) {
+                            isCapturing = true
+                            event.accepted = true
+                        }
+                        return
+                    }
+                    event.accepted = true
+                    if (event.key === Qt.Key_Escape) {
+                        isCapturing = false
+                        return
+                    }
+                    const chord = chooser.hotkey.chordFor(event.key, event.modifiers)
+                    if (chord === "")
+                        return // a modifier alone: wait for the key it goes with
+                    if (chooser.otherHotkey && chooser.otherHotkey.key === chord) {
+                        refusal = chooser.sameKeyText.arg(chooser.hotkey.labelFor(chord)) // one chord, two keys: never
+                        return
+                    }
+                    chooser.hotkey.chooseKey(chord) // capturing ends once the key is taken
+                }
+                Accessible.role: Accessible.Button
+                Accessible.name: text
+            }
+            PillButton {
+                id: clearButton
+                objectName: chooser.names[1]
+                anchors.verticalCenter: parent.verticalCenter
+                style: settings.style
+                text: qsTr("Clear")
+                enabled: keyField.key !== ""
+                onClicked: chooser.hotkey.setKey("")
+            }
+        }
+        Text {
+            objectName: chooser.names[2]
+            visible: chooser.hotkey !== null && text !== ""
+            width: chooser.width
+            wrapMode: Text.Wrap
+            textFormat: Text.PlainText
+            font.pixelSize: settings.style.caption2
+            readonly property string status: chooser.hotkey ? chooser.hotkey.statusName : "off"
+            readonly property string key: chooser.hotkey ? chooser.hotkey.keyLabel : ""
+            color: status === "ready" || status === "waiting" || status === "off"
+                   ? settings.style.secondary : settings.style.orange
+            text: chooser.statusText(status, key)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
     }
 
@@ -102,109 +220,44 @@ Column {
         topPadding: 6
         bottomPadding: 4
     }
-    Row {
-        visible: settings.hotkey !== null
-        width: settings.width
-        spacing: 8
-        // Click (or Space) and press the key to use; Escape gives up.
-        AbstractButton {
-            id: keyField
-            objectName: "keyField"
-            property bool isCapturing: false
-            // Why the last key pressed was not taken; capturing goes on.
-            property string refusal: ""
-            readonly property string key: settings.hotkey ? settings.hotkey.key : ""
-            readonly property string keyLabel: settings.hotkey ? settings.hotkey.keyLabel : ""
-            width: parent.width - clearButton.width - parent.spacing
-            focusPolicy: Qt.StrongFocus
-            padding: 4
-            leftPadding: 8
-            text: isCapturing ? (refusal !== "" ? refusal : qsTr("Push-to-talk key: press a key\u2026"))
-                              : key !== "" ? qsTr("Push-to-talk key: %1").arg(keyLabel) : qsTr("Push-to-talk key: none")
-            onIsCapturingChanged: refusal = ""
-            Connections {
-                target: settings.hotkey
-                function onChoiceSettled(chord, refusal) {
-                    if (!keyField.isCapturing)
-                        return
-                    if (refusal === "")
-                        keyField.isCapturing = false
-                    else
-                        keyField.refusal = refusal === "conflict"
-                            ? qsTr("%1 is used by another program: press another key\u2026").arg(settings.hotkey.labelFor(chord))
-                            : qsTr("This keyboard has no %1 key: press another key\u2026").arg(settings.hotkey.labelFor(chord))
-                }
-            }
-            font.pixelSize: settings.style.callout
-            contentItem: Text {
-                text: keyField.text
-                font: keyField.font
-                color: settings.style.label
-                wrapMode: Text.Wrap // never cut: "press a key…" and long chords take a second line
-                verticalAlignment: Text.AlignVCenter
-                Accessible.ignored: true
-            }
-            background: Rectangle {
-                implicitHeight: 26
-                radius: 6
-                color: "transparent"
-                border.width: keyField.activeFocus ? 2 : 1
-                border.color: keyField.activeFocus ? settings.style.accent : settings.style.separator
-            }
-            onClicked: isCapturing = true
-            onActiveFocusChanged: if (!activeFocus) isCapturing = false
-            Keys.onPressed: (event) => {
-                if (!isCapturing) {
-                    if (event.key === Qt.Key_Space || event.key === Qt.Key_Return || event.key === Qt.Key_Enter) {
-                        isCapturing = true
-                        event.accepted = true
-                    }
-                    return
-                }
-                event.accepted = true
-                if (event.key === Qt.Key_Escape) {
-                    isCapturing = false
-                    return
-                }
-                const chord = settings.hotkey.chordFor(event.key, event.modifiers)
-                if (chord === "")
-                    return // a modifier alone: wait for the key it goes with
-                settings.hotkey.chooseKey(chord) // capturing ends once the key is taken
-            }
-            Accessible.role: Accessible.Button
-            Accessible.name: text
-        }
-        PillButton {
-            id: clearButton
-            objectName: "clearKeyButton"
-            anchors.verticalCenter: parent.verticalCenter
-            style: settings.style
-            text: qsTr("Clear")
-            enabled: keyField.key !== ""
-            onClicked: settings.hotkey.setKey("")
+    KeyChooser {
+        hotkey: settings.hotkey
+        otherHotkey: settings.replyHotkey
+        names: ["keyField", "clearKeyButton", "keyStatus"]
+        promptText: qsTr("Push-to-talk key: press a key\u2026")
+        keyText: qsTr("Push-to-talk key: %1")
+        noneText: qsTr("Push-to-talk key: none")
+        sameKeyText: qsTr("%1 is the reply key: press another key\u2026")
+        function statusText(status, key) {
+            return status === "ready" ? qsTr("Hold %1 anywhere to talk, even with the panel closed.").arg(key)
+                : status === "waiting" ? qsTr("Asking the desktop for the key\u2026")
+                : status === "conflict" ? qsTr("Another program already uses %1. Choose another key.").arg(key)
+                : status === "unavailable" ? qsTr("This desktop does not offer global shortcuts: hold the talk button in this panel instead.")
+                : status === "noSuchKey" ? qsTr("This keyboard has no %1 key. Choose another key.").arg(key)
+                : status === "refused" ? qsTr("The desktop did not allow the shortcut: choose the key again to be asked again, or hold the talk button in this panel.")
+                : status === "lost" ? qsTr("The push-to-talk key stopped working: the connection to the desktop was lost.")
+                : qsTr("No key: hold the talk button in this panel to talk.")
         }
     }
-    Text {
-        objectName: "keyStatus"
-        visible: settings.hotkey !== null && text !== ""
-        width: settings.width
-        wrapMode: Text.Wrap
-        textFormat: Text.PlainText
-        font.pixelSize: settings.style.caption2
-        readonly property string status: settings.hotkey ? settings.hotkey.statusName : "off"
-        readonly property string key: settings.hotkey ? settings.hotkey.keyLabel : ""
-        color: status === "ready" || status === "waiting" || status === "off"
-               ? settings.style.secondary : settings.style.orange
-        text: status === "ready" ? qsTr("Hold %1 anywhere to talk, even with the panel closed.").arg(key)
-            : status === "waiting" ? qsTr("Asking the desktop for the key\u2026")
-            : status === "conflict" ? qsTr("Another program already uses %1. Choose another key.").arg(key)
-            : status === "unavailable" ? qsTr("This desktop does not offer global shortcuts: hold the talk button in this panel instead.")
-            : status === "noSuchKey" ? qsTr("This keyboard has no %1 key. Choose another key.").arg(key)
-            : status === "refused" ? qsTr("The desktop did not allow the shortcut: choose the key again to be asked again, or hold the talk button in this panel.")
-            : status === "lost" ? qsTr("The push-to-talk key stopped working: the connection to the desktop was lost.")
-            : qsTr("No key: hold the talk button in this panel to talk.")
-        Accessible.role: Accessible.StaticText
-        Accessible.name: text
+    // The second key: Reply held anywhere (unset until chosen).
+    KeyChooser {
+        hotkey: settings.replyHotkey
+        otherHotkey: settings.hotkey
+        names: ["replyKeyField", "clearReplyKeyButton", "replyKeyStatus"]
+        promptText: qsTr("Reply key: press a key\u2026")
+        keyText: qsTr("Reply key: %1")
+        noneText: qsTr("Reply key: none")
+        sameKeyText: qsTr("%1 is the push-to-talk key: press another key\u2026")
+        function statusText(status, key) {
+            return status === "ready" ? qsTr("Hold %1 anywhere to reply to whoever last talked to you alone.").arg(key)
+                : status === "waiting" ? qsTr("Asking the desktop for the key\u2026")
+                : status === "conflict" ? qsTr("Another program already uses %1. Choose another key.").arg(key)
+                : status === "unavailable" ? qsTr("This desktop does not offer global shortcuts: hold the reply button in this panel instead.")
+                : status === "noSuchKey" ? qsTr("This keyboard has no %1 key. Choose another key.").arg(key)
+                : status === "refused" ? qsTr("The desktop did not allow the shortcut: choose the key again to be asked again, or hold the reply button in this panel.")
+                : status === "lost" ? qsTr("The reply key stopped working: the connection to the desktop was lost.")
+                : qsTr("No reply key: hold the reply button in this panel to reply.")
+        }
     }
     PlainLabel {
         visible: settings.controller !== null

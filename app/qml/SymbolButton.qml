@@ -25,4 +25,6 @@ AbstractButton {
     background: null
     Accessible.role: Accessible.Button
     Accessible.name: text
+    // A screen reader's Press is a click (Qt's controls ignore it here).
+    Accessible.onPressAction: control.clicked()
 }

@@ -11,8 +11,9 @@ Rectangle {
     required property QtObject networkInfo
     required property QtObject permissions
     required property QtObject messages
-    // The global push-to-talk key and the stored settings; absent in tests that do not need them.
+    // The global push-to-talk and reply keys and the stored settings; absent in tests that do not need them.
     property QtObject hotkey: null
+    property QtObject replyHotkey: null
     property QtObject preferences: null
     // The desktop's light or dark (`isDark`); absent: the desktop's palette decides.
     property QtObject appearance: null
@@ -102,6 +103,9 @@ Rectangle {
             directProblem = ""
             return
         }
+        showDirectProblem(problem, spokenName)
+    }
+    function showDirectProblem(problem, spokenName) {
         directProblem = problem === "nobodyToReply" ? qsTr("Nobody has talked to you in the last minute")
                       : problem === "notReachable" ? qsTr("%1 can't be reached from here").arg(spokenName)
                       : qsTr("%1 is no longer on this network").arg(spokenName)
@@ -139,6 +143,8 @@ Rectangle {
         function onPosted(name) {
             if (name === "walkieOpenSettings")
                 walkie.showSettings = true
+            else if (name.startsWith("walkieReplyRefused:")) // the reply key, held with nobody to answer
+                walkie.showDirectProblem(name.slice(name.indexOf(":") + 1), "")
         }
     }
 
@@ -207,6 +213,7 @@ Rectangle {
                     width: parent.width
                     model: walkie.permissions
                     hotkey: walkie.hotkey
+                    replyHotkey: walkie.replyHotkey
                     controller: walkie.controller
                     preferences: walkie.preferences
                     style: walkie.style
@@ -576,6 +583,7 @@ Rectangle {
                             color: walkie.style.label
                             font.pixelSize: walkie.style.caption
                             font.bold: messageRow.modelData.isUnheard
+                            Accessible.name: messageRow.modelData.isUnheard ? qsTr("Unheard: %1").arg(text) : text
                         }
                         PillButton {
                             objectName: "playButton"

@@ -16,6 +16,8 @@
 #include <QSGRendererInterface>
 #include <QTimer>
 
+#include <utility>
+
 namespace hh {
 
 AppDelegate::AppDelegate(AppBackend backend, QObject* parent)
@@ -116,6 +118,22 @@ void AppDelegate::restoreSettings() {
         hotkey->setKey(values.key);
         connect(hotkey, &HotkeyObject::keyChanged, this, [this, hotkey] { settings_->setKey(hotkey->key()); });
     }
+    // Held, the reply key is the panel's Reply button held: refused, the panel
+    // says why (the failed cue is the controller's).
+    if (HotkeyObject* reply = backend_.replyHotkey.get()) {
+        connect(reply, &HotkeyObject::pressed, this, [this, controller] {
+            const QString refusal = controller->beginReply();
+            isReplyHeld_ = refusal.isEmpty();
+            if (!isReplyHeld_)
+                messages_.post(QStringLiteral("walkieReplyRefused:") + refusal);
+        });
+        connect(reply, &HotkeyObject::released, this, [this, controller] {
+            if (std::exchange(isReplyHeld_, false))
+                controller->endTalking();
+        });
+        reply->setKey(values.replyKey);
+        connect(reply, &HotkeyObject::keyChanged, this, [this, reply] { settings_->setReplyKey(reply->key()); });
+    }
 }
 
 PanelWindow* AppDelegate::panel() const {
@@ -137,6 +155,7 @@ PanelWindow* AppDelegate::ensurePanel() {
     }
     const QVariantMap objects{
         {QStringLiteral("hotkey"), QVariant::fromValue<QObject*>(backend_.hotkey.get())},
+        {QStringLiteral("replyHotkey"), QVariant::fromValue<QObject*>(backend_.replyHotkey.get())},
         {QStringLiteral("preferences"), QVariant::fromValue<QObject*>(settings_.get())},
         {QStringLiteral("controller"), QVariant::fromValue<QObject*>(backend_.controller.get())},
         {QStringLiteral("networkInfo"), QVariant::fromValue<QObject*>(backend_.networkName.get())},

@@ -95,6 +95,7 @@ private:
     bool isCuesEnabled_ = true;
     bool isNoiseSuppressing_ = true;
     bool hasTray_ = false;
+    bool isReplyHeld_ = false; // the reply key's press began a spurt
 };
 
 } // namespace hh

@@ -14,6 +14,7 @@ namespace hh {
 
 namespace {
 const QString keyEntry = QStringLiteral("pushToTalk/key");
+const QString replyKeyEntry = QStringLiteral("pushToTalk/replyKey");
 const QString mutedEntry = QStringLiteral("audio/muted");
 const QString nameEntry = QStringLiteral("identity/name");
 const QString cuesEntry = QStringLiteral("sound/cues");
@@ -61,6 +62,13 @@ AppSettings::Values AppSettings::load() {
             if (!values.key.isEmpty() && !KeyChord::parse(values.key.toStdString()))
                 problem = QStringLiteral("the push-to-talk key is not a key");
         }
+        if (problem.isEmpty() && file.contains(replyKeyEntry)) {
+            values.replyKey = file.value(replyKeyEntry).toString();
+            if (!values.replyKey.isEmpty() && !KeyChord::parse(values.replyKey.toStdString()))
+                problem = QStringLiteral("the reply key is not a key");
+            else if (!values.replyKey.isEmpty() && values.replyKey == values.key)
+                problem = QStringLiteral("the reply key is the push-to-talk key");
+        }
         readSwitch(file, mutedEntry, "mute switch", values.isMuted, problem);
         if (problem.isEmpty() && file.contains(nameEntry)) {
             values.name = file.value(nameEntry).toString().trimmed();
@@ -100,6 +108,7 @@ void AppSettings::write(const QString& name, const QVariant& value) {
 }
 
 void AppSettings::setKey(const QString& key) { write(keyEntry, key); }
+void AppSettings::setReplyKey(const QString& key) { write(replyKeyEntry, key); }
 void AppSettings::setMuted(bool muted) { write(mutedEntry, boolText(muted)); }
 void AppSettings::setName(const QString& name) { write(nameEntry, name); }
 void AppSettings::setCuesEnabled(bool enabled) { write(cuesEntry, boolText(enabled)); }

@@ -5,7 +5,7 @@
 
 namespace hh {
 
-// What the program remembers between runs: the push-to-talk key, the mute
+// What the program remembers between runs: the push-to-talk and reply keys, the mute
 // switch, the name others see and the two sound switches (talk cues, noise
 // suppression), in the user's configuration directory
 // ($XDG_CONFIG_HOME/hollerhopper/hollerhopper.conf, an INI file). A file that
@@ -26,6 +26,7 @@ public:
         // The channel's name ("Everyone": the open one); its passphrase is not
         // kept here but in a PassphraseStore.
         QString channel = QStringLiteral("Everyone");
+        QString replyKey = QString(); // empty (the default): no reply key
     };
 
     // `path` empty: the file in the user's configuration directory.
@@ -37,6 +38,7 @@ public:
     const QString& path() const { return path_; }
 
     void setKey(const QString& key);
+    void setReplyKey(const QString& key);
     void setMuted(bool muted);
     void setName(const QString& name);
     void setCuesEnabled(bool enabled);

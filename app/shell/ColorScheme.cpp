@@ -1,5 +1,6 @@
 #include "app/shell/ColorScheme.h"
 
+#include "app/DesktopPortal.h"
 #include "app/shell/Logging.h"
 
 #include <QDBusMessage>
@@ -13,8 +14,6 @@
 namespace hh {
 
 namespace {
-const QString portalService = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString settingsInterface = QStringLiteral("org.freedesktop.portal.Settings");
 const QString appearance = QStringLiteral("org.freedesktop.appearance");
 const QString colorSchemeKey = QStringLiteral("color-scheme");

@@ -61,6 +61,9 @@ public:
     // An empty handler detaches: no further state reports, not even cancelled.
     virtual void setStateUpdateHandler(StateHandler handler) = 0;
     virtual void start() = 0;
+    // Before start(): audio from `sender` (our own, looped back 50 times a
+    // second while we talk) may be dropped before the handler, even unread.
+    virtual void ignoreAudioFrom(const Uuid& sender) { (void)sender; }
     // To the whole group, or with a `destination` (IPv4, dotted) to that address
     // alone on the group's port; errors are not reported.
     virtual void send(Bytes content, const std::string& destination) = 0;

@@ -17,6 +17,13 @@ std::string describe(const Bytes& bytes) {
     auto packet = WalkiePacket::decode(bytes);
     return packet ? describe(*packet) : std::to_string(bytes.size()) + " bytes";
 }
+// Read in place: the payload is not copied for a datagram that is dropped.
+bool isAudioFrom(std::span<const std::uint8_t> content, const Uuid& sender) {
+    if (content.size() < WalkiePacket::headerSize || content[0] != WalkieConfig::protocolVersion) return false;
+    const auto type = content[1];
+    return (type == std::uint8_t(PacketType::audio) || type == std::uint8_t(PacketType::opus)) &&
+           std::equal(sender.bytes.begin(), sender.bytes.end(), content.begin() + 2);
+}
 } // namespace
 
 Transport::Transport(std::shared_ptr<NetworkPlatform> platform)
@@ -113,6 +120,7 @@ void Transport::startGroup() {
     group->setStateUpdateHandler([weak](const GroupState& state) {
         if (auto self = weak.lock()) self->handleGroupState(state);
     });
+    if (ignoredAudioSender) group->ignoreAudioFrom(*ignoredAudioSender);
     group->start();
     group_ = std::move(group);
 }
@@ -130,6 +138,7 @@ void Transport::handleDatagram(std::span<const std::uint8_t> content, const Data
 }
 
 void Transport::deliver(std::span<const std::uint8_t> content, const DatagramOrigin& origin) {
+    if (ignoredAudioSender && isAudioFrom(content, *ignoredAudioSender)) return;
     auto packet = WalkiePacket::decode(content);
     if (!packet) {
         HH_LOG_DEBUG(logcat::net, "dropped a datagram of " << content.size() << " bytes that is not ours");
@@ -147,16 +156,8 @@ void Transport::noteWrongPassphrase() {
     scheduleWrongPassphraseCheck(seconds(wrongPassphraseQuietSeconds));
 }
 
-// At most one check is due at a time, whatever the state did meanwhile.
 void Transport::scheduleWrongPassphraseCheck(Executor::Duration delay) {
-    if (isWrongPassphraseCheckPending_) return;
-    isWrongPassphraseCheckPending_ = true;
-    queue_->postAfter(delay, [weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (!self) return;
-        self->isWrongPassphraseCheckPending_ = false;
-        self->checkWrongPassphrase();
-    });
+    postOnce(isWrongPassphraseCheckPending_, delay, &Transport::checkWrongPassphrase);
 }
 
 void Transport::checkWrongPassphrase() {
@@ -164,6 +165,20 @@ void Transport::checkWrongPassphrase() {
     const auto due = lastWrongPassphrase_ + seconds(wrongPassphraseQuietSeconds);
     if (queue_->now() >= due) return setWrongPassphrase(false);
     scheduleWrongPassphraseCheck(due - queue_->now());
+}
+
+// At most one run of each kind is due at a time, whatever the state did
+// meanwhile. Held weakly, as the transport may go on another thread than its
+// queue's (which is why a OneShotTimer, made in the constructor, does not fit).
+void Transport::postOnce(bool& isPending, Executor::Duration delay, void (Transport::*task)()) {
+    if (isPending) return;
+    isPending = true;
+    queue_->postAfter(delay, [weak = weak_from_this(), &isPending, task] {
+        auto self = weak.lock();
+        if (!self) return;
+        isPending = false;  // a member of *self, alive while self is held
+        ((*self).*task)();
+    });
 }
 
 void Transport::setWrongPassphrase(bool value) {
@@ -196,14 +211,7 @@ void Transport::handleGroupState(const GroupState& state) {
 }
 
 void Transport::scheduleRestart() {
-    if (!isRunning_ || isRestartPending_) return;
-    isRestartPending_ = true;
-    queue_->postAfter(seconds(rebuildDelaySeconds), [weak = weak_from_this()] {
-        auto self = weak.lock();
-        if (!self) return;
-        self->isRestartPending_ = false;
-        self->rebuildGroup();
-    });
+    if (isRunning_) postOnce(isRestartPending_, seconds(rebuildDelaySeconds), &Transport::rebuildGroup);
 }
 
 void Transport::rebuildGroup() {

@@ -53,6 +53,10 @@ public:
     // Datagrams of our channel sealed with another passphrase began (true) or
     // have not come for a while (false). Called on the queue, on changes only.
     std::function<void(bool)> onWrongPassphrase;
+    // Audio from this sender (our own, looped back by the group 50 times a
+    // second while we talk) is dropped unread where the platform can, else
+    // before it is decoded. Set before start().
+    std::optional<Uuid> ignoredAudioSender;
 
     void start();
     void restart();
@@ -77,6 +81,7 @@ private:
     void checkWrongPassphrase();
     void scheduleWrongPassphraseCheck(Executor::Duration delay);
     void setWrongPassphrase(bool value);
+    void postOnce(bool& isPending, Executor::Duration delay, void (Transport::*task)());
 
     std::shared_ptr<Executor> queue_;
     std::shared_ptr<NetworkPlatform> platform_;

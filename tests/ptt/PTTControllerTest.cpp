@@ -312,47 +312,6 @@ TEST_F(PTTControllerTest, MuteAndTransmittingGatePlaybackButNotTheTalker) {
     main->advance(1s);  // let the tail finish: it holds the controller
 }
 
-std::size_t countSent(const std::vector<Bytes>& datagrams, PacketType type) {
-    return std::size_t(std::count_if(datagrams.begin(), datagrams.end(), [&](const Bytes& b) { return WalkiePacket::decode(b)->type == type; }));
-}
-
-// A spurt goes compressed only while every peer known decodes it, decided at
-// the press: a peer that announces nothing turns the next spurt to PCM.
-// A newcomer's announcement is answered with ours.
-TEST_F(PTTControllerTest, SpurtsGoCompressedOnlyWhileEveryKnownPeerDecodesThem) {
-    startOnAir();
-    controller->setCodecChoice(CodecChoice::automatic);  // PCM unless asked
-    EXPECT_EQ(countSent(network->allSent(), T::encodings), 1u) << "announced with the first beacon";
-    EXPECT_EQ(controller->nextSpurtEncoding(), AudioEncoding::pcm) << "nobody known yet";
-    receive(bob, T::encodings, {}, 0, {"10.0.0.9", false}, EncodingAnnouncement{true, "Bob"}.encode());
-    main->advance(1s);
-    EXPECT_EQ(countSent(network->allSent(), T::encodings), 2u) << "the newcomer answered";
-    const auto spurt = [this] {
-        const auto before = sent().size();
-        controller->beginTalking();
-        speak(3);
-        controller->endTalking();
-        main->advance(1s);
-        auto all = sent();
-        return std::vector<WalkiePacket>(all.begin() + std::ptrdiff_t(before), all.end());
-    };
-    auto packets = spurt();
-    ASSERT_EQ(packets.size(), 5u);
-    EXPECT_EQ(packets[1].type, T::opus);
-    EXPECT_EQ(packets[3].type, T::opus);
-    receive(cy, T::hello, "Cy");  // an older build
-    packets = spurt();
-    ASSERT_EQ(packets.size(), 5u);
-    EXPECT_EQ(packets[1].type, T::audio);
-    EXPECT_EQ(packets[3].payload.size(), 640u);
-    controller->setCodecChoice(CodecChoice::pcm);
-    main->advance(seconds(PeerEncodings::forgetAfter));
-    receive(bob, T::hello, "Bob");
-    EXPECT_EQ(controller->nextSpurtEncoding(), AudioEncoding::pcm) << "asked for";
-    controller->setCodecChoice(CodecChoice::automatic);
-    EXPECT_EQ(controller->nextSpurtEncoding(), AudioEncoding::opus) << "Cy has fallen silent";
-}
-
 // A direct press goes to the peer's address alone, start to end; one the
 // roster cannot place is refused with the failed cue and sends nothing at all,
 // and a reply goes to whoever last talked to us directly.

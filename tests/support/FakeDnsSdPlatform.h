@@ -1,9 +1,7 @@
 #pragma once
 
-// An in-memory DNS-SD platform for tests: it keeps what its users create, start
-// and cancel, and lets the test play the network's part (browse results and
-// browser states). Handlers run on the caller's thread, which in tests is the
-// thread running the ManualExecutor.
+// An in-memory DNS-SD platform for tests: it keeps the listeners and browsers
+// its users make, and whether each browser was cancelled.
 
 #include "core/net/DnsSdPlatform.h"
 
@@ -26,21 +24,14 @@ public:
 
     class Browser final : public DnsSdBrowser {
     public:
-        void start() override { isStarted = true; }
+        void start() override {}
         void cancel() override { isCancelled = true; }
-        // Delivered only while started and not cancelled, as a real browser would.
-        void deliverResults(std::vector<DnsSdBrowseResult> results);
-        void deliverState(DnsSdBrowserState state);
 
-        bool isStarted = false;
         bool isCancelled = false;
     };
 
     std::shared_ptr<DnsSdListener> makeListener() override;
     std::shared_ptr<DnsSdBrowser> makeBrowser(const std::string& type, const std::string& domain) override;
-
-    // Service results named `names`, in that order.
-    static std::vector<DnsSdBrowseResult> results(const std::vector<std::string>& names);
 
     std::vector<std::shared_ptr<Listener>> listeners;  // every listener made, in order
     std::vector<std::shared_ptr<Browser>> browsers;    // every browser made, in order

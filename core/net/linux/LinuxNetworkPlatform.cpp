@@ -12,6 +12,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <linux/filter.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
@@ -26,6 +27,38 @@ std::string errorText(int error) {
     return strerror_r(error, buffer, sizeof buffer);
 }
 
+// A socket filter that drops, in the kernel, the open channel's audio packets
+// (types 0 and 4) from `sender`: our own, looped back, then never wake us. The
+// filter sees the datagram behind its 8-byte UDP header; anything else passes.
+bool attachOwnAudioFilter(int fd, const Uuid& sender) {
+    const auto word = [&](std::size_t i) {
+        return std::uint32_t(sender.bytes[i]) << 24 | std::uint32_t(sender.bytes[i + 1]) << 16 |
+               std::uint32_t(sender.bytes[i + 2]) << 8 | std::uint32_t(sender.bytes[i + 3]);
+    };
+    constexpr std::uint32_t udp = 8, pass = 0xFFFFFFFF;
+    sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, udp + WalkiePacket::headerSize, 0, 13),  // too short to be audio
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, udp),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, WalkieConfig::protocolVersion, 0, 11),
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, udp + 1),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, std::uint32_t(PacketType::audio), 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, std::uint32_t(PacketType::opus), 0, 8),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, udp + 2),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, word(0), 0, 6),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, udp + 6),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, word(4), 0, 4),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, udp + 10),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, word(8), 0, 2),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, udp + 14),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, word(12), 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, pass),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    };
+    const sock_fprog program{std::uint16_t(std::size(code)), code};
+    return ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+}
+
 // The socket and its handlers live here, shared with pending operations, so the
 // MulticastGroup handle can go at any time while a wait is outstanding.
 class GroupCore : public std::enable_shared_from_this<GroupCore> {
@@ -35,6 +68,7 @@ public:
     MulticastGroup::ReceiveHandler receiveHandler;
     MulticastGroup::StateHandler stateHandler;
     std::size_t maximumMessageSize = 2048;
+    std::optional<Uuid> ignoredAudioSender;
 
     void start() {
         asio::post(context_, [self = shared_from_this()] { self->open(); });
@@ -89,6 +123,9 @@ private:
         if (fd < 0) return fail(errno);
         fd_ = fd;
         descriptor_.assign(fd);
+        // Without it the transport drops them after reading: only dearer.
+        if (ignoredAudioSender && !attachOwnAudioFilter(fd, *ignoredAudioSender))
+            HH_LOG_DEBUG(logcat::net, "no socket filter for our own audio: " << errorText(errno));
 
         const int on = 1, off = 0;
         const unsigned char ttl = 1;
@@ -183,11 +220,9 @@ private:
 
     // Where a datagram came from; none for one sent directly to us from outside
     // the local subnet, which no peer on this link sends.
-    std::optional<DatagramOrigin> originOf(msghdr& header, const sockaddr_in& source) const {
+    std::optional<DatagramOrigin> originOf(msghdr& header, const sockaddr_in& source) {
         DatagramOrigin origin;
-        char text[INET_ADDRSTRLEN] = {};
-        if (header.msg_namelen >= sizeof(sockaddr_in) && ::inet_ntop(AF_INET, &source.sin_addr, text, sizeof text))
-            origin.sourceAddress = text;
+        if (header.msg_namelen >= sizeof(sockaddr_in)) origin.sourceAddress = addressText(source.sin_addr);
         for (auto* c = CMSG_FIRSTHDR(&header); c; c = CMSG_NXTHDR(&header, c)) {
             if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
             in_pktinfo info;
@@ -200,6 +235,17 @@ private:
             return std::nullopt;
         }
         return origin;
+    }
+
+    // A spurt is one sender's datagrams in a row (our own, looped back, while
+    // we talk): its address is formatted when the sender changes, not per datagram.
+    const std::string& addressText(in_addr address) {
+        if (address.s_addr != lastSource_.s_addr || lastSourceText_.empty()) {
+            char text[INET_ADDRSTRLEN] = {};
+            lastSource_ = address;
+            lastSourceText_ = ::inet_ntop(AF_INET, &address, text, sizeof text) ? text : "";
+        }
+        return lastSourceText_;
     }
 
     void close() {
@@ -226,6 +272,8 @@ private:
     // The joined interface's address and mask: direct datagrams from outside are dropped.
     in_addr localAddress_{};
     in_addr localMask_{};
+    in_addr lastSource_{};
+    std::string lastSourceText_;
 };
 
 class LinuxMulticastGroup final : public MulticastGroup {
@@ -247,6 +295,7 @@ public:
     }
     void setStateUpdateHandler(StateHandler handler) override { core_->stateHandler = std::move(handler); }
     void start() override { core_->start(); }
+    void ignoreAudioFrom(const Uuid& sender) override { core_->ignoredAudioSender = sender; }
     void send(Bytes content, const std::string& destination) override { core_->send(content, destination); }
     void cancel() override { core_->cancel(true); }
 

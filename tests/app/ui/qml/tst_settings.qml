@@ -134,6 +134,34 @@ TestCase {
         withKey.destroy()
     }
 
+    // The reply key, unset at first, is chosen as the push-to-talk key is; the
+    // two are never one chord: each field refuses the other's and listens on.
+    function test_replyKey() {
+        const hotkey = createTemporaryObject(hotkeyComponent, testCase)
+        const reply = createTemporaryObject(hotkeyComponent, testCase)
+        const view = settingsComponent.createObject(testCase, {
+            model: model, application: app, width: 248, hotkey: hotkey, replyHotkey: reply })
+        hotkey.setKey("Pause")
+        const field = findChild(view, "replyKeyField"), status = findChild(view, "replyKeyStatus")
+        compare([field.text, status.text], ["Reply key: none", "No reply key: hold the reply button in this panel to reply."])
+        mouseClick(field)
+        compare(field.text, "Reply key: press a key…")
+        keyClick(Qt.Key_Pause)
+        compare([field.text, reply.key], ["Pause is the push-to-talk key: press another key…", ""])
+        keyClick(Qt.Key_F8, Qt.ShiftModifier)
+        compare([field.text, reply.key], ["Reply key: Shift+F8", "shift+F8"])
+        compare(status.text, "Hold Shift+F8 anywhere to reply to whoever last talked to you alone.")
+        const talkField = findChild(view, "keyField")
+        mouseClick(talkField)
+        keyClick(Qt.Key_F8, Qt.ShiftModifier)
+        compare([talkField.text, hotkey.key], ["Shift+F8 is the reply key: press another key…", "Pause"])
+        keyClick(Qt.Key_Escape)
+        compare(talkField.text, "Push-to-talk key: Pause")
+        mouseClick(findChild(view, "clearReplyKeyButton"))
+        compare([reply.key, hotkey.key], ["", "Pause"])
+        view.destroy()
+    }
+
     // The channel: a name without a passphrase is refused and changes nothing;
     // with one the channel is private and the passphrase leaves the field; an
     // empty name and passphrase go back to Everyone.

@@ -313,6 +313,9 @@ TestCase {
         verify(controller.isTransmitting)
         mouseRelease(reply)
         compare([controller.count("beginReply"), controller.count("endTalking")], [1, 2])
+        // The reply key held with nobody to answer: the shell posts why.
+        messages.post("walkieReplyRefused:nobodyToReply")
+        compare(child("statusLine").text, "Nobody has talked to you in the last minute")
     }
 
     // The recent list: who, to whom, when and how long; Play plays it here; what

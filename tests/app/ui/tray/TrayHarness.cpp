@@ -54,8 +54,12 @@ int main(int argc, char** argv) {
     QObject::connect(realHotkey, &hh::HotkeyObject::choiceSettled, [](const QString& chord, const QString& refusal) {
         say(QStringLiteral("choice %1 %2").arg(chord, refusal).trimmed());
     });
+    auto replyHotkey = hh::GlobalHotkey::replyKeyBeside(*realHotkey);
+    QObject::connect(replyHotkey.get(), &hh::HotkeyObject::statusChanged, [reply = replyHotkey.get()] {
+        say(QStringLiteral("replykey %1 %2").arg(reply->statusName(), reply->key()));
+    });
     hh::AppDelegate delegate(hh::AppBackend{std::move(controller), std::make_unique<hh::FakeNetworkName>(),
-                                            std::move(permissions), std::move(hotkey)});
+                                            std::move(permissions), std::move(hotkey), std::move(replyHotkey)});
     // The panel is made when first shown (at once without a tray): watched from then on.
     hh::PanelWindow* panel = nullptr;
     QObject::connect(&delegate, &hh::AppDelegate::panelCreated, [&] {

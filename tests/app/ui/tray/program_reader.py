@@ -19,6 +19,17 @@ saving a screenshot of the screen in the first two (DIR/panel-lab.png,
 panel-not-heard.png).
 
 Usage: program_reader.py PROGRAM DIR TALKER SILENT ORDER (under with_display.sh).
+
+With --recent (recent_lab.sh), messages and Reply instead: the panel open, it
+asks for a spurt from TALKER to us alone (DIR/want-direct) and reads "TALKER
+is talking to you"; mutes from the tray's menu and asks for a spurt to
+everyone (want-muted): the Recent list reads it as unheard and the tray's icon
+carries the dot (no icon name, our pixels only); says when it presses its
+Play button over AT-SPI (want-recording) and when it has played
+(want-recorded); closes and opens the panel: the marks are gone. Unmuted, it
+asks for one more spurt to us alone (want-reply) and holds the reply key
+KEY with xdotool.
+Usage: program_reader.py --recent PROGRAM DIR TALKER KEY (under with_display.sh).
 """
 import os
 import subprocess
@@ -121,7 +132,102 @@ def honest_states(app, sni, work):
     check(handshake(work, "link-up") and ready(wait_for(app.pid, ready, timeout=20)), "the link up: Ready again")
 
 
+def plain(name):
+    return name.replace("\u2068", "").replace("\u2069", "")
+
+
+def find_node(pid, predicate):
+    """The first accessible node of the program (on screen or not) whose (role, plain name) satisfies `predicate`."""
+    def walk(node, depth=0):
+        try:
+            if predicate(node.getRoleName(), plain(node.name or "")):
+                return node
+            children = [node.getChildAtIndex(i) for i in range(node.childCount)] if depth < 40 else []
+        except Exception:
+            return None
+        return next((found for c in children if c is not None for found in [walk(c, depth + 1)] if found), None)
+    app = application(pid)
+    return walk(app) if app is not None else None
+
+
+def recent(program, work, talker, key):
+    session, item = open_tray_session()
+    app = subprocess.Popen([program], env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
+    try:
+        sni = item(timeout=20)
+        if not check(sni is not None, "the program puts its item in the tray"):
+            return
+        props = dbus.Interface(sni, dbus.PROPERTIES_IFACE)
+        activate = lambda: dbus.Interface(sni, SNI).Activate(dbus.Int32(0), dbus.Int32(0))
+        menu = dbus.Interface(session.get_object(sni.bus_name, props.Get(SNI, "Menu")), "com.canonical.dbusmenu")
+
+        def click(label):
+            menu.AboutToShow(dbus.Int32(0))
+            _, layout = menu.GetLayout(dbus.Int32(0), dbus.Int32(-1), dbus.Array([], signature="s"))
+            ident = next(int(i) for i, p, _ in layout[2] if str(p.get("label", "")).replace("_", "") == label)
+            menu.Event(dbus.Int32(ident), "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
+
+        plain_nodes = lambda ns: [(r, plain(n)) for r, n in ns]
+        activate()
+        ready = lambda ns: named("Ready")(plain_nodes(ns))
+        check(ready(wait_for(app.pid, ready, timeout=30)), "its panel opens and reads Ready")
+
+        to_us = talker + " is talking to you\u2026"
+        talking = lambda ns: named(to_us)(plain_nodes(ns))
+        check(handshake(work, "direct") and talking(wait_for(app.pid, talking, timeout=30)),
+              "a spurt from %s to us alone: the panel reads \"%s\"" % (talker, to_us))
+
+        wait_for(app.pid, lambda ns: not talking(ns), timeout=20)  # heard to its end
+        click("Mute")
+        mine = "Play: %s to everyone, " % talker
+        # The Recent rows by name, on screen or not (the list may reach below
+        # the panel's window): what came while muted is read as "Unheard: ...".
+        rows = lambda: [n for r, n in plain_nodes(showing(application(app.pid), everything=True))
+                        if r == "label" and (" to you, " in n or " to everyone, " in n)]
+        fresh = "Unheard: %s to everyone, " % talker
+        check(handshake(work, "muted") and poll(lambda: len(rows()) == 2 and [n.startswith(fresh) for n in rows()].count(True)
+                                            == [n.startswith("Unheard") for n in rows()].count(True) == 1, 30),
+              "muted, a spurt to everyone comes: the Recent list has it, read as Unheard, and the one heard not (%s)" % rows())
+
+        def dotted():
+            """The tray icon as (its name, whether its top right corner is our orange dot)."""
+            width, height, data = max(props.Get(SNI, "IconPixmap"), key=lambda p: int(p[0]))
+            i = 4 * (int(width) * int(int(height) * 0.2) + int(int(width) * 0.8))  # ARGB, the dot's middle
+            return str(props.Get(SNI, "IconName")), data[i + 1] > 220 and 120 < data[i + 2] < 190 and data[i + 3] < 60
+        check(poll(lambda: dotted() == ("", True)), "the tray icon carries the unheard dot, with no name to draw it without (%s)"
+              % (dotted(),))
+
+        button = find_node(app.pid, lambda role, name: role == "push button" and name.startswith(mine))
+        if check(button is not None and handshake(work, "recording"), "its Play button is there; recording the speaker"):
+            button.queryAction().doAction(0)
+            time.sleep(2.5)
+        handshake(work, "recorded")
+
+        activate()
+        wait_for(app.pid, lambda ns: not named("Hold to talk")(ns), timeout=5)
+        time.sleep(0.6)  # an Activate right after a close may count as the click that closed it
+        activate()
+        heard = lambda ns: named("Hold to talk")(ns) and len(rows()) == 2 and not any(n.startswith("Unheard") for n in rows())
+        check(heard(wait_for(app.pid, heard, timeout=20)) and poll(lambda: dotted()[0] != "" and not dotted()[1]),
+              "opened again, the panel marks nothing Unheard and the tray icon has its name back, no dot (%s)"
+              % (dotted(),))
+
+        click("Unmute")
+        reply = "Hold to reply to " + talker
+        offered = lambda ns: named(reply)(plain_nodes(ns))
+        check(handshake(work, "reply") and offered(wait_for(app.pid, offered, timeout=30)),
+              "after a spurt to us alone, the panel offers \"%s\"" % reply)
+        subprocess.run(["xdotool", "keydown", key, "sleep", "1.5", "keyup", key], check=True)
+        handshake(work, "replied")
+    finally:
+        end_program(app)
+
+
 def main():
+    if sys.argv[1] == "--recent":
+        recent(*sys.argv[2:6])
+        print("%d failure(s)" % len(failures))
+        return 1 if failures else 0
     program, work, talker, silent, order = sys.argv[1:6]
     _, item = open_tray_session()
     app = subprocess.Popen([program], env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))

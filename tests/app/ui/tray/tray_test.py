@@ -122,7 +122,7 @@ class Portal(dbus.service.Object):
 
     @dbus.service.method(SHORTCUTS, in_signature="oa(sa{sv})sa{sv}", out_signature="o", sender_keyword="sender")
     def BindShortcuts(self, session, shortcuts, parent, options, sender=None):
-        self.bound = [] if self.refuse else [(str(shortcuts[0][0]), str(shortcuts[0][1]["preferred_trigger"]))]
+        self.bound = [] if self.refuse else [(str(i), str(o["preferred_trigger"])) for i, o in shortcuts]
         return self.respond(sender, options["handle_token"], int(self.refuse), {})
 
     @dbus.service.method("org.freedesktop.portal.Settings", in_signature="ss", out_signature="v")
@@ -133,9 +133,9 @@ class Portal(dbus.service.Object):
     def SettingChanged(self, namespace, key, value):
         self.scheme = int(value)
 
-    def fire(self, member):
-        """Activated or Deactivated for the bound shortcut."""
-        send_signal(self.bus, PORTAL_PATH, SHORTCUTS, member, "osta{sv}", self.session, self.bound[0][0],
+    def fire(self, member, shortcut=None):
+        """Activated or Deactivated for the (first) bound shortcut."""
+        send_signal(self.bus, PORTAL_PATH, SHORTCUTS, member, "osta{sv}", self.session, shortcut or self.bound[0][0],
                     dbus.UInt64(1), {})
         pump()
 
@@ -404,17 +404,40 @@ def taken_elsewhere(path, root):
     check("key=F8" in open(os.path.join(config, "hollerhopper", "hollerhopper.conf")).read(), "also in the settings file")
 
 
+def with_reply_key(config, chord):
+    os.makedirs(os.path.join(config, "hollerhopper"), exist_ok=True)
+    with open(os.path.join(config, "hollerhopper", "hollerhopper.conf"), "w") as f:
+        f.write("[pushToTalk]\nkey=Pause\nreplyKey=%s\n" % chord)
+    return config
+
+
 def wayland(path, root, session):
-    """Under Wayland, without a portal, then with one refusing the binding."""
+    """Under Wayland, without a portal, then with one refusing the binding,
+    then with one taking both keys in one session."""
+    portal = None
     for status, why in (("unavailable", "this desktop offers no global shortcuts"),
                         ("refused Pause", "the desktop refused the shortcut")):
         if status.startswith("refused"):
-            Portal(session, refuse=True)
+            portal = Portal(session, refuse=True)
         app = Harness(path, dict(os.environ, XDG_CONFIG_HOME=os.path.join(root, status), XDG_SESSION_TYPE="wayland"))
         check(app.expect("hotkey " + status) is not None
               and app.send("tooltip", "tooltip").endswith(" | No push-to-talk key: " + why),
               "under Wayland, key %s: the tooltip says why" % status)
         app.stop()
+    portal.refuse = False
+    app = Harness(path, dict(os.environ, XDG_CONFIG_HOME=with_reply_key(os.path.join(root, "both"), "F7"),
+                             XDG_SESSION_TYPE="wayland"))
+    check(app.expect("replykey ready F7") is not None and poll(lambda: app.drain(0.2) is not None and portal.bound)
+          == [("push-to-talk", "Pause"), ("reply", "F7")],
+          "under Wayland both keys are bound in one session: %s" % portal.bound)
+    portal.fire("Activated", "reply")
+    portal.fire("Deactivated", "reply")
+    portal.fire("Activated")
+    portal.fire("Deactivated")
+    lines = app.drain(0.8)
+    check([l for l in lines if l.startswith("event ")] == ["event beginReply", "event beginTalking", "event endTalking"],
+          "the portal's reply shortcut replies (nobody to answer: no end), push-to-talk talks: %s" % lines)
+    app.stop()
 
 
 def window_mode(path, root):
@@ -456,6 +479,18 @@ def x11(path, root):
         app = start(path, first)
         check(app.expect("hotkey ready ctrl+F9", timeout=10) is not None, "after a restart the key is still ctrl+F9")
         check(hold(app, "ctrl+F9") == (1, 1), "and holding it talks")
+        app.stop()
+
+        # A reply key from the settings file: a grab of its own beside Pause.
+        app = start(path, with_reply_key(os.path.join(root, "reply"), "F7"))
+        check(app.expect("replykey ready F7", timeout=10) is not None, "the reply key F7 is grabbed")
+        xdotool("keydown", "F7")
+        time.sleep(0.3)
+        xdotool("keyup", "F7")
+        lines = app.drain(0.8)
+        check([l for l in lines if l.startswith("event ")] == ["event beginReply"],
+              "holding it replies; with nobody to answer nothing is ended: %s" % lines)
+        check(hold(app, "Pause") == (1, 1), "and Pause still talks")
     finally:
         app.stop()
 
