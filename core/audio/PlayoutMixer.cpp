@@ -248,6 +248,17 @@ public:
         return true;
     }
 
+    // The output was away (its server gone, stalled) while frames came: what
+    // would now play later than the cushion aimed at is dropped, so the talker
+    // is heard again at once at their usual delay, not seconds behind.
+    void catchUp(std::int64_t now, std::int64_t headroom) {
+        if (isPriming_ || !earliest_) return;
+        const auto due = (now - *earliest_ - path_->target(headroom)) / F;
+        if (due <= head_) return;
+        head_ = std::min(due, end_);
+        isPriming_ = true;
+    }
+
     // Nothing more to play and nobody sending: the queue can go.
     bool isFinished() const { return isPriming_ && (isEnded_ || idle_ >= idleSamples); }
     bool isEnded() const { return isEnded_; }
@@ -606,7 +617,8 @@ bool PlayoutMixer::render(std::span<float> out) {
     std::lock_guard lock(mutex_);
     // Where the output stands: counted in samples pulled, following the wall
     // clock slowly, afresh after a pause in the pulls.
-    if (!hasOutputClock_ || now - lastPull_ > outputPause) outputClock_ = now;
+    const bool isBack = hasOutputClock_ && now - lastPull_ > outputPause;
+    if (!hasOutputClock_ || isBack) outputClock_ = now;
     outputClock_ += (now - outputClock_) / clockFollow;
     lastPull_ = now;
     hasOutputClock_ = true;
@@ -614,6 +626,9 @@ bool PlayoutMixer::render(std::span<float> out) {
     // pull before it is heard: the cushion covers the largest recent pull.
     pulls_[pullAt_++ % pulls_.size()] = std::int64_t(out.size());
     const auto headroom = headroomFor(*std::max_element(pulls_.begin(), pulls_.end()));
+    if (isBack)
+        for (auto& q : queues_)
+            if (q->isInUse) q->catchUp(outputClock_, headroom);
     bool isPlaying = false;
     for (std::size_t done = 0; done < out.size(); done += std::size_t(frameSamples)) {
         const auto chunk = out.subspan(done, std::min(out.size() - done, std::size_t(frameSamples)));

@@ -97,6 +97,7 @@ struct Listener {
     std::multimap<std::int64_t, std::int64_t> arrivals;
     Uuid talker = Uuid::random();
     const std::vector<Bytes>* packets = nullptr;  // when set, frame i is compressed packet i
+    std::int64_t awayFrom = 0, awayUntil = 0;     // the output pulls nothing then
 
     // A spurt of `frames` sent from `start`, each frame delayed by `delay(i)`
     // samples, or lost (nullopt); the talk start and end come undelayed.
@@ -125,6 +126,7 @@ struct Listener {
                 else mixer.write(talker, std::uint32_t(it->second), numbered(it->second));
             }
             now = next;
+            if (now > awayFrom && now <= awayUntil) continue;
             out.resize(out.size() + pull);
             mixer.render(std::span(out).last(pull));
         }
@@ -239,6 +241,20 @@ TEST(PlayoutMixer, JitterAndLossCostOnlyTheLostFrames) {
     // The first second learns the path; from then on, within loss + 0.5 %.
     EXPECT_LE(int(played->total.concealed + played->total.late), lost + 5 + 5);
     EXPECT_LT(played->targetMs, 120);
+}
+
+// The output away for 3 s mid-spurt (its server restarted): the talker is
+// heard again at once at the frame due now, not 2 s behind; in order.
+TEST(PlayoutMixer, AfterTheOutputWasAwayATalkerGoesOnAtTheirDelay) {
+    Listener l;
+    l.spurt(0, 500, onTime);
+    l.awayFrom = 2 * second;
+    l.awayUntil = 5 * second;
+    l.play(2 * second);
+    const auto back = analyse(l.play(5200 * ms));
+    ASSERT_FALSE(back.frames.empty());
+    EXPECT_GE(back.frames.front(), 5 * second / F - 5);
+    EXPECT_TRUE(std::is_sorted(back.frames.begin(), back.frames.end()));
 }
 
 // Compressed speech is decoded at each frame's turn: a pair reordered within
