@@ -2,9 +2,9 @@
 # Audio that lives all day, against the audio lab's server with idle sinks
 # suspending: what we play and capture keeps its frequency and level; the
 # playback stream closes when quiet and the first spurt after that is heard
-# whole; the server killed and started again under a listener and under a
-# press; default sink and source switched; the server stopped (SIGSTOP) during
-# a press. Without a server listen says so once and talk fails at once; talk's
+# whole; the server killed and started again under a listener (a compressed
+# talker heard again mid-spurt) and under a press; default sink and source
+# switched; the server stopped (SIGSTOP) during a press. Without a server listen says so once and talk fails at once; talk's
 # events. h1 talks, h2 listens (recording each spurt) and h3 counts packets on
 # the wire. $1: the build directory.
 set -euo pipefail
@@ -85,9 +85,21 @@ before=$(cpu_ns "$listenPid"); sleep 2; after=$(cpu_ns "$listenPid")
 pct=$(awk -v b="$before" -v a="$after" 'BEGIN {printf "%.2f", (a - b) / 2e7}')
 check "no busy loop while the server is away ($(cat /proc/"$listenPid"/comm): $pct % of a core < 1 %)" 1 "$(awk -v p="$pct" 'BEGIN {print (p < 1) ? 1 : 0}')"
 onAir=$(grep -c '"Ready"' "$tmp/listen.log")
+# A compressed talker already talking while the server is away: heard again
+# once it is back, in the same spurt.
+sox -n -r 16000 -c 1 -b 16 "$tmp/long.wav" synth 8 sine 440 vol 0.5
+lab exec h1 "$cli" say "$tmp/long.wav" --name steady --codec opus >/dev/null 2>&1 & sayPid=$!
+sleep 1.5
 audiolab start
 wait_for "$tmp/listen.log" '"Ready"' 3 $((onAir + 1)) && r=1 || r=0
 check "listen says Ready again" 1 "$r"
+sleep 0.5
+parecord --latency-msec=10 -d spk.monitor --file-format=wav "$tmp/back.wav" & recPid=$!
+sleep 2
+kill -TERM $recPid; wait $recPid 2>/dev/null || true
+ms=$(tone_ms "$tmp/back.wav")
+check "a compressed talker mid-spurt is heard again after the restart ($ms of 2000 ms)" 1 "$((ms >= 1700))"
+wait $sayPid || true
 ms=$(heard spk 1000)
 check "the next spurt is heard ($ms ms)" 1 "$((ms >= 900))"
 
