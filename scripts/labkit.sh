@@ -109,6 +109,8 @@ field_args() {
     jitter) echo --mean 10 --sd 25 --loss 3 ;;  # Gaussian delay reorders
     dtim102) echo --hold 102.4 --loss 2 ;;      # multicast held to DTIM beacons
     dtim204) echo --hold 204.8 --loss 2 ;;
+    burst2) echo --loss 4 --burst 2 ;;          # Wi-Fi loses a few frames at once
+    burst3) echo --loss 3 --burst 3 ;;
     *) echo "no such condition: $1" >&2; return 2 ;;
     esac
 }
@@ -129,6 +131,15 @@ field() {
     for _ in $(seq 100); do grep -qs ready "$tmp/$host.delay.log" && return 0; sleep 0.05; done
     cat "$tmp/$host.delay.log" >&2
     return 1
+}
+# field_off HOST: HOST's traffic direct again.
+field_off() {
+    local host=$1
+    [ -n "${field_pids[$host]:-}" ] || return 0
+    lab exec "$host" iptables -D INPUT -p udp --dport 54321 -j NFQUEUE --queue-num 0
+    kill -TERM "${field_pids[$host]}"
+    wait "${field_pids[$host]}" 2>/dev/null || true
+    unset "field_pids[$host]"
 }
 field_counts() {
     local host=$1 _

@@ -265,8 +265,7 @@ int runPeers(const PeersOptions& options, StopSignal& stop) {
 
 // How a transmission is encoded, and the stand-in for an older build.
 struct CodecOptions {
-    // PCM until the compressed path holds up on reordering networks: auto opts in.
-    CodecChoice choice = CodecChoice::pcm;
+    CodecChoice choice = CodecChoice::automatic;
     bool isPcmOnly = false;
 };
 
@@ -277,7 +276,7 @@ void addCodecOptions(CLI::App* cmd, CodecOptions& codec, bool isTransmitting) {
                [&codec](const std::string& word) {
                    codec.choice = word == "pcm" ? CodecChoice::pcm : word == "opus" ? CodecChoice::opus : CodecChoice::automatic;
                },
-               "pcm (default): what every peer decodes; auto: compressed while every peer decodes it; or opus, refused when a peer cannot decode it")
+               "auto (default): compressed while every peer decodes it; pcm; or opus, refused when a peer cannot decode it")
             ->check(CLI::IsMember({"auto", "pcm", "opus"}));
     // For the labs: behave as a build from before compressed speech.
     cmd->add_flag("--pcm-only", codec.isPcmOnly, "Announce and decode PCM only")->group("");

@@ -150,6 +150,12 @@ bool AudioEngine::enqueue(const Uuid& talker, std::uint32_t frameIndex, std::spa
     return isPlaced;
 }
 
+bool AudioEngine::enqueueCompressed(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> packet) {
+    const bool isPlaced = mixer_->writeCompressed(talker, frameIndex, packet);
+    if (isPlaced) wakeOutput();
+    return isPlaced;
+}
+
 void AudioEngine::endSpurt(const Uuid& talker, std::optional<std::uint32_t> frameCount) {
     mixer_->endSpurt(talker, frameCount);
 }

@@ -66,6 +66,8 @@ public:
     // the mixer already plays as many talkers as it can.
     void beginSpurt(const Uuid& talker);
     bool enqueue(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> pcm16le);
+    // One Opus packet of theirs, decoded at its turn.
+    bool enqueueCompressed(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> packet);
     void endSpurt(const Uuid& talker, std::optional<std::uint32_t> frameCount);
     // Samples for playback as one unnamed talker, in the order given: cut into
     // frames, the last one padded with silence; a trailing odd byte is ignored.

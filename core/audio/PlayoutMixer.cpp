@@ -1,5 +1,7 @@
 #include "core/audio/PlayoutMixer.h"
 
+#include "core/audio/SpeechCodec.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -117,7 +119,10 @@ public:
     Uuid talker;
     bool isInUse = false;
 
-    Queue() : ring_(std::size_t(queueFrames * F)), slotIndex_(std::size_t(queueFrames), -1) {}
+    Queue()
+        : ring_(std::size_t(queueFrames * F)), slotIndex_(std::size_t(queueFrames), -1),
+          packets_(std::size_t(queueFrames) * compressedBytes), packetSizes_(std::size_t(queueFrames), -1),
+          slotSpurt_(std::size_t(queueFrames), 0) {}
 
     void open(const Uuid& id, Path& path) {
         talker = id;
@@ -136,6 +141,8 @@ public:
         period_ = 0;
         idle_ = 0;
         figures_ = {};
+        isCompressed_ = false;
+        decoderSpurt_.reset();
     }
 
     void close() {
@@ -150,7 +157,7 @@ public:
         isSpurtStart_ = true;
     }
 
-    void write(std::uint32_t frameIndex, std::span<const std::uint8_t> pcm16le, std::int64_t now) {
+    void write(std::uint32_t frameIndex, std::span<const std::uint8_t> payload, bool isCompressed, std::int64_t now) {
         idle_ = 0;
         auto at = base_ + std::int64_t(frameIndex);
         const bool isOfEndedSpurt = isEnded_ && last_ && at < *last_;
@@ -180,13 +187,22 @@ public:
             head_ = at - queueFrames + 1;
         }
         slotIndex_[slot] = at;
-        float* dst = ring_.data() + slot * std::size_t(F);
-        const auto n = std::min<std::size_t>(pcm16le.size() / 2, std::size_t(F));
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto v = std::int16_t(std::uint16_t(pcm16le[2 * i]) | std::uint16_t(pcm16le[2 * i + 1]) << 8);
-            dst[i] = std::clamp(float(v) * (1.0f / 32768.0f), -1.0f, 1.0f);
+        slotSpurt_[slot] = spurtStart_;
+        if (isCompressed) {
+            // Kept as it came, decoded at its turn; one too large to keep is concealed then.
+            const auto size = payload.size() <= compressedBytes ? payload.size() : 0;
+            std::copy_n(payload.data(), size, packets_.data() + slot * compressedBytes);
+            packetSizes_[slot] = std::int32_t(size);
+        } else {
+            packetSizes_[slot] = -1;
+            float* dst = ring_.data() + slot * std::size_t(F);
+            const auto n = std::min<std::size_t>(payload.size() / 2, std::size_t(F));
+            for (std::size_t i = 0; i < n; ++i) {
+                const auto v = std::int16_t(std::uint16_t(payload[2 * i]) | std::uint16_t(payload[2 * i + 1]) << 8);
+                dst[i] = std::clamp(float(v) * (1.0f / 32768.0f), -1.0f, 1.0f);
+            }
+            std::fill(dst + n, dst + F, 0.0f);
         }
-        std::fill(dst + n, dst + F, 0.0f);
         end_ = std::max(end_, at + 1);
         ++figures_.received;
         ++path_->total.received;
@@ -303,18 +319,14 @@ private:
     bool load(std::int64_t now) {
         position_ = 0;
         if (isPresent(head_)) {
-            const float* src = ring_.data() + std::size_t(head_ % queueFrames) * std::size_t(F);
-            std::copy_n(src, F, current_.data());
-            if (concealedSamples_ > 0) {
-                for (std::int64_t i = 0; i < crossFade; ++i) {
-                    const float w = float(i + 1) / float(crossFade + 1);
-                    current_[std::size_t(i)] = current_[std::size_t(i)] * w + concealedSample(concealedSamples_ + i) * (1 - w);
-                }
-                concealedSamples_ = 0;
+            if (isCompressedAt(head_)) {
+                decode(head_, false);
+            } else {
+                const float* src = ring_.data() + std::size_t(head_ % queueFrames) * std::size_t(F);
+                std::copy_n(src, F, current_.data());
+                isCompressed_ = false;
             }
-            std::copy(history_.begin() + F, history_.end(), history_.begin());
-            std::copy_n(current_.begin(), F, history_.begin() + F);
-            length_ = F;
+            settle();
             if (const auto cushion = cushionAt(head_, now)) {
                 path_->cushion = *cushion;
                 const auto error = *cushion - path_->target(headroom_);
@@ -332,10 +344,21 @@ private:
         const auto cushion = cushionAt(head_, now);
         const bool isBehind = !isEnded_ && cushion && *cushion < path_->target(headroom_) - stretchBelow;
         if (isLaterHere && !isBehind) {
-            // Its turn goes to concealment.
-            for (std::int64_t i = 0; i < F; ++i) current_[std::size_t(i)] = concealedSample(concealedSamples_ + i);
-            concealedSamples_ += F;
-            length_ = F;
+            // Its turn goes to concealment: compressed speech is rebuilt from
+            // the next packet's copy when that is here. Otherwise the last
+            // pitch period is repeated; a compressed talker's decoder is
+            // still told of the loss, so it runs on from there, but what plays
+            // is the repetition, which holds a vowel or tone well past the
+            // 40 ms in which the decoder's own concealment of one fades.
+            if (isPresent(head_ + 1) && isCompressedAt(head_ + 1)) {
+                decode(head_ + 1, true);
+                settle();
+            } else {
+                if (isCompressed_) decoder_.conceal(decoded_);
+                for (std::int64_t i = 0; i < F; ++i) current_[std::size_t(i)] = concealedSample(concealedSamples_ + i);
+                concealedSamples_ += F;
+                length_ = F;
+            }
             ++figures_.concealed;
             ++path_->total.concealed;
             ++head_;
@@ -350,6 +373,41 @@ private:
         concealedSamples_ += length_;
         idle_ += length_;
         return true;
+    }
+
+    bool isCompressedAt(std::int64_t index) const { return packetSizes_[std::size_t(index % queueFrames)] >= 0; }
+
+    // Decodes into `current_` the packet of frame `index` (the frame before
+    // it, from its FEC copy, when `isFec`), or the decoder's concealment for
+    // none; a packet of another spurt than the decoder's last starts it afresh.
+    void decode(std::optional<std::int64_t> index, bool isFec) {
+        std::span<const std::uint8_t> packet;
+        if (index) {
+            const auto slot = std::size_t(*index % queueFrames);
+            if (decoderSpurt_ != slotSpurt_[slot]) {
+                decoder_.resetState();
+                decoderSpurt_ = slotSpurt_[slot];
+            }
+            packet = std::span(packets_).subspan(slot * compressedBytes, std::size_t(packetSizes_[slot]));
+        }
+        decoder_.decodeFrame(packet, isFec, decoded_);
+        for (std::int64_t i = 0; i < F; ++i) current_[std::size_t(i)] = float(decoded_[std::size_t(i)]) * (1.0f / 32768.0f);
+        isCompressed_ = true;
+    }
+
+    // The frame now in `current_` is what plays: cross-faded in after a
+    // concealment, and remembered for the next.
+    void settle() {
+        if (concealedSamples_ > 0) {
+            for (std::int64_t i = 0; i < crossFade; ++i) {
+                const float w = float(i + 1) / float(crossFade + 1);
+                current_[std::size_t(i)] = current_[std::size_t(i)] * w + concealedSample(concealedSamples_ + i) * (1 - w);
+            }
+            concealedSamples_ = 0;
+        }
+        std::copy(history_.begin() + F, history_.end(), history_.begin());
+        std::copy_n(current_.begin(), F, history_.begin() + F);
+        length_ = F;
     }
 
     // Plays the frame in `current_` faster: leaves out the lag (at most
@@ -454,6 +512,15 @@ private:
     std::int64_t period_ = 0;
     std::int64_t idle_ = 0;
     SpurtFigures figures_;
+    // Compressed frames as they came, `compressedBytes` a slot; each slot's
+    // size, -1 for one holding audio in `ring_`; the spurt each slot's frame is of.
+    std::vector<std::uint8_t> packets_;
+    std::vector<std::int32_t> packetSizes_;
+    std::vector<std::int64_t> slotSpurt_;
+    SpeechDecoder decoder_;
+    std::optional<std::int64_t> decoderSpurt_;  // the spurt the decoder's state is of
+    bool isCompressed_ = false;                 // the talker's last frame played was compressed
+    std::array<std::int16_t, std::size_t(F)> decoded_{};
 };
 
 PlayoutMixer::PlayoutMixer(std::function<Clock::time_point()> now) : now_(std::move(now)) {
@@ -505,11 +572,19 @@ void PlayoutMixer::beginSpurt(const Uuid& talker) {
 }
 
 bool PlayoutMixer::write(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> pcm16le) {
+    return place(talker, frameIndex, pcm16le, false);
+}
+
+bool PlayoutMixer::writeCompressed(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> packet) {
+    return place(talker, frameIndex, packet, true);
+}
+
+bool PlayoutMixer::place(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> payload, bool isCompressed) {
     const auto now = nowSamples();
     std::lock_guard lock(mutex_);
     auto* q = acquire(talker);
     if (!q) return false;
-    q->write(frameIndex, pcm16le, now);
+    q->write(frameIndex, payload, isCompressed, now);
     return true;
 }
 

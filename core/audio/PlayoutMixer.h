@@ -57,6 +57,12 @@ struct TalkerPlayout {
 // so adding delay, rather than giving the turn away or running dry. A frame index far outside the ring
 // starts the talker afresh instead of waiting or allocating.
 //
+// Compressed speech is queued as it came and decoded at its turn, in index
+// order, so a frame that arrives after a later one loses nothing. A frame
+// missing at its turn is rebuilt from the next one's FEC copy when that is
+// here, else concealed as above while its decoder is told of the loss: the
+// decoder hears of every frame and its state runs on unbroken.
+//
 // The mix is the plain sum, through a limiter that only acts above full scale:
 // a single talker's samples come out unchanged unless their delay moves.
 //
@@ -83,6 +89,8 @@ public:
     static constexpr std::int64_t idleSamples = std::int64_t(WalkieConfig::sampleRate);
     // Frames concealed at most for those lost at a spurt's very end.
     static constexpr std::int64_t maximumTailConcealment = 3;
+    // Room for a compressed frame: a real packet is under 100 bytes.
+    static constexpr std::size_t compressedBytes = 400;
 
     // `now` times arrivals and output (tests pass a clock of their own).
     explicit PlayoutMixer(std::function<Clock::time_point()> now = Clock::now);
@@ -96,6 +104,9 @@ public:
     // with silence, longer ones cut). Returns false when it was dropped because
     // every queue is busy with another talker.
     bool write(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> pcm16le);
+    // The same for one Opus packet (SpeechCodec), decoded when its turn comes;
+    // one larger than `compressedBytes` is concealed at its turn.
+    bool writeCompressed(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> packet);
     // A talk end (with the number of frames sent) or a talker gone quiet
     // (nullopt): what is queued plays out, frames missing before the end are
     // concealed, then the queue is freed.
@@ -121,6 +132,7 @@ private:
     Queue* find(const Uuid& talker) const;
     Queue* acquire(const Uuid& talker);
     Path& pathOf(const Uuid& talker);
+    bool place(const Uuid& talker, std::uint32_t frameIndex, std::span<const std::uint8_t> payload, bool isCompressed);
     std::int64_t nowSamples() const;
 
     std::function<Clock::time_point()> now_;

@@ -74,28 +74,40 @@ SpeechDecoder::SpeechDecoder() {
 SpeechDecoder::~SpeechDecoder() = default;
 
 void SpeechDecoder::beginSpurt() {
-    opus_decoder_ctl(decoder_.get(), OPUS_RESET_STATE);
+    resetState();
     next_ = 0;
+}
+
+void SpeechDecoder::conceal(std::span<std::int16_t> out) {
+    if (opus_decode(decoder_.get(), nullptr, 0, out.data(), int(out.size()), 0) != int(out.size()))
+        std::fill(out.begin(), out.end(), std::int16_t(0));
+}
+
+void SpeechDecoder::resetState() { opus_decoder_ctl(decoder_.get(), OPUS_RESET_STATE); }
+
+DecodedFrame::Source SpeechDecoder::decodeFrame(std::span<const std::uint8_t> packet, bool isFec,
+                                                std::span<std::int16_t, std::size_t(WalkieConfig::frameSampleCount)> out) {
+    auto source = packet.empty() ? DecodedFrame::Source::concealed
+                  : isFec        ? DecodedFrame::Source::recovered
+                                 : DecodedFrame::Source::received;
+    int decoded = -1;
+    const bool isUsable = !packet.empty() && packet.size() <= SpeechCodecSettings::maximumPacketBytes &&
+                          opus_packet_get_nb_samples(packet.data(), opus_int32(packet.size()), sampleRate) == frameSamples;
+    if (isUsable)
+        decoded = opus_decode(decoder_.get(), packet.data(), opus_int32(packet.size()), out.data(), frameSamples, isFec ? 1 : 0);
+    if (decoded != frameSamples) {
+        source = DecodedFrame::Source::concealed;
+        decoded = opus_decode(decoder_.get(), nullptr, 0, out.data(), frameSamples, 0);
+        if (decoded != frameSamples) std::fill(out.begin(), out.end(), std::int16_t(0));
+    }
+    return source;
 }
 
 // One frame from `packet` (its FEC copy of the frame before when `isFec`), or
 // concealment when the packet is empty or is not one 20 ms Opus frame.
 DecodedFrame SpeechDecoder::decodeOne(std::uint32_t frameIndex, std::span<const std::uint8_t> packet, bool isFec) {
-    auto source = packet.empty() ? DecodedFrame::Source::concealed
-                  : isFec        ? DecodedFrame::Source::recovered
-                                 : DecodedFrame::Source::received;
     Samples samples{};
-    int decoded = -1;
-    const bool isUsable = !packet.empty() && packet.size() <= SpeechCodecSettings::maximumPacketBytes &&
-                          opus_packet_get_nb_samples(packet.data(), opus_int32(packet.size()), sampleRate) == frameSamples;
-    if (isUsable)
-        decoded = opus_decode(decoder_.get(), packet.data(), opus_int32(packet.size()), samples.data(), frameSamples, isFec ? 1 : 0);
-    if (decoded != frameSamples) {
-        source = DecodedFrame::Source::concealed;
-        samples.fill(0);
-        decoded = opus_decode(decoder_.get(), nullptr, 0, samples.data(), frameSamples, 0);
-        if (decoded != frameSamples) samples.fill(0);
-    }
+    const auto source = decodeFrame(packet, isFec, samples);
     return {frameIndex, source, toBytes(samples)};
 }
 

@@ -91,6 +91,18 @@ public:
     // A talk start: fresh state, and frame 0 is the first expected.
     void beginSpurt();
 
+    // One frame in turn, for a caller that keeps the order itself and must not
+    // allocate (the playout queue): `packet`'s own frame, the frame before it
+    // from its FEC copy when `isFec`, or the decoder's concealment when the
+    // packet is empty or not one 20 ms Opus frame. Fills `out` (one frame).
+    DecodedFrame::Source decodeFrame(std::span<const std::uint8_t> packet, bool isFec,
+                                     std::span<std::int16_t, std::size_t(WalkieConfig::frameSampleCount)> out);
+    // The decoder's concealment for `out.size()` samples (a multiple of 2.5 ms,
+    // at most a frame), as for audio lost; silence if it fails.
+    void conceal(std::span<std::int16_t> out);
+    // Forgets the previous spurt, without touching what decode() expects next.
+    void resetState();
+
 private:
     DecodedFrame decodeOne(std::uint32_t frameIndex, std::span<const std::uint8_t> packet, bool isFec);
 

@@ -534,8 +534,11 @@ void PTTController::handleOpus(const WalkiePacket& packet, const DatagramOrigin&
     const auto& talkers = roster_->talkers();
     const bool isFollowed =
         std::any_of(talkers.begin(), talkers.end(), [&](const Roster::Talker& t) { return t.id == packet.senderID; });
-    // Decoded even while muted or transmitting: the decoder follows the whole
-    // spurt, and the history and a recorder hear it.
+    // Played from the packet itself, decoded at its turn in the playout queue
+    // so that a reordered frame is not lost.
+    if (!isMuted_ && !isTransmitting_) audio_->enqueueCompressed(packet.senderID, packet.frameIndex, packet.payload);
+    // Decoded here too, even while muted or transmitting, for the history and a
+    // recorder: the decoder follows the whole spurt.
     for (auto& frame : decoders_.decode(packet.senderID, packet.frameIndex, packet.payload)) {
         WalkiePacket decoded = packet;
         decoded.type = PacketType::audio;
@@ -543,7 +546,6 @@ void PTTController::handleOpus(const WalkiePacket& packet, const DatagramOrigin&
         decoded.payload = std::move(frame.pcm16le);
         if (onPacketHeard) onPacketHeard(decoded, origin);
         if (isFollowed) recent_.packetReceived(decoded, origin.isDirect, roster_->nameOf(packet.senderID), isMuted_);
-        if (!isMuted_ && !isTransmitting_) audio_->enqueue(packet.senderID, decoded.frameIndex, decoded.payload);
     }
 }
 

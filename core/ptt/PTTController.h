@@ -260,8 +260,7 @@ private:
     std::atomic<bool> isSendingAudio_{false};
     bool isCuesEnabled_ = true;
 
-    // PCM until the compressed path holds up on reordering networks.
-    CodecChoice codecChoice_ = CodecChoice::pcm;
+    CodecChoice codecChoice_ = CodecChoice::automatic;
     bool isDecodingOpus_ = true;
     PeerEncodings peerEncodings_;
     // Set by each press, read by the capture thread.

@@ -4,9 +4,11 @@
 //   --hold MS      until the next multiple of MS on the monotonic clock (a
 //                  Wi-Fi access point holding multicast to its DTIM beacon)
 //   --mean MS --sd MS   for a Gaussian delay, never below zero (it reorders)
-//   --loss PCT     dropped at random
+//   --loss PCT     speech packets dropped at random (only speech: a talker
+//                  picks its encoding from announcements the loss must not sway)
+//   --burst N      each loss takes N speech packets in a row (Wi-Fi loses a few at once)
 // On SIGUSR1 it writes "packets N dropped N audio N audio-dropped N" to
-// --stats FILE (audio: our audio packets, told by their type byte); on SIGTERM
+// --stats FILE (audio: our speech packets, uncompressed or compressed, told by their type byte); on SIGTERM
 // or SIGINT the same, and it exits.
 //   iptables -A INPUT -p udp --dport 54321 -j NFQUEUE --queue-num 0
 //   hh-delay-line --queue 0 --hold 204.8 --loss 2 --stats FILE
@@ -19,6 +21,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -40,6 +43,7 @@ using Clock = std::chrono::steady_clock;
 struct Options {
     int queue = 0;
     double holdMs = 0, meanMs = 0, sdMs = 0, lossPercent = 0;
+    int burst = 1;
     unsigned seed = std::random_device{}();
     std::string stats;
 };
@@ -56,6 +60,7 @@ struct Line {
     std::mt19937_64 random;
     std::priority_queue<Held, std::vector<Held>, std::greater<>> held;
     std::uint64_t order = 0;
+    int burstLeft = 0;  // packets still to lose in this burst
     std::uint64_t packets = 0, dropped = 0, audio = 0, audioDropped = 0;
     nfq_q_handle* queue = nullptr;
 
@@ -79,10 +84,14 @@ struct Line {
         bool isAudio = false;
         if (length >= 20 && (data[0] >> 4) == 4) {
             const int ipLength = (data[0] & 0x0f) * 4;
-            isAudio = data[9] == IPPROTO_UDP && length >= ipLength + 8 + 2 && data[ipLength + 8 + 1] == 0;
+            const auto type = length >= ipLength + 8 + 2 ? data[ipLength + 8 + 1] : 0xFF;
+            isAudio = data[9] == IPPROTO_UDP && (type == 0 || type == 4);
         }
         audio += isAudio;
-        if (std::uniform_real_distribution<double>(0, 100)(random) < options.lossPercent) {
+        if (isAudio && burstLeft == 0 && std::uniform_real_distribution<double>(0, 100)(random) < options.lossPercent)
+            burstLeft = options.burst;
+        if (isAudio && burstLeft > 0) {
+            --burstLeft;
             ++dropped;
             audioDropped += isAudio;
             nfq_set_verdict(queue, id, NF_DROP, 0, nullptr);
@@ -126,7 +135,7 @@ int onPacket(nfq_q_handle*, nfgenmsg*, nfq_data* nfa, void* data) {
 }
 
 [[noreturn]] void usage() {
-    std::fprintf(stderr, "usage: hh-delay-line [--queue N] [--hold MS] [--mean MS --sd MS] [--loss PCT] "
+    std::fprintf(stderr, "usage: hh-delay-line [--queue N] [--hold MS] [--mean MS --sd MS] [--loss PCT] [--burst N] "
                          "[--seed N] [--stats FILE]\n");
     std::exit(2);
 }
@@ -142,6 +151,7 @@ Options parse(int argc, char** argv) {
         else if (a == "--mean") o.meanMs = std::atof(v);
         else if (a == "--sd") o.sdMs = std::atof(v);
         else if (a == "--loss") o.lossPercent = std::atof(v);
+        else if (a == "--burst") o.burst = std::max(1, std::atoi(v));
         else if (a == "--seed") o.seed = unsigned(std::strtoul(v, nullptr, 10));
         else if (a == "--stats") o.stats = v;
         else usage();

@@ -39,9 +39,7 @@ await() {
 }
 # say hK NAME [ARGS...]: a spurt of the tone, then its audio on the wire as spurt.py tells.
 say() {
-    local codec=(--codec auto)
-    [[ " ${*:3} " == *" --codec "* ]] && codec=()
-    lab exec "$1" "$cli" say "$tmp/tone.wav" --name "$2" "${codec[@]}" "${@:3}" >>"$tmp/say.log" 2>&1
+    lab exec "$1" "$cli" say "$tmp/tone.wav" --name "$2" "${@:3}" >>"$tmp/say.log" 2>&1
     sleep 0.3  # the talk end reaches the monitor
     read -r types sizes rate < <($py "$tmp/spurt.py" "$tmp/mon.log" "$2")
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The receive side with real audio between three lab hosts, h2 playing to the
 # audio lab's speaker "spk" (recorded from spk.monitor): two talkers at once,
-# each at its level alone; 10 % loss concealed without gaps or change of length;
+# each at its level alone; 10 % loss concealed without gaps or change of length,
+# compressed also loss in bursts of 2 frames (3 shown); recorded speech under 10 %
+# loss at least as recognisable compressed as uncompressed;
 # the recorder against floods and a full disk, its files named by time and
 # talker. (Talking from the microphone is
 # walked by noise_lab and audio_live_lab.)
@@ -107,18 +109,50 @@ echo "== 10 % loss on h2's link, compressed: rebuilt from the next packets, no h
 sox -n -r 16000 -c 1 -b 16 "$tmp/long.wav" synth 4 sine 440 vol 0.25
 # From just after the talker's choice, which the loss must not sway.
 (sleep 1; lab loss h2 10) &
-record "$tmp/lossy-opus.wav" lab exec h1 "$cli" say "$tmp/long.wav" --name LossyOpus --codec auto
+record "$tmp/lossy-opus.wav" lab exec h1 "$cli" say "$tmp/long.wav" --name LossyOpus
 lab loss h2 0
-# Its length is shown, not yet required: lost last frames still stretch the
-# decoder's concealment past the tone's end in some runs.
-GAP_MS=19 $py "$tmp/heard.py" 4 "$tmp/lossy-opus.wav" 440 >"$tmp/checks" || check "heard.py runs" 0 1
-while IFS='|' read -r what expected got; do
-    case "$what" in
-    *"heard for"*) echo "figure: $what: $( [ "$expected" = "$got" ] && echo met || echo missed)" ;;
-    *) check "$what" "$expected" "$got" ;;
-    esac
-done <"$tmp/checks"
+GAP_MS=19 heard 4 "$tmp/lossy-opus.wav" 440
 check "the spurt came compressed" 1 "$(grep -c '"event":"spurt","name":"LossyOpus".*"codec":"opus"' "$tmp/ear.log")"
+
+for burst in 2 3; do
+    echo "== loss in bursts of $burst frames on h2's link, compressed"
+    field h2 burst$burst
+    record "$tmp/burst$burst.wav" lab exec h1 "$cli" say "$tmp/long.wav" --name Burst$burst
+    echo "$(field_counts h2)"
+    field_off h2
+    if [ $burst = 2 ]; then
+        GAP_MS=19 heard 4 "$tmp/burst$burst.wav" 440
+    else
+        # Three in a row outlast the repeated pitch period (60 ms) in some
+        # runs: shown, not yet required.
+        GAP_MS=19 $py "$tmp/heard.py" 4 "$tmp/burst$burst.wav" 440 >"$tmp/checks" || check "heard.py runs" 0 1
+        while IFS='|' read -r what expected got; do
+            echo "figure: $what: $( [ "$expected" = "$got" ] && echo met || echo missed)"
+        done <"$tmp/checks"
+    fi
+    check "the spurt came compressed" 1 "$(grep -c '"event":"spurt","name":"Burst'$burst'".*"codec":"opus"' "$tmp/ear.log")"
+done
+
+echo "== speech under 10 % loss, recorded: compressed at least as recognisable as PCM"
+espeak-ng -w "$tmp/words.wav" "Hello from the front door. Is anyone there? The package needs a signature."
+sox -n -r 16000 -c 1 -b 16 "$tmp/pause.wav" trim 0 1.5
+sox "$tmp/words.wav" -r 16000 -c 1 -b 16 "$tmp/words16.wav"
+sox "$tmp/pause.wav" "$tmp/words16.wav" "$tmp/pause.wav" "$tmp/speech.wav"
+mkdir -p "$tmp/speech"
+lab_background "$root/scripts/netlab.sh" exec h2 "$cli" listen --audio none --record "$tmp/speech" --name words \
+    >"$tmp/words.log" 2>&1
+await "$tmp/words.log" '"Ready"'
+for codec in pcm auto; do
+    (sleep 1; lab loss h2 10) &
+    lab exec h1 "$cli" say "$tmp/speech.wav" --name "mouth-$codec" --codec $codec >/dev/null 2>&1
+    wait $!
+    lab loss h2 0
+    await "$tmp/words.log" '"recorded".*"mouth-'$codec'"'
+done
+eval "$($py "$root/tests/audio/speech_noise.py" measure "$tmp/speech.wav" "$tmp/words.log" pcm auto)"
+check "speech recorded under 10 % loss: correlation compressed at least PCM's ($corr_auto, PCM $corr_pcm)" 1 \
+    "$(awk -v a="$corr_auto" -v p="$corr_pcm" 'BEGIN {print (a >= p)}')"
+check "the speech came compressed" 1 "$(grep -c '"event":"recorded".*"name":"mouth-auto".*"codec":"opus"' "$tmp/words.log")"
 
 # flood.py TYPE SECONDS RATE: packets from random senders (audio: 640 bytes of frame; hello: 1500-byte names).
 cat >"$tmp/flood.py" <<'PY'
