@@ -75,9 +75,23 @@ Rectangle {
                                       ? qsTr("On %2 network (%1)").arg(controller.peers.length).arg(networkInfo.ssid)
                                       : qsTr("On this network (%1)").arg(controller.peers.length)
 
-    // The screen's available height, set by the window that hosts the panel;
-    // the panel never grows past it (0: no limit).
+    // The room the window that hosts the panel has for it; the panel never
+    // grows past it (0: no limit): the peer list and the Recent list share
+    // what is left and scroll.
     property int maximumHeight: 0
+    // The least the panel needs with both lists shrunk to about two rows
+    // each: the host gives it at least that, moving up if it must.
+    readonly property real minimumHeight: showSettings ? implicitHeight
+                                          : fixedHeight + Math.min(peerList.wanted, peerList.rowHeight * 2)
+                                            + Math.min(recentList.wanted, recentList.leastHeight)
+    // Everything but the two lists' own heights, from the sizes of what is
+    // around them (never from the lists' positions, which follow their heights).
+    readonly property real fixedHeight: content.y + mainContent.y + peerSection.y + peerHeading.height + peerSection.spacing
+                                        + (noPeers.visible ? noPeers.height : 0)
+                                        + (unheardHint.visible ? peerSection.spacing + unheardHint.height : 0)
+                                        + (recentSection.visible ? mainContent.spacing + recentHeading.height + recentSection.spacing : 0)
+                                        + 16
+    readonly property real listRoom: maximumHeight > 0 ? maximumHeight - fixedHeight : Infinity
 
     width: 280
     implicitHeight: content.implicitHeight + 32
@@ -373,6 +387,7 @@ Rectangle {
                 width: parent.width
                 spacing: 8
                 PlainLabel {
+                    id: peerHeading
                     objectName: "peerHeading"
                     width: Math.min(implicitWidth, parent.width)
                     text: walkie.heading
@@ -380,6 +395,7 @@ Rectangle {
                     font.pixelSize: walkie.style.caption
                 }
                 PlainLabel {
+                    id: noPeers
                     objectName: "noPeers"
                     visible: walkie.controller.peers.length === 0
                     text: qsTr("No one else yet")
@@ -399,11 +415,11 @@ Rectangle {
                     width: parent.width
                     // Half a row more than eight shows that the list goes on;
                     // fewer where the panel may not grow (an open panel stays
-                    // where it is): the rest scrolls.
-                    readonly property real room: walkie.maximumHeight - 16 - content.y - mainContent.y - peerSection.y - y
-                                                 - (unheardHint.visible ? unheardHint.height + peerSection.spacing : 0)
-                    height: Math.min(contentHeight, rowHeight * 8.5,
-                                     walkie.maximumHeight > 0 ? Math.max(rowHeight * 2, room) : Infinity)
+                    // where it is): the rest scrolls. Short of room, each list
+                    // gets half of it or what the other leaves, two rows at least.
+                    readonly property real wanted: visible ? Math.min(contentHeight, rowHeight * 8.5) : 0
+                    height: Math.max(Math.min(wanted, rowHeight * 2),
+                                     Math.min(wanted, Math.max(walkie.listRoom / 2, walkie.listRoom - recentList.wanted)))
                     contentWidth: width
                     contentHeight: peerColumn.implicitHeight
                     clip: true
@@ -540,59 +556,97 @@ Rectangle {
             // What others said lately, kept in memory only: who, to whom, when,
             // how long, and a button that plays it here again.
             Column {
+                id: recentSection
                 objectName: "recentSection"
                 visible: walkie.controller.recentMessages.length > 0
                 width: parent.width
                 spacing: 6
                 PlainLabel {
+                    id: recentHeading
                     text: qsTr("Recent")
                     color: walkie.style.secondary
                     font.pixelSize: walkie.style.caption
                 }
-                Repeater {
-                    model: walkie.controller.recentMessages
-                    delegate: Item {
-                        id: messageRow
-                        required property var modelData
-                        readonly property int minutes: Math.max(0, Math.floor((walkie.clock - modelData.endedAt) / 60000))
-                        readonly property string when: minutes === 0 ? qsTr("just now") : qsTr("%n min ago", "", minutes)
-                        readonly property string description:
-                            (modelData.isToUs ? qsTr("%1 to you, %2, %3 s") : qsTr("%1 to everyone, %2, %3 s"))
-                                .arg(modelData.label).arg(when).arg(Math.max(1, Math.round(modelData.seconds)))
-                        objectName: "messageRow"
-                        width: parent.width
-                        height: Math.max(22, messageText.height + 6)
-                        Rectangle {
-                            objectName: "unheardMark"
-                            visible: messageRow.modelData.isUnheard
-                            anchors.verticalCenter: parent.verticalCenter
-                            width: 6
-                            height: 6
-                            radius: 3
-                            color: walkie.style.accent
-                        }
-                        PlainLabel {
-                            id: messageText
-                            x: 12
-                            anchors.verticalCenter: parent.verticalCenter
-                            width: Math.min(implicitWidth, messageRow.width - 70)
-                            // A second line rather than losing when and how long.
-                            wrapMode: Text.Wrap
-                            maximumLineCount: 2
-                            text: messageRow.description
-                            color: walkie.style.label
-                            font.pixelSize: walkie.style.caption
-                            font.bold: messageRow.modelData.isUnheard
-                            Accessible.name: messageRow.modelData.isUnheard ? qsTr("Unheard: %1").arg(text) : text
-                        }
-                        PillButton {
-                            objectName: "playButton"
-                            anchors.right: parent.right
-                            anchors.verticalCenter: parent.verticalCenter
-                            style: walkie.style
-                            text: qsTr("Play")
-                            Accessible.name: qsTr("Play: %1").arg(messageRow.description)
-                            onClicked: walkie.controller.playMessage(messageRow.modelData.id)
+                // Scrolls like the peer list where the panel is short of room.
+                Flickable {
+                    id: recentList
+                    objectName: "recentList"
+                    readonly property bool isScrolling: contentHeight > height
+                    readonly property real wanted: recentSection.visible ? contentHeight : 0
+                    // A row and a half: one whole, and a sign that the list goes on.
+                    readonly property real leastHeight: 42
+                    width: parent.width
+                    height: Math.max(Math.min(wanted, leastHeight),
+                                     Math.min(wanted, Math.max(walkie.listRoom / 2, walkie.listRoom - peerList.wanted)))
+                    contentWidth: width
+                    contentHeight: recentColumn.implicitHeight
+                    clip: true
+                    interactive: isScrolling
+                    boundsBehavior: Flickable.StopAtBounds
+                    flickableDirection: Flickable.VerticalFlick
+                    ScrollBar.vertical: ScrollBar {
+                        objectName: "recentScrollBar"
+                        policy: recentList.isScrolling ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+                    }
+                    // Tab onto a Play button keeps its row in view.
+                    function ensureVisible(row) {
+                        if (row.y < contentY)
+                            contentY = row.y
+                        else if (row.y + row.height > contentY + height)
+                            contentY = row.y + row.height - height
+                    }
+
+                    Column {
+                        id: recentColumn
+                        width: recentList.width - (recentList.isScrolling ? 12 : 0)
+                        spacing: 6
+                        Repeater {
+                            model: walkie.controller.recentMessages
+                            delegate: Item {
+                                id: messageRow
+                                required property var modelData
+                                readonly property int minutes: Math.max(0, Math.floor((walkie.clock - modelData.endedAt) / 60000))
+                                readonly property string when: minutes === 0 ? qsTr("just now") : qsTr("%n min ago", "", minutes)
+                                readonly property string description:
+                                    (modelData.isToUs ? qsTr("%1 to you, %2, %3 s") : qsTr("%1 to everyone, %2, %3 s"))
+                                        .arg(modelData.label).arg(when).arg(Math.max(1, Math.round(modelData.seconds)))
+                                objectName: "messageRow"
+                                width: parent.width
+                                height: Math.max(22, messageText.height + 6)
+                                Rectangle {
+                                    objectName: "unheardMark"
+                                    visible: messageRow.modelData.isUnheard
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    width: 6
+                                    height: 6
+                                    radius: 3
+                                    color: walkie.style.accent
+                                }
+                                PlainLabel {
+                                    id: messageText
+                                    x: 12
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    width: Math.min(implicitWidth, messageRow.width - 70)
+                                    // A second line rather than losing when and how long.
+                                    wrapMode: Text.Wrap
+                                    maximumLineCount: 2
+                                    text: messageRow.description
+                                    color: walkie.style.label
+                                    font.pixelSize: walkie.style.caption
+                                    font.bold: messageRow.modelData.isUnheard
+                                    Accessible.name: messageRow.modelData.isUnheard ? qsTr("Unheard: %1").arg(text) : text
+                                }
+                                PillButton {
+                                    objectName: "playButton"
+                                    anchors.right: parent.right
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    style: walkie.style
+                                    text: qsTr("Play")
+                                    Accessible.name: qsTr("Play: %1").arg(messageRow.description)
+                                    onClicked: walkie.controller.playMessage(messageRow.modelData.id)
+                                    onActiveFocusChanged: if (activeFocus) recentList.ensureVisible(messageRow)
+                                }
+                            }
                         }
                     }
                 }

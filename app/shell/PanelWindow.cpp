@@ -10,6 +10,7 @@
 #include <QQuickItem>
 #include <QScreen>
 #include <algorithm>
+#include <cmath>
 #include <xcb/xcb.h>
 
 namespace hh {
@@ -63,11 +64,13 @@ PanelWindow::PanelWindow(QQmlEngine* engine, const QVariantMap& objects, Mode mo
         connect(root, SIGNAL(closeRequested()), this, SLOT(hide()));
     if (QQuickItem* root = rootObject(); root && mode == Mode::window)
         connect(root, SIGNAL(menuRequested(QPointF)), this, SLOT(requestMenu(QPointF)));
-    if (QQuickItem* root = rootObject())
-        connect(root, &QQuickItem::heightChanged, this, [this] {
-            if (mode_ == Mode::popup && isVisible())
-                place();
-        });
+    // Open, the panel is placed again as it grows or needs more room.
+    // Queued: placing sets its maximumHeight, which its height follows; set
+    // while that height is being written, it would loop.
+    if (QQuickItem* root = rootObject(); root && mode == Mode::popup) {
+        connect(root, SIGNAL(heightChanged()), this, SLOT(placeAgain()), Qt::QueuedConnection);
+        connect(root, SIGNAL(minimumHeightChanged()), this, SLOT(placeAgain()), Qt::QueuedConnection);
+    }
     connect(this, &QWindow::activeChanged, this, [this] {
         if (isActive()) {
             wasActive_ = true;
@@ -111,21 +114,31 @@ void PanelWindow::place() {
         return;
     const QRect available = screen->availableGeometry();
     QQuickItem* root = rootObject();
-    if (isVisible()) {
-        // Grown while open: it stays where it is, so nothing in it moves
-        // under the pointer; what no longer fits on the screen scrolls in the list.
-        if (root)
-            root->setProperty("maximumHeight", std::min(available.height(), available.bottom() + 1 - y()));
+    if (!root) {
+        if (!isVisible())
+            setPosition(popupPosition(anchor_, size(), available));
         return;
     }
-    QSize size = this->size();
-    if (root) {
-        // Never taller than the screen's available area: the peer list
-        // scrolls inside instead.
+    if (!isVisible()) {
+        // Never taller than the screen's available area: the lists scroll
+        // inside instead.
         root->setProperty("maximumHeight", available.height());
-        size = QSize(int(root->width()), int(root->height()));
+        setPosition(popupPosition(anchor_, QSize(int(root->width()), int(root->height())), available));
     }
-    setPosition(popupPosition(anchor_, size, available));
+    // Grown while open (a message came) it stays where it is, so nothing in
+    // it moves under the pointer: the lists give up room instead, down to
+    // what keeps both in reach; past that it moves up, just enough to stay on
+    // the screen.
+    const int below = available.bottom() + 1 - y();
+    const int least = int(std::ceil(root->property("minimumHeight").toReal()));
+    root->setProperty("maximumHeight", std::min(available.height(), std::max(below, least)));
+    if (const int height = int(std::ceil(root->height())); y() + height > available.bottom() + 1)
+        setY(available.bottom() + 1 - height);
+}
+
+void PanelWindow::placeAgain() {
+    if (isVisible())
+        place();
 }
 
 bool PanelWindow::justClosedByFocusLoss() const {

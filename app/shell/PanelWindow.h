@@ -46,11 +46,12 @@ protected:
 
 private slots:
     void requestMenu(QPointF position);
+    void placeAgain();
 
 private:
     void updateOnScreen();
     // Opens the panel wholly on its screen; grown while open, it stays put
-    // and may be no taller than the room below its top.
+    // while the room below its top holds what it needs at least, else moves up.
     void place();
 
     Mode mode_;

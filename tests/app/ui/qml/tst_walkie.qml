@@ -302,6 +302,24 @@ TestCase {
         compare(child("statusLine").text, "Nobody has talked to you in the last minute")
     }
 
+    // Short of room (a host near the screen's bottom, a message coming while
+    // open), the panel keeps within it and both lists stay in it, scrolling.
+    function test_shortOfRoom() {
+        failOnWarning(/Binding loop/)
+        controller.setPeers(Array.from({ length: 12 }, (_, i) => ({ name: "Peer " + i, reach: "heard" })))
+        walkie.maximumHeight = 520
+        const now = Date.now()
+        controller.setRecentMessages(Array.from({ length: 4 }, (_, i) =>
+            ({ id: i, name: "Bob", isToUs: false, endedAt: now, seconds: 2, isUnheard: false })))
+        waitForRendering(walkie)
+        const peers = child("peerList"), recent = child("recentList")
+        verify(walkie.minimumHeight <= 520 && walkie.height <= 520, walkie.height)
+        verify(peers.height >= 2 * peers.rowHeight && peers.contentHeight > peers.height)
+        verify(recent.height >= recent.leastHeight && recent.contentHeight > recent.height)
+        const bottom = recent.mapToItem(walkie, 0, recent.height).y
+        verify(bottom <= walkie.height - 16, "Recent ends at %1 of %2".arg(bottom).arg(walkie.height))
+    }
+
     // The pixels of `item` in walkie's coordinates, as one string to compare.
     function pixelsOf(image, item) {
         const p = item.mapToItem(walkie, 0, 0)
