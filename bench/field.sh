@@ -5,8 +5,9 @@
 # own. A 4 s 1 kHz tone said twice by one talker (`say --times 2`; the second
 # spurt starts with what the first taught): how long the second is heard, the
 # longest silent hole, frames concealed in both (and of them dropped late) as
-# playback counts them, against the audio frames the delay line dropped, and
-# the delay aimed at; then mouth-to-ear delay, 6 clicks through h1's microphone (`talk`,
+# playback counts them, against the audio frames the delay line dropped, the
+# delay aimed at and how often the output ran dry; spoken words, how
+# recognisable they arrive; then mouth-to-ear delay, 6 clicks through h1's microphone (`talk`,
 # noise suppression on) per condition. $1: the build directory.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/labkit.sh"
@@ -36,7 +37,7 @@ record_all() {
 
 echo "== a 4 s tone, said twice: the second time heard with what the first taught"
 sox -n -r 16000 -c 1 -b 16 "$tmp/tone.wav" synth 4 sine 1000 vol 0.3
-record_all tone lab exec h1 "$cli" say "$tmp/tone.wav" --times 2 --name tone
+record_all tone lab exec h1 "$cli" say "$tmp/tone.wav" --times 2 --name tone >/dev/null 2>&1
 for h in "${hosts[@]}"; do
     for _ in $(seq 50); do [ "$(grep -c '"event":"spurt"' "$tmp/$h.log" || true)" -ge 2 ] && break; sleep 0.1; done
 done
@@ -48,8 +49,24 @@ a, b = [json.loads(l) for l in sys.stdin.read().splitlines()]
 pa, pb = a.get("playout", {}), b.get("playout", {})
 print(a["frames"] + b["frames"], pb.get("concealed", 0), pb.get("late", 0), pb.get("targetMs", "-"))')
     dropped=$(field_counts "${hosts[k]}" | awk '{print $8}')
-    printf '%s: tone heard %s s, longest hole %s ms; concealed %s (of them late %s) of %s frames, %s lost on the way; delay aimed at %s ms\n' \
-        "${field_conditions[k]}" "$seconds" "$hole" "$concealed" "$late" "$frames" "${dropped:-0}" "$target"
+    dry=$(grep -c 'playback: ran dry' "$tmp/${hosts[k]}.log" || true)
+    printf '%s: tone heard %s s, longest hole %s ms; concealed %s (of them late %s) of %s frames, %s lost on the way; delay aimed at %s ms; output ran dry %s times\n' \
+        "${field_conditions[k]}" "$seconds" "$hole" "$concealed" "$late" "$frames" "${dropped:-0}" "$target" "$dry"
+done
+
+echo "== speech through each condition: how recognisable it stays (band-envelope correlation with what was said)"
+# Said without suppression: only the network, the playout's stretching and
+# concealment, and the sound server stand between the two.
+espeak-ng -w "$tmp/words.wav" "Hello from the front door. Is anyone there? The package needs a signature."
+sox "$tmp/words.wav" -r 16000 -c 1 -b 16 "$tmp/said.wav"
+record_all words lab exec h1 "$cli" say "$tmp/said.wav" --name words >/dev/null 2>&1
+for k in 0 1 2 3; do
+    python3 - "$root/tests/audio" "$tmp/said.wav" "$tmp/words$k.wav" "${field_conditions[k]}" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+import speech_noise as s
+print("%s: speech correlation %.3f" % (sys.argv[4], s.measure(s.sox([sys.argv[2]], []), s.sox([sys.argv[3]], []))[2]))
+PY
 done
 
 echo "== mouth-to-ear delay, 6 clicks per condition"

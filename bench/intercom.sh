@@ -70,8 +70,8 @@ read -r target cushion < <(grep '"event":"spurt","name":"mouth"' "$work/ear.log"
 import json, sys
 p = json.loads(sys.stdin.read() or "{}").get("playout", {})
 print(p.get("targetMs", "?"), p.get("cushionMs", "?"))')
-echo "where the milliseconds go: frame 20 (10 on average before a click's frame is sent)," \
-    "capture buffer up to 10, noise suppression 20, resampling about 3 each way, cushion aimed at $target" \
+echo "where the milliseconds go ($("$root/scripts/audiolab.sh" kind)): frame 20 (10 on average before a click's frame is sent)," \
+    "capture buffer up to 10, noise suppression 10, resampling about 3 each way, cushion aimed at $target" \
     "($cushion after the spurt's earliest arrival at its end), output buffer up to 30, the rest the sound server's"
 
 echo "== CPU and memory"

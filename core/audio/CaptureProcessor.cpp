@@ -23,7 +23,7 @@ float fromDb(float db) { return std::pow(10.0f, db / 20.0f); }
 } // namespace
 
 CaptureProcessor::CaptureProcessor()
-    : state_(speex_preprocess_state_init(frameSamples, int(WalkieConfig::sampleRate))) {
+    : state_(speex_preprocess_state_init(blockSamples, int(WalkieConfig::sampleRate))) {
     if (!state_) throw std::bad_alloc();
     blockMinimaDb_.fill(0.0f);
     int on = 1, off = 0;
@@ -38,7 +38,7 @@ CaptureProcessor::~CaptureProcessor() { speex_preprocess_state_destroy(state_); 
 
 void CaptureProcessor::process(std::span<std::int16_t> frame) {
     if (frame.size() != std::size_t(frameSamples) || !isEnabled()) return;
-    speex_preprocess_run(state_, frame.data());
+    for (int at = 0; at < frameSamples; at += blockSamples) speex_preprocess_run(state_, frame.data() + at);
     controlLevel(frame);
 }
 
