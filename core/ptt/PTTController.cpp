@@ -7,10 +7,36 @@
 #include "core/net/Peer.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace hh {
 
 namespace {
+
+// Packets handed from the network thread to the main thread and not yet
+// handled. A flood the main thread cannot keep up with would otherwise queue
+// without bound; past the limit (about a second of a heavy flood, under a
+// megabyte) packets are dropped where they arrive until it catches up.
+class PacketBacklog {
+public:
+    static constexpr std::size_t limit = 1024;
+    // Network thread only.
+    bool tryAdd() {
+        if (pending_.load(std::memory_order_relaxed) >= limit) {
+            log_.failed("more packets than it can handle: dropping them until it catches up");
+            return false;
+        }
+        if (log_.isFailing()) log_.succeeded();
+        pending_.fetch_add(1, std::memory_order_relaxed);
+        return true;
+    }
+    // Main thread: one handed packet handled.
+    void done() { pending_.fetch_sub(1, std::memory_order_relaxed); }
+
+private:
+    std::atomic<std::size_t> pending_{0};
+    FailureLog log_{logcat::ptt, "receiving"};
+};
 
 LocalNetworkAccess localNetworkAccessFrom(std::optional<Discovery::BrowseState> browse, const Transport::State& group) {
     if (!browse) return LocalNetworkAccess::unknown;
@@ -104,8 +130,12 @@ void PTTController::start() {
     // Our own audio, looped back 50 times a second, is not worth a wake-up of
     // the main thread: beacons and talk starts prove the inbound path.
     transport_->ignoredAudioSender = senderID_;
-    transport_->onPacket = [weak, main](const WalkiePacket& packet, const DatagramOrigin& origin) {
-        if (auto executor = main.lock()) executor->post([weak, packet, origin] {
+    transport_->onPacket = [weak, main, backlog = std::make_shared<PacketBacklog>()](const WalkiePacket& packet,
+                                                                                   const DatagramOrigin& origin) {
+        auto executor = main.lock();
+        if (!executor || !backlog->tryAdd()) return;
+        executor->post([weak, packet, origin, backlog] {
+            backlog->done();
             if (auto self = weak.lock()) self->handlePacket(packet, origin);
         });
     };

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
-#include <numbers>
 #include <span>
 #include <vector>
 
@@ -12,24 +10,6 @@ namespace hh {
 namespace {
 
 using Pcm = std::vector<std::int16_t>;
-
-// A sine of `frames` frames, the same on every channel, interleaved.
-std::vector<float> tone(double frequency, double rate, std::uint32_t channels, std::size_t frames) {
-    std::vector<float> out(frames * channels);
-    for (std::size_t i = 0; i < out.size(); ++i)
-        out[i] = float(0.5 * std::sin(2 * std::numbers::pi * frequency * double(i / channels) / rate));
-    return out;
-}
-
-// RMS level in dB relative to full scale.
-double rmsDb(std::span<const std::int16_t> s) {
-    double sum = 0;
-    for (auto v : s) sum += double(v) * double(v);
-    return 10 * std::log10(sum / double(s.size()) / (32768.0 * 32768.0) + 1e-30);
-}
-
-// The level of a full-scale-0.5 sine.
-const double halfScaleSineDb = 20 * std::log10(0.5 / std::sqrt(2.0));
 
 // Converts `in` in buffers of `bufferFrames`, as capture does.
 Pcm convert(const std::vector<float>& in, AudioFormat format, std::size_t bufferFrames) {
@@ -50,20 +30,7 @@ Pcm convert(const std::vector<float>& in, AudioFormat format, std::size_t buffer
     return result;
 }
 
-std::span<const std::int16_t> steady(const Pcm& out) { return std::span(out).subspan(320, 15000); }
-
-// The output length shows the rate converted; the level, that nothing was lost.
-TEST(SpeexConverter, KeepsTheLevelOfAOneKilohertzToneAtTheRightRate) {
-    const auto out = convert(tone(1000, 48000, 2, 48000), {48000, 2}, 1024);
-    ASSERT_NEAR(double(out.size()), 16000, 64);
-    EXPECT_NEAR(rmsDb(steady(out)), halfScaleSineDb, 0.5);
-}
-
-TEST(SpeexConverter, SuppressesTwelveKilohertzBySixtyDecibels) {
-    const auto out = convert(tone(12000, 48000, 1, 48000), {48000, 1}, 480);
-    EXPECT_LT(rmsDb(steady(out)), halfScaleSineDb - 60);
-}
-
+// At 16 kHz the converter is a plain copy: the fakes' sample-exact comparisons rely on it.
 TEST(SpeexConverter, PassesSixteenKilohertzThroughSampleExact) {
     std::vector<float> in;
     Pcm expected;

@@ -18,6 +18,7 @@ struct FakePlatform {
 };
 
 struct FakeWifi final : WifiNameSource {
+    explicit FakeWifi(std::shared_ptr<FakePlatform> p) : p(std::move(p)) {}
     std::shared_ptr<FakePlatform> p;
     std::optional<std::string> currentSsid() override {
         ++p->reads;
@@ -26,6 +27,7 @@ struct FakeWifi final : WifiNameSource {
 };
 
 struct FakeLocation final : LocationAuthorizationSource {
+    explicit FakeLocation(std::shared_ptr<FakePlatform> p) : p(std::move(p)) {}
     std::shared_ptr<FakePlatform> p;
     LocationAuthorization status() const override { return p->authorization; }
     void requestAuthorization() override { ++p->requests; }
@@ -37,12 +39,9 @@ struct NetworkNameMonitorTest : ::testing::Test {
     int notifications = 0;
 
     std::shared_ptr<NetworkNameMonitor> make() {
-        auto wifi = std::make_unique<FakeWifi>();
-        wifi->p = platform;
-        auto location = std::make_unique<FakeLocation>();
-        location->p = platform;
+        auto location = std::make_unique<FakeLocation>(platform);
         platform->onAuthorizationChange = &location->onAuthorizationChange;
-        auto monitor = std::make_shared<NetworkNameMonitor>(executor, std::move(wifi), std::move(location));
+        auto monitor = std::make_shared<NetworkNameMonitor>(executor, std::make_unique<FakeWifi>(platform), std::move(location));
         monitor->onChange = [this] { ++notifications; };
         monitor->start();
         return monitor;

@@ -35,8 +35,9 @@ protected:
 };
 
 // Sending, receiving, the group's states, dropped datagrams and a link that
-// goes down and up are transport_lab's, on real sockets; here the rules for
-// when the group is rebuilt, on virtual time.
+// goes down and up are transport_lab's, on real sockets, and private
+// channels' sealing private_lab's; here the rules for when the group is
+// rebuilt, on virtual time.
 
 TEST_F(TransportTest, PathSignatureRules) {
     run(&Transport::start);
@@ -78,57 +79,6 @@ TEST_F(TransportTest, WaitingThenFailedRebuildsOnceAndRestartKeepsThePendingRebu
     EXPECT_EQ(groups(), 3u);
     queue->advance(2s);
     EXPECT_EQ(groups(), 4u);
-}
-
-// The envelope is one layer around whole datagrams: every packet the transport
-// sends is sealed for the channel it is on when the packet reaches the queue,
-// and only what authenticates comes out.
-TEST_F(TransportTest, PrivateChannelSealsEverythingAndReportsAnotherPassphraseOnce) {
-    const auto office = Channel::makePrivate("Office", "one two three");
-    std::vector<WalkiePacket> received;
-    std::vector<bool> wrong;
-    transport->onPacket = [&](const WalkiePacket& p, const DatagramOrigin&) { received.push_back(p); };
-    transport->onWrongPassphrase = [&](bool isWrong) { wrong.push_back(isWrong); };
-    WalkiePacket talkStart;
-    talkStart.type = PacketType::talkStart;
-    talkStart.payload = {'A', 'd', 'a'};
-
-    run(&Transport::start);
-    transport->send(talkStart);  // queued before the switch: leaves on the open group
-    transport->setChannel(office);
-    transport->send(talkStart);
-    queue->runUntilIdle();
-    ASSERT_EQ(groups(), 2u);
-    EXPECT_EQ(platform->groups[0]->sent, std::vector<Bytes>{talkStart.encode()});
-    const auto& group = *platform->lastGroup();
-    ASSERT_EQ(group.sent.size(), 1u);
-
-    // Our own packet looped back opens; an open-channel packet, a forgery and a replay do not.
-    platform->lastGroup()->deliverDatagram(group.sent[0]);
-    platform->lastGroup()->deliverDatagram(talkStart.encode());
-    auto forged = group.sent[0];
-    forged.at(Envelope::overhead) ^= 1;  // in the sealed packet
-    platform->lastGroup()->deliverDatagram(forged);
-    platform->lastGroup()->deliverDatagram(group.sent[0]);
-    // Many packets with another passphrase: one report, and one when they have stopped.
-    PacketSealer stranger(Channel::makePrivate("Office", "four five six").key());
-    for (int i = 0; i < 100; ++i) platform->lastGroup()->deliverDatagram(stranger.seal(talkStart.encode()));
-    queue->runUntilIdle();
-    EXPECT_EQ(received, std::vector{talkStart});
-    EXPECT_EQ(wrong, std::vector{true});
-    queue->advance(20s);
-    platform->lastGroup()->deliverDatagram(stranger.seal(talkStart.encode()));
-    queue->advance(29s);
-    EXPECT_EQ(wrong, std::vector{true});
-    queue->advance(2s);
-    EXPECT_EQ(wrong, (std::vector{true, false}));
-
-    // Back on the open channel: today's bytes on today's group.
-    transport->setChannel(Channel());
-    transport->send(talkStart);
-    queue->runUntilIdle();
-    EXPECT_EQ(platform->lastGroup()->host, "239.42.42.42");
-    EXPECT_EQ(platform->lastGroup()->sent, std::vector<Bytes>{talkStart.encode()});
 }
 
 } // namespace

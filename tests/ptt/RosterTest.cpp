@@ -124,26 +124,15 @@ TEST_F(RosterTest, OneRowPerSenderFedFromDnsSdBeaconsAndPacketsInAnyOrder) {
         EXPECT_EQ(rows(), (Rows{"Kitchen dns-sd 10.0.0.2 heard"})) << order[0] << order[1] << order[2] << order[3];
     } while (std::next_permutation(order.begin(), order.end()));
 
-    // DNS-SD's rename of a clash stands for the same sender; a sender under our
-    // own name (a one-shot `say`) is no row.
-    listDnsSd({"Kitchen #2"});
-    const Uuid sayer = Uuid::random();
-    receive(sayer, PacketType::hello, "Ann");
-    receive(sayer, PacketType::talkStart, "Ann");
-    advance(1);
-    EXPECT_EQ(rows(), (Rows{"Kitchen #2 dns-sd 10.0.0.2 heard"}));
-    // A program that quits withdraws its record: gone at once, not 30 s later
-    // as its last beacons age; back as soon as it is heard again.
-    listDnsSd({});
-    EXPECT_EQ(rows(), Rows{});
-    receive(kitchen, PacketType::hello, "Kitchen", "10.0.0.2");
-    advance(1);
-    EXPECT_EQ(rows(), (Rows{"Kitchen beacons 10.0.0.2 heard"}));
+    // (DNS-SD's rename of a clash and a withdrawn record: discovery_lab; a
+    // `say` under our own name adding no row: roster_lab.)
 }
 
-// A record with no packets, packets with no record, and a rename, judged
-// over time; rows sort as people count.
-TEST_F(RosterTest, RecordsAndSendersAloneAreListedAndJudgedAndRenamesFollow) {
+// A record with no packets and packets with no record are listed; a rename
+// leaves no row under the old name; a beacon-only sender goes after 30 s of
+// silence, a record stays. (Heard, not heard and not responding as hosts are
+// firewalled or die: presence_lab; records never heard: app_lab.)
+TEST_F(RosterTest, RecordsAndSendersAloneAreListedAndRenamesFollow) {
     tracker->setOnAir(true);
     listDnsSd({"Printer 10"});
     const Uuid desk = Uuid::random(), hall = Uuid::random();
@@ -157,17 +146,12 @@ TEST_F(RosterTest, RecordsAndSendersAloneAreListedAndJudgedAndRenamesFollow) {
     receive(hall, PacketType::talkEnd);
     receive(desk, PacketType::hello, "Desk 10", "10.0.0.3");
     advance(1);
-    EXPECT_EQ(rows(), (Rows{"Desk 2 beacons 10.0.0.9 heard", "Desk 10 beacons 10.0.0.3 heard", "Printer 10 dns-sd  heard"}));
-    for (int i = 0; i < 3; ++i) {  // Desk 10 beacons on as Den; the others fall silent
+    EXPECT_EQ(rows()[1], "Desk 10 beacons 10.0.0.3 heard");
+    for (int i = 0; i < 7; ++i) {  // Desk 10 beacons on as Den; the others fall silent
         advance(5);
         receive(desk, PacketType::hello, "Den", "10.0.0.3");
     }
-    advance(1);
-    EXPECT_EQ(rows(), (Rows{"Den beacons 10.0.0.3 heard", "Desk 2 beacons 10.0.0.9 notHeard", "Printer 10 dns-sd  notHeard"}))
-        << "a rename leaves no row under the old name";
-    advance(15);
-    EXPECT_EQ(rows(), (Rows{"Den beacons 10.0.0.3 notHeard", "Printer 10 dns-sd  notResponding"}))
-        << "a beacon-only sender goes after 30 s of silence; a record stays";
+    EXPECT_EQ(rows(), (Rows{"Den beacons 10.0.0.3 heard", "Printer 10 dns-sd  notResponding"}));
 }
 
 TEST(PeerNames, MatchRenamesCompareCanonicallyAndSortAsPeopleCount) {

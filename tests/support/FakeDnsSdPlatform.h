@@ -30,8 +30,10 @@ public:
         bool isCancelled = false;
     };
 
-    std::shared_ptr<DnsSdListener> makeListener() override;
-    std::shared_ptr<DnsSdBrowser> makeBrowser(const std::string& type, const std::string& domain) override;
+    std::shared_ptr<DnsSdListener> makeListener() override { return listeners.emplace_back(std::make_shared<Listener>()); }
+    std::shared_ptr<DnsSdBrowser> makeBrowser(const std::string&, const std::string&) override {
+        return browsers.emplace_back(std::make_shared<Browser>());
+    }
 
     std::vector<std::shared_ptr<Listener>> listeners;  // every listener made, in order
     std::vector<std::shared_ptr<Browser>> browsers;    // every browser made, in order

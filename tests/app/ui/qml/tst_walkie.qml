@@ -269,22 +269,6 @@ TestCase {
         compare(allChildren(walkie, "peerState").filter(s => s.visible).map(s => s.text), ["not responding"])
     }
 
-    // Held, the red face's edge is smooth under the software renderer: each
-    // pixel just inside it is about as red as the share of it the circle covers.
-    function test_smoothEdgeWhileHeld() {
-        mousePress(talkButton())
-        wait(800) // the press spring settles
-        const image = grabImage(walkie), face = child("talkFace"), r = face.width / 2, c = face.mapToItem(walkie, r, r)
-        const red = walkie.style.buttonOnAir.g, back = walkie.color.g
-        let worst = 0
-        for (let y = Math.floor(c.y - r) - 1, d; y < c.y - r * 0.7; ++y)
-            for (let x = Math.floor(c.x - r) - 1; x < c.x; ++x)
-                if ((d = Math.hypot(x + 0.5 - c.x, y + 0.5 - c.y)) >= r - 1.5 && d <= r) // outside, the shadow darkens
-                    worst = Math.max(worst, Math.abs((image.green(x, y) / 255 - back) / (red - back) - Math.min(1, r - d + 0.5)))
-        mouseRelease(talkButton())
-        verify(worst < 0.3, "a pixel on the edge is off its coverage by " + worst.toFixed(2))
-    }
-
     // A peer's own talk button talks to it alone while held; one that cannot
     // be heard is refused with the reason and has nothing to release; a talker
     // talking to us alone says so.
@@ -316,27 +300,6 @@ TestCase {
         // The reply key held with nobody to answer: the shell posts why.
         messages.post("walkieReplyRefused:nobodyToReply")
         compare(child("statusLine").text, "Nobody has talked to you in the last minute")
-    }
-
-    // The recent list: who, to whom, when and how long; Play plays it here; what
-    // came while muted is marked until the panel is opened.
-    function test_recentMessages() {
-        verify(!child("recentSection").visible)
-        const now = Date.now()
-        controller.setRecentMessages([
-            { id: 7, name: "Bob", isToUs: true, endedAt: now - 150000, seconds: 3.2, isUnheard: true },
-            { id: 5, name: "Attic", isToUs: false, endedAt: now - 1000, seconds: 0.4, isUnheard: false },
-        ])
-        verify(child("recentSection").visible)
-        waitForRendering(walkie)
-        const rows = allChildren(walkie, "messageRow")
-        compare(rows[0].description, "\u2068Bob\u2069 to you, 2 min ago, 3 s")
-        compare(rows[1].description, "\u2068Attic\u2069 to everyone, just now, 1 s")
-        verify(findChild(rows[0], "unheardMark").visible && !findChild(rows[1], "unheardMark").visible)
-        mouseClick(findChild(rows[0], "playButton"))
-        compare(controller.count("playMessage 7"), 1)
-        walkie.onScreen = true
-        verify(!controller.hasUnheardMessages, "opening the panel hears them")
     }
 
     // Short of room (a host near the screen's bottom, a message coming while

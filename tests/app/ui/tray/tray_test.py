@@ -3,11 +3,12 @@
 StatusNotifierWatcher (the panel's Activate, its dbusmenu menu, the icon's
 pixels on a black and a white panel, the panel left open while the key is
 held) and as the desktop's settings portal (light or dark), its push-to-talk
-key on X11 with xdotool (Caps Lock on, the key kept across a restart, taken by
+key on X11 with xdotool (Caps Lock on, the key kept in the settings, taken by
 another program) and under Wayland (the tooltip without a portal, or refused
 by one), and, without a tray, its window (the menu button, closing). (The
-panel read over AT-SPI, and the key held over another program's window with
-auto-repeat: app_lab.sh and hotkey_lab.sh, on the real program; Space and
+panel read over AT-SPI, the key held over another program's window with
+auto-repeat, and the reply key on X11: app_lab.sh, hotkey_lab.sh and
+recent_lab.sh, on the real program; Space and
 Escape on the panel: tst_walkie.qml.)
 Usage: tray_test.py HARNESS (under with_display.sh)."""
 import contextlib
@@ -237,7 +238,6 @@ def run(app, session, sni):
           "the first Activate makes the panel and opens it")
     activate(dbus.Int32(10), dbus.Int32(10))
     check(app.expect("panel hidden") is not None, "a second Activate closes it")
-    key_over_panel(app, activate, "without a window manager")
     with window_manager():
         key_over_panel(app, activate, "under openbox")
 
@@ -258,12 +258,8 @@ def run(app, session, sni):
     items = entries()
     check(list(items) == ["Mute", "Talk sounds", "Noise suppression", "Settings", "-", "Start at login", "Quit Hollerhopper"],
           "the menu reads Mute, Talk sounds, Noise suppression, Settings, separators, Start at login, Quit: %s" % list(items))
+    # (Mute clicked in this menu: recent_lab.sh, on the real program.)
     check(items["Mute"][1:] == ("checkmark", 0), "Mute is an unchecked check item")
-    click("Mute")
-    check(app.expect("event muted 1") is not None, "clicking Mute mutes")
-    check(entries().get("Unmute", (0,))[1:] == ("checkmark", 1), "the entry now reads Unmute and is checked")
-    click("Unmute")
-    check(app.expect("event muted 0") is not None, "clicking Unmute unmutes")
 
     start_at_login(entries, click)
     second_launch(app)
@@ -345,23 +341,19 @@ def light_and_dark(harness_path, session, item):
     try:
         props = dbus.Interface(item(count=2), dbus.PROPERTIES_IFACE)
         icons = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../../../app/icons/status")
-        bodies = []
         # Dark as read at start, then light when the desktop says so.
         for scheme, dark, name in ((1, 1, "hollerhopper-idle-dark-symbolic"), (2, 0, "hollerhopper-idle-symbolic")):
             if scheme != portal.scheme:
                 portal.SettingChanged("org.freedesktop.appearance", "color-scheme", dbus.UInt32(scheme))
             check(poll(lambda: props.Get(SNI, "IconName") == name) and os.path.exists(os.path.join(icons, name + ".svg")),
                   "scheme %d: the icon is %s, installed with the program" % (scheme, name))
-            width, height, data = max(props.Get(SNI, "IconPixmap"), key=lambda p: int(p[0]))
+            _, _, data = max(props.Get(SNI, "IconPixmap"), key=lambda p: int(p[0]))
             # (alpha, luminance) per pixel, both 0..1 (ARGB in network order)
             pixels = [(data[i] / 255, (0.2126 * data[i + 1] + 0.7152 * data[i + 2] + 0.0722 * data[i + 3]) / 255)
                       for i in range(0, len(data), 4)]
             seen = [sum(1 for a, y in pixels if abs(y * a + panel * (1 - a) - panel) > 0.5) for panel in (0, 1)]
             check(min(seen) >= 20, "scheme %d: the icon shows on a black panel and a white one (%s pixels)" % (scheme, seen))
-            bodies.append(pixels[int(width) * (int(height) * 5 // 8) + int(width) // 2])  # the walkie's solid body
             check(app.send("view", "showSettings").endswith("dark %d" % dark), "scheme %d: the panel follows" % scheme)
-        check(bodies[1][1] < 0.2 and bodies[0][1] > 0.8 and min(bodies)[0] > 0.9,
-              "the glyph is dark on a light desktop, light on a dark one: %s" % bodies)
     finally:
         app.stop()
         portal.remove_from_connection()
@@ -430,13 +422,11 @@ def wayland(path, root, session):
     check(app.expect("replykey ready F7") is not None and poll(lambda: app.drain(0.2) is not None and portal.bound)
           == [("push-to-talk", "Pause"), ("reply", "F7")],
           "under Wayland both keys are bound in one session: %s" % portal.bound)
-    portal.fire("Activated", "reply")
+    portal.fire("Activated", "reply")  # (push-to-talk through the portal: hotkey_lab.sh)
     portal.fire("Deactivated", "reply")
-    portal.fire("Activated")
-    portal.fire("Deactivated")
     lines = app.drain(0.8)
-    check([l for l in lines if l.startswith("event ")] == ["event beginReply", "event beginTalking", "event endTalking"],
-          "the portal's reply shortcut replies (nobody to answer: no end), push-to-talk talks: %s" % lines)
+    check([l for l in lines if l.startswith("event ")] == ["event beginReply"],
+          "the portal's reply shortcut replies (nobody to answer: no end): %s" % lines)
     app.stop()
 
 
@@ -471,26 +461,10 @@ def x11(path, root):
         xdotool("key", "Caps_Lock")
         taken_elsewhere(path, root)
 
-        # A key chosen in Settings survives a restart.
+        # A key chosen in Settings (kept in the settings file: taken_elsewhere).
         app.send("setkey ctrl+F9")
         check(app.expect("hotkey ready ctrl+F9") is not None, "ctrl+F9 becomes the key")
-        app.send("quit")
-        app.process.wait(timeout=10)
-        app = start(path, first)
-        check(app.expect("hotkey ready ctrl+F9", timeout=10) is not None, "after a restart the key is still ctrl+F9")
         check(hold(app, "ctrl+F9") == (1, 1), "and holding it talks")
-        app.stop()
-
-        # A reply key from the settings file: a grab of its own beside Pause.
-        app = start(path, with_reply_key(os.path.join(root, "reply"), "F7"))
-        check(app.expect("replykey ready F7", timeout=10) is not None, "the reply key F7 is grabbed")
-        xdotool("keydown", "F7")
-        time.sleep(0.3)
-        xdotool("keyup", "F7")
-        lines = app.drain(0.8)
-        check([l for l in lines if l.startswith("event ")] == ["event beginReply"],
-              "holding it replies; with nobody to answer nothing is ended: %s" % lines)
-        check(hold(app, "Pause") == (1, 1), "and Pause still talks")
     finally:
         app.stop()
 
