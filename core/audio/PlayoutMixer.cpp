@@ -40,6 +40,9 @@ constexpr double goodMatch = 0.85;
 // this long in its pulls (an output closed or reopened) it starts afresh.
 constexpr std::int64_t clockFollow = 256;
 constexpr std::int64_t outputPause = 10 * F;
+// A pause this long is the output gone (its server restarted), not a stall:
+// talkers mid-spurt go on from what is due now.
+constexpr std::int64_t outputAway = 50 * F;
 // The limiter's gain comes back from zero to one in 100 ms.
 constexpr float limiterRelease = 1.0f / 1600.0f;
 
@@ -248,7 +251,7 @@ public:
         return true;
     }
 
-    // The output was away (its server gone, stalled) while frames came: what
+    // The output was away (its server gone) while frames came: what
     // would now play later than the cushion aimed at is dropped, so the talker
     // is heard again at once at their usual delay, not seconds behind.
     void catchUp(std::int64_t now, std::int64_t headroom) {
@@ -617,8 +620,8 @@ bool PlayoutMixer::render(std::span<float> out) {
     std::lock_guard lock(mutex_);
     // Where the output stands: counted in samples pulled, following the wall
     // clock slowly, afresh after a pause in the pulls.
-    const bool isBack = hasOutputClock_ && now - lastPull_ > outputPause;
-    if (!hasOutputClock_ || isBack) outputClock_ = now;
+    const bool isBack = hasOutputClock_ && now - lastPull_ > outputAway;
+    if (!hasOutputClock_ || now - lastPull_ > outputPause) outputClock_ = now;
     outputClock_ += (now - outputClock_) / clockFollow;
     lastPull_ = now;
     hasOutputClock_ = true;

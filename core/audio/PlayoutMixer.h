@@ -55,8 +55,8 @@ struct TalkerPlayout {
 // later is here, or the delay is still short of the cushion, the queue waits
 // for it instead, playing the last pitch period on (fading the same way) and
 // so adding delay, rather than giving the turn away or running dry. A frame index far outside the ring
-// starts the talker afresh instead of waiting or allocating. After a pause in
-// the output's pulls (its server gone or stalled), a talker mid-spurt goes on
+// starts the talker afresh instead of waiting or allocating. After a second's
+// pause in the output's pulls (its server gone), a talker mid-spurt goes on
 // from the frame due now at their cushion; what came meanwhile is dropped.
 //
 // Compressed speech is queued as it came and decoded at its turn, in index
