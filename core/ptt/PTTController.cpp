@@ -257,9 +257,12 @@ void PTTController::updateLocalNetworkAccess() {
 }
 
 void PTTController::applyAudioHealth(std::optional<std::string> error) {
-    if (error == audioError_) return;
+    // The same health again is the platform saying its devices changed: told
+    // on, so that what shows the microphone looks again.
+    const bool isSame = error == audioError_;
     audioError_ = std::move(error);
     notify(Property::audioError);
+    if (isSame) return;
     if (isRunning_ || audioError_) showConnectionState();
 }
 

@@ -343,14 +343,17 @@ private:
                         if (eol != 0 || !source) return;
                         // One or two channels: other layouts are mixed down to stereo by the server.
                         self.setSourceFormat({double(source->sample_spec.rate),
-                                              std::min<std::uint32_t>(source->sample_spec.channels, 2)});
+                                              std::min<std::uint32_t>(source->sample_spec.channels, 2)},
+                                             source->name ? source->name : "");
                     },
                     user));
             },
             this));
     }
 
-    void setSourceFormat(AudioFormat format) {
+    void setSourceFormat(AudioFormat format, std::string name = {}) {
+        const bool isNewSource = name != sourceName;
+        sourceName = std::move(name);
         {
             std::lock_guard lock(formatMutex);
             sourceFormat = format;
@@ -358,7 +361,11 @@ private:
         // The server answered in full: audio works.
         serverError.reset();
         setOutcome(std::string());
+        const auto before = reportedHealth;
         reportHealth();
+        // A microphone plugged in or gone while the server stays up changes no
+        // health, yet whoever shows whether there is one must look again.
+        if (isNewSource && reportedHealth == before && healthHandler) healthHandler(reportedHealth);
     }
 
     void setOutcome(std::optional<std::string> value) {
@@ -558,6 +565,7 @@ private:
     // The default source's format, read by the owner's thread without the loop's lock.
     std::mutex formatMutex;
     AudioFormat sourceFormat;
+    std::string sourceName;  // the default source's, on the loop's thread
 
     // The current connection's outcome: none while it is being made, empty
     // once the server answered in full, else the error.
